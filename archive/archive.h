@@ -1,0 +1,61 @@
+#pragma once
+// The archive engine: loading a directory, extracting, unpacking and packing.
+// It reports through results and a progress hook and never shows a window.
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+#include "archive/directory.h"
+#include "archive/format.h"
+#include "archive/messages.h"
+#include "archive/names.h"
+#include "archive/result.h"
+
+namespace kbx {
+
+// Called once per directory record (loading) or entry (unpacking), with its
+// index, before it is processed. The caller decides its own rhythm.
+using Progress = std::function<void(qint64 index)>;
+
+// Loads the archive at `path`. Only a successful load touches `dir`, and it
+// replaces it whole, ArchivePath included.
+Result ReadArchive(const QString& path, Directory& dir, const Progress& progress = {});
+
+// True when a file can be created and removed in `folder`. It probes with a
+// name of its own, so a user's file is never touched.
+bool TestFolder(const QString& folder);
+
+// Creates folder/Version and folder/Version/Data unless folder/Version
+// already accepts files.
+void PrepareOutputFolders(const QString& folder);
+
+// Writes entry `index` beneath `folder` under its own relative name. An index
+// outside 0..count-1 (the blank element included) does nothing.
+Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder);
+
+// Writes the given entries beneath `folder`, opening the archive once. Failed
+// entries do not stop the others.
+Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
+                      const QString& folder, const Progress& progress = {});
+
+// Writes every entry beneath `folder`, in directory order.
+Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress = {});
+
+// Packs root/Version/Data/* and then root/Version/* into `archivePath`. An
+// existing archive there is replaced only by a complete new one.
+Result Pack(const QString& root, const QString& archivePath);
+
+// Milliseconds from a monotonic clock.
+class Stopwatch {
+public:
+    Stopwatch() { timer_.start(); }
+    qint64 ElapsedMs() const { return timer_.elapsed(); }
+
+private:
+    QElapsedTimer timer_;
+};
+
+}  // namespace kbx

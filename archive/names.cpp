@@ -1,0 +1,73 @@
+#include "archive/names.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <cstring>
+
+namespace kbx {
+
+namespace {
+constexpr auto kCodePage = "windows-1251";
+
+bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+bool IsSeparator(QChar c) { return c == u'\\' || c == u'/'; }
+}  // namespace
+
+QByteArrayView NameBytes(QByteArrayView field) {
+    const void* nul = std::memchr(field.data(), '\0', size_t(field.size()));
+    if (!nul) return field;
+    return field.first(static_cast<const char*>(nul) - field.data());
+}
+
+QString DecodeName(QByteArrayView bytes) {
+    // Pure ASCII needs no converter; this keeps large directories fast.
+    bool ascii = true;
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) return QString::fromLatin1(bytes);
+    QStringDecoder decoder(kCodePage);
+    Q_ASSERT(decoder.isValid());
+    return decoder.decode(bytes);
+}
+
+std::optional<QByteArray> EncodeName(QStringView name) {
+    QStringEncoder encoder(kCodePage, QStringEncoder::Flag::Stateless);
+    Q_ASSERT(encoder.isValid());
+    QByteArray bytes = encoder.encode(name);
+    if (encoder.hasError()) return std::nullopt;
+    return bytes;
+}
+
+QStringList NameComponents(QStringView name) {
+    QStringList parts;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || IsSeparator(name[i])) {
+            parts.append(name.mid(start, i - start).toString());
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+QString NameProblem(QStringView name) {
+    if (name.isEmpty()) return QStringLiteral("пустое имя");
+    if (IsSeparator(name[0])) return QStringLiteral("абсолютный путь");
+    if (name.size() >= 2 && name[1] == u':' && name[0].isLetter())
+        return QStringLiteral("путь с буквой диска");
+    for (QChar c : name) {
+        if (IsControl(c.unicode())) return QStringLiteral("управляющий символ в имени");
+    }
+    for (const QString& part : NameComponents(name)) {
+        if (part.isEmpty() || part == u"." || part == u"..")
+            return QStringLiteral("недопустимая часть пути «%1»").arg(part);
+    }
+    return {};
+}
+
+}  // namespace kbx

@@ -1,0 +1,41 @@
+#pragma once
+// Outcome of an engine operation. An operation either succeeds, does nothing,
+// fails for some entries while finishing the others, or finds the archive,
+// folder or target unusable and stops before it changes anything.
+
+#include <QString>
+
+#include <vector>
+
+namespace kbx {
+
+struct EntryFailure {
+    qint64 index = -1;  // directory index, or -1 for a file being packed
+    QString name;
+    QString reason;
+};
+
+enum class Outcome {
+    Ok,
+    NothingDone,    // nothing to do (for example, the blank element)
+    EntriesFailed,  // the operation ran to its end, but some entries failed
+    Unusable,       // stopped before anything was changed
+};
+
+struct Result {
+    Outcome outcome = Outcome::Ok;
+    QString message;  // the Russian message for the user when not ok
+    std::vector<EntryFailure> failures;
+    qint64 written = 0;  // entries written or files packed
+
+    bool ok() const { return outcome == Outcome::Ok || outcome == Outcome::NothingDone; }
+
+    static Result Unusable(QString message) {
+        Result r;
+        r.outcome = Outcome::Unusable;
+        r.message = std::move(message);
+        return r;
+    }
+};
+
+}  // namespace kbx

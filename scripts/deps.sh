@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, and only those missing.
+# Quiet when everything is already there. Sourced by run.sh and test.sh.
+set -euo pipefail
+
+QUILLMERE_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgtest-dev
+  fonts-dejavu-core fonts-liberation
+)
+
+quillmere_missing_packages() {
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      printf '%s\n' "$p"
+    fi
+  done
+}
+
+quillmere_install() {
+  local missing
+  mapfile -t missing < <(quillmere_missing_packages "$@")
+  [ "${#missing[@]}" -eq 0 ] && return 0
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+quillmere_install "${QUILLMERE_PACKAGES[@]}"
+
+# Configures and builds a preset, printing the build log only on failure.
+quillmere_build() {
+  local log
+  if ! log=$(cmake --preset "$1" 2>&1); then printf '%s\n' "$log"; return 1; fi
+  if ! log=$(cmake --build --preset "$1" -j "$(nproc)" 2>&1); then printf '%s\n' "$log"; return 1; fi
+}
