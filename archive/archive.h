@@ -20,9 +20,16 @@ namespace kbx {
 // index, before it is processed. The caller decides its own rhythm.
 using Progress = std::function<void(qint64 index)>;
 
+// Set by the caller (typically from inside the progress hook) to end a load
+// or an unpack after the current item. A stopped load changes nothing.
+struct StopFlag {
+    bool requested = false;
+};
+
 // Loads the archive at `path`. Only a successful load touches `dir`, and it
 // replaces it whole, ArchivePath included.
-Result ReadArchive(const QString& path, Directory& dir, const Progress& progress = {});
+Result ReadArchive(const QString& path, Directory& dir, const Progress& progress = {},
+                   const StopFlag* stop = nullptr);
 
 // True when a file can be created and removed in `folder`. It probes with a
 // name of its own, so a user's file is never touched.
@@ -39,10 +46,12 @@ Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder);
 // Writes the given entries beneath `folder`, opening the archive once. Failed
 // entries do not stop the others.
 Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
-                      const QString& folder, const Progress& progress = {});
+                      const QString& folder, const Progress& progress = {},
+                      const StopFlag* stop = nullptr);
 
 // Writes every entry beneath `folder`, in directory order.
-Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress = {});
+Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress = {},
+                 const StopFlag* stop = nullptr);
 
 // Packs root/Version/Data/* and then root/Version/* into `archivePath`. An
 // existing archive there is replaced only by a complete new one.
@@ -50,11 +59,11 @@ Result Pack(const QString& root, const QString& archivePath);
 
 // Milliseconds from a monotonic clock.
 class Stopwatch {
-public:
+  public:
     Stopwatch() { timer_.start(); }
     qint64 ElapsedMs() const { return timer_.elapsed(); }
 
-private:
+  private:
     QElapsedTimer timer_;
 };
 

@@ -14,7 +14,7 @@ namespace kbx {
 
 // The raw 128-byte name fields of a directory, stored in one block.
 class NameFields {
-public:
+  public:
     NameFields() = default;
     explicit NameFields(qint64 count) : block_(count * kNameSize, '\0') {}
 
@@ -24,7 +24,7 @@ public:
     }
     char* data(qint64 i) { return block_.data() + i * kNameSize; }
 
-private:
+  private:
     QByteArray block_;
 };
 
@@ -38,9 +38,7 @@ struct Directory {
     NameFields EntryName;
 
     // The number of entries: the arrays' upper bound (0 before any load).
-    qint64 UpperBound() const {
-        return EntryOffset.empty() ? 0 : qint64(EntryOffset.size()) - 1;
-    }
+    qint64 UpperBound() const { return EntryOffset.empty() ? 0 : qint64(EntryOffset.size()) - 1; }
     bool IsLoaded() const { return !EntryOffset.empty(); }
 
     // Entry i's name as text, cut at its first NUL.

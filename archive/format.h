@@ -47,7 +47,9 @@ static_assert(kRecordNameField + kNameSize == kRecordSize);
 static_assert(kSignature.size() == kSignatureSize);
 
 // Where the directory ends and the data area begins for `count` records.
-constexpr qint64 DirectoryEnd(qint64 count) { return kHeaderSize + kRecordSize * count; }
+constexpr qint64 DirectoryEnd(qint64 count) {
+    return kHeaderSize + kRecordSize * count;
+}
 
 inline qint32 ReadLE32(const char* p) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);

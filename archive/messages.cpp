@@ -18,10 +18,18 @@ QString SecondsText(qint64 milliseconds, const QLocale& locale) {
 QString CompletionText(Operation op, qint64 milliseconds, const QLocale& locale) {
     QString lead;
     switch (op) {
-        case Operation::Load: lead = QStringLiteral("Архив читался "); break;
-        case Operation::Extract: lead = QStringLiteral("Файл извлекался "); break;
-        case Operation::Unpack: lead = QStringLiteral("Архив распаковывался "); break;
-        case Operation::Pack: lead = QStringLiteral("Архив запаковывался "); break;
+        case Operation::Load:
+            lead = QStringLiteral("Архив читался ");
+            break;
+        case Operation::Extract:
+            lead = QStringLiteral("Файл извлекался ");
+            break;
+        case Operation::Unpack:
+            lead = QStringLiteral("Архив распаковывался ");
+            break;
+        case Operation::Pack:
+            lead = QStringLiteral("Архив запаковывался ");
+            break;
     }
     return QStringLiteral("Обработка завершена") + kCrLf + lead +
            SecondsText(milliseconds, locale) + QStringLiteral(" секунд");

@@ -10,8 +10,12 @@ namespace kbx {
 namespace {
 constexpr auto kCodePage = "windows-1251";
 
-bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
-bool IsSeparator(QChar c) { return c == u'\\' || c == u'/'; }
+bool IsControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+bool IsSeparator(QChar c) {
+    return c == u'\\' || c == u'/';
+}
 }  // namespace
 
 QByteArrayView NameBytes(QByteArrayView field) {

@@ -17,7 +17,9 @@ QByteArrayView NameBytes(QByteArrayView field);
 QString DecodeName(QByteArrayView bytes);
 
 // The name held in a raw field, decoded.
-inline QString FieldName(QByteArrayView field) { return DecodeName(NameBytes(field)); }
+inline QString FieldName(QByteArrayView field) {
+    return DecodeName(NameBytes(field));
+}
 
 // Text to Windows-1251 bytes; nothing when a character has no encoding.
 std::optional<QByteArray> EncodeName(QStringView name);

@@ -20,6 +20,7 @@ enum class Outcome {
     NothingDone,    // nothing to do (for example, the blank element)
     EntriesFailed,  // the operation ran to its end, but some entries failed
     Unusable,       // stopped before anything was changed
+    Stopped,        // the caller asked to stop; finished entries stay written
 };
 
 struct Result {

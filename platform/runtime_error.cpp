@@ -3,12 +3,18 @@
 namespace {
 std::string DefaultText(int number) {
     switch (number) {
-        case RuntimeError::Cancel: return "Cancel was selected.";
-        case RuntimeError::InvalidArgument: return "Invalid procedure call or argument";
-        case RuntimeError::Overflow: return "Overflow";
-        case RuntimeError::SubscriptOutOfRange: return "Subscript out of range";
-        case RuntimeError::InvalidPropertyValue: return "Invalid property value";
-        default: return "Runtime error " + std::to_string(number);
+        case RuntimeError::Cancel:
+            return "Cancel was selected.";
+        case RuntimeError::InvalidArgument:
+            return "Invalid procedure call or argument";
+        case RuntimeError::Overflow:
+            return "Overflow";
+        case RuntimeError::SubscriptOutOfRange:
+            return "Subscript out of range";
+        case RuntimeError::InvalidPropertyValue:
+            return "Invalid property value";
+        default:
+            return "Runtime error " + std::to_string(number);
     }
 }
 }  // namespace

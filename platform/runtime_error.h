@@ -6,7 +6,7 @@
 // A runtime error that reaches the caller of a property or a dialog method,
 // carrying the error number that callers test for.
 class RuntimeError : public std::runtime_error {
-public:
+  public:
     enum Number : int {
         Cancel = 0,               // a dialog was cancelled while CancelError is set
         InvalidArgument = 5,      // invalid procedure call or argument
@@ -20,6 +20,6 @@ public:
 
     int number() const noexcept { return number_; }
 
-private:
+  private:
     int number_;
 };

@@ -9,6 +9,10 @@
 inline constexpr double kTwipsPerPixel = 15.0;
 
 // Twips to whole pixels, rounded half away from zero.
-inline int TwipsToPixels(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+inline int TwipsToPixels(double twips) {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
 
-inline double PixelsToTwips(double pixels) { return pixels * kTwipsPerPixel; }
+inline double PixelsToTwips(double pixels) {
+    return pixels * kTwipsPerPixel;
+}

@@ -1,5 +1,5 @@
-#include <QPalette>
 #include <gtest/gtest.h>
+#include <QPalette>
 
 #include "platform/colors.h"
 #include "platform/twips.h"
@@ -15,12 +15,9 @@ TEST(Colors, DirectAndSystemValues) {
         QColor expected;
     } cases[] = {
         {0x000000FFu, QColor(255, 0, 0)},  // red lives in the low byte
-        {0x00FF0000u, QColor(0, 0, 255)},
-        {0x00123456u, QColor(0x56, 0x34, 0x12)},
-        {kButtonFace, QColor(1, 2, 3)},
-        {kButtonText, QColor(4, 5, 6)},
-        {kWindowBackground, QColor(7, 8, 9)},
-        {kWindowText, QColor(10, 11, 12)},
+        {0x00FF0000u, QColor(0, 0, 255)},     {0x00123456u, QColor(0x56, 0x34, 0x12)},
+        {kButtonFace, QColor(1, 2, 3)},       {kButtonText, QColor(4, 5, 6)},
+        {kWindowBackground, QColor(7, 8, 9)}, {kWindowText, QColor(10, 11, 12)},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ColorFromValue(c.value, p), c.expected) << std::hex << c.value;

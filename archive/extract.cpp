@@ -1,0 +1,170 @@
+#include <QDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
+#include "archive/archive.h"
+#include "archive/file_io.h"
+
+namespace kbx {
+
+namespace {
+
+constexpr int kNamesInSummary = 5;
+
+QString NativeFolder(const QString& folder) {
+    return folder.isEmpty() ? QStringLiteral(".") : folder;
+}
+
+// True when a file of our own can be created and removed in `dirfd`.
+bool ProbeAt(int dirfd) {
+    io::AtomicFile probe;
+    int err = 0;
+    if (!probe.Create(dirfd, QByteArray(), &err)) return false;
+    probe.Discard();
+    return true;
+}
+
+// The Version and Version/Data folders; a Version folder that already
+// accepts files is left as it is. Links are never followed.
+void PrepareAt(int root) {
+    int err = 0;
+    const QString version = QStringLiteral("Version");
+    if (io::Fd v = io::OpenDirBeneath(root, {version}, false, &err); v && ProbeAt(v.get())) return;
+    io::OpenDirBeneath(root, {version, QStringLiteral("Data")}, true, &err);
+}
+
+QString SummaryMessage(const std::vector<EntryFailure>& failures) {
+    QString text = QStringLiteral("Распаковка завершена с ошибками") + kCrLf +
+                   QStringLiteral("Не извлечено файлов: ") + QString::number(failures.size());
+    for (size_t i = 0; i < failures.size() && i < size_t(kNamesInSummary); ++i)
+        text += kCrLf + failures[i].name + QStringLiteral(": ") + failures[i].reason;
+    if (failures.size() > size_t(kNamesInSummary)) text += kCrLf + QStringLiteral("…");
+    return text;
+}
+
+// Writes entries beneath one target folder, keeping the archive open and
+// the last parent folder open between entries.
+class Extractor {
+  public:
+    Extractor(const Directory& dir, int archive, long long archiveSize, int root)
+        : dir_(dir), archive_(archive), archiveSize_(archiveSize), root_(root) {}
+
+    // Returns an empty string on success, else the reason.
+    QString Write(qint64 index) {
+        const QString name = dir_.Name(index);
+        if (QString problem = NameProblem(name); !problem.isEmpty())
+            return QStringLiteral("недопустимое имя (") + problem + QStringLiteral(")");
+        const qint64 offset = dir_.EntryOffset[size_t(index)];
+        const qint64 size = dir_.EntrySize[size_t(index)];
+        if (offset < 0 || size < 0 || offset + size > archiveSize_)
+            return QStringLiteral("данные записи лежат за пределами архива");
+
+        QStringList parts = NameComponents(name);
+        const QByteArray file = io::NativePath(parts.takeLast());
+        int err = 0;
+        if (!parent_ || parts != parentParts_) {
+            parent_ = io::OpenDirBeneath(root_, parts, true, &err);
+            parentParts_ = parts;
+            if (!parent_) return QStringLiteral("не удалось создать папку: ") + io::ErrorText(err);
+        }
+        io::AtomicFile out;
+        if (!out.Create(parent_.get(), file, &err))
+            return QStringLiteral("не удалось создать файл: ") + io::ErrorText(err);
+        const long long copied = io::CopyRange(archive_, offset, out.fd(), 0, size, &err);
+        if (copied < 0) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+        if (copied != size) return QStringLiteral("архив изменился или обрезан");
+        if (!out.Commit(false, &err)) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+        return {};
+    }
+
+  private:
+    const Directory& dir_;
+    int archive_;
+    long long archiveSize_;
+    int root_;
+    io::Fd parent_;
+    QStringList parentParts_;
+};
+
+template <typename IndexAt>
+Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
+                   const Progress& progress, const StopFlag* stop, bool single) {
+    const qint64 count = dir.UpperBound();
+    int err = 0;
+    long long archiveSize = 0;
+    const QByteArray native = io::NativePath(dir.ArchivePath);
+    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &archiveSize, &err);
+    if (!archive) return Result::Unusable(CannotOpenMessage(dir.ArchivePath));
+
+    const QByteArray rootPath = io::NativePath(NativeFolder(folder));
+    io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root)
+        return Result::Unusable(QStringLiteral("Не удалось открыть папку ") + folder +
+                                QStringLiteral(": ") + io::ErrorText(errno));
+    PrepareAt(root.get());
+
+    Extractor extractor(dir, archive.get(), archiveSize, root.get());
+    Result result;
+    for (qint64 i = 0; i < n; ++i) {
+        const qint64 index = indexAt(i);
+        if (progress) progress(index);
+        if (stop && stop->requested) {
+            result.outcome = Outcome::Stopped;
+            return result;
+        }
+        if (index < 0 || index >= count) continue;
+        if (QString reason = extractor.Write(index); !reason.isEmpty())
+            result.failures.push_back({index, dir.Name(index), reason});
+        else
+            ++result.written;
+    }
+    if (!result.failures.empty()) {
+        result.outcome = Outcome::EntriesFailed;
+        const EntryFailure& f = result.failures.front();
+        result.message =
+            single ? ExtractFailedMessage(f.name, f.reason) : SummaryMessage(result.failures);
+    }
+    return result;
+}
+
+}  // namespace
+
+bool TestFolder(const QString& folder) {
+    const QByteArray path = io::NativePath(NativeFolder(folder));
+    io::Fd dir(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir && ProbeAt(dir.get());
+}
+
+void PrepareOutputFolders(const QString& folder) {
+    const QByteArray path = io::NativePath(NativeFolder(folder));
+    if (io::Fd root(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); root)
+        PrepareAt(root.get());
+}
+
+Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
+    if (index < 0 || index >= dir.UpperBound()) {
+        Result r;
+        r.outcome = Outcome::NothingDone;
+        return r;
+    }
+    return ExtractSome(
+        dir, 1, [index](qint64) { return index; }, folder, {}, nullptr, true);
+}
+
+Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
+                      const QString& folder, const Progress& progress, const StopFlag* stop) {
+    return ExtractSome(
+        dir, qint64(indexes.size()), [&](qint64 i) { return indexes[size_t(i)]; }, folder, progress,
+        stop, indexes.size() == 1);
+}
+
+Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress,
+                 const StopFlag* stop) {
+    return ExtractSome(
+        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, false);
+}
+
+}  // namespace kbx

@@ -1,0 +1,76 @@
+#include <fcntl.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "archive/file_io.h"
+
+namespace kbx {
+
+namespace {
+// The directory is read in blocks of whole records: one read for any
+// directory under 4 MiB, and bounded memory beyond that.
+constexpr qint64 kRecordsPerRead = (4 << 20) / kRecordSize;
+}  // namespace
+
+Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
+                   const StopFlag* stop) {
+    int err = 0;
+    long long fileSize = 0;
+    const QByteArray native = io::NativePath(path);
+    io::Fd fd = io::OpenRegularForRead(AT_FDCWD, native.constData(), &fileSize, &err);
+    if (!fd) return Result::Unusable(CannotOpenMessage(path));
+
+    char header[kHeaderSize];
+    const long long got = io::ReadAt(fd.get(), header, kHeaderSize, 0, &err);
+    if (got < 0) return Result::Unusable(CannotOpenMessage(path));
+    if (!HasSignature(QByteArrayView(header, got))) return Result::Unusable(kNotKbxMessage);
+    if (got < kHeaderSize)
+        return Result::Unusable(CorruptMessage(QStringLiteral("файл короче заголовка")));
+
+    const qint64 directoryEnd = ReadLE32(header + kDirectoryEndOffset);
+    const qint64 count = ReadLE32(header + kCountOffset);
+    if (count < 0)
+        return Result::Unusable(CorruptMessage(QStringLiteral("отрицательное число записей")));
+    if (directoryEnd != DirectoryEnd(count))
+        return Result::Unusable(
+            CorruptMessage(QStringLiteral("конец каталога не совпадает с числом записей")));
+    // Checked before anything is allocated for `count` records.
+    if (DirectoryEnd(count) > fileSize)
+        return Result::Unusable(CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
+
+    Directory fresh;
+    fresh.EntryOffset.assign(size_t(count + 1), 0);
+    fresh.EntrySize.assign(size_t(count + 1), 0);
+    fresh.EntryName = NameFields(count + 1);
+
+    QByteArray block(std::min(count, kRecordsPerRead) * kRecordSize, Qt::Uninitialized);
+    for (qint64 first = 0; first < count; first += kRecordsPerRead) {
+        const qint64 n = std::min(kRecordsPerRead, count - first);
+        const long long want = n * kRecordSize;
+        if (io::ReadAt(fd.get(), block.data(), want, DirectoryEnd(first), &err) != want)
+            return Result::Unusable(
+                CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
+        for (qint64 i = 0; i < n; ++i) {
+            const qint64 k = first + i;
+            if (progress) progress(k);
+            if (stop && stop->requested) {
+                Result r;
+                r.outcome = Outcome::Stopped;
+                return r;
+            }
+            const char* rec = block.constData() + i * kRecordSize;
+            fresh.EntryOffset[size_t(k)] = ReadLE32(rec + kRecordOffsetField);
+            fresh.EntrySize[size_t(k)] = ReadLE32(rec + kRecordSizeField);
+            std::memcpy(fresh.EntryName.data(k), rec + kRecordNameField, kNameSize);
+        }
+    }
+    fresh.ArchivePath = path;
+    dir = std::move(fresh);
+    Result r;
+    r.written = count;
+    return r;
+}
+
+}  // namespace kbx

@@ -1,0 +1,174 @@
+#include <QFileInfo>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+
+#include "archive/archive.h"
+#include "archive/file_io.h"
+
+namespace kbx {
+
+namespace {
+
+// The directory is written in blocks of about this size, so that its size in
+// memory stays bounded whatever the number of files.
+constexpr qint64 kDirectoryBlock = 1 << 20;
+
+struct Source {
+    int folder;          // descriptor of Version or Version/Data
+    QByteArray native;   // the file's name on disk
+    QString display;     // the same name as text
+    QString entry;       // the entry name, "Version\\..."
+    QByteArray encoded;  // the entry name in the archive's code page
+    qint64 size = 0;
+    qint64 offset = 0;
+};
+
+QString Refusal(const QString& reason) {
+    return QStringLiteral("Архив не создан: ") + reason;
+}
+
+// Regular files, and links to regular files, directly inside `dirfd`, in
+// case-insensitive name order. Hidden files are included.
+bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QString* error) {
+    const int dupfd = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+    DIR* d = dupfd >= 0 ? ::fdopendir(dupfd) : nullptr;
+    if (!d) {
+        if (dupfd >= 0) ::close(dupfd);
+        *error = QStringLiteral("не удалось прочитать папку ") + prefix + QStringLiteral(": ") +
+                 io::ErrorText(errno);
+        return false;
+    }
+    ::rewinddir(d);
+    std::vector<Source> found;
+    errno = 0;
+    while (dirent* e = ::readdir(d)) {
+        const QByteArray native(e->d_name);
+        if (native == "." || native == "..") continue;
+        struct stat st;
+        if (::fstatat(dirfd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+        Source s;
+        s.folder = dirfd;
+        s.native = native;
+        s.display = QFile::decodeName(native);
+        s.size = st.st_size;
+        found.push_back(std::move(s));
+        errno = 0;
+    }
+    const int readErr = errno;
+    ::closedir(d);
+    if (readErr != 0) {
+        *error = QStringLiteral("не удалось прочитать папку ") + prefix + QStringLiteral(": ") +
+                 io::ErrorText(readErr);
+        return false;
+    }
+    std::sort(found.begin(), found.end(), [](const Source& a, const Source& b) {
+        const int c = QString::compare(a.display, b.display, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.native < b.native;
+    });
+    for (Source& s : found) {
+        const QString entry = prefix + s.display;
+        if (s.display.contains(u'\\'))
+            return *error = entry + QStringLiteral(": имя содержит «\\»"), false;
+        std::optional<QByteArray> bytes = EncodeName(entry);
+        if (!bytes)
+            return *error =
+                       entry + QStringLiteral(": имя нельзя записать в кодировке Windows-1251"),
+                   false;
+        if (bytes->size() > kNameSize)
+            return *error = entry + QStringLiteral(": имя длиннее %1 байт").arg(kNameSize), false;
+        s.encoded = std::move(*bytes);
+        s.entry = entry;
+        out.push_back(std::move(s));
+    }
+    return true;
+}
+
+// Copies one source into the archive at its offset; the file must still be
+// exactly as long as it was when it was measured.
+QString CopySource(const Source& s, int out) {
+    int err = 0;
+    long long size = 0;
+    io::Fd in = io::OpenRegularForRead(s.folder, s.native.constData(), &size, &err);
+    if (!in) return QStringLiteral("не удалось открыть: ") + io::ErrorText(err);
+    if (size != s.size) return QStringLiteral("файл изменился во время упаковки");
+    const long long copied = io::CopyRange(in.get(), 0, out, s.offset, s.size, &err);
+    if (copied < 0) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+    char extra;
+    if (copied != s.size || io::ReadAt(in.get(), &extra, 1, s.size, &err) != 0)
+        return QStringLiteral("файл изменился во время упаковки");
+    return {};
+}
+
+}  // namespace
+
+Result Pack(const QString& root, const QString& archivePath) {
+    int err = 0;
+    const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
+    io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd)
+        return Result::Unusable(Refusal(QStringLiteral("не удалось открыть папку ") + root));
+    io::Fd version(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    io::Fd data(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    if (!version || !data)
+        return Result::Unusable(Refusal(QStringLiteral("в папке ") + root +
+                                        QStringLiteral(" нет папок Version и Version/Data")));
+
+    std::vector<Source> sources;
+    QString problem;
+    if (!ListFolder(data.get(), QStringLiteral("Version\\Data\\"), sources, &problem) ||
+        !ListFolder(version.get(), QStringLiteral("Version\\"), sources, &problem))
+        return Result::Unusable(Refusal(problem));
+
+    const qint64 n = qint64(sources.size());
+    qint64 next = DirectoryEnd(n);
+    for (Source& s : sources) {
+        s.offset = next;
+        next += s.size;
+    }
+    if (next > kMaxArchiveBytes)
+        return Result::Unusable(
+            Refusal(QStringLiteral("данные больше 2 147 483 647 байт, предела формата")));
+
+    const QFileInfo target(archivePath);
+    const QByteArray targetDir = io::NativePath(target.absolutePath());
+    io::Fd targetDirFd(::open(targetDir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!targetDirFd)
+        return Result::Unusable(
+            Refusal(QStringLiteral("не удалось открыть папку ") + target.absolutePath()));
+    io::AtomicFile out;
+    if (!out.Create(targetDirFd.get(), io::NativePath(target.fileName()), &err))
+        return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
+
+    // Header and directory first, in bounded blocks, then each file's data.
+    QByteArray block = HeaderBytes(qint32(n));
+    qint64 written = 0;
+    const auto flush = [&] {
+        if (!io::WriteAll(out.fd(), block.constData(), block.size(), written, &err)) return false;
+        written += block.size();
+        block.clear();
+        return true;
+    };
+    for (const Source& s : sources) {
+        AppendRecord(block, qint32(s.offset), qint32(s.size), s.encoded);
+        if (block.size() >= kDirectoryBlock && !flush()) break;
+    }
+    if (err != 0 || !flush())
+        return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
+    for (const Source& s : sources) {
+        if (QString reason = CopySource(s, out.fd()); !reason.isEmpty())
+            return Result::Unusable(Refusal(s.entry + QStringLiteral(": ") + reason));
+    }
+    if (!out.Commit(true, &err))
+        return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
+    ::fsync(targetDirFd.get());
+    Result r;
+    r.written = n;
+    return r;
+}
+
+}  // namespace kbx

@@ -1,0 +1,78 @@
+#include "archive/verify.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <numeric>
+
+namespace kbx {
+
+const char* KindName(Problem::Kind kind) {
+    switch (kind) {
+        case Problem::Kind::OutOfBounds:
+            return "out-of-bounds";
+        case Problem::Kind::UnsafeName:
+            return "unsafe-name";
+        case Problem::Kind::Overlap:
+            return "overlap";
+        case Problem::Kind::Duplicate:
+            return "duplicate";
+    }
+    return "unknown";
+}
+
+std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
+    const qint64 count = dir.UpperBound();
+    std::vector<Problem> problems;
+    std::vector<qint64> inside;  // entries with data inside the file
+    inside.reserve(size_t(count));
+    QHash<QString, qint64> seen;
+    seen.reserve(count);
+    for (qint64 i = 0; i < count; ++i) {
+        const qint64 offset = dir.EntryOffset[size_t(i)];
+        const qint64 size = dir.EntrySize[size_t(i)];
+        const QString name = dir.Name(i);
+        if (offset < 0 || size < 0 || offset + size > fileSize) {
+            problems.push_back({Problem::Kind::OutOfBounds, i, name,
+                                QStringLiteral("данные (смещение %1, размер %2) за пределами "
+                                               "файла длиной %3")
+                                    .arg(offset)
+                                    .arg(size)
+                                    .arg(fileSize)});
+        } else if (size > 0) {
+            inside.push_back(i);
+        }
+        if (QString why = NameProblem(name); !why.isEmpty())
+            problems.push_back({Problem::Kind::UnsafeName, i, name, why});
+        // Names that would land on the same file on a case-insensitive disk.
+        QString key = name.toCaseFolded();
+        key.replace(u'/', u'\\');
+        if (auto it = seen.constFind(key); it != seen.constEnd()) {
+            problems.push_back({Problem::Kind::Duplicate, i, name,
+                                QStringLiteral("то же имя, что у записи %1").arg(*it)});
+        } else {
+            seen.insert(key, i);
+        }
+    }
+    std::stable_sort(inside.begin(), inside.end(), [&](qint64 a, qint64 b) {
+        return dir.EntryOffset[size_t(a)] < dir.EntryOffset[size_t(b)];
+    });
+    qint64 reach = -1, holder = -1;  // the furthest end so far, and its entry
+    for (qint64 i : inside) {
+        const qint64 start = dir.EntryOffset[size_t(i)];
+        const qint64 end = start + dir.EntrySize[size_t(i)];
+        if (start < reach)
+            problems.push_back({Problem::Kind::Overlap, i, dir.Name(i),
+                                QStringLiteral("данные пересекаются с записью %1").arg(holder)});
+        if (end > reach) reach = end, holder = i;
+    }
+    // Data inside the directory itself is an overlap too.
+    for (qint64 i : inside) {
+        if (dir.EntryOffset[size_t(i)] < DirectoryEnd(count))
+            problems.push_back({Problem::Kind::Overlap, i, dir.Name(i),
+                                QStringLiteral("данные пересекаются с каталогом")});
+    }
+    return problems;
+}
+
+}  // namespace kbx

@@ -1,0 +1,28 @@
+#pragma once
+// A check of a loaded directory against its file: every entry inside the
+// file, every name safe to write, no overlapping data, no duplicate names.
+
+#include <QString>
+
+#include <vector>
+
+#include "archive/directory.h"
+
+namespace kbx {
+
+struct Problem {
+    enum class Kind { OutOfBounds, UnsafeName, Overlap, Duplicate };
+    Kind kind;
+    qint64 index;
+    QString name;
+    QString detail;  // Russian, for people
+};
+
+// The name of a problem kind for machine-readable output.
+const char* KindName(Problem::Kind kind);
+
+// Problems of `dir` for an archive file of `fileSize` bytes, in index order
+// within each kind.
+std::vector<Problem> Verify(const Directory& dir, qint64 fileSize);
+
+}  // namespace kbx
