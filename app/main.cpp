@@ -1,0 +1,29 @@
+// Quillmere: opens the main window and runs until it is closed.
+
+#include <QApplication>
+
+#include "platform/event_pump.h"
+#include "platform/message_box.h"
+#include "platform/shell_service.h"
+#include "platform/tick_counter.h"
+#include "ui/fonts.h"
+#include "ui/main_window/form1.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillmere"));
+    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    ui::InstallFontSubstitutions();
+
+    QtMessageBoxService messages;
+    QtTickCounter ticks;
+    QtEventPump events;
+    QtShellService shell;
+    ScriptedDialogBackend dialogs;  // TEMPORARY until the dialog backend lands
+    ui::Services services{&messages, &ticks, &events, &shell, &dialogs};
+
+    ui::Form1 window(services);
+    window.show();
+    window.CentreOnScreen();
+    return app.exec();
+}
