@@ -100,6 +100,7 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
         // Over the link it turns blue; over any other part of the window it
         // turns red. Leaving the window changes nothing.
         SetLinkColor(watched == Label2_ ? kBlue : kRed);
+        return true;  // handled here, not again by the window's background
     } else if (watched == Label2_ && event->type() == QEvent::MouseButtonRelease) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::LeftButton && Label2_->rect().contains(me->position().toPoint())) {

@@ -197,7 +197,8 @@ void Form1::BuildControls() {
     Scr_->setRange(0, 32767);
     Scr_->setValue(0);
     Scr_->setSingleStep(1);
-    Scr_->setTracking(false);  // the rows follow the thumb when it is released
+    Scr_->setTracking(false);               // the rows follow the thumb when it is released
+    Scr_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, and the arrow keys scroll it
     Picture3_->setEnabled(false);
 
     File1_ = new QListWidget(this);

@@ -1,0 +1,79 @@
+#pragma once
+// A Form1 on the offscreen platform with every desktop service replaced by a
+// double, plus helpers that write archives and drive the window's controls.
+
+#include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QByteArray>
+#include <QLabel>
+#include <QMenu>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/event_pump.h"
+#include "platform/message_box.h"
+#include "platform/shell_service.h"
+#include "platform/tick_counter.h"
+#include "ui/main_window/form1.h"
+#include "ui/main_window/list_cell.h"
+
+struct TestEntry {
+    QByteArray name;  // Windows-1251 bytes
+    QByteArray data;
+};
+
+// Entries Version\Data\e000.dat ... with distinct contents.
+std::vector<TestEntry> NumberedEntries(int count);
+
+// The archive's bytes: header, directory, then the data in entry order.
+QByteArray ArchiveBytes(const std::vector<TestEntry>& entries);
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    ui::Form1& Form() { return *form_; }
+    void Recreate();
+
+    template <typename T = QWidget>
+    T* Child(const QString& name) {
+        T* w = form_->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name.toStdString();
+        return w;
+    }
+    ui::ListCell* Cell(const char* array, int row);
+    QAction* Action(const char* name);
+
+    // Writes a file in the temporary folder and returns its path.
+    QString WriteFile(const QString& name, const QByteArray& bytes);
+    QString WriteArchive(const QString& name, const std::vector<TestEntry>& entries);
+    QString Folder(const QString& name);  // a new empty folder
+    QByteArray ReadFile(const QString& path);
+
+    // What the next dialog answers; an empty answer is a cancel.
+    void AnswerNextDialog(const QString& answer);
+    int DialogsShown() const;
+
+    void Click(const char* name);        // a left click on a button
+    void Browse(const QString& answer);  // Обзор, answered
+    void Load(const QString& path);  // Обзор with `path`, then Прочитать архив
+    void RightClickAndChoose(int row, const char* action);  // action null: dismiss
+    void SetScroll(int value);
+
+    QStringList RowTexts(int row);  // name, offset, size
+
+    RecordingMessageBox messages_;
+    ScriptedTickCounter ticks_;
+    RecordingEventPump events_;
+    RecordingShell shell_;
+    ScriptedDialogBackend dialogs_;
+    QTemporaryDir tmp_;
+
+  private:
+    std::unique_ptr<ui::Form1> form_;
+};
