@@ -149,6 +149,33 @@ TEST(CoolBarDrawing, OnlyValueChangesThePicture) {
     EXPECT_EQ(FindFill(Shot(bar), kRedBar).box, QRect(370, 0, 370, 25));
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+  public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++count;
+        return false;
+    }
+};
+
+TEST(CoolBarDrawing, EveryValueRepaintsTheScreen) {
+    CoolBar bar;
+    MakeWideBar(bar);
+    bar.setMax(100);
+    bar.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
+    PaintCounter paints;
+    bar.installEventFilter(&paints);
+    for (qint32 style : {0, 8}) {  // a drawn bar, then one that only clears
+        bar.setStyle(style);
+        const int before = paints.count;
+        bar.setValue(50);
+        QCoreApplication::processEvents();
+        EXPECT_GT(paints.count, before) << style;
+    }
+}
+
 TEST(CoolBarDrawing, BorderClipsToTheInnerArea) {
     CoolBar bar;
     MakeWideBar(bar, 1);

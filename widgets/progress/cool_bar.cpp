@@ -478,6 +478,7 @@ void CoolBar::Redraw() noexcept {
     picture_ =
         inner.isEmpty() ? QImage() : QImage(inner.size(), QImage::Format_ARGB32_Premultiplied);
     picture_.fill(Qt::transparent);
+    update();
     try {
         // The scales come from the outer size; drawing is clipped to the
         // inner area.
@@ -497,7 +498,6 @@ void CoolBar::Redraw() noexcept {
     } catch (...) {
         // A style that cannot be read leaves the surface cleared.
     }
-    update();
 }
 
 void CoolBar::LayoutCaption() {

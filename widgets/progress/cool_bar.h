@@ -38,6 +38,9 @@ class CoolBar : public QWidget {
     quint32 ForeColor() const { return foreColor_; }
     void setForeColor(quint32 New_ForeColor);
     // The control's own enabled state, whatever its parents' state is.
+    // setEnabled, setFont and setStyle hide QWidget's functions of the same
+    // names: call them on a CoolBar, not through a QWidget pointer, or the
+    // change is not notified (and for the font, not shown on the caption).
     bool Enabled() const;
     void setEnabled(bool New_Enabled);
     // The caption label's font.
