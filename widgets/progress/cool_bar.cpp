@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QStringList>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
