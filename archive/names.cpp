@@ -64,12 +64,17 @@ QString NameProblem(QStringView name) {
     if (IsSeparator(name[0])) return QStringLiteral("абсолютный путь");
     if (name.size() >= 2 && name[1] == u':' && name[0].isLetter())
         return QStringLiteral("путь с буквой диска");
-    for (QChar c : name) {
-        if (IsControl(c.unicode())) return QStringLiteral("управляющий символ в имени");
-    }
-    for (const QString& part : NameComponents(name)) {
-        if (part.isEmpty() || part == u"." || part == u"..")
-            return QStringLiteral("недопустимая часть пути «%1»").arg(part);
+    // One pass, no allocation: large directories are checked entry by entry.
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && IsControl(name[i].unicode()))
+            return QStringLiteral("управляющий символ в имени");
+        if (i == name.size() || IsSeparator(name[i])) {
+            const QStringView part = name.mid(start, i - start);
+            if (part.isEmpty() || part == u"." || part == u"..")
+                return QStringLiteral("недопустимая часть пути «%1»").arg(part);
+            start = i + 1;
+        }
     }
     return {};
 }

@@ -21,13 +21,23 @@ const char* KindName(Problem::Kind kind) {
     return "unknown";
 }
 
+namespace {
+QString FoldedKey(const QString& name) {
+    QString key = name.toCaseFolded();
+    key.replace(u'/', u'\\');
+    return key;
+}
+}  // namespace
+
 std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
     const qint64 count = dir.UpperBound();
     std::vector<Problem> problems;
     std::vector<qint64> inside;  // entries with data inside the file
     inside.reserve(size_t(count));
-    QHash<QString, qint64> seen;
-    seen.reserve(count);
+    // Names that would land on the same file on a case-insensitive disk:
+    // hashed first, compared in full only where hashes meet.
+    std::vector<std::pair<size_t, qint64>> keys;
+    keys.reserve(size_t(count));
     for (qint64 i = 0; i < count; ++i) {
         const qint64 offset = dir.EntryOffset[size_t(i)];
         const qint64 size = dir.EntrySize[size_t(i)];
@@ -44,16 +54,29 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
         }
         if (QString why = NameProblem(name); !why.isEmpty())
             problems.push_back({Problem::Kind::UnsafeName, i, name, why});
-        // Names that would land on the same file on a case-insensitive disk.
-        QString key = name.toCaseFolded();
-        key.replace(u'/', u'\\');
-        if (auto it = seen.constFind(key); it != seen.constEnd()) {
-            problems.push_back({Problem::Kind::Duplicate, i, name,
-                                QStringLiteral("то же имя, что у записи %1").arg(*it)});
-        } else {
-            seen.insert(key, i);
-        }
+        keys.emplace_back(qHash(FoldedKey(name)), i);
     }
+    std::sort(keys.begin(), keys.end());
+    std::vector<Problem> duplicates;
+    for (size_t a = 0; a < keys.size();) {
+        size_t b = a + 1;
+        while (b < keys.size() && keys[b].first == keys[a].first) ++b;
+        for (size_t j = a + 1; j < b; ++j) {
+            const QString name = dir.Name(keys[j].second);
+            for (size_t k = a; k < j; ++k) {
+                if (FoldedKey(name) == FoldedKey(dir.Name(keys[k].second))) {
+                    duplicates.push_back({Problem::Kind::Duplicate, keys[j].second, name,
+                                          QStringLiteral("то же имя, что у записи %1")
+                                              .arg(keys[k].second)});
+                    break;
+                }
+            }
+        }
+        a = b;
+    }
+    std::sort(duplicates.begin(), duplicates.end(),
+              [](const Problem& x, const Problem& y) { return x.index < y.index; });
+    problems.insert(problems.end(), duplicates.begin(), duplicates.end());
     std::stable_sort(inside.begin(), inside.end(), [&](qint64 a, qint64 b) {
         return dir.EntryOffset[size_t(a)] < dir.EntryOffset[size_t(b)];
     });

@@ -11,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -172,6 +173,9 @@ int Verify(const QString& path, bool json) {
     return problems.empty() ? kOk : kFailed;
 }
 
+// The -C folder is made when missing, as a convenience for scripts.
+void MakeFolder(const QString& folder) { QDir().mkpath(folder); }
+
 int Extract(const QString& path, const QStringList& names, const QString& folder) {
     int code = kOk;
     kbx::Directory dir;
@@ -190,6 +194,7 @@ int Extract(const QString& path, const QStringList& names, const QString& folder
     }
     const kbx::Stopwatch clock;
     if (indexes.empty()) return kFailed;
+    MakeFolder(folder);
     const int result =
         Finish(kbx::ExtractEntries(dir, indexes, folder), path, kbx::Operation::Extract, clock);
     return result == kOk && missing ? kFailed : result;
@@ -200,6 +205,7 @@ int Unpack(const QString& path, const QString& folder) {
     kbx::Directory dir;
     if (!Load(path, dir, &code)) return code;
     const kbx::Stopwatch clock;
+    MakeFolder(folder);
     ProgressLine line(QStringLiteral("распаковка"), dir.UpperBound());
     const kbx::Result r = kbx::UnpackAll(dir, folder, std::ref(line));
     return Finish(r, path, kbx::Operation::Unpack, clock);

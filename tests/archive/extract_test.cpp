@@ -1,0 +1,213 @@
+// Extraction and unpacking: where files land, what is refused, and that
+// nothing outside the target folder or already on disk is damaged.
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include "archive/archive.h"
+#include "archive/file_io.h"
+#include "test_util.h"
+
+using namespace testutil;
+
+namespace {
+
+class Extract : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        out = tmp.filePath(QStringLiteral("out"));
+        outside = tmp.filePath(QStringLiteral("outside"));
+        ASSERT_TRUE(QDir().mkpath(out));
+        ASSERT_TRUE(QDir().mkpath(outside));
+        ASSERT_TRUE(WriteFile(outside + QStringLiteral("/sentinel"), "keep me"));
+        path = tmp.filePath(QStringLiteral("a.kbx"));
+    }
+    void TearDown() override {
+        kbx::io::ResetFaults();
+        // Nothing ever lands outside the target folder.
+        EXPECT_EQ(Snapshot(outside), (std::map<QString, QByteArray>{{"sentinel", "keep me"}}));
+    }
+    void LoadArchive(const std::vector<RawEntry>& entries) {
+        ASSERT_TRUE(WriteFile(path, BuildArchive(entries)));
+        const kbx::Result r = kbx::ReadArchive(path, dir);
+        ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    }
+    QTemporaryDir tmp;
+    QString out, outside, path;
+    kbx::Directory dir;
+};
+
+TEST_F(Extract, UnpackRecreatesTheTreeByteForByte) {
+    LoadArchive({{"Version\\a.txt", "alpha"},
+                 {"Version\\Data\\b.dat", QByteArray(3 << 20, 'b')},  // larger than a copy chunk
+                 {"Version\\Data\\c.dat", ""},
+                 {Cp1251(QStringLiteral("Version\\Data\\карта.dat")), "map"},
+                 {"Version/Sub/deep.txt", "deep"}});
+    std::vector<qint64> seen;
+    const kbx::Result r = kbx::UnpackAll(dir, out, [&](qint64 i) { seen.push_back(i); });
+    ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    EXPECT_EQ(r.written, 5);
+    EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(Snapshot(out),
+              (std::map<QString, QByteArray>{{"Version/a.txt", "alpha"},
+                                             {"Version/Data/b.dat", QByteArray(3 << 20, 'b')},
+                                             {"Version/Data/c.dat", ""},
+                                             {QStringLiteral("Version/Data/карта.dat"), "map"},
+                                             {"Version/Sub/deep.txt", "deep"}}));
+}
+
+TEST_F(Extract, EmptyArchiveCreatesTheTwoFolders) {
+    LoadArchive({});
+    ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+    EXPECT_TRUE(QDir(out + QStringLiteral("/Version/Data")).exists());
+}
+
+TEST_F(Extract, SingleEntryAndTheBlankElement) {
+    LoadArchive({{"Version\\a.txt", "alpha"}, {"Version\\Data\\music.dat", "music"}});
+    EXPECT_TRUE(kbx::ExtractEntry(dir, 1, out + u'/').ok());
+    EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/Data/music.dat", "music"}}));
+    for (qint64 index : {qint64(2), qint64(-1), qint64(1) << 40}) {
+        const kbx::Result r = kbx::ExtractEntry(dir, index, out);
+        EXPECT_EQ(r.outcome, kbx::Outcome::NothingDone) << index;
+    }
+    EXPECT_EQ(Snapshot(out).size(), 1u);
+}
+
+TEST_F(Extract, ProbeNeverTouchesAUsersFileNamedTest) {
+    ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/test"), "user data"));
+    EXPECT_TRUE(kbx::TestFolder(out + QStringLiteral("/Version/")));
+    EXPECT_FALSE(kbx::TestFolder(out + QStringLiteral("/missing/")));
+    LoadArchive({{"Version\\a.txt", "a"}});
+    ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+    // Version was present, so Data was not made; nothing else is left behind.
+    EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/test", "user data"},
+                                                            {"Version/a.txt", "a"}}));
+    EXPECT_FALSE(QDir(out + QStringLiteral("/Version/Data")).exists());
+}
+
+TEST_F(Extract, NoStaleTailSurvivesInAnExistingFile) {
+    ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/a.txt"), "a much longer old file"));
+    LoadArchive({{"Version\\a.txt", "new"}});
+    ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+    EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/a.txt")), "new");
+}
+
+TEST_F(Extract, HostileNamesAreRefusedAndTheRestIsWritten) {
+    const QByteArray hostile[] = {
+        "..\\escape.txt",    "Version\\..\\..\\escape.txt",
+        "\\abs.txt",         "/abs.txt",
+        "C:\\escape.txt",    "c:escape.txt",
+        "../escape.txt",     "Version/../../escape.txt",
+        "Version\\\\double", "Version\\.\\dot",
+        "Version\\",         "",
+        "Version\\bell\x07", "Version\\tab\tname",
+    };
+    std::vector<RawEntry> entries{{"Version\\first.txt", "1"}};
+    for (const QByteArray& name : hostile) entries.push_back({name, "evil"});
+    entries.push_back({"Version\\last.txt", "2"});
+    LoadArchive(entries);
+    const kbx::Result r = kbx::UnpackAll(dir, out);
+    EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
+    EXPECT_EQ(r.failures.size(), std::size(hostile));
+    EXPECT_EQ(r.written, 2);
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("Распаковка завершена с ошибками\r\n")));
+    EXPECT_TRUE(r.message.contains(QStringLiteral("Не извлечено файлов: 14")));
+    EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/first.txt", "1"},
+                                                            {"Version/last.txt", "2"}}));
+    EXPECT_FALSE(QFile::exists(tmp.filePath(QStringLiteral("escape.txt"))));
+}
+
+TEST_F(Extract, PlantedSymlinksAreNeverFollowed) {
+    // Version/Data points outside; so does a file link and a deeper folder link.
+    ASSERT_TRUE(QDir().mkpath(out + QStringLiteral("/Version")));
+    ASSERT_EQ(
+        ::symlink(outside.toLocal8Bit(), (out + QStringLiteral("/Version/Data")).toLocal8Bit()), 0);
+    ASSERT_EQ(::symlink((outside + QStringLiteral("/sentinel")).toLocal8Bit(),
+                        (out + QStringLiteral("/Version/a.txt")).toLocal8Bit()),
+              0);
+    LoadArchive({{"Version\\Data\\sentinel", "overwritten!"},
+                 {"Version\\Data\\new.txt", "planted"},
+                 {"Version\\a.txt", "replaces the link"}});
+    const kbx::Result r = kbx::UnpackAll(dir, out);
+    EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
+    EXPECT_EQ(r.failures.size(), 2u);
+    // The file link itself is replaced by the entry; its target is untouched.
+    EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/a.txt")), "replaces the link");
+    EXPECT_FALSE(QFileInfo(out + QStringLiteral("/Version/a.txt")).isSymLink());
+}
+
+TEST_F(Extract, EntriesOutsideTheFileFail) {
+    const struct {
+        const char* what;
+        RawEntry entry;
+    } cases[] = {
+        {"past the end", {"Version\\big", "abc", 0, 4, true}},
+        {"negative size", {"Version\\neg", "abc", 0, -1, true}},
+        {"negative offset", {"Version\\off", "abc", -1'000'000, -1, false}},
+        {"offset + size overflows 32 bits",
+         {"Version\\wrap", "abc", 2'000'000'000, 0x7fffffff, true}},
+    };
+    for (const auto& c : cases) {
+        LoadArchive({{"Version\\ok.txt", "fine"}, c.entry});
+        const kbx::Result r = kbx::UnpackAll(dir, out);
+        EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << c.what;
+        ASSERT_EQ(r.failures.size(), 1u) << c.what;
+        EXPECT_EQ(r.failures[0].index, 1) << c.what;
+        EXPECT_EQ(r.failures[0].reason, QStringLiteral("данные записи лежат за пределами архива"));
+        const kbx::Result single = kbx::ExtractEntry(dir, 1, out);
+        EXPECT_EQ(single.message, QStringLiteral("Не удалось извлечь ") + dir.Name(1) +
+                                      QStringLiteral(": данные записи лежат за пределами архива"));
+    }
+    EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/ok.txt", "fine"}}));
+}
+
+TEST_F(Extract, ArchiveTruncatedAfterLoading) {
+    LoadArchive({{"Version\\a.txt", "aaaa"}, {"Version\\b.txt", "bbbb"}});
+    ASSERT_TRUE(QFile::resize(path, 20 + 136 * 2 + 2));
+    const kbx::Result r = kbx::UnpackAll(dir, out);
+    EXPECT_EQ(r.failures.size(), 2u);
+    EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{}));
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(kbx::UnpackAll(dir, out).outcome, kbx::Outcome::Unusable);
+}
+
+TEST_F(Extract, FailingDiskLeavesNoPartialFile) {
+    ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/a.txt"), "old"));
+    LoadArchive({{"Version\\a.txt", "new content"}, {"Version\\b.txt", "bb"}});
+    for (kbx::io::Op op : {kbx::io::Op::Write, kbx::io::Op::Close, kbx::io::Op::Rename}) {
+        for (long k = 1; k <= 2; ++k) {
+            kbx::io::FailNth(op, k);
+            const kbx::Result r = kbx::UnpackAll(dir, out);
+            kbx::io::ResetFaults();
+            EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << int(op) << k;
+            const auto files = Snapshot(out);
+            // Each final name holds old or complete new bytes, and no temporary is left.
+            for (const auto& [name, bytes] : files) {
+                EXPECT_TRUE(name == "Version/a.txt" || name == "Version/b.txt")
+                    << name.toStdString();
+                if (name == "Version/a.txt") {
+                    EXPECT_TRUE(bytes == "old" || bytes == "new content");
+                } else {
+                    EXPECT_EQ(bytes, "bb");
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Extract, StoppedUnpackKeepsFinishedEntries) {
+    LoadArchive({{"Version\\a", "1"}, {"Version\\b", "2"}, {"Version\\c", "3"}});
+    kbx::StopFlag stop;
+    const kbx::Result r = kbx::UnpackAll(
+        dir, out, [&](qint64 i) { stop.requested = i == 2; }, &stop);
+    EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
+    EXPECT_EQ(Snapshot(out),
+              (std::map<QString, QByteArray>{{"Version/a", "1"}, {"Version/b", "2"}}));
+}
+
+}  // namespace

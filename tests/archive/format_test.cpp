@@ -1,0 +1,153 @@
+// Byte layouts of archives the engine writes, and how it reads them back.
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "archive/archive.h"
+#include "test_util.h"
+
+using namespace testutil;
+
+namespace {
+
+class Layout : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        root = tmp.filePath(QStringLiteral("root"));
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
+        archive = tmp.filePath(QStringLiteral("out.kbx"));
+    }
+    void Put(const QString& rel, const QByteArray& bytes) {
+        ASSERT_TRUE(WriteFile(root + u'/' + rel, bytes));
+    }
+    QByteArray PackBytes() {
+        const kbx::Result r = kbx::Pack(root, archive);
+        EXPECT_TRUE(r.ok()) << r.message.toStdString();
+        return ReadFile(archive);
+    }
+    QTemporaryDir tmp;
+    QString root, archive;
+};
+
+QByteArray Field(const QByteArray& name) {
+    return name + QByteArray(128 - name.size(), '\0');
+}
+
+TEST_F(Layout, EmptyArchiveIsTwentyBytes) {
+    const QByteArray expected = QByteArray("GEEK\0\x01\0\0", 8) + Le32(20) + Le32(0) + Le32(0);
+    EXPECT_EQ(PackBytes(), expected);
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    EXPECT_EQ(dir.UpperBound(), 0);
+    EXPECT_TRUE(dir.IsLoaded());  // the blank element
+}
+
+TEST_F(Layout, OneEntryArchiveIs166Bytes) {
+    Put(QStringLiteral("Version/a.txt"), "0123456789");
+    const QByteArray expected = QByteArray("GEEK\0\x01\0\0", 8) + Le32(156) + Le32(0) + Le32(1) +
+                                Le32(156) + Le32(10) + Field("Version\\a.txt") + "0123456789";
+    ASSERT_EQ(expected.size(), 166);
+    EXPECT_EQ(PackBytes(), expected);
+}
+
+TEST_F(Layout, DataFolderFirstThenVersionInNameOrder) {
+    Put(QStringLiteral("Version/b.txt"), "bbb");
+    Put(QStringLiteral("Version/a.txt"), "aaaaa");
+    Put(QStringLiteral("Version/Data/x.dat"), "xxxxxxxxxx");
+    const QByteArray bytes = PackBytes();
+    ASSERT_EQ(bytes.size(), 446);
+    const QByteArray expected = QByteArray("GEEK\0\x01\0\0", 8) + Le32(428) + Le32(0) + Le32(3) +
+                                Le32(428) + Le32(10) + Field("Version\\Data\\x.dat") + Le32(438) +
+                                Le32(5) + Field("Version\\a.txt") + Le32(443) + Le32(3) +
+                                Field("Version\\b.txt") + "xxxxxxxxxx" + "aaaaa" + "bbb";
+    EXPECT_EQ(bytes, expected);
+}
+
+TEST_F(Layout, CaseInsensitiveOrderWithinAFolder) {
+    for (const char* name : {"b.txt", "A.txt", "c.txt", "B2.txt"})
+        Put(QStringLiteral("Version/") + QLatin1String(name), "x");
+    PackBytes();
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    QStringList names;
+    for (qint64 i = 0; i < dir.UpperBound(); ++i) names << dir.Name(i);
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("Version\\A.txt"), QStringLiteral("Version\\b.txt"),
+                           QStringLiteral("Version\\B2.txt"), QStringLiteral("Version\\c.txt")}));
+}
+
+TEST_F(Layout, ZeroSizeEntrySharesTheNextOffset) {
+    Put(QStringLiteral("Version/a.txt"), "");
+    Put(QStringLiteral("Version/b.txt"), "bb");
+    Put(QStringLiteral("Version/c.txt"), "");
+    PackBytes();
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    ASSERT_EQ(dir.UpperBound(), 3);
+    EXPECT_EQ(dir.EntrySize[0], 0);
+    EXPECT_EQ(dir.EntryOffset[0], dir.EntryOffset[1]);
+    EXPECT_EQ(dir.EntryOffset[2], 20 + 136 * 3 + 2);  // the file's length
+    EXPECT_EQ(ReadFile(archive).size(), 20 + 136 * 3 + 2);
+}
+
+TEST_F(Layout, NameLengthsAndCharacters) {
+    // (file name in Version/, its entry name as text)
+    const QString n127 = QString(119, u'n');  // "Version\" + 119 = 127 characters
+    const QString n128 = QString(120, u'm');
+    const struct {
+        QString file;
+        int nulsInField;
+    } cases[] = {
+        {n127, 1},
+        {n128, 0},  // a full field without NUL comes back whole
+        {QStringLiteral("my file.dat"), 128 - 19},
+        {QStringLiteral("карта.dat"), 128 - 17},
+    };
+    for (const auto& c : cases) {
+        QDir(root + QStringLiteral("/Version")).removeRecursively();
+        QDir().mkpath(root + QStringLiteral("/Version/Data"));
+        Put(QStringLiteral("Version/") + c.file, "data");
+        const QByteArray bytes = PackBytes();
+        const QByteArray field = bytes.mid(28, 128);
+        EXPECT_EQ(field.count('\0'), c.nulsInField) << c.file.toStdString();
+        EXPECT_EQ(field.left(8 + Cp1251(c.file).size()), "Version\\" + Cp1251(c.file));
+        kbx::Directory dir;
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        EXPECT_EQ(dir.Name(0), QStringLiteral("Version\\") + c.file);
+    }
+}
+
+TEST_F(Layout, NameFieldWithoutNulIsReadWhole) {
+    const QByteArray full(128, 'z');
+    ASSERT_TRUE(WriteFile(archive, BuildArchive({{full, "abc"}})));
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    EXPECT_EQ(dir.Name(0), QString(128, u'z'));
+}
+
+TEST_F(Layout, SignatureMustMatchExactly) {
+    const QByteArray good = BuildArchive({{"Version\\a", "1"}});
+    const struct {
+        int at;
+        char value;
+    } cases[] = {{0, 'g'}, {1, 'e'}, {3, 'k'}, {4, 1}, {5, 0}, {6, 1}, {7, 1}};
+    for (const auto& c : cases) {
+        QByteArray bad = good;
+        bad[c.at] = c.value;
+        ASSERT_TRUE(WriteFile(archive, bad));
+        kbx::Directory dir;
+        const kbx::Result r = kbx::ReadArchive(archive, dir);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.at;
+        EXPECT_EQ(r.message, kbx::kNotKbxMessage) << c.at;
+        EXPECT_FALSE(dir.IsLoaded());
+    }
+    QByteArray lower = good;
+    lower.replace(0, 4, "geek");
+    ASSERT_TRUE(WriteFile(archive, lower));
+    kbx::Directory dir;
+    EXPECT_EQ(kbx::ReadArchive(archive, dir).message, kbx::kNotKbxMessage);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// Loading a directory: what a good archive gives, and that no broken or
+// hostile file changes what was loaded before.
+
+#include <gtest/gtest.h>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include "archive/archive.h"
+#include "test_util.h"
+
+using namespace testutil;
+
+namespace {
+
+class Load : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        good = tmp.filePath(QStringLiteral("good.kbx"));
+        bad = tmp.filePath(QStringLiteral("bad.kbx"));
+        ASSERT_TRUE(WriteFile(good, BuildArchive({{"Version\\a.txt", "aaaa"},
+                                                  {"Version\\Data\\b.dat", "bb"},
+                                                  {"Version\\c.txt", ""}})));
+        ASSERT_TRUE(kbx::ReadArchive(good, loaded).ok());
+    }
+    // Loads `bytes` over the good directory and checks it survived.
+    kbx::Result LoadBad(const QByteArray& bytes) {
+        EXPECT_TRUE(WriteFile(bad, bytes));
+        const kbx::Result r = kbx::ReadArchive(bad, loaded);
+        if (!r.ok()) ExpectGoodDirectory();
+        return r;
+    }
+    void ExpectGoodDirectory() {
+        EXPECT_EQ(loaded.ArchivePath, good);
+        ASSERT_EQ(loaded.UpperBound(), 3);
+        EXPECT_EQ(loaded.Name(1), QStringLiteral("Version\\Data\\b.dat"));
+    }
+    QTemporaryDir tmp;
+    QString good, bad;
+    kbx::Directory loaded;
+};
+
+TEST_F(Load, ReadsRecordsAndKeepsTheBlankElement) {
+    EXPECT_EQ(loaded.EntryOffset, (std::vector<qint32>{428, 432, 434, 0}));
+    EXPECT_EQ(loaded.EntrySize, (std::vector<qint32>{4, 2, 0, 0}));
+    EXPECT_EQ(loaded.Name(3), QString());
+    EXPECT_EQ(loaded.EntryName[3], QByteArray(128, '\0'));
+}
+
+TEST_F(Load, ProgressIsCalledOncePerRecordInOrder) {
+    std::vector<qint64> calls;
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(good, dir, [&](qint64 k) { calls.push_back(k); }).ok());
+    EXPECT_EQ(calls, (std::vector<qint64>{0, 1, 2}));
+}
+
+TEST_F(Load, ALaterLoadReplacesEverything) {
+    std::vector<RawEntry> many;
+    for (int i = 0; i < 40; ++i) many.push_back({"Version\\f" + QByteArray::number(i), "x"});
+    ASSERT_TRUE(WriteFile(bad, BuildArchive(many)));
+    ASSERT_TRUE(kbx::ReadArchive(bad, loaded).ok());
+    ASSERT_TRUE(WriteFile(bad, BuildArchive({{"Version\\only", "1"}})));
+    ASSERT_TRUE(kbx::ReadArchive(bad, loaded).ok());
+    EXPECT_EQ(loaded.EntryOffset.size(), 2u);
+    EXPECT_EQ(loaded.EntryName.size(), 2);
+    EXPECT_EQ(loaded.Name(1), QString());
+}
+
+TEST_F(Load, StoppingChangesNothing) {
+    kbx::StopFlag stop;
+    ASSERT_TRUE(WriteFile(bad, BuildArchive({{"x", "1"}, {"y", "2"}, {"z", "3"}})));
+    const kbx::Result r = kbx::ReadArchive(
+        bad, loaded, [&](qint64 k) { stop.requested = k == 1; }, &stop);
+    EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
+    ExpectGoodDirectory();
+}
+
+TEST_F(Load, EveryPrefixOfAnArchiveIsRefused) {
+    const QByteArray whole = ReadFile(good);
+    for (qint64 n = 0; n < 20 + 136 * 3; ++n) {
+        const kbx::Result r = LoadBad(whole.left(n));
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << n;
+        EXPECT_FALSE(r.message.isEmpty());
+    }
+    // Past the directory, a short data area still loads; its entries fail later.
+    EXPECT_TRUE(LoadBad(whole.left(20 + 136 * 3)).ok());
+}
+
+TEST_F(Load, BrokenHeadersAreRefusedWithAReason) {
+    const QByteArray base = BuildArchive({{"Version\\a", "1234"}, {"Version\\b", "56"}});
+    const struct {
+        const char* what;
+        qint64 at;
+        qint32 value;
+        const char* reason;
+    } cases[] = {
+        {"negative count", 16, -1, "отрицательное число записей"},
+        {"huge count", 16, 0x7fffffff, "конец каталога не совпадает"},
+        {"count larger than directory", 16, 3, "конец каталога не совпадает"},
+        {"count smaller than directory", 16, 1, "конец каталога не совпадает"},
+        {"directory end off by one", 8, 20 + 136 * 2 + 1, "конец каталога не совпадает"},
+        {"negative directory end", 8, -20, "конец каталога не совпадает"},
+    };
+    for (const auto& c : cases) {
+        QByteArray bytes = base;
+        PatchLe32(bytes, c.at, c.value);
+        const kbx::Result r = LoadBad(bytes);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.what;
+        EXPECT_TRUE(r.message.startsWith(QStringLiteral("Архив повреждён: "))) << c.what;
+        EXPECT_TRUE(r.message.contains(QString::fromUtf8(c.reason))) << c.what;
+    }
+}
+
+TEST_F(Load, ConsistentButHugeCountIsRefusedBeforeAllocating) {
+    // A header that agrees with itself but describes 10 million records.
+    QByteArray bytes =
+        QByteArray("GEEK\0\x01\0\0", 8) + Le32(20 + 136 * 10'000'000) + Le32(0) + Le32(10'000'000);
+    const kbx::Result r = LoadBad(bytes);
+    EXPECT_EQ(r.message, QStringLiteral("Архив повреждён: каталог выходит за конец файла"));
+}
+
+TEST_F(Load, UnopenableOrUnusualPathsAreRefused) {
+    const QString fifo = tmp.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString cases[] = {tmp.filePath(QStringLiteral("missing.kbx")), tmp.path(), fifo};
+    for (const QString& path : cases) {
+        const kbx::Result r = kbx::ReadArchive(path, loaded);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << path.toStdString();
+        EXPECT_EQ(r.message, QStringLiteral("Не удалось открыть файл ") + path);
+        ExpectGoodDirectory();
+    }
+}
+
+}  // namespace

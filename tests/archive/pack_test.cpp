@@ -1,0 +1,168 @@
+// Packing: round trips, refusals before anything is written, and an existing
+// archive that survives every failure byte for byte.
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "archive/archive.h"
+#include "archive/file_io.h"
+#include "test_util.h"
+
+using namespace testutil;
+
+namespace {
+
+class PackTest : public ::testing::Test {
+  public:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        root = tmp.filePath(QStringLiteral("root"));
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
+        target = tmp.filePath(QStringLiteral("target/out.kbx"));
+        ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("target"))));
+    }
+    void TearDown() override { kbx::io::ResetFaults(); }
+    void Put(const QString& rel, const QByteArray& bytes) {
+        ASSERT_TRUE(WriteFile(root + u'/' + rel, bytes));
+    }
+    // The folder of the target holds exactly the target, or nothing.
+    void ExpectNoTemporaries() {
+        const QStringList left = QDir(tmp.filePath(QStringLiteral("target")))
+                                     .entryList(QDir::Files | QDir::Hidden | QDir::System);
+        EXPECT_TRUE(left.isEmpty() || left == QStringList{QStringLiteral("out.kbx")})
+            << left.join(u' ').toStdString();
+    }
+    QTemporaryDir tmp;
+    QString root, target;
+};
+
+TEST_F(PackTest, RoundTripsGeneratedTrees) {
+    QRandomGenerator rng(20261206);
+    for (int tree = 0; tree < 6; ++tree) {
+        QDir(root).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
+        const int files = int(rng.bounded(1, 40));
+        for (int i = 0; i < files; ++i) {
+            QByteArray data(int(rng.bounded(i % 7 == 0 ? 200000 : 300)), '\0');
+            for (char& c : data) c = char(rng.bounded(256));
+            const QString name =
+                (i % 3 == 0 ? QStringLiteral(".hidden%1") : QStringLiteral("файл %1.dat")).arg(i);
+            Put((i % 2 ? QStringLiteral("Version/") : QStringLiteral("Version/Data/")) + name,
+                data);
+        }
+        const auto before = Snapshot(root);
+        const kbx::Result packed = kbx::Pack(root, target);
+        ASSERT_TRUE(packed.ok()) << packed.message.toStdString();
+        EXPECT_EQ(packed.written, qint64(before.size()));
+        kbx::Directory dir;
+        ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
+        const QString out = tmp.filePath(QStringLiteral("out%1").arg(tree));
+        QDir().mkpath(out);
+        ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+        EXPECT_EQ(Snapshot(out), before) << "tree " << tree;
+    }
+    ExpectNoTemporaries();
+}
+
+TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
+    Put(QStringLiteral("Version/real.txt"), "real");
+    Put(QStringLiteral("Version/Data/Sub/deep.txt"), "not packed");
+    Put(QStringLiteral("Version/Other/x.txt"), "not packed");
+    ASSERT_EQ(::symlink("real.txt", (root + QStringLiteral("/Version/link.txt")).toLocal8Bit()), 0);
+    ASSERT_EQ(::symlink("Other", (root + QStringLiteral("/Version/dirlink")).toLocal8Bit()), 0);
+    ASSERT_EQ(::symlink("missing", (root + QStringLiteral("/Version/dangling")).toLocal8Bit()), 0);
+    ASSERT_EQ(::mkfifo((root + QStringLiteral("/Version/Data/fifo")).toLocal8Bit(), 0600), 0);
+    ASSERT_TRUE(kbx::Pack(root, target).ok());
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
+    QStringList names;
+    for (qint64 i = 0; i < dir.UpperBound(); ++i) names << dir.Name(i);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Version\\link.txt"),
+                                  QStringLiteral("Version\\real.txt")}));
+}
+
+TEST_F(PackTest, RefusesBeforeWritingAnything) {
+    const QByteArray old = "an existing archive that must survive";
+    const struct {
+        const char* what;
+        std::function<void(PackTest&)> setup;
+        const char* reason;
+    } cases[] = {
+        {"no Version/Data",
+         [](PackTest& t) { QDir(t.root + QStringLiteral("/Version/Data")).removeRecursively(); },
+         "нет папок Version и Version/Data"},
+        {"no Version",
+         [](PackTest& t) { QDir(t.root + QStringLiteral("/Version")).removeRecursively(); },
+         "нет папок Version и Version/Data"},
+        {"name outside Windows-1251",
+         [](PackTest& t) { t.Put(QStringLiteral("Version/日本.txt"), "x"); },
+         "нельзя записать в кодировке Windows-1251"},
+        {"backslash in a name", [](PackTest& t) { t.Put(QStringLiteral("Version/a\\b.txt"), "x"); },
+         "имя содержит «\\»"},
+        {"name of 129 bytes",
+         [](PackTest& t) { t.Put(QStringLiteral("Version/") + QString(121, u'n'), "x"); },
+         "имя длиннее 128 байт"},
+        {"unreadable folder",
+         [](PackTest& t) { ::chmod((t.root + QStringLiteral("/Version")).toLocal8Bit(), 0300); },
+         "не удалось прочитать папку"},
+    };
+    for (const auto& c : cases) {
+        QDir(root).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
+        Put(QStringLiteral("Version/fine.txt"), "fine");
+        ASSERT_TRUE(WriteFile(target, old));
+        c.setup(*this);
+        if (std::string(c.what) == "unreadable folder" && ::geteuid() == 0) {
+            ::chmod((root + QStringLiteral("/Version")).toLocal8Bit(), 0755);
+            continue;  // root reads every folder
+        }
+        const kbx::Result r = kbx::Pack(root, target);
+        ::chmod((root + QStringLiteral("/Version")).toLocal8Bit(), 0755);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.what;
+        EXPECT_TRUE(r.message.startsWith(QStringLiteral("Архив не создан: "))) << c.what;
+        EXPECT_TRUE(r.message.contains(QString::fromUtf8(c.reason)))
+            << c.what << " " << r.message.toStdString();
+        EXPECT_EQ(ReadFile(target), old) << c.what;
+        ExpectNoTemporaries();
+    }
+}
+
+TEST_F(PackTest, FailingDiskLeavesTheOldArchiveIntact) {
+    const QByteArray old(5000, 'o');  // longer than the new archive
+    Put(QStringLiteral("Version/a.txt"), "aaaa");
+    Put(QStringLiteral("Version/Data/b.dat"), QByteArray(100000, 'b'));
+    for (kbx::io::Op op :
+         {kbx::io::Op::Write, kbx::io::Op::Fsync, kbx::io::Op::Close, kbx::io::Op::Rename}) {
+        for (long k = 1; k <= 3; ++k) {
+            ASSERT_TRUE(WriteFile(target, old));
+            kbx::io::FailNth(op, k);
+            const kbx::Result r = kbx::Pack(root, target);
+            kbx::io::ResetFaults();
+            if (r.ok()) {
+                // The fault came after the last call of that kind: a whole new archive.
+                kbx::Directory dir;
+                EXPECT_TRUE(kbx::ReadArchive(target, dir).ok());
+                EXPECT_EQ(QFileInfo(target).size(), 20 + 136 * 2 + 4 + 100000);
+            } else {
+                EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+                EXPECT_EQ(ReadFile(target), old) << int(op) << " " << k;
+            }
+            ExpectNoTemporaries();
+        }
+    }
+}
+
+TEST_F(PackTest, ReplacesALongerArchiveWithoutAStaleTail) {
+    ASSERT_TRUE(WriteFile(target, QByteArray(10000, 'x')));
+    Put(QStringLiteral("Version/a.txt"), "a");
+    ASSERT_TRUE(kbx::Pack(root, target).ok());
+    EXPECT_EQ(QFileInfo(target).size(), 20 + 136 + 1);
+}
+
+}  // namespace

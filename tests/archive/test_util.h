@@ -1,0 +1,39 @@
+#pragma once
+// Archives and folder trees for tests, built byte by byte without the
+// engine's own writer, so that a fault in one cannot hide a fault in the other.
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+struct RawEntry {
+    QByteArray name;  // bytes of the name field (padded to 128, or longer to cut)
+    QByteArray data;
+    qint64 offsetDelta = 0;    // added to the computed offset
+    qint64 sizeOverride = -1;  // the size field, when not the data's length
+    bool forceSize = false;
+};
+
+// A well-formed archive: header, records, data in directory order.
+QByteArray BuildArchive(const std::vector<RawEntry>& entries);
+
+// Little-endian helpers for hand-written bytes and for patching.
+QByteArray Le32(qint32 v);
+void PatchLe32(QByteArray& bytes, qint64 at, qint32 v);
+
+// Windows-1251 bytes for text written in this source file.
+QByteArray Cp1251(const QString& text);
+
+bool WriteFile(const QString& path, const QByteArray& bytes);
+QByteArray ReadFile(const QString& path);
+
+// Every regular file beneath `root`, as relative path -> content.
+std::map<QString, QByteArray> Snapshot(const QString& root);
+
+}  // namespace testutil
