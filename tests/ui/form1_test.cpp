@@ -45,6 +45,13 @@ TEST_F(Form1Test, StartsInItsDesignedState) {
     EXPECT_EQ(Action("RP")->text(), "Заменить на...");
     EXPECT_EQ(f.MenuRow(), 0);
 
+    auto* bar = Child<CoolBar>("Bar1");
+    EXPECT_EQ(bar->BorderStyle(), 1);
+    EXPECT_EQ(bar->Font().pointSizeF(), 8.25);
+    EXPECT_EQ(bar->Font().family(), "MS Sans Serif");
+    EXPECT_TRUE(bar->Caption().isEmpty());
+    EXPECT_TRUE(bar->CaptionLabel()->text().isEmpty());
+
     auto* scr = Child<QScrollBar>("Scr");
     EXPECT_EQ(scr->maximum(), 32767);
     EXPECT_EQ(scr->pageStep(), 9);

@@ -23,6 +23,7 @@
 #include "platform/colors.h"
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
+#include "platform/property_bag.h"
 #include "platform/tick_counter.h"
 #include "platform/twips.h"
 #include "ui/about/form2.h"
@@ -139,12 +140,11 @@ void Form1::BuildControls() {
     Bar1_ = new CoolBar(this);
     Bar1_->setObjectName(QStringLiteral("Bar1"));
     Bar1_->setGeometry(Twips(45, 1035, 5550, 375));
-    Bar1_->setFocusPolicy(Qt::StrongFocus);
     {
         // The design's stored properties: a fixed single border and the font.
         PropertyBag bag;
         bag.WriteProperty(QStringLiteral("BorderStyle"), 1, 0);
-        bag.WriteProperty(QStringLiteral("Font"), DefaultFont(), QFont());
+        bag.WriteProperty(QStringLiteral("Font"), DefaultFont());
         Bar1_->ReadProperties(bag);
     }
 

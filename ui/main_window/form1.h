@@ -12,6 +12,7 @@
 
 #include "archive/archive.h"
 #include "ui/main_window/stand_ins.h"
+#include "widgets/progress/cool_bar.h"
 #include "ui/services.h"
 
 class QAction;

@@ -1,5 +1,5 @@
 #pragma once
-// TEMPORARY: minimal stand-ins for CoolBar, ClsDialog and the dialog backend
+// TEMPORARY: minimal stand-ins for ClsDialog and the dialog backend
 // until their branches land. Removed on merge.
 
 #include <QFont>
@@ -10,49 +10,6 @@
 
 #include <deque>
 #include <map>
-
-class PropertyBag {
-  public:
-    QVariant ReadProperty(const QString& key, const QVariant& def) const {
-        auto it = values.find(key);
-        return it == values.end() ? def : it->second;
-    }
-    void WriteProperty(const QString& key, const QVariant& v, const QVariant&) { values[key] = v; }
-    std::map<QString, QVariant> values;
-};
-
-class CoolBar : public QWidget {
-  public:
-    explicit CoolBar(QWidget* parent = nullptr) : QWidget(parent) {}
-    double Value() const { return value_; }
-    void setValue(double New_Value) {
-        value_ = New_Value;
-        update();
-    }
-    double Max() const { return max_; }
-    void setMax(double New_Max) { max_ = New_Max; }
-    QString Caption() const { return caption_; }
-    void setCaption(const QString& New_Caption) { caption_ = New_Caption; }
-    void ReadProperties(const PropertyBag& bag) {
-        border_ = bag.ReadProperty("BorderStyle", 0).toInt();
-        setFont(bag.ReadProperty("Font", font()).value<QFont>());
-    }
-    int BorderStyle() const { return border_; }
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        if (border_) p.drawRect(rect().adjusted(0, 0, -1, -1));
-        if (max_ > 0)
-            p.fillRect(QRect(1, 1, int((width() - 2) * std::min(1.0, value_ / max_)), height() - 2),
-                       Qt::blue);
-    }
-
-  private:
-    double value_ = 0, max_ = 0;
-    int border_ = 0;
-    QString caption_ = "Caption";
-};
 
 class DialogBackend {
   public:
