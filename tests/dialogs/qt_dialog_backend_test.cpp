@@ -38,7 +38,9 @@ class DialogDriver {
             if (dialog && dialog->isVisible()) {
                 acted_ = true;
                 ticks_ = 0;
-                act_(dialog);
+                // Acted on from a timer of its own: a question box opened by
+                // the action then runs while this watch keeps ticking.
+                QTimer::singleShot(0, dialog, [this, dialog] { act_(dialog); });
             }
             return;
         }
