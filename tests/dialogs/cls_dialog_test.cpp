@@ -5,6 +5,7 @@
 #include "dialogs/cls_dialog.h"
 #include "platform/runtime_error.h"
 #include "platform/scripted_dialog_backend.h"
+#include "tests/dialogs/qstring_printer.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 
 #include "dialogs/cls_dialog.h"
 #include "platform/runtime_error.h"
+#include "tests/dialogs/qstring_printer.h"
 
 namespace {
 
