@@ -24,6 +24,6 @@ TEST(Verify, FindsEachKindOfProblem) {
     for (const kbx::Problem& p : kbx::Verify(dir, QFileInfo(path).size()))
         found.emplace_back(kbx::KindName(p.kind), p.index);
     const std::vector<std::pair<std::string, qint64>> expected{
-        {"duplicate", 1}, {"unsafe-name", 2}, {"out-of-bounds", 4}, {"overlap", 3}, {"overlap", 5}};
+        {"unsafe-name", 2}, {"out-of-bounds", 4}, {"duplicate", 1}, {"overlap", 3}, {"overlap", 5}};
     EXPECT_EQ(found, expected);
 }
