@@ -4,6 +4,7 @@
 
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
+#include "platform/qt_dialog_backend.h"
 #include "platform/shell_service.h"
 #include "platform/tick_counter.h"
 #include "ui/fonts.h"
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     QtTickCounter ticks;
     QtEventPump events;
     QtShellService shell;
-    ScriptedDialogBackend dialogs;  // TEMPORARY until the dialog backend lands
+    QtDialogBackend dialogs;
     ui::Services services{&messages, &ticks, &events, &shell, &dialogs};
 
     ui::Form1 window(services);

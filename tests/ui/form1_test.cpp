@@ -125,6 +125,10 @@ TEST_F(Form1Test, BrowseFillsThePathAndSetsRead) {
         EXPECT_EQ(Child<QPushButton>("Command1")->isEnabled(), c.readEnabled) << c.what;
     }
     EXPECT_TRUE(messages_.shown.empty());
+    // Browse offers the one archive filter.
+    ASSERT_FALSE(dialogs_.fileRequests().isEmpty());
+    EXPECT_EQ(QtNameFilters(dialogs_.fileRequests().back().record.lpstrFilter),
+              QStringList{"KBX Архив (*.kbx)"});
 }
 
 TEST_F(Form1Test, ReadReportsUnusableFilesAndStaysUsable) {
@@ -175,14 +179,14 @@ TEST_F(Form1Test, CompletionMessagesCarryTheExactTexts) {
     ticks_.script = {1000, 2500};  // the load takes 1500 ms
     Load(archive);
     ticks_.script = {3000, 3020};  // the unpack 20 ms
-    AnswerNextDialog(out);
+    AnswerFolder(out);
     Click("Command3");
     ticks_.script = {4000, 6000};  // the extraction 2000 ms
-    AnswerNextDialog(out);
+    AnswerFolder(out);
     RightClickAndChoose(1, "UP");
     ticks_.script = {7000, 8234};  // the pack 1234 ms
-    AnswerNextDialog(root);
-    AnswerNextDialog(tmp_.filePath("new.kbx"));
+    AnswerFolder(root);
+    AnswerFile(tmp_.filePath("new.kbx"));
     Child<QPushButton>("Command8")->click();  // hidden: no user can reach it
 
     const QString expected[] = {
@@ -222,7 +226,7 @@ TEST_F(Form1Test, Bar1FollowsTheLoadAndUnpackRhythm) {
         EXPECT_EQ(events_.calls, c.loadPumps) << c.count;
 
         events_.calls = 0;
-        AnswerNextDialog(Folder(QStringLiteral("u%1").arg(c.count)));
+        AnswerFolder(Folder(QStringLiteral("u%1").arg(c.count)));
         Click("Command3");
         EXPECT_EQ(bar->Max(), c.count);
         EXPECT_EQ(bar->Value(), c.unpackValue) << c.count;
@@ -252,7 +256,7 @@ TEST_F(Form1Test, ListShowsAndScrollsTwentyFiveEntries) {
     // At 12, row 4 shows entry 16, and "Извлечь" there writes it.
     SetScroll(12);
     const QString out = Folder("out");
-    AnswerNextDialog(out);
+    AnswerFolder(out);
     RightClickAndChoose(4, "UP");
     EXPECT_EQ(Form().MenuRow(), 4);
     EXPECT_EQ(ReadFile(out + "/Version/Data/e016.dat"), entries[16].data);
@@ -260,7 +264,7 @@ TEST_F(Form1Test, ListShowsAndScrollsTwentyFiveEntries) {
 
     // A dismissed menu on row 4, then row 7: entry 19.
     RightClickAndChoose(4, nullptr);
-    AnswerNextDialog(out);
+    AnswerFolder(out);
     RightClickAndChoose(7, "UP");
     EXPECT_EQ(ReadFile(out + "/Version/Data/e019.dat"), entries[19].data);
 
@@ -394,7 +398,7 @@ TEST_F(Form1Test, OperationsRefuseReentryWhileTheyYield) {
         Click("Command3");
         Click("Command1");
     };
-    AnswerNextDialog(Folder("out"));
+    AnswerFolder(Folder("out"));
     Click("Command3");
     events_.onPump = nullptr;
     EXPECT_TRUE(tried);
@@ -411,7 +415,7 @@ TEST_F(Form1Test, ClosingDuringAnUnpackStopsAfterTheCurrentEntry) {
         if (call == 2) Form().close();  // before entry 2
     };
     events_.calls = 0;
-    AnswerNextDialog(out);
+    AnswerFolder(out);
     Click("Command3");
     events_.onPump = nullptr;
     EXPECT_FALSE(Form().isVisible());
@@ -443,7 +447,7 @@ TEST_F(Form1Test, EngineFailuresAreShown) {
     Load(WriteFile("a.kbx", bytes));
     messages_.shown.clear();
     const QString out = Folder("out");
-    AnswerNextDialog(out);
+    AnswerFolder(out);
     Click("Command3");
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].icon, Icon::Critical);
@@ -452,7 +456,7 @@ TEST_F(Form1Test, EngineFailuresAreShown) {
     EXPECT_EQ(ReadFile(out + "/Version/Data/e002.dat"), entries[2].data);  // the others written
 
     messages_.shown.clear();
-    AnswerNextDialog(out);
+    AnswerFolder(out);
     RightClickAndChoose(1, "UP");
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_TRUE(messages_.shown[0].text.startsWith("Не удалось извлечь Version\\Data\\e001.dat"));
@@ -462,13 +466,23 @@ TEST_F(Form1Test, EngineFailuresAreShown) {
 TEST_F(Form1Test, CancelledFolderDialogsDoNothing) {
     Load(WriteArchive("a.kbx", NumberedEntries(12)));
     messages_.shown.clear();
-    AnswerNextDialog("");
+    AnswerFolder("");
     Click("Command3");
-    AnswerNextDialog("");
+    AnswerFolder("");
     RightClickAndChoose(0, "UP");
-    AnswerNextDialog("");
+    AnswerFolder("");
     Child<QPushButton>("Command8")->click();
     EXPECT_TRUE(messages_.shown.empty());
+    EXPECT_EQ(DialogsShown(), 3 + 1);  // the three folder pickers and the Browse
+
+    // A cancel after a confirmed folder uses that folder again.
+    const QString out = Folder("out");
+    AnswerFolder(out);
+    RightClickAndChoose(0, "UP");
+    AnswerFolder("");
+    RightClickAndChoose(1, "UP");
+    EXPECT_EQ(messages_.shown.size(), 2u);
+    EXPECT_TRUE(QFileInfo::exists(out + "/Version/Data/e001.dat"));
 }
 
 TEST_F(Form1Test, AboutOpensOneWindowAtATime) {

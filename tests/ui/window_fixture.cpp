@@ -86,12 +86,22 @@ QByteArray WindowTest::ReadFile(const QString& path) {
     return f.readAll();
 }
 
-void WindowTest::AnswerNextDialog(const QString& answer) {
-    dialogs_.answers.push_back(answer);
+void WindowTest::AnswerFile(const QString& answer) {
+    if (answer.isEmpty())
+        dialogs_.cancelFile();
+    else
+        dialogs_.chooseFile(answer);
+}
+
+void WindowTest::AnswerFolder(const QString& answer) {
+    if (answer.isEmpty())
+        dialogs_.cancelFolder();
+    else
+        dialogs_.chooseFolder(answer);
 }
 
 int WindowTest::DialogsShown() const {
-    return dialogs_.shown;
+    return int(dialogs_.fileRequests().size() + dialogs_.folderRequests().size());
 }
 
 void WindowTest::Click(const char* name) {
@@ -101,7 +111,7 @@ void WindowTest::Click(const char* name) {
 }
 
 void WindowTest::Browse(const QString& answer) {
-    AnswerNextDialog(answer);
+    AnswerFile(answer);
     Click("Command2");
 }
 

@@ -14,8 +14,10 @@
 #include <memory>
 #include <vector>
 
+#include "platform/dialog_backend.h"
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
+#include "platform/scripted_dialog_backend.h"
 #include "platform/shell_service.h"
 #include "platform/tick_counter.h"
 #include "ui/main_window/form1.h"
@@ -55,8 +57,10 @@ class WindowTest : public ::testing::Test {
     QString Folder(const QString& name);  // a new empty folder
     QByteArray ReadFile(const QString& path);
 
-    // What the next dialog answers; an empty answer is a cancel.
-    void AnswerNextDialog(const QString& answer);
+    // What the next file (open or save) or folder dialog answers; an empty
+    // answer is a cancel.
+    void AnswerFile(const QString& answer);
+    void AnswerFolder(const QString& answer);
     int DialogsShown() const;
 
     void Click(const char* name);        // a left click on a button

@@ -24,6 +24,7 @@
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
 #include "platform/property_bag.h"
+#include "platform/runtime_error.h"
 #include "platform/tick_counter.h"
 #include "platform/twips.h"
 #include "ui/about/form2.h"
@@ -301,6 +302,18 @@ ClsDialog& Form1::Dialog() {
     return *dialog_;
 }
 
+bool Form1::ShowFileDialog(bool save) {
+    // The wrapper refuses a file name or filter too long for the platform's
+    // buffers before it shows anything; the user hears of it.
+    try {
+        save ? Dialog().ShowSave() : Dialog().ShowOpen();
+        return true;
+    } catch (const RuntimeError&) {
+        ShowError(QStringLiteral("Не удалось открыть окно выбора файла: слишком длинный путь"));
+        return false;
+    }
+}
+
 void Form1::SetCommand1Enabled(bool enabled) {
     if (busy_)
         savedCommand1_ = enabled;  // applied when the running operation ends
@@ -310,7 +323,7 @@ void Form1::SetCommand1Enabled(bool enabled) {
 
 void Form1::Command2_Click() {
     Dialog().setFilter(kFilter);
-    Dialog().ShowOpen();
+    if (!ShowFileDialog(false)) return;
     FilePath_->setText(Dialog().FileName());
     SetCommand1Enabled(!FilePath_->text().isEmpty());
 }
@@ -410,7 +423,7 @@ void Form1::Command8_Click() {
     if (root.isEmpty()) return;
     Dialog().setFileName(QString());
     Dialog().setFilter(kFilter);
-    Dialog().ShowSave();
+    if (!ShowFileDialog(true)) return;
     const qint64 t0 = services_.ticks->Milliseconds();
     const QString archive = Dialog().FileName();
     if (archive.isEmpty()) return;

@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "archive/archive.h"
-#include "ui/main_window/stand_ins.h"
-#include "widgets/progress/cool_bar.h"
+#include "dialogs/cls_dialog.h"
 #include "ui/services.h"
+#include "widgets/progress/cool_bar.h"
 
 class QAction;
 class QFrame;
@@ -77,6 +77,8 @@ class Form1 : public QWidget {
     void ExtractEntry(qint64 index);
 
     ClsDialog& Dialog();
+    // ShowOpen or ShowSave; false (after a message) when it could not be shown.
+    bool ShowFileDialog(bool save);
     void SetCommand1Enabled(bool enabled);
     // Before every odd record (loading) or even entry (unpacking).
     void Step();
