@@ -1,6 +1,9 @@
 // Quillmere: opens the main window and runs until it is closed.
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
@@ -15,6 +18,13 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
     QApplication::setApplicationVersion(QStringLiteral("1.1"));
     ui::InstallFontSubstitutions();
+
+    // Every text of the program is Russian, so Qt's own dialogs and buttons
+    // are too, whatever the machine's language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     QtMessageBoxService messages;
     QtTickCounter ticks;

@@ -8,6 +8,7 @@ QUILLMERE_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev
   fonts-dejavu-core fonts-liberation fonts-urw-base35
+  qt6-translations-l10n
 )
 
 quillmere_missing_packages() {

@@ -253,6 +253,7 @@ void Form1::Form_Load() {
             (*cells)[i] = c;
         }
     }
+    RaiseHeaders();
     for (int i = 0; i < kRows; ++i) {
         const int row = i;
         connect(nm_[i], &ListCell::Click, this, [this, row] { nm_Click(row); });
@@ -446,6 +447,12 @@ void Form1::nm_Click(int index) {
     nm_[index]->setMark(1);
     sz_[index]->setMark(1);
     off_[index]->setMark(1);
+    RaiseHeaders();
+}
+
+void Form1::RaiseHeaders() {
+    // The headers cover the top border line of row 0.
+    for (QPushButton* h : {Command5_, Command7_, Command6_}) h->raise();
 }
 
 void Form1::nm_MouseDown(int index, int Button) {

@@ -70,6 +70,7 @@ class Form1 : public QWidget {
     void Header_Click();    // Имя, Смещение, Размер
     void Scr_Change();
     void nm_Click(int index);
+    void RaiseHeaders();
     void nm_MouseDown(int index, int Button);
     void UP_Click();  // Извлечь
 

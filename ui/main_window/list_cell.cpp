@@ -10,13 +10,19 @@ ListCell::ListCell(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setWordWrap(false);
     setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setAutoFillBackground(false);  // transparent: the panel's colour shows through
     QPalette p = palette();
-    p.setColor(QPalette::Window, ColorFromValue(kWindowBackground));
     p.setColor(QPalette::WindowText, ColorFromValue(kWindowText));
+    // The sunken border of a marked cell: dark grey and black above and to
+    // the left, button face below and to the right, so that it shows on the
+    // white list panel.
+    p.setColor(QPalette::Dark, QColor(128, 128, 128));
+    p.setColor(QPalette::Shadow, QColor(0, 0, 0));
+    p.setColor(QPalette::Light, ColorFromValue(kButtonFace));
+    p.setColor(QPalette::Midlight, ColorFromValue(kButtonFace).darker(110));
+    p.setColor(QPalette::Window, ColorFromValue(kButtonFace));
     setPalette(p);
     setIndent(1);
-    setMark(0);
+    setMark(0);  // transparent: the panel's colour shows through
 }
 
 ListCell* ListCell::CopyOf(const ListCell& element0, QWidget* parent) {
@@ -37,8 +43,13 @@ void ListCell::setMark(int New_Mark) {
     if (mark_ == 0) {
         setFrameStyle(QFrame::Box | QFrame::Plain);
         setLineWidth(1);
+        setAutoFillBackground(false);
     } else {
+        // Sunken, on the button face, and above the neighbouring rows whose
+        // border lines it shares.
         setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+        setAutoFillBackground(true);
+        raise();
     }
 }
 
