@@ -367,6 +367,7 @@ TEST_F(Form1Test, OperationsRefuseReentryWhileTheyYield) {
         if (call != 1) return;
         tried = true;
         EXPECT_TRUE(Form().Busy());
+        EXPECT_EQ(Child<CoolBar>("Bar1")->Max(), 30);  // the count, known from the start
         EXPECT_FALSE(Child<QPushButton>("Command1")->isEnabled());
         EXPECT_FALSE(Child<QPushButton>("Command3")->isEnabled());
         EXPECT_FALSE(Action("UP")->isEnabled());
@@ -496,4 +497,21 @@ TEST_F(Form1Test, AboutOpensOneWindowAtATime) {
     EXPECT_TRUE(Form().findChildren<QWidget*>("Form2").isEmpty());
     Click("Command4");
     EXPECT_EQ(Form().findChildren<QWidget*>("Form2").size(), 1);
+
+    // Closing the main window takes the About window with it.
+    QWidget* about = Form().findChild<QWidget*>("Form2");
+    Form().close();
+    EXPECT_FALSE(about->isVisible());
+}
+
+TEST_F(Form1Test, RowsFollowTheThumbOnlyWhenItIsReleased) {
+    Load(WriteArchive("a.kbx", NumberedEntries(40)));
+    auto* scr = Child<QScrollBar>("Scr");
+    scr->setSliderDown(true);  // the user holds the thumb
+    scr->setSliderPosition(20);
+    EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e000.dat");
+    scr->setSliderDown(false);  // and lets go
+    EXPECT_EQ(scr->value(), 20);
+    EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e020.dat");
+    EXPECT_TRUE(Child<QWidget>("Bar1")->hasFocus());
 }

@@ -520,6 +520,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (about_) about_->close();  // the About window goes with its owner
     QWidget::closeEvent(event);
 }
 
