@@ -381,10 +381,11 @@ void Form1::ReadArchive() {
     dir_ = std::move(fresh);
     const qint64 count = dir_.UpperBound();
     Bar1_->setMax(double(count));
-    // Fewer than ten entries: nothing to scroll.
-    Scr_->setMaximum(int(std::clamp<qint64>(count - 10, 0, INT_MAX)));
     {
+        // The rows are filled below, once, from entry 0. Fewer than ten
+        // entries leave nothing to scroll.
         const QSignalBlocker block(Scr_);
+        Scr_->setMaximum(int(std::clamp<qint64>(count - 10, 0, INT_MAX)));
         Scr_->setValue(0);
     }
     ShowTxt(0);
