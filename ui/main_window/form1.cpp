@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -18,7 +17,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <optional>
 
 #include "platform/colors.h"
 #include "platform/event_pump.h"
@@ -51,16 +49,6 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption, Q
 
 // The entry count an archive's header announces, when the file opens and
 // starts with the signature. Bar1 counts towards it while the file loads.
-std::optional<qint64> AnnouncedCount(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray header = f.read(kbx::kHeaderSize);
-    if (header.size() < kbx::kHeaderSize || !kbx::HasSignature(header)) return std::nullopt;
-    const qint64 count = kbx::ReadLE32(header.constData() + kbx::kCountOffset);
-    if (count < 0) return std::nullopt;
-    return count;
-}
-
 // A tooltip shows rich text when it looks like markup; a name is plain text.
 QString PlainToolTip(const QString& text) {
     if (!Qt::mightBeRichText(text)) return text;
@@ -357,7 +345,6 @@ void Form1::ReadArchive() {
         return;
     }
     const double oldMax = Bar1_->Max();
-    if (const auto count = AnnouncedCount(path)) Bar1_->setMax(double(*count));
 
     const qint64 t0 = services_.ticks->Milliseconds();
     kbx::Directory fresh;
@@ -369,7 +356,7 @@ void Form1::ReadArchive() {
             [this](qint64 k) {
                 if (k % 2 == 1) Step();
             },
-            &stop_);
+            &stop_, [this](qint64 count) { Bar1_->setMax(double(count)); });
     }
     if (!result.ok()) {
         Bar1_->setMax(oldMax);
