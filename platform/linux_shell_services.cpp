@@ -338,6 +338,11 @@ bool LinuxShellServices::DestroyIcon(quint32 icon) {
 
 namespace {
 
+// Numbers and dates as a Russian reader writes them.
+QLocale Russian() {
+    return QLocale(QLocale::Russian, QLocale::Russia);
+}
+
 void AddRow(QFormLayout* form, const QString& label, const QString& value) {
     auto* text = new QLabel(value);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -374,10 +379,10 @@ QWidget* PathGeneralPage(const QFileInfo& info) {
         AddRow(form, QStringLiteral("Содержит:"), QStringLiteral("объектов: %1").arg(count));
     } else {
         AddRow(form, QStringLiteral("Размер:"),
-               QStringLiteral("%1 байт").arg(QLocale().toString(info.size())));
+               QStringLiteral("%1 байт").arg(Russian().toString(info.size())));
     }
     AddRow(form, QStringLiteral("Изменён:"),
-           QLocale().toString(info.lastModified(), QLocale::LongFormat));
+           Russian().toString(info.lastModified(), QLocale::LongFormat));
     if (info.isSymLink()) AddRow(form, QStringLiteral("Ссылается на:"), info.symLinkTarget());
     return page;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Drives a modal dialog from a test: waits until a visible modal widget of
-// type T is open, hands it to `act`, and rejects whatever is still modal a
-// while later, so that a failing test cannot hang.
+// type T is open and hands it to `act`. Whatever is still modal a while
+// later, or a modal widget of another type that opens instead, is rejected
+// and the test fails, so that no test can hang.
 
 #include <gtest/gtest.h>
 #include <QApplication>
@@ -34,8 +35,9 @@ class ModalDriver {
                 // Acted on from a timer of its own, so that a further box
                 // opened by the action runs while this watch keeps ticking.
                 QTimer::singleShot(0, dialog, [this, dialog] { act_(dialog); });
-            } else if (ticks_ > 250) {
-                timer_.stop();  // nothing came: the test fails on acted()
+            } else if (modal && ticks_ > 150) {
+                ADD_FAILURE() << "unexpected dialog: " << modal->metaObject()->className();
+                if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
             }
             return;
         }
