@@ -5,34 +5,46 @@
 // object remembers its folder, file name and filter from call to call.
 //
 // The dialogs themselves come from a DialogBackend: the Qt dialogs by
-// default, or a scripted backend in tests. Every Show method is modal.
+// default, or a scripted backend in tests. The shell dialogs and help come
+// from ShellServices, and the printer dialog switches the program's current
+// printer in a PrinterRegistry. Every Show method is modal.
 
-#include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <QVariant>
 #include <QWidget>
 #include <memory>
 
 #include "platform/dialog_backend.h"
+
+class PrinterRegistry;
+class QPrinter;
+class ShellServices;
 
 class ClsDialog {
   public:
     // `backend` is not owned and must outlive the object; nullptr selects
     // the Qt dialogs, owned by the object.
     explicit ClsDialog(DialogBackend* backend = nullptr);
+    // The same, with the shell services and the printer registry: neither is
+    // owned; nullptr selects the desktop's shell services (made on first use)
+    // and the program's current printer.
+    ClsDialog(DialogBackend* backend, ShellServices* shell, PrinterRegistry* printers);
     ~ClsDialog();
     ClsDialog(const ClsDialog&) = delete;
     ClsDialog& operator=(const ClsDialog&) = delete;
 
-    // When true, ShowOpen and ShowSave raise RuntimeError(RuntimeError::Cancel)
-    // if the dialog ends without a choice. ShowFolder ignores it.
+    // When true, ShowOpen, ShowSave, ShowColor, ShowFont and ShowPrinter
+    // raise RuntimeError(RuntimeError::Cancel) if the dialog ends without a
+    // choice. ShowFolder and the shell dialogs ignore it.
     void setCancelError(bool vData) { CancelError_ = vData; }
     bool CancelError() const { return CancelError_; }
 
     // Owner window of every dialog: the dialog is modal over it and centred
     // on it. nullptr (the default): no owner, the dialog is modal over the
     // whole application. The object does not keep a destroyed owner alive:
-    // after the owner widget is deleted this reads nullptr again.
+    // after the owner widget is deleted this reads nullptr again. No Show
+    // method changes it.
     QWidget* hOwner() const { return hOwner_; }
     void setHOwner(QWidget* New_hOwner) { hOwner_ = New_hOwner; }
 
@@ -40,19 +52,24 @@ class ClsDialog {
     qint32 flags() const { return flags_; }
     void setFlags(qint32 New_Flags) { flags_ = New_Flags; }
 
-    // Caption of the open and save dialogs (empty: the dialog's own).
+    // Caption of the open, save and run dialogs (empty: the dialog's own).
     QString DialogTitle() const { return DialogTitle_; }
     void setDialogTitle(const QString& sTitle) { DialogTitle_ = sTitle; }
 
-    // Prompt of the folder picker.
+    // Prompt of the folder picker; text of the restart question, description
+    // of the run dialog and extra line of the about box.
     QString DialogPrompt() const { return DialogPrompt_; }
     void setDialogPrompt(const QString& New_Prompt) { DialogPrompt_ = New_Prompt; }
 
+    // Title text of the about box.
     QString AppName() const { return AppName_; }
     void setAppName(const QString& New_AppName) { AppName_ = New_AppName; }
 
-    void setHIcon(const QIcon& vData) { hIcon_ = vData; }
-    QIcon hIcon() const { return hIcon_; }
+    // Icon of the run dialog and the about box, as a handle of the program's
+    // icon table (see platform/icon_handles.h); 0: the dialog's own icon.
+    // Written by ShowIcon.
+    void setHIcon(quint32 vData) { hIcon_ = vData; }
+    quint32 hIcon() const { return hIcon_; }
 
     // Font description, in and out of the font dialog.
     bool Bold() const { return Bold_; }
@@ -74,7 +91,8 @@ class ClsDialog {
     void setDefaultExt(const QString& sDefExt) { DefaultExt_ = sDefExt; }
 
     // In: the name the open and save dialogs propose (at most 255
-    // characters). Out: the full path of the chosen file.
+    // characters). Out: the full path of the chosen file. Also the icon file
+    // ShowIcon starts from.
     QString FileName() const { return FileName_; }
     void setFileName(const QString& sFileName) { FileName_ = sFileName; }
 
@@ -98,6 +116,7 @@ class ClsDialog {
     QString InitDir() const { return InitDir_; }
     void setInitDir(const QString& sDir) { InitDir_ = sDir; }
 
+    // Help file and command of ShowHelp; ShowHelp sets HelpKey to 257.
     qint32 HelpCommand() const { return HelpCommand_; }
     void setHelpCommand(qint32 lCommand) { HelpCommand_ = lCommand; }
     QString HelpFile() const { return HelpFile_; }
@@ -129,11 +148,75 @@ class ClsDialog {
     // characters and RuntimeError(Overflow) when Filter is longer than 32,767.
     void InitOFN();
 
+    // Colour dialog for RGBResult. The sixteen custom colours start unset
+    // (0xFFFFFFFF) at every call and are forgotten afterwards. Of `flags` only
+    // the low four bits count: start at RGBResult (1), custom part open (2),
+    // custom part unavailable (4), help (8).
+    void ShowColor();
+
+    // Font dialog for FontName, FontSize, Bold, Italic, StrikeThru, Underline
+    // and RGBResult (text colour). `flags` is not used. FontName comes back
+    // as the face the system actually uses, which can differ from the one
+    // chosen. Throws before any dialog: RuntimeError(SubscriptOutOfRange)
+    // when FontName is longer than 32 characters, RuntimeError(Overflow) when
+    // FontSize × 10 does not fit 32 bits.
+    void ShowFont();
+
+    // Printer dialog for the program's current printer: afterwards the
+    // printer chosen is current, with the copies, duplex mode and orientation
+    // chosen. Without a current printer it shows "Printer Error" and returns.
+    // Throws RuntimeError(InvalidArgument) when the chosen device name fills
+    // its whole 32-character field.
+    void ShowPrinter();
+
+    // The chosen printer as a device to draw on, from the last successful
+    // ShowPrinter whose `flags` asked for one (0x100 or 0x200); otherwise
+    // nullptr. hOwner is never replaced by it.
+    QPrinter* hDC() const { return hDC_.get(); }
+
+    // Shell dialogs. They never raise the cancel error and show no message of
+    // their own. Those that return a QVariant return an empty one.
+
+    // Asks whether to shut down, restart or log off, and does it only when
+    // the user confirms.
+    QVariant ShowShutDown();
+    // Shows DialogPrompt and asks to confirm the action that `flags` AND 7
+    // names (0 log off, 1 shut down, 2 reboot, 4 force); does it on "yes".
+    QVariant ShowRestart();
+    // Run dialog with DialogTitle, DialogPrompt and the icon hIcon; option
+    // bits are bits 4 to 7 of `flags`. The typed command is started
+    // detached. The argument has no effect: the icon is the property's.
+    QVariant ShowRun(quint32 hIcon = 0);
+    // Never formats anything: shows the request and returns the result for
+    // "cannot format" (-3).
+    qint32 ShowFormat(qint32 iDrive, qint32 iCapacity, qint32 iFormatType);
+    // Icon picker starting at FileName. On a pick, hIcon becomes a copy of
+    // the large (or small) icon; FileName keeps its value. A FileName ending
+    // in "/" returns at once; one longer than 260 characters throws
+    // RuntimeError(InvalidArgument).
+    QVariant ShowIcon(bool LargeIcon);
+    // Properties by (`flags` AND 0xF00) / 256: 1 the printer `sObjectName`,
+    // 2 the path `sObjectName`, 7 the trash folder, 8 the display settings
+    // (started instead of a properties dialog), anything else an empty path.
+    // `sTab` names the page shown first.
+    QVariant ShowObjectProp(const QString& sObjectName, const QString& sTab);
+    // About box with AppName, DialogPrompt and hIcon. An empty AppName becomes
+    // one NUL character and keeps that value.
+    QVariant ShowAbout();
+    // Opens HelpFile with the desktop's handler; sets HelpKey to 257.
+    void ShowHelp();
+
   private:
     void ShowFileDialog(bool save);
+    ShellServices& Shell();
+    PrinterRegistry& Printers();
 
     std::unique_ptr<DialogBackend> ownBackend_;
     DialogBackend* backend_;
+    std::unique_ptr<ShellServices> ownShell_;
+    ShellServices* shell_ = nullptr;
+    PrinterRegistry* printers_ = nullptr;
+    std::shared_ptr<QPrinter> hDC_;
 
     bool CancelError_ = false;
     QPointer<QWidget> hOwner_;
@@ -141,7 +224,7 @@ class ClsDialog {
     QString DialogTitle_;
     QString DialogPrompt_;
     QString AppName_;
-    QIcon hIcon_;
+    quint32 hIcon_ = 0;
     bool Bold_ = false;
     QString FontName_;
     qint32 FontSize_ = 0;

@@ -2,6 +2,8 @@
 
 #include <QChar>
 
+#include "platform/runtime_error.h"
+
 QString TextBeforeNul(const QString& buffer) {
     const qsizetype nul = buffer.indexOf(QChar(u'\0'));
     return nul < 0 ? buffer : buffer.left(nul);
@@ -49,4 +51,50 @@ bool StoreFileChoice(OpenFileNameRecord& ofn, const QString& path) {
         ofn.nFileExtension = quint16(slash + 1 + dot + 1);
     }
     return true;
+}
+
+QString DevNamesRecord::NameAt(quint16 offset) const {
+    if (offset < kDevNamesHeaderBytes) return {};
+    const qsizetype start = offset - kDevNamesHeaderBytes;
+    if (start >= text.size()) return {};
+    return TextBeforeNul(text.mid(start));
+}
+
+int DialogBackend::ChooseColor(ChooseColorRecord&) {
+    return 0;
+}
+
+int DialogBackend::ChooseFont(ChooseFontRecord&) {
+    return 0;
+}
+
+std::optional<QString> DialogBackend::TextFaceOf(const LogFontRecord& lf) {
+    return TextBeforeNul(lf.lfFaceName);
+}
+
+int DialogBackend::PrintDlg(PrintDlgRecord&) {
+    return 0;
+}
+
+int DialogBackend::MessageBox(QWidget*, const QString&, const QString&, quint32) {
+    return 1;
+}
+
+QString FixedField(const QString& text, int chars) {
+    return text.left(chars).leftJustified(chars, QChar(u'\0'));
+}
+
+DevNamesRecord MakeDevNames(const QString& driver, const QString& device, const QString& port) {
+    const qsizetype deviceOffset = kDevNamesHeaderBytes + 1 + driver.size();
+    const qsizetype outputOffset = deviceOffset + 1 + device.size();
+    if (outputOffset > 32767) throw RuntimeError(RuntimeError::Overflow);
+    DevNamesRecord names;
+    names.wDriverOffset = kDevNamesHeaderBytes;
+    names.wDeviceOffset = quint16(deviceOffset);
+    names.wOutputOffset = quint16(outputOffset);
+    names.wDefault = 0;
+    const QChar nul(u'\0');
+    names.text =
+        (driver + nul + device + nul + port + nul).leftJustified(kDevNamesTextChars, u' ', true);
+    return names;
 }
