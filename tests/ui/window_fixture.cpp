@@ -1,8 +1,10 @@
 #include "window_fixture.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -32,6 +34,11 @@ QByteArray ArchiveBytes(const std::vector<TestEntry>& entries) {
     return out;
 }
 
+QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 void WindowTest::SetUp() {
     ASSERT_TRUE(tmp_.isValid());
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
@@ -52,60 +59,32 @@ void WindowTest::Recreate() {
     QApplication::setActiveWindow(form_.get());
 }
 
-ui::ListCell* WindowTest::Cell(const char* array, int row) {
-    return Child<ui::ListCell>(QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(row));
-}
-
-QAction* WindowTest::Action(const char* name) {
-    QAction* a = form_->findChild<QAction*>(QString::fromLatin1(name));
-    EXPECT_NE(a, nullptr) << name;
-    return a;
+QStringList WindowTest::RowTexts(int row) {
+    return {Cell("nm", row)->text(), Cell("off", row)->text(), Cell("sz", row)->text()};
 }
 
 QString WindowTest::WriteFile(const QString& name, const QByteArray& bytes) {
-    const QString path = tmp_.filePath(name);
-    QFile f(path);
+    QFile f(tmp_.filePath(name));
     EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
-    return path;
-}
-
-QString WindowTest::WriteArchive(const QString& name, const std::vector<TestEntry>& entries) {
-    return WriteFile(name, ArchiveBytes(entries));
+    return f.fileName();
 }
 
 QString WindowTest::Folder(const QString& name) {
-    const QString path = tmp_.filePath(name);
-    EXPECT_TRUE(QDir().mkpath(path));
-    return path;
-}
-
-QByteArray WindowTest::ReadFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll();
+    EXPECT_TRUE(QDir().mkpath(tmp_.filePath(name)));
+    return tmp_.filePath(name);
 }
 
 void WindowTest::AnswerFile(const QString& answer) {
-    if (answer.isEmpty())
-        dialogs_.cancelFile();
-    else
-        dialogs_.chooseFile(answer);
+    answer.isEmpty() ? dialogs_.cancelFile() : dialogs_.chooseFile(answer);
 }
 
 void WindowTest::AnswerFolder(const QString& answer) {
-    if (answer.isEmpty())
-        dialogs_.cancelFolder();
-    else
-        dialogs_.chooseFolder(answer);
-}
-
-int WindowTest::DialogsShown() const {
-    return int(dialogs_.fileRequests().size() + dialogs_.folderRequests().size());
+    answer.isEmpty() ? dialogs_.cancelFolder() : dialogs_.chooseFolder(answer);
 }
 
 void WindowTest::Click(const char* name) {
-    auto* b = Child<QAbstractButton>(QString::fromLatin1(name));
+    auto* b = Child<QAbstractButton>(name);
     ASSERT_NE(b, nullptr);
     QTest::mouseClick(b, Qt::LeftButton);
 }
@@ -126,12 +105,9 @@ void WindowTest::RightClickAndChoose(int row, const char* action) {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (!menu) return;
         seen = true;
-        if (action) {
-            QAction* a = menu->findChild<QAction*>(QString::fromLatin1(action));
-            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
-        } else {
-            menu->close();
-        }
+        if (!action) return void(menu->close());
+        QAction* a = menu->findChild<QAction*>(action);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
     });
     QTest::mouseClick(Cell("nm", row), Qt::RightButton);
     EXPECT_TRUE(seen) << "the popup menu did not open";
@@ -139,8 +115,4 @@ void WindowTest::RightClickAndChoose(int row, const char* action) {
 
 void WindowTest::SetScroll(int value) {
     Child<QScrollBar>("Scr")->setValue(value);
-}
-
-QStringList WindowTest::RowTexts(int row) {
-    return {Cell("nm", row)->text(), Cell("off", row)->text(), Cell("sz", row)->text()};
 }

@@ -3,18 +3,11 @@
 // double, plus helpers that write archives and drive the window's controls.
 
 #include <gtest/gtest.h>
-#include <QAbstractButton>
-#include <QByteArray>
-#include <QLabel>
-#include <QMenu>
-#include <QString>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
-#include "platform/dialog_backend.h"
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
 #include "platform/scripted_dialog_backend.h"
@@ -30,17 +23,16 @@ struct TestEntry {
 
 // Entries Version\Data\e000.dat ... with distinct contents.
 std::vector<TestEntry> NumberedEntries(int count);
-
 // The archive's bytes: header, directory, then the data in entry order.
 QByteArray ArchiveBytes(const std::vector<TestEntry>& entries);
+QByteArray ReadFile(const QString& path);
 
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
-
-    ui::Form1& Form() { return *form_; }
     void Recreate();
+    ui::Form1& Form() { return *form_; }
 
     template <typename T = QWidget>
     T* Child(const QString& name) {
@@ -48,28 +40,28 @@ class WindowTest : public ::testing::Test {
         EXPECT_NE(w, nullptr) << name.toStdString();
         return w;
     }
-    ui::ListCell* Cell(const char* array, int row);
-    QAction* Action(const char* name);
+    bool Enabled(const char* name) { return Child(name)->isEnabled(); }
+    ui::ListCell* Cell(const char* array, int row) {
+        return Child<ui::ListCell>(QStringLiteral("%1(%2)").arg(array).arg(row));
+    }
+    QStringList RowTexts(int row);  // name, offset, size
 
-    // Writes a file in the temporary folder and returns its path.
+    // Writes a file (or an archive of `entries`) in the temporary folder.
     QString WriteFile(const QString& name, const QByteArray& bytes);
-    QString WriteArchive(const QString& name, const std::vector<TestEntry>& entries);
+    QString WriteArchive(const QString& name, int count) {
+        return WriteFile(name, ArchiveBytes(NumberedEntries(count)));
+    }
     QString Folder(const QString& name);  // a new empty folder
-    QByteArray ReadFile(const QString& path);
 
-    // What the next file (open or save) or folder dialog answers; an empty
-    // answer is a cancel.
+    // What the next file or folder dialog answers; an empty answer cancels.
     void AnswerFile(const QString& answer);
     void AnswerFolder(const QString& answer);
-    int DialogsShown() const;
 
     void Click(const char* name);        // a left click on a button
     void Browse(const QString& answer);  // Обзор, answered
     void Load(const QString& path);  // Обзор with `path`, then Прочитать архив
     void RightClickAndChoose(int row, const char* action);  // action null: dismiss
     void SetScroll(int value);
-
-    QStringList RowTexts(int row);  // name, offset, size
 
     RecordingMessageBox messages_;
     ScriptedTickCounter ticks_;
