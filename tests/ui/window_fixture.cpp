@@ -75,28 +75,10 @@ QString WindowTest::Folder(const QString& name) {
     return tmp_.filePath(name);
 }
 
-void WindowTest::AnswerFile(const QString& answer) {
-    answer.isEmpty() ? dialogs_.cancelFile() : dialogs_.chooseFile(answer);
-}
-
-void WindowTest::AnswerFolder(const QString& answer) {
-    answer.isEmpty() ? dialogs_.cancelFolder() : dialogs_.chooseFolder(answer);
-}
-
 void WindowTest::Click(const char* name) {
     auto* b = Child<QAbstractButton>(name);
     ASSERT_NE(b, nullptr);
     QTest::mouseClick(b, Qt::LeftButton);
-}
-
-void WindowTest::Browse(const QString& answer) {
-    AnswerFile(answer);
-    Click("Command2");
-}
-
-void WindowTest::Load(const QString& path) {
-    Browse(path);
-    Click("Command1");
 }
 
 void WindowTest::RightClickAndChoose(int row, const char* action) {

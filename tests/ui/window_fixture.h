@@ -46,7 +46,7 @@ class WindowTest : public ::testing::Test {
     }
     QStringList RowTexts(int row);  // name, offset, size
 
-    // Writes a file (or an archive of `entries`) in the temporary folder.
+    // Writes a file (or an archive of `count` numbered entries) in the temporary folder.
     QString WriteFile(const QString& name, const QByteArray& bytes);
     QString WriteArchive(const QString& name, int count) {
         return WriteFile(name, ArchiveBytes(NumberedEntries(count)));
@@ -54,13 +54,16 @@ class WindowTest : public ::testing::Test {
     QString Folder(const QString& name);  // a new empty folder
 
     // What the next file or folder dialog answers; an empty answer cancels.
-    void AnswerFile(const QString& answer);
-    void AnswerFolder(const QString& answer);
-
-    void Click(const char* name);        // a left click on a button
-    void Browse(const QString& answer);  // Обзор, answered
-    void Load(const QString& path);  // Обзор with `path`, then Прочитать архив
-    void RightClickAndChoose(int row, const char* action);  // action null: dismiss
+    void AnswerFile(const QString& a) {
+        a.isEmpty() ? dialogs_.cancelFile() : dialogs_.chooseFile(a);
+    }
+    void AnswerFolder(const QString& a) {
+        a.isEmpty() ? dialogs_.cancelFolder() : dialogs_.chooseFolder(a);
+    }
+    void Click(const char* name);  // a left click on a button
+    void Browse(const QString& answer) { AnswerFile(answer), Click("Command2"); }  // Обзор
+    void Load(const QString& path) { Browse(path), Click("Command1"); }  // then Прочитать архив
+    void RightClickAndChoose(int row, const char* action);               // action null: dismiss
     void SetScroll(int value);
 
     RecordingMessageBox messages_;

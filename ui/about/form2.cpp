@@ -10,15 +10,11 @@
 #include "platform/shell_service.h"
 #include "platform/twips.h"
 #include "ui/fonts.h"
+#include "ui/twips_rect.h"
 
 namespace ui {
 
 namespace {
-QRect Twips(int left, int top, int width, int height) {
-    return QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
-                 TwipsToPixels(height));
-}
-
 void SetTextColor(QLabel* label, quint32 value) {
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, ColorFromValue(value));

@@ -29,15 +29,11 @@
 #include "ui/fonts.h"
 #include "ui/main_window/list_cell.h"
 #include "ui/resources.h"
+#include "ui/twips_rect.h"
 
 namespace ui {
 
 namespace {
-
-QRect Twips(double left, double top, double width, double height) {
-    return QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
-                 TwipsToPixels(height));
-}
 
 QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect place) {
     auto* b = new QPushButton(caption, parent);
@@ -332,6 +328,17 @@ void Form1::Header_Click() {
     Bar1_->setFocus();
 }
 
+QString Form1::ChooseFolder() {
+    Dialog().ShowFolder(QString());
+    return Dialog().InitDir();
+}
+
+kbx::Progress Form1::StepOn(int parity) {
+    return [this, parity](qint64 item) {
+        if (item % 2 == parity) Step();
+    };
+}
+
 void Form1::Step() {
     services_.events->ProcessPendingEvents();
     if (closeRequested_) stop_.requested = true;
@@ -351,12 +358,8 @@ void Form1::ReadArchive() {
     kbx::Result result;
     {
         RunGuard guard(*this);
-        result = kbx::ReadArchive(
-            path, fresh,
-            [this](qint64 k) {
-                if (k % 2 == 1) Step();
-            },
-            &stop_, [this](qint64 count) { Bar1_->setMax(double(count)); });
+        result = kbx::ReadArchive(path, fresh, StepOn(1), &stop_,
+                                  [this](qint64 count) { Bar1_->setMax(double(count)); });
     }
     if (!result.ok()) {
         Bar1_->setMax(oldMax);
@@ -385,20 +388,14 @@ void Form1::ReadArchive() {
 void Form1::Command3_Click() {
     if (busy_) return;
     Bar1_->setValue(0);
-    Dialog().ShowFolder(QString());
-    const QString folder = Dialog().InitDir();
+    const QString folder = ChooseFolder();
     if (folder.isEmpty()) return;
     Bar1_->setValue(0);
     const qint64 t0 = services_.ticks->Milliseconds();
     kbx::Result result;
     {
         RunGuard guard(*this);
-        result = kbx::UnpackAll(
-            dir_, folder,
-            [this](qint64 i) {
-                if (i % 2 == 0) Step();
-            },
-            &stop_);
+        result = kbx::UnpackAll(dir_, folder, StepOn(0), &stop_);
     }
     Report(kbx::Operation::Unpack, t0, result);
 }
@@ -407,8 +404,7 @@ void Form1::Command8_Click() {
     if (busy_) return;
     Bar1_->setValue(0);
     Dialog().setInitDir(QString());
-    Dialog().ShowFolder(QString());
-    const QString root = Dialog().InitDir();
+    const QString root = ChooseFolder();
     if (root.isEmpty()) return;
     Dialog().setFileName(QString());
     Dialog().setFilter(kFilter);
@@ -458,8 +454,7 @@ void Form1::UP_Click() {
 void Form1::ExtractEntry(qint64 index) {
     // The blank element and rows past it hold no entry: nothing to extract.
     if (index < 0 || index >= dir_.UpperBound()) return;
-    Dialog().ShowFolder(QString());
-    const QString folder = Dialog().InitDir();
+    const QString folder = ChooseFolder();
     if (folder.isEmpty()) return;
     const qint64 t0 = services_.ticks->Milliseconds();
     Report(kbx::Operation::Extract, t0, kbx::ExtractEntry(dir_, index, folder));

@@ -81,7 +81,13 @@ class Form1 : public QWidget {
     // ShowOpen or ShowSave; false (after a message) when it could not be shown.
     bool ShowFileDialog(bool save);
     void SetCommand1Enabled(bool enabled);
-    // Before every odd record (loading) or even entry (unpacking).
+    // Shows the folder picker; returns the folder the user confirmed (the
+    // dialog keeps it for the next time), or empty when there is none.
+    QString ChooseFolder();
+    // Yields and advances Bar1 by 2: the progress callback of a run calls it
+    // before every item whose number has the given parity (odd records while
+    // loading, even entries while unpacking).
+    kbx::Progress StepOn(int parity);
     void Step();
     void Report(kbx::Operation op, qint64 t0, const kbx::Result& result);
     void ShowError(const QString& text);
