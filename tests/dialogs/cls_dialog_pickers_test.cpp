@@ -13,8 +13,7 @@ TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
                                                  {0x12, 0x02}, {-1, 0x0F}, {0x1F4, 0x04}};
     for (const auto& [flags, recordFlags] : cases) {
         Fixture f;
-        auto owner = std::make_unique<QWidget>();
-        f.dialog.setHOwner(owner.get());
+        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(flags);
         f.dialog.setRGBResult(0x00123456);
         f.dialog.ShowColor();
@@ -22,7 +21,7 @@ TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
         const ChooseColorRecord& r = f.backend.colorRequests()[0];
         EXPECT_EQ(r.Flags, recordFlags) << std::hex << flags;
         EXPECT_EQ(r.lStructSize, 36u);
-        EXPECT_EQ(r.hwndOwner, owner.get());
+        EXPECT_EQ(r.hwndOwner, &f.owner);
         EXPECT_EQ(r.hInstance, QCoreApplication::instance());
         EXPECT_EQ(r.rgbResult, 0x00123456u);
     }
@@ -42,33 +41,6 @@ TEST(ClsDialogColor, CustomColoursResetAtEveryCall) {
     EXPECT_EQ(f.backend.colorRequests()[1].rgbResult, 0x000000FFu);  // the first answer
 }
 
-TEST(ClsDialogPickers, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
-    for (int which = 0; which < 3; ++which) {
-        for (bool cancelError : {false, true}) {
-            Fixture f;
-            f.printers.installed = {{"Office", "drv", "port"}};
-            f.printers.current = 0;
-            f.dialog.setCancelError(cancelError);
-            f.dialog.setRGBResult(0x00ABCDEF);
-            f.dialog.setFontName("Serif");
-            f.dialog.setFontSize(11);
-            f.backend.cancelColor();
-            f.backend.cancelFont();
-            f.backend.cancelPrinter();
-            const int error = ErrorNumberOf([&] {
-                which == 0 ? f.dialog.ShowColor()
-                           : (which == 1 ? f.dialog.ShowFont() : f.dialog.ShowPrinter());
-            });
-            EXPECT_EQ(error, cancelError ? RuntimeError::Cancel : -1) << which;
-            EXPECT_EQ(f.dialog.RGBResult(), 0x00ABCDEFu);
-            EXPECT_EQ(f.dialog.FontName(), "Serif");
-            EXPECT_EQ(f.dialog.FontSize(), 11);
-            EXPECT_TRUE(f.printers.switches.isEmpty());
-            EXPECT_EQ(f.printers.copies, 1);
-        }
-    }
-}
-
 TEST(ClsDialogFont, RecordFromProperties) {
     // FontSize, lfHeight (size × 1.3, half to even), iPointSize (tenths).
     const std::tuple<qint32, qint32, qint32> cases[] = {
@@ -76,8 +48,7 @@ TEST(ClsDialogFont, RecordFromProperties) {
         {3, 4, 30},    {0, 0, 0},  {-10, -13, -100}, {214748364, 279172873, 2147483640}};
     for (const auto& [size, height, tenths] : cases) {
         Fixture f;
-        auto owner = std::make_unique<QWidget>();
-        f.dialog.setHOwner(owner.get());
+        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(-1);  // ignored: the dialog always gets 0x141
         f.dialog.setFontName("DejaVu Serif");
         f.dialog.setFontSize(size);
@@ -92,8 +63,8 @@ TEST(ClsDialogFont, RecordFromProperties) {
         EXPECT_EQ(std::tuple(lf.lfHeight, r.iPointSize), std::tuple(height, tenths)) << size;
         EXPECT_EQ(std::tuple(r.Flags, r.lStructSize, r.nFontType), std::tuple(0x141u, 60u, 0x2000));
         EXPECT_EQ(r.rgbColors, 0x000080FFu);
-        EXPECT_EQ(r.hwndOwner, owner.get());
-        EXPECT_EQ(r.hDC, owner.get());
+        EXPECT_EQ(r.hwndOwner, &f.owner);
+        EXPECT_EQ(r.hDC, &f.owner);
         EXPECT_EQ(lf.lfFaceName, "DejaVu Serif" + Nuls(33 - 12));
         EXPECT_EQ(std::tuple(lf.lfWeight, lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut),
                   std::tuple(700, 1, 0, 1));
@@ -172,14 +143,13 @@ TEST(ClsDialogPrinter, RecordsFromTheCurrentPrinter) {
         f.printers.orientation = 2;
         f.printers.duplex = 3;
         f.printers.duplexReadable = duplexReadable;
-        auto owner = std::make_unique<QWidget>();
-        f.dialog.setHOwner(owner.get());
+        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(-1);
         f.dialog.ShowPrinter();
         ASSERT_EQ(f.backend.printerRequests().size(), 1);
         const PrintDlgRecord& r = f.backend.printerRequests()[0];
         EXPECT_EQ(std::tuple(r.lStructSize, r.Flags), std::tuple(66u, 0x1C0FFFu));
-        EXPECT_EQ(r.hwndOwner, owner.get());
+        EXPECT_EQ(r.hwndOwner, &f.owner);
         const DevModeRecord& dm = r.hDevMode;
         EXPECT_EQ(dm.dmDeviceName, "HP LaserJet" + Nuls(32 - 11));
         EXPECT_EQ(std::tuple(dm.dmSize, dm.dmFields, dm.dmOrientation, dm.dmDuplex),
@@ -205,15 +175,14 @@ TEST(DialogRecords, DevNamesCutAtTheField) {
 
 TEST(ClsDialogPrinter, NoCurrentPrinterShowsPrinterError) {
     Fixture f;
-    auto owner = std::make_unique<QWidget>();
-    f.dialog.setHOwner(owner.get());
+    f.dialog.setHOwner(&f.owner);
     f.dialog.setCancelError(true);
     EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), -1);
     EXPECT_TRUE(f.backend.printerRequests().isEmpty());
     ASSERT_EQ(f.backend.messages().size(), 1);
     const auto& m = f.backend.messages()[0];
     EXPECT_EQ(std::tuple(m.caption, m.style, m.owner),
-              std::tuple(QString("Printer Error"), 48u, owner.get()));
+              std::tuple(QString("Printer Error"), 48u, &f.owner));
     EXPECT_EQ(m.text, PrinterInfoErrorText());
 }
 
@@ -245,13 +214,12 @@ TEST(ClsDialogPrinter, DeviceComesBackOnlyWhenAsked) {
     for (qint32 flags : {0, 0x100, 0x200}) {
         Fixture f;
         InstallPrinters(f.printers);
-        auto owner = std::make_unique<QWidget>();
-        f.dialog.setHOwner(owner.get());
+        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(flags);
         f.backend.choosePrinter({"BROTHER", 1, 1, 1, device});
         f.dialog.ShowPrinter();
         EXPECT_EQ(f.dialog.hDC(), flags ? device.get() : nullptr) << flags;
-        EXPECT_EQ(f.dialog.hOwner(), owner.get());  // not replaced by the device
+        EXPECT_EQ(f.dialog.hOwner(), &f.owner);  // not replaced by the device
     }
 }
 

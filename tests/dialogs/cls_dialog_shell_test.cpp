@@ -10,8 +10,7 @@ TEST(ClsDialogShell, RunDialogOptionBits) {
                                                  {0x10F, 0}, {-1, 0xF}, {0x80, 8}};
     for (const auto& [flags, options] : cases) {
         Fixture f;
-        auto owner = std::make_unique<QWidget>();
-        f.dialog.setHOwner(owner.get());
+        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(flags);
         f.dialog.setDialogTitle("Запуск");
         f.dialog.setDialogPrompt("Введите команду");
@@ -21,7 +20,7 @@ TEST(ClsDialogShell, RunDialogOptionBits) {
         const RunDialogRequest& r = f.shell.runCalls[0];
         EXPECT_EQ(r.uFlags, options) << std::hex << flags;
         EXPECT_EQ(r.hIcon, 0x10005u);  // the property, not the argument
-        EXPECT_EQ(r.hwndOwner, owner.get());
+        EXPECT_EQ(r.hwndOwner, &f.owner);
         EXPECT_EQ(std::tuple(r.lpszTitle, r.lpszDescription, r.lpszDirectory),
                   std::tuple(QString("Запуск"), QString("Введите команду"), QString()));
     }
@@ -136,8 +135,7 @@ TEST(ClsDialogShell, HelpSetsHelpKeyAndPassesTheFile) {
 
 TEST(ClsDialogShell, RestartShutDownAndFormatPassTheirArguments) {
     Fixture f;
-    auto owner = std::make_unique<QWidget>();
-    f.dialog.setHOwner(owner.get());
+    f.dialog.setHOwner(&f.owner);
     f.dialog.setCancelError(true);  // no shell dialog raises the cancel error
     f.dialog.setDialogPrompt("Параметры изменены.");
     const std::pair<qint32, quint32> kinds[] = {{0, 0}, {2, 2}, {0xFF, 7}, {-1, 7}};
@@ -146,27 +144,12 @@ TEST(ClsDialogShell, RestartShutDownAndFormatPassTheirArguments) {
         f.dialog.ShowRestart();
         const auto& r = f.shell.restartCalls.last();
         EXPECT_EQ(std::tuple(r.restartKind, r.prompt, r.owner),
-                  std::tuple(kind, QString("Параметры изменены."), owner.get()));
+                  std::tuple(kind, QString("Параметры изменены."), &f.owner));
     }
     f.dialog.ShowShutDown();
-    EXPECT_EQ(f.shell.shutDownCalls, QList<QWidget*>({owner.get()}));
+    EXPECT_EQ(f.shell.shutDownCalls, QList<QWidget*>({&f.owner}));
     EXPECT_EQ(f.dialog.ShowFormat(2, 0xFFFF, 1), kShFmtNoFormat);
     ASSERT_EQ(f.shell.formatCalls.size(), 1);
     const auto& r = f.shell.formatCalls[0];
     EXPECT_EQ(std::tuple(r.drive, r.fmtID, r.options), std::tuple(2, 0xFFFF, 1));
-}
-
-TEST(IconHandles, CopyAndDestroy) {
-    IconHandleTable table;
-    const quint32 a = table.Add(QIcon());
-    const quint32 b = table.CopyIcon(a);
-    EXPECT_NE(a, 0u);
-    EXPECT_NE(b, 0u);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(table.CopyIcon(0), 0u);
-    EXPECT_EQ(table.CopyIcon(12345), 0u);
-    EXPECT_TRUE(table.DestroyIcon(a));
-    EXPECT_FALSE(table.DestroyIcon(a));  // twice: already gone
-    EXPECT_TRUE(table.Contains(b));
-    EXPECT_FALSE(table.DestroyIcon(0));
 }

@@ -20,8 +20,7 @@ OpenFileNameRecord RecordOfCancelledOpen(Fixture& f) {
 
 TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
     Fixture f;
-    auto owner = std::make_unique<QWidget>();
-    f.dialog.setHOwner(owner.get());
+    f.dialog.setHOwner(&f.owner);
     f.dialog.setFlags(0x7FFFFFFF);
     f.dialog.setDefaultExt("kbx");
     f.dialog.setInitDir("/data/work");
@@ -30,7 +29,7 @@ TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
     f.dialog.setDialogTitle("Выбор архива");
     const OpenFileNameRecord r = RecordOfCancelledOpen(f);
     EXPECT_EQ(r.Flags, 0x7FFFFF1F);  // hook and template bits cleared, all else kept
-    EXPECT_EQ(r.hwndOwner, owner.get());
+    EXPECT_EQ(r.hwndOwner, &f.owner);
     EXPECT_EQ(r.lStructSize, 76u);
     EXPECT_EQ(r.lpstrDefExt, "kbx");
     EXPECT_EQ(r.lpstrInitialDir, "/data/work");
@@ -84,19 +83,34 @@ TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
     }
 }
 
-TEST(ClsDialogFiles, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
-    for (bool save : {false, true}) {
+TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
+    for (int kind = 0; kind < 5; ++kind) {  // open, save, colour, font, printer
         for (bool cancelError : {false, true}) {
             Fixture f;
-            f.dialog.setCancelError(cancelError);
+            f.printers.installed = {{"Office", "drv", "port"}};
+            f.printers.current = 0;
             f.backend.chooseFile("/arch/first.kbx");
             f.dialog.ShowOpen();
             f.dialog.setFileName("");  // as the Pack command does before its save dialog
+            f.dialog.setCancelError(cancelError);
+            f.dialog.setRGBResult(0x00ABCDEF);
+            f.dialog.setFontName("Serif");
+            f.dialog.setFontSize(11);
             f.backend.cancelFile();
-            EXPECT_EQ(ErrorNumberOf([&] { save ? f.dialog.ShowSave() : f.dialog.ShowOpen(); }),
-                      cancelError ? RuntimeError::Cancel : -1);
-            EXPECT_EQ(f.dialog.FileName(), QString());
-            EXPECT_EQ(f.dialog.FileTitle(), "first.kbx");
+            f.backend.cancelColor();
+            f.backend.cancelFont();
+            f.backend.cancelPrinter();
+            const std::function<void()> shows[] = {
+                [&] { f.dialog.ShowOpen(); }, [&] { f.dialog.ShowSave(); },
+                [&] { f.dialog.ShowColor(); }, [&] { f.dialog.ShowFont(); },
+                [&] { f.dialog.ShowPrinter(); }};
+            EXPECT_EQ(ErrorNumberOf(shows[kind]), cancelError ? RuntimeError::Cancel : -1) << kind;
+            EXPECT_EQ(
+                std::tuple(f.dialog.FileName(), f.dialog.FileTitle(), f.dialog.RGBResult(),
+                           f.dialog.FontName(), f.dialog.FontSize()),
+                std::tuple(QString(), QString("first.kbx"), 0x00ABCDEFu, QString("Serif"), 11));
+            EXPECT_TRUE(f.printers.switches.isEmpty());
+            EXPECT_EQ(f.printers.copies, 1);
         }
     }
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <QString>
+#include <QWidget>
 #include <functional>
 #include <ostream>
 
@@ -32,6 +33,7 @@ inline QString Nuls(int n) {
 }
 
 struct Fixture {
+    QWidget owner;  // for the tests that give the dialog one
     ScriptedDialogBackend backend;
     RecordingShellServices shell;
     ScriptedPrinterRegistry printers;

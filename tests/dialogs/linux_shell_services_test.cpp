@@ -183,6 +183,8 @@ TEST_F(LinuxShell, IconsFromImageFiles) {
         const quint32 copy = shell_.CopyIcon(large);
         EXPECT_TRUE(shell_.DestroyIcon(large));
         EXPECT_TRUE(shell_.DestroyIcon(small));
+        EXPECT_FALSE(shell_.DestroyIcon(small));  // twice: already gone
+        EXPECT_EQ(shell_.CopyIcon(small), 0u);
         EXPECT_FALSE(icons_.Icon(copy).isNull());
     }
 }

@@ -128,18 +128,21 @@ TEST_F(QtFileDialogs, FolderPickerSetsInitDirOrKeepsItOnCancel) {
     }
 }
 
-TEST(QtPickers, ColorDialogCustomPartFollowsFlags) {
+TEST(QtPickers, ColorDialogFollowsFlagsAndReturnsTheChoice) {
     // Flags, whether the custom part shows at once, whether a button opens it.
     const std::tuple<qint32, bool, bool> cases[] = {
-        {0, false, true},
-        {0x2, true, false},    // full open
-        {0x4, false, false},   // prevent full open
-        {0x6, false, false},   // prevent wins
-        {0x12, true, false}};  // the hook bit is dropped
+        {0x1, false, true},
+        {0x3, true, false},    // full open
+        {0x5, false, false},   // prevent full open
+        {0x7, false, false},   // prevent wins
+        {0x13, true, false}};  // the hook bit is dropped
     for (const auto& [flags, customShown, defineButton] : cases) {
         ClsDialog dialog;
-        dialog.setFlags(flags);
+        dialog.setFlags(flags);  // bit 1: start at RGBResult
+        dialog.setRGBResult(0x00336699);
         ModalDriver<QColorDialog> driver([&](QColorDialog* d) {
+            EXPECT_EQ(d->currentColor(), QColor(0x99, 0x66, 0x33));
+            for (int i = 0; i < 16; ++i) EXPECT_EQ(QColorDialog::customColor(i), QColor(Qt::white));
             QWidget* custom = nullptr;
             for (QWidget* w : d->findChildren<QWidget*>()) {
                 if (QByteArray(w->metaObject()->className()).endsWith("QColorPicker")) custom = w;
@@ -151,28 +154,14 @@ TEST(QtPickers, ColorDialogCustomPartFollowsFlags) {
             if (define) {
                 QTest::mouseClick(define, Qt::LeftButton);
                 EXPECT_TRUE(custom->isVisibleTo(d));
-                EXPECT_FALSE(define->isEnabled());
             }
-            d->reject();
+            d->setCurrentColor(QColor(0x12, 0x34, 0x56));
+            ClickButton(d, "OK");
         });
         dialog.ShowColor();
         ASSERT_TRUE(driver.acted());
+        EXPECT_EQ(dialog.RGBResult(), 0x00563412u);
     }
-}
-
-TEST(QtPickers, ColorDialogStartsAtRgbResultAndReturnsTheChoice) {
-    ClsDialog dialog;
-    dialog.setFlags(1);  // start at RGBResult
-    dialog.setRGBResult(0x00336699);
-    ModalDriver<QColorDialog> driver([&](QColorDialog* d) {
-        EXPECT_EQ(d->currentColor(), QColor(0x99, 0x66, 0x33));
-        for (int i = 0; i < 16; ++i) EXPECT_EQ(QColorDialog::customColor(i), QColor(Qt::white));
-        d->setCurrentColor(QColor(0x12, 0x34, 0x56));
-        ClickButton(d, "OK");
-    });
-    dialog.ShowColor();
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(dialog.RGBResult(), 0x00563412u);
 }
 
 TEST(QtPickers, FontDialogStartsFromPropertiesAndReadsBackTheMatchedFace) {
