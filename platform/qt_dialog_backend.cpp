@@ -247,7 +247,7 @@ int QtDialogBackend::PrintDlg(PrintDlgRecord& pd) {
     dm.dmDeviceName = FixedField(chosen, kDeviceNameChars);
     dm.dmFields |= kDmOrientation | kDmDuplex | kDmCopies | kDmCollate;
     dm.dmOrientation = DevModeOrientation(*printer);
-    dm.dmDuplex = DevModeDuplex(*printer);
+    dm.dmDuplex = DevModeDuplex(printer->duplex());
     dm.dmCopies = DevModeCopies(*printer);
     dm.dmCollate = printer->collateCopies() ? 1 : 0;
     const QPrinterInfo info = QPrinterInfo::printerInfo(chosen);

@@ -35,8 +35,8 @@ qint16 DevModeOrientation(const QPrinter& printer) {
                                                                         : kDmOrientPortrait;
 }
 
-qint16 DevModeDuplex(const QPrinter& printer) {
-    switch (printer.duplex()) {
+qint16 DevModeDuplex(QPrinter::DuplexMode mode) {
+    switch (mode) {
         case QPrinter::DuplexShortSide:
             return kDmDupHorizontal;
         case QPrinter::DuplexLongSide:
@@ -103,7 +103,7 @@ qint16 QtPrinterRegistry::Orientation() const {
 
 qint16 QtPrinterRegistry::Duplex() const {
     RequireCurrent();
-    return DevModeDuplex(*printer_);
+    return DevModeDuplex(printer_->duplex());
 }
 
 qint16 QtPrinterRegistry::Copies() const {

@@ -11,34 +11,20 @@
 TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
     const std::tuple<qint32, quint32> cases[] = {{0, 0},       {0x10, 0},  {0x0F, 0x0F},
                                                  {0x12, 0x02}, {-1, 0x0F}, {0x1F4, 0x04}};
+    Fixture f;  // one dialog object for all: custom colours start over at every call
+    f.dialog.setHOwner(&f.owner);
     for (const auto& [flags, recordFlags] : cases) {
-        Fixture f;
-        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(flags);
         f.dialog.setRGBResult(0x00123456);
+        f.backend.chooseColor(0x000000FF, /*addToCustom=*/true);
         f.dialog.ShowColor();
-        ASSERT_EQ(f.backend.colorRequests().size(), 1);
-        const ChooseColorRecord& r = f.backend.colorRequests()[0];
+        EXPECT_EQ(f.dialog.RGBResult(), 0x000000FFu);
+        const ChooseColorRecord& r = f.backend.colorRequests().last();
         EXPECT_EQ(r.Flags, recordFlags) << std::hex << flags;
-        EXPECT_EQ(r.lStructSize, 36u);
-        EXPECT_EQ(r.hwndOwner, &f.owner);
-        EXPECT_EQ(r.hInstance, QCoreApplication::instance());
-        EXPECT_EQ(r.rgbResult, 0x00123456u);
-    }
-}
-
-TEST(ClsDialogColor, CustomColoursResetAtEveryCall) {
-    Fixture f;
-    f.backend.chooseColor(0x000000FF, /*addToCustom=*/true);
-    f.backend.chooseColor(0x0000FF00);
-    f.dialog.ShowColor();
-    EXPECT_EQ(f.dialog.RGBResult(), 0x000000FFu);
-    f.dialog.ShowColor();
-    EXPECT_EQ(f.dialog.RGBResult(), 0x0000FF00u);
-    for (const ChooseColorRecord& r : f.backend.colorRequests()) {
+        EXPECT_EQ(std::tuple(r.lStructSize, r.hwndOwner, r.hInstance, r.rgbResult),
+                  std::tuple(36u, &f.owner, QCoreApplication::instance(), 0x00123456u));
         for (quint32 custom : r.lpCustColors) EXPECT_EQ(custom, 0xFFFFFFFFu);
     }
-    EXPECT_EQ(f.backend.colorRequests()[1].rgbResult, 0x000000FFu);  // the first answer
 }
 
 TEST(ClsDialogFont, RecordFromProperties) {

@@ -115,26 +115,6 @@ TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
     }
 }
 
-TEST(ClsDialogFiles, ChoiceGivesFullPathAndBareNameAndIsProposedNext) {
-    const std::tuple<bool, QString, QString> cases[] = {
-        {false, "/games/velmorra/data.kbx", "data.kbx"},
-        {true, "/games/velmorra/Новый архив", "Новый архив"},  // typed without extension
-        {true, "/top.kbx", "top.kbx"}};
-    for (const auto& [save, chosen, title] : cases) {
-        Fixture f;
-        f.backend.chooseFile(chosen);
-        save ? f.dialog.ShowSave() : f.dialog.ShowOpen();
-        EXPECT_EQ(f.dialog.FileName(), chosen);
-        EXPECT_EQ(f.dialog.FileTitle(), title);
-        EXPECT_EQ(f.backend.fileRequests()[0].kind,
-                  save ? ScriptedDialogBackend::FileDialogKind::Save
-                       : ScriptedDialogBackend::FileDialogKind::Open);
-        f.backend.cancelFile();
-        f.dialog.ShowOpen();
-        EXPECT_EQ(TextBeforeNul(f.backend.fileRequests()[1].record.lpstrFile), chosen);
-    }
-}
-
 TEST(ClsDialogFiles, PathTooLongForTheBufferCountsAsCancel) {
     Fixture f;
     f.dialog.setFileName("keep.kbx");

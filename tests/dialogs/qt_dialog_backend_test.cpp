@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <tuple>
 
+#include "platform/qt_printer_registry.h"
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/dialogs/modal_driver.h"
 
@@ -220,4 +221,17 @@ TEST(QtPickers, PrintDialogShowsAndCancels) {
     ASSERT_TRUE(driver.acted());
     EXPECT_EQ(title, "Печать");
     EXPECT_TRUE(f.printers.switches.isEmpty());
+}
+
+TEST(QtPrinterValues, DuplexOrientationAndCopies) {
+    for (qint16 duplex : {kDmDupSimplex, kDmDupVertical, kDmDupHorizontal}) {
+        EXPECT_EQ(DevModeDuplex(QtDuplexMode(duplex)), duplex);
+    }
+    EXPECT_EQ(QtDuplexMode(9), QPrinter::DuplexNone);
+    EXPECT_EQ(DevModeDuplex(QPrinter::DuplexAuto), kDmDupVertical);
+    QPrinter printer;
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setCopyCount(3);
+    EXPECT_EQ(std::tuple(DevModeOrientation(printer), DevModeCopies(printer)),
+              std::tuple(kDmOrientLandscape, 3));
 }
