@@ -48,14 +48,14 @@ class ModalDriver {
 };
 
 // Clicks the visible button of `dialog` whose text is `text` (after "&" is
-// removed), or else the one whose role in a button box is `role`.
+// removed) or whose role in a button box is `role`.
 inline void ClickButton(QWidget* dialog, const QString& text,
                         QDialogButtonBox::ButtonRole role = QDialogButtonBox::InvalidRole) {
     for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
         auto* box = qobject_cast<QDialogButtonBox*>(b->parentWidget());
         const bool byRole =
             role != QDialogButtonBox::InvalidRole && box && box->buttonRole(b) == role;
-        if ((byRole || b->text().remove(u'&') == text) && b->isVisible()) {
+        if ((byRole || (!text.isEmpty() && b->text().remove(u'&') == text)) && b->isVisible()) {
             ASSERT_TRUE(b->isEnabled()) << text.toStdString();
             QTest::mouseClick(b, Qt::LeftButton);
             return;
