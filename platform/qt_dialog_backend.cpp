@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include "platform/colors.h"
+#include "platform/qt_printer_registry.h"
 
 namespace {
 
@@ -190,30 +191,6 @@ std::optional<QString> QtDialogBackend::TextFaceOf(const LogFontRecord& lf) {
 
 namespace {
 
-qint16 DuplexValue(QPrinter::DuplexMode mode) {
-    switch (mode) {
-        case QPrinter::DuplexShortSide:
-            return kDmDupHorizontal;
-        case QPrinter::DuplexLongSide:
-        case QPrinter::DuplexAuto:
-            return kDmDupVertical;
-        case QPrinter::DuplexNone:
-            break;
-    }
-    return kDmDupSimplex;
-}
-
-QPrinter::DuplexMode DuplexMode(qint16 value) {
-    switch (value) {
-        case kDmDupVertical:
-            return QPrinter::DuplexLongSide;
-        case kDmDupHorizontal:
-            return QPrinter::DuplexShortSide;
-        default:
-            return QPrinter::DuplexNone;
-    }
-}
-
 constexpr quint32 kDmCollate = 0x8000;
 
 }  // namespace
@@ -234,7 +211,7 @@ int QtDialogBackend::PrintDlg(PrintDlgRecord& pd) {
         printer->setPageOrientation(dm.dmOrientation == kDmOrientLandscape ? QPageLayout::Landscape
                                                                            : QPageLayout::Portrait);
     }
-    if (dm.dmFields & kDmDuplex) printer->setDuplex(DuplexMode(dm.dmDuplex));
+    if (dm.dmFields & kDmDuplex) printer->setDuplex(QtDuplexMode(dm.dmDuplex));
     if ((dm.dmFields & kDmCopies) && dm.dmCopies > 0) printer->setCopyCount(dm.dmCopies);
     printer->setCollateCopies(pd.Flags & kPdCollate);
     if (pd.nMaxPage > 0 && pd.nMinPage <= pd.nMaxPage) {
@@ -269,11 +246,9 @@ int QtDialogBackend::PrintDlg(PrintDlgRecord& pd) {
     const QString chosen = printer->printerName();
     dm.dmDeviceName = FixedField(chosen, kDeviceNameChars);
     dm.dmFields |= kDmOrientation | kDmDuplex | kDmCopies | kDmCollate;
-    dm.dmOrientation = printer->pageLayout().orientation() == QPageLayout::Landscape
-                           ? kDmOrientLandscape
-                           : kDmOrientPortrait;
-    dm.dmDuplex = DuplexValue(printer->duplex());
-    dm.dmCopies = qint16(qBound(1, printer->copyCount(), 32767));
+    dm.dmOrientation = DevModeOrientation(*printer);
+    dm.dmDuplex = DevModeDuplex(printer->duplex());
+    dm.dmCopies = DevModeCopies(*printer);
     dm.dmCollate = printer->collateCopies() ? 1 : 0;
     const QPrinterInfo info = QPrinterInfo::printerInfo(chosen);
     pd.hDevNames = MakeDevNames(info.makeAndModel(), chosen, info.location());

@@ -30,6 +30,39 @@ void ReleaseProgramPrinter() {
 
 }  // namespace
 
+qint16 DevModeOrientation(const QPrinter& printer) {
+    return printer.pageLayout().orientation() == QPageLayout::Landscape ? kDmOrientLandscape
+                                                                        : kDmOrientPortrait;
+}
+
+qint16 DevModeDuplex(QPrinter::DuplexMode mode) {
+    switch (mode) {
+        case QPrinter::DuplexShortSide:
+            return kDmDupHorizontal;
+        case QPrinter::DuplexLongSide:
+        case QPrinter::DuplexAuto:
+            return kDmDupVertical;
+        case QPrinter::DuplexNone:
+            break;
+    }
+    return kDmDupSimplex;
+}
+
+qint16 DevModeCopies(const QPrinter& printer) {
+    return qint16(qBound(1, printer.copyCount(), 32767));
+}
+
+QPrinter::DuplexMode QtDuplexMode(qint16 value) {
+    switch (value) {
+        case kDmDupVertical:
+            return QPrinter::DuplexLongSide;
+        case kDmDupHorizontal:
+            return QPrinter::DuplexShortSide;
+        default:
+            return QPrinter::DuplexNone;
+    }
+}
+
 QtPrinterRegistry::QtPrinterRegistry() : printer_(std::make_unique<QPrinter>()) {
     QPrinterInfo start = QPrinterInfo::defaultPrinter();
     if (start.isNull()) {
@@ -65,27 +98,17 @@ QString QtPrinterRegistry::Port() const {
 
 qint16 QtPrinterRegistry::Orientation() const {
     RequireCurrent();
-    return printer_->pageLayout().orientation() == QPageLayout::Landscape ? kDmOrientLandscape
-                                                                          : kDmOrientPortrait;
+    return DevModeOrientation(*printer_);
 }
 
 qint16 QtPrinterRegistry::Duplex() const {
     RequireCurrent();
-    switch (printer_->duplex()) {
-        case QPrinter::DuplexShortSide:
-            return kDmDupHorizontal;
-        case QPrinter::DuplexLongSide:
-        case QPrinter::DuplexAuto:
-            return kDmDupVertical;
-        case QPrinter::DuplexNone:
-            break;
-    }
-    return kDmDupSimplex;
+    return DevModeDuplex(printer_->duplex());
 }
 
 qint16 QtPrinterRegistry::Copies() const {
     RequireCurrent();
-    return qint16(qBound(1, printer_->copyCount(), 32767));
+    return DevModeCopies(*printer_);
 }
 
 void QtPrinterRegistry::setOrientation(qint16 value) {
@@ -99,19 +122,10 @@ void QtPrinterRegistry::setOrientation(qint16 value) {
 
 void QtPrinterRegistry::setDuplex(qint16 value) {
     RequireCurrent();
-    switch (value) {
-        case kDmDupSimplex:
-            printer_->setDuplex(QPrinter::DuplexNone);
-            return;
-        case kDmDupVertical:
-            printer_->setDuplex(QPrinter::DuplexLongSide);
-            return;
-        case kDmDupHorizontal:
-            printer_->setDuplex(QPrinter::DuplexShortSide);
-            return;
-        default:
-            throw RuntimeError(RuntimeError::InvalidPropertyValue);
+    if (value != kDmDupSimplex && value != kDmDupVertical && value != kDmDupHorizontal) {
+        throw RuntimeError(RuntimeError::InvalidPropertyValue);
     }
+    printer_->setDuplex(QtDuplexMode(value));
 }
 
 void QtPrinterRegistry::setCopies(qint16 value) {

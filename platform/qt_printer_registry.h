@@ -36,6 +36,15 @@ class QtPrinterRegistry : public PrinterRegistry {
     std::optional<InstalledPrinter> current_;
 };
 
+// A Qt printer's settings as device-mode values (kDmOrient..., kDmDup...,
+// copies in 1..32767), and a kDmDup... value as Qt's duplex mode (an unknown
+// value: one-sided). The current printer and the printer dialog's answer
+// both read and write them so.
+qint16 DevModeOrientation(const QPrinter& printer);
+qint16 DevModeDuplex(QPrinter::DuplexMode mode);
+qint16 DevModeCopies(const QPrinter& printer);
+QPrinter::DuplexMode QtDuplexMode(qint16 value);
+
 // The program's one current printer, made on first use and released when the
 // application object goes away.
 QtPrinterRegistry& ProgramPrinter();

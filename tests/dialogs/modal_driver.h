@@ -27,22 +27,16 @@ class ModalDriver {
     void tick() {
         ++ticks_;
         QWidget* modal = QApplication::activeModalWidget();
-        if (!acted_) {
-            auto* dialog = qobject_cast<T*>(modal);
-            if (dialog && dialog->isVisible()) {
-                acted_ = true;
-                ticks_ = 0;
-                // Acted on from a timer of its own, so that a further box
-                // opened by the action runs while this watch keeps ticking.
-                QTimer::singleShot(0, dialog, [this, dialog] { act_(dialog); });
-            } else if (modal && ticks_ > 150) {
-                ADD_FAILURE() << "unexpected dialog: " << modal->metaObject()->className();
-                if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
-            }
-            return;
-        }
-        if (modal && ticks_ > 100) {
-            ADD_FAILURE() << "still open: " << modal->metaObject()->className();
+        auto* dialog = acted_ ? nullptr : qobject_cast<T*>(modal);
+        if (dialog && dialog->isVisible()) {
+            acted_ = true;
+            ticks_ = 0;
+            // Acted on from a timer of its own, so that a further box opened
+            // by the action runs while this watch keeps ticking.
+            QTimer::singleShot(0, dialog, [this, dialog] { act_(dialog); });
+        } else if (modal && ticks_ > (acted_ ? 100 : 150)) {
+            ADD_FAILURE() << (acted_ ? "still open: " : "unexpected dialog: ")
+                          << modal->metaObject()->className();
             if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
         }
     }
@@ -53,23 +47,30 @@ class ModalDriver {
     bool acted_ = false;
 };
 
-// Clicks the button of `dialog` whose text is `text` (after "&" is removed).
-inline void ClickButton(QWidget* dialog, const QString& text) {
+// Clicks the visible button of `dialog` whose text is `text` (after "&" is
+// removed) or whose role in a button box is `role`.
+inline void ClickButton(QWidget* dialog, const QString& text,
+                        QDialogButtonBox::ButtonRole role = QDialogButtonBox::InvalidRole) {
     for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
-        if (b->text().remove(u'&') == text && b->isVisible()) {
+        auto* box = qobject_cast<QDialogButtonBox*>(b->parentWidget());
+        const bool byRole =
+            role != QDialogButtonBox::InvalidRole && box && box->buttonRole(b) == role;
+        if ((byRole || (!text.isEmpty() && b->text().remove(u'&') == text)) && b->isVisible()) {
             ASSERT_TRUE(b->isEnabled()) << text.toStdString();
             QTest::mouseClick(b, Qt::LeftButton);
             return;
         }
     }
-    ADD_FAILURE() << "no button " << text.toStdString();
+    ADD_FAILURE() << "no button " << text.toStdString() << " / role " << role;
 }
 
-// Types `text` into `edit` key by key, with each character as the event's
-// text, so that Cyrillic is typed as well.
+// Replaces the text of `edit` by typing `text` key by key, with each
+// character as the event's text, so that Cyrillic is typed as well.
 inline void TypeInto(QLineEdit* edit, const QString& text) {
     ASSERT_NE(edit, nullptr);
+    edit->clear();
     for (const QChar ch : text) {
         QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
+    EXPECT_EQ(edit->text(), text);
 }
