@@ -81,6 +81,10 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
                    false;
         if (bytes->size() > kNameSize)
             return *error = entry + QStringLiteral(": имя длиннее %1 байт").arg(kNameSize), false;
+        // A name that extraction refuses would make an archive that cannot
+        // be unpacked whole: a control character in a file name, say.
+        if (QString why = NameProblem(entry); !why.isEmpty())
+            return *error = entry + QStringLiteral(": ") + why, false;
         s.encoded = std::move(*bytes);
         s.entry = entry;
         out.push_back(std::move(s));
