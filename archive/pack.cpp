@@ -117,7 +117,15 @@ Result Pack(const QString& root, const QString& archivePath) {
     if (!rootFd)
         return Result::Unusable(Refusal(QStringLiteral("не удалось открыть папку ") + root));
     io::Fd version(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int openErr = version ? 0 : errno;
     io::Fd data(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    if (version && !data) openErr = errno;
+    // A folder that is there but cannot be read is named with the reason.
+    if (openErr != 0 && openErr != ENOENT && openErr != ENOTDIR)
+        return Result::Unusable(
+            Refusal(QStringLiteral("не удалось открыть папку ") + root +
+                    (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version")) +
+                    QStringLiteral(": ") + io::ErrorText(openErr)));
     if (!version || !data)
         return Result::Unusable(Refusal(QStringLiteral("в папке ") + root +
                                         QStringLiteral(" нет папок Version и Version/Data")));

@@ -12,9 +12,9 @@
 
 // Aborts with a message: libFuzzer keeps the input, and a replay test fails.
 [[noreturn]] void FuzzFail(const char* file, int line, const char* what, const std::string& detail);
-#define FUZZ_CHECK(cond, detail)                                          \
-    do {                                                                  \
-        if (!(cond)) FuzzFail(__FILE__, __LINE__, #cond, (detail));       \
+#define FUZZ_CHECK(cond, detail)                                    \
+    do {                                                            \
+        if (!(cond)) FuzzFail(__FILE__, __LINE__, #cond, (detail)); \
     } while (0)
 
 namespace fuzz {

@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const std::string folder = kind == 0 || kind == 3 ? dataDir : version;
         const std::string path = folder + "/" + name.toStdString();
-        const std::string rel = (kind == 0 || kind == 3 ? "Version/Data/" : "Version/") +
-                                name.toStdString();
+        const std::string rel =
+            (kind == 0 || kind == 3 ? "Version/Data/" : "Version/") + name.toStdString();
         const QByteArray prefix = kind == 0 || kind == 3 ? "Version\\Data\\" : "Version\\";
         switch (kind) {
             case 0:
@@ -105,8 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             case 3:
                 // A subfolder is never packed, nor what it holds.
-                if (::mkdir(path.c_str(), 0755) == 0)
-                    fuzz::WriteWhole(path + "/inner", bytes);
+                if (::mkdir(path.c_str(), 0755) == 0) fuzz::WriteWhole(path + "/inner", bytes);
                 break;
             case 4:
                 // Neither is a FIFO, and it must not hang the pack.
@@ -124,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(packed.message.startsWith(QStringLiteral("Архив не создан: ")),
                    packed.message.toStdString());
         FUZZ_CHECK(fuzz::ReadWhole(scene.target) == kOld, "the existing archive was damaged");
-        FUZZ_CHECK(!representable, "refused a tree that can be packed: " +
-                                       packed.message.toStdString());
+        FUZZ_CHECK(!representable,
+                   "refused a tree that can be packed: " + packed.message.toStdString());
         return 0;
     }
     FUZZ_CHECK(representable, "packed a tree that cannot come back whole");
