@@ -45,8 +45,9 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
     }
     ::rewinddir(d);
     std::vector<Source> found;
-    errno = 0;
-    while (dirent* e = ::readdir(d)) {
+    // errno is cleared before every readdir: a skipped entry's failed stat
+    // (a dangling link) must not read as a failed read of the folder.
+    for (errno = 0; dirent* e = ::readdir(d); errno = 0) {
         const QByteArray native(e->d_name);
         if (native == "." || native == "..") continue;
         struct stat st;
@@ -57,7 +58,6 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
         s.display = QFile::decodeName(native);
         s.size = st.st_size;
         found.push_back(std::move(s));
-        errno = 0;
     }
     const int readErr = errno;
     ::closedir(d);

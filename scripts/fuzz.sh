@@ -82,6 +82,8 @@ for t in "${targets[@]}"; do
     result=finding
     status=1
     tail -40 "$out"
+  elif [ "$rc" -eq 72 ] || [ "$rc" -eq 130 ]; then
+    result="ok (interrupted)"
   elif [ "$rc" -ne 0 ]; then
     result="stopped ($rc)"
   fi

@@ -267,6 +267,19 @@ TEST_F(Faults, FifosAndDevicesNeitherHangNorArePacked) {
     EXPECT_EQ(kbx::ReadArchive(fifo, other).outcome, kbx::Outcome::Unusable);
 }
 
+// A link that leads nowhere is skipped like any other non-file, wherever the
+// folder listing puts it: alone in a folder, it is the last entry read.
+TEST_F(Faults, DanglingLinksAreSkipped) {
+    const QByteArray v = QFile::encodeName(root + QStringLiteral("/Version"));
+    QDir(root + QStringLiteral("/Version/Data")).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
+    ASSERT_EQ(::symlink("missing", v + "/Data/dangling"), 0);
+    ResetTarget();
+    const kbx::Result r = kbx::Pack(root, target);
+    ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    EXPECT_EQ(r.written, 1);
+}
+
 // Folders and files that cannot be read. Tests run as root, which reads
 // everything, so the check runs in a child that has given up root.
 TEST_F(Faults, UnreadableFoldersAndFilesFailWithTheirReason) {
