@@ -164,16 +164,6 @@ TEST_F(Extract, EntriesOutsideTheFileFail) {
     EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/ok.txt", "fine"}}));
 }
 
-TEST_F(Extract, ArchiveTruncatedAfterLoading) {
-    LoadArchive({{"Version\\a.txt", "aaaa"}, {"Version\\b.txt", "bbbb"}});
-    ASSERT_TRUE(QFile::resize(path, 20 + 136 * 2 + 2));
-    const kbx::Result r = kbx::UnpackAll(dir, out);
-    EXPECT_EQ(r.failures.size(), 2u);
-    EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{}));
-    ASSERT_TRUE(QFile::remove(path));
-    EXPECT_EQ(kbx::UnpackAll(dir, out).outcome, kbx::Outcome::Unusable);
-}
-
 TEST_F(Extract, StoppedUnpackKeepsFinishedEntries) {
     LoadArchive({{"Version\\a", "1"}, {"Version\\b", "2"}, {"Version\\c", "3"}});
     kbx::StopFlag stop;
