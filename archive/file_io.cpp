@@ -328,7 +328,16 @@ bool AtomicFile::CreateNamed(int* err) {
 }
 
 // Gives the unnamed file `name` in its folder; fails when the name is taken.
-bool AtomicFile::LinkUnder(const QByteArray& self, const QByteArray& name) {
+bool AtomicFile::LinkUnder(const QByteArray& name) {
+    // Linking the descriptor itself skips a walk through /proc; kernels
+    // before 6.10 allow it only with CAP_DAC_READ_SEARCH.
+    static bool linkByDescriptor = true;
+    if (linkByDescriptor) {
+        if (::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0) return true;
+        if (errno != EPERM && errno != ENOENT && errno != EINVAL) return false;
+        linkByDescriptor = false;
+    }
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
     return ::linkat(AT_FDCWD, self.constData(), dirfd_, name.constData(), AT_SYMLINK_FOLLOW) == 0;
 }
 
@@ -340,8 +349,7 @@ bool AtomicFile::Commit(bool durable, int* err) {
         return false;
     }
     if (unnamed_) {
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
-        if (LinkUnder(self, final_)) {
+        if (LinkUnder(final_)) {
             unnamed_ = false;
             if (CloseFd(fd_, err)) return true;
             // The name is ours alone: nothing was there before the link.
@@ -355,7 +363,7 @@ bool AtomicFile::Commit(bool durable, int* err) {
         // The final name is taken: a temporary name first, then a rename.
         for (int attempt = 0; attempt < 16 && temp_.isEmpty(); ++attempt) {
             QByteArray temp = TemporaryName();
-            if (LinkUnder(self, temp))
+            if (LinkUnder(temp))
                 temp_ = std::move(temp);
             else if (errno != EEXIST)
                 break;

@@ -112,7 +112,7 @@ class AtomicFile {
 
   private:
     bool CreateNamed(int* err);
-    bool LinkUnder(const QByteArray& self, const QByteArray& name);
+    bool LinkUnder(const QByteArray& name);
 
     int dirfd_ = -1;
     QByteArray temp_;  // the temporary name, while the file has one
