@@ -15,7 +15,7 @@ constexpr qint64 kRecordsPerRead = (4 << 20) / kRecordSize;
 }  // namespace
 
 Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
-                   const StopFlag* stop) {
+                   const StopFlag* stop, const std::function<void(qint64 count)>& counted) {
     int err = 0;
     long long fileSize = 0;
     const QByteArray native = io::NativePath(path);
@@ -40,6 +40,7 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     if (DirectoryEnd(count) > fileSize)
         return Result::Unusable(CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
 
+    if (counted) counted(count);
     Directory fresh;
     fresh.EntryOffset.assign(size_t(count + 1), 0);
     fresh.EntrySize.assign(size_t(count + 1), 0);

@@ -79,7 +79,6 @@ class ProgressLine {
 // Loads ARCHIVE or reports why it cannot be used.
 bool Load(const QString& path, kbx::Directory& dir, int* exitCode) {
     kbx::Directory fresh;
-    ProgressLine line(QStringLiteral("чтение каталога"), 0);
     const kbx::Result r = kbx::ReadArchive(path, fresh);
     if (!r.ok()) {
         *exitCode = Error(path, r.message);
@@ -174,7 +173,9 @@ int Verify(const QString& path, bool json) {
 }
 
 // The -C folder is made when missing, as a convenience for scripts.
-void MakeFolder(const QString& folder) { QDir().mkpath(folder); }
+void MakeFolder(const QString& folder) {
+    QDir().mkpath(folder);
+}
 
 int Extract(const QString& path, const QStringList& names, const QString& folder) {
     int code = kOk;
