@@ -79,7 +79,7 @@ long long CopyRange(int in, long long inOffset, int out, long long outOffset, lo
 // writes are started after each piece (see StartWriteback), so that a long
 // copy is flushed while it runs. (Two threads would not help: the file
 // system locks the output file for each write.)
-inline constexpr long long kCopyPiece = 16LL << 20;
+inline constexpr long long kCopyPiece = 4LL << 20;
 long long CopyInPieces(int in, long long inOffset, int out, long long outOffset, long long len,
                        bool startWriteback, int* err);
 
