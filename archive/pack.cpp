@@ -29,6 +29,13 @@ struct Source {
     qint64 offset = 0;
 };
 
+bool IsAscii(QStringView text) {
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80) return false;
+    }
+    return true;
+}
+
 QString Refusal(const QString& reason) {
     return QStringLiteral("Архив не создан: ") + reason;
 }
@@ -75,7 +82,9 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
         const QString entry = prefix + s.display;
         if (s.display.contains(u'\\'))
             return *error = entry + QStringLiteral(": имя содержит «\\»"), false;
-        std::optional<QByteArray> bytes = EncodeName(entry);
+        // Windows-1251 keeps ASCII as it is; only other names need the
+        // converter, whose set-up costs more than the encoding itself.
+        std::optional<QByteArray> bytes = IsAscii(entry) ? entry.toLatin1() : EncodeName(entry);
         if (!bytes)
             return *error =
                        entry + QStringLiteral(": имя нельзя записать в кодировке Windows-1251"),
