@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
@@ -55,6 +56,15 @@ class Extractor {
 
     // Returns an empty string on success, else the reason.
     QString Write(qint64 index) {
+        // The record on disk must still be the one loaded; otherwise the
+        // archive was rewritten since, and its bytes are not this entry's.
+        char record[kRecordSize];
+        int err = 0;
+        if (io::ReadAt(archive_, record, kRecordSize, DirectoryEnd(index), &err) != kRecordSize ||
+            ReadLE32(record + kRecordOffsetField) != dir_.EntryOffset[size_t(index)] ||
+            ReadLE32(record + kRecordSizeField) != dir_.EntrySize[size_t(index)] ||
+            std::memcmp(record + kRecordNameField, dir_.EntryName[index].data(), kNameSize) != 0)
+            return QStringLiteral("архив изменился после загрузки");
         const QString name = dir_.Name(index);
         if (QString problem = NameProblem(name); !problem.isEmpty())
             return QStringLiteral("недопустимое имя (") + problem + QStringLiteral(")");
@@ -65,7 +75,6 @@ class Extractor {
 
         QStringList parts = NameComponents(name);
         const QByteArray file = io::NativePath(parts.takeLast());
-        int err = 0;
         if (!parent_ || parts != parentParts_) {
             parent_ = io::OpenDirBeneath(root_, parts, true, &err);
             parentParts_ = parts;
@@ -131,6 +140,17 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
     const QByteArray native = io::NativePath(dir.ArchivePath);
     io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &archiveSize, &err);
     if (!archive) return Result::Unusable(CannotOpenMessage(dir.ArchivePath));
+    // A file truncated or replaced since the load no longer has the loaded
+    // directory's header, or no longer holds the whole directory; nothing is
+    // written from it.
+    char header[kHeaderSize];
+    if (io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
+        !HasSignature(QByteArrayView(header, kHeaderSize)) ||
+        ReadLE32(header + kCountOffset) != count ||
+        ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
+        DirectoryEnd(count) > archiveSize)
+        return Result::Unusable(QStringLiteral("Архив изменился после загрузки: ") +
+                                dir.ArchivePath);
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

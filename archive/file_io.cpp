@@ -19,11 +19,15 @@ namespace {
 
 struct FaultPlan {
     std::array<long, size_t(Op::Count_)> remaining{};  // 0 = never fail
+    std::array<long, size_t(Op::Count_)> calls{};
+    CallHook hook;
 };
 FaultPlan g_faults;
 
 // True when this call of `op` is the one chosen to fail.
 bool Injected(Op op) {
+    const long n = ++g_faults.calls[size_t(op)];
+    if (g_faults.hook) g_faults.hook(op, n);
     long& left = g_faults.remaining[size_t(op)];
     if (left == 0) return false;
     if (--left == 0) {
@@ -79,6 +83,12 @@ void Fd::reset() {
 
 void FailNth(Op op, long k) {
     g_faults.remaining[size_t(op)] = k;
+}
+long Calls(Op op) {
+    return g_faults.calls[size_t(op)];
+}
+void SetCallHook(CallHook hook) {
+    g_faults.hook = std::move(hook);
 }
 void ResetFaults() {
     g_faults = {};

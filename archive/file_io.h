@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <functional>
 #include <utility>
 
 namespace kbx::io {
@@ -44,6 +45,12 @@ class Fd {
 // fails with EIO. k = 0 switches the kind back to normal.
 enum class Op { Write, Rename, Fsync, Close, Count_ };
 void FailNth(Op op, long k);
+// Test seam: calls of each kind made since the last ResetFaults(), and a
+// hook run just before each one (with its 1-based number), so that tests can
+// change files at an exact point of an operation.
+long Calls(Op op);
+using CallHook = std::function<void(Op op, long n)>;
+void SetCallHook(CallHook hook);
 void ResetFaults();
 
 // Local 8-bit path for a QString path.

@@ -53,8 +53,9 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
     }
     ::rewinddir(d);
     std::vector<Source> found;
-    errno = 0;
-    while (dirent* e = ::readdir(d)) {
+    // errno is cleared before every readdir: a skipped entry's failed stat
+    // (a dangling link) must not read as a failed read of the folder.
+    for (errno = 0; dirent* e = ::readdir(d); errno = 0) {
         const QByteArray native(e->d_name);
         if (native == "." || native == "..") continue;
         struct stat st;
@@ -65,7 +66,6 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
         s.display = QFile::decodeName(native);
         s.size = st.st_size;
         found.push_back(std::move(s));
-        errno = 0;
     }
     const int readErr = errno;
     ::closedir(d);
@@ -91,6 +91,10 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
                    false;
         if (bytes->size() > kNameSize)
             return *error = entry + QStringLiteral(": имя длиннее %1 байт").arg(kNameSize), false;
+        // A name that extraction refuses would make an archive that cannot
+        // be unpacked whole: a control character in a file name, say.
+        if (QString why = NameProblem(entry); !why.isEmpty())
+            return *error = entry + QStringLiteral(": ") + why, false;
         s.encoded = std::move(*bytes);
         s.entry = entry;
         out.push_back(std::move(s));
@@ -179,7 +183,15 @@ Result Pack(const QString& root, const QString& archivePath) {
     if (!rootFd)
         return Result::Unusable(Refusal(QStringLiteral("не удалось открыть папку ") + root));
     io::Fd version(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int openErr = version ? 0 : errno;
     io::Fd data(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    if (version && !data) openErr = errno;
+    // A folder that is there but cannot be read is named with the reason.
+    if (openErr != 0 && openErr != ENOENT && openErr != ENOTDIR)
+        return Result::Unusable(
+            Refusal(QStringLiteral("не удалось открыть папку ") + root +
+                    (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version")) +
+                    QStringLiteral(": ") + io::ErrorText(openErr)));
     if (!version || !data)
         return Result::Unusable(Refusal(QStringLiteral("в папке ") + root +
                                         QStringLiteral(" нет папок Version и Version/Data")));

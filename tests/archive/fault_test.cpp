@@ -1,0 +1,464 @@
+// Failing disks and a changing world: every write, rename, fsync and close
+// of an unpack, a single extraction and a pack made to fail in turn; pack
+// inputs that change or misbehave; folders that disappear; and an archive
+// rewritten between its load and its unpack. Each run must end with an error
+// result, no half-written file under a final name, an existing archive
+// byte-identical, and no temporary file left.
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <functional>
+
+#include "archive/archive.h"
+#include "archive/file_io.h"
+#include "test_util.h"
+
+using namespace testutil;
+using kbx::io::Op;
+
+namespace {
+
+const Op kOps[] = {Op::Write, Op::Rename, Op::Fsync, Op::Close};
+const char* OpName(Op op) {
+    static const char* names[] = {"write", "rename", "fsync", "close"};
+    return names[int(op)];
+}
+
+// Names of the engine's temporary files anywhere beneath `root`.
+QStringList Temporaries(const QString& root) {
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (it.fileName().startsWith(QStringLiteral(".kbx-"))) found << path;
+    }
+    return found;
+}
+
+// Fails the test if the guarded code runs longer than `seconds`: a FIFO or a
+// device that blocks would otherwise hang the whole suite.
+struct HangGuard {
+    explicit HangGuard(unsigned seconds) { ::alarm(seconds); }
+    ~HangGuard() { ::alarm(0); }
+};
+
+class Faults : public ::testing::Test {
+  public:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        archive = tmp.filePath(QStringLiteral("game.kbx"));
+        out = tmp.filePath(QStringLiteral("out"));
+        root = tmp.filePath(QStringLiteral("root"));
+        target = tmp.filePath(QStringLiteral("target/new.kbx"));
+        ASSERT_TRUE(WriteFile(archive, BuildArchive(entries)));
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        for (const auto& [rel, bytes] : tree) ASSERT_TRUE(WriteFile(root + u'/' + rel, bytes));
+        ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("target"))));
+    }
+    void TearDown() override { kbx::io::ResetFaults(); }
+
+    // The output folder as a user had it: one entry's file already there.
+    void ResetOutput() {
+        QDir(out).removeRecursively();
+        ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/b.txt"), kOldFile));
+    }
+    void ResetTarget() { ASSERT_TRUE(WriteFile(target, kOldArchive)); }
+
+    // Every file in the output is an entry's, whole, or the old file; no
+    // temporary is left.
+    void ExpectNoPartialFiles(const std::string& what) {
+        std::map<QString, QByteArray> allowed;
+        for (const RawEntry& e : entries)
+            allowed[QString::fromLatin1(e.name).replace(u'\\', u'/')] = e.data;
+        for (const auto& [name, bytes] : Snapshot(out)) {
+            ASSERT_TRUE(allowed.count(name)) << what << ": " << name.toStdString();
+            EXPECT_TRUE(bytes == allowed[name] || (name == "Version/b.txt" && bytes == kOldFile))
+                << what << ": " << name.toStdString() << " holds " << bytes.size() << " bytes";
+        }
+        EXPECT_EQ(Temporaries(tmp.path()), QStringList()) << what;
+    }
+    void ExpectTargetIntact(const std::string& what) {
+        EXPECT_EQ(ReadFile(target), kOldArchive) << what;
+        EXPECT_EQ(QDir(tmp.filePath(QStringLiteral("target")))
+                      .entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  QStringList{QStringLiteral("new.kbx")})
+            << what;
+    }
+
+    const QByteArray kOldFile = "the user's own file, longer than the entry";
+    const QByteArray kOldArchive = QByteArray(70000, 'o');
+    // Large enough that a copy may take several writes, with a zero-size
+    // entry and a subfolder.
+    const std::vector<RawEntry> entries = {
+        {"Version\\Data\\a.dat", QByteArray(3 << 20, 'a')},
+        {"Version\\b.txt", "new b"},
+        {"Version\\Sub\\c.bin", "ccc"},
+        {"Version\\Data\\empty", ""},
+    };
+    const std::map<QString, QByteArray> tree = {
+        {"Version/Data/x.dat", QByteArray(200000, 'x')},
+        {"Version/Data/y.dat", "yy"},
+        {"Version/z.txt", "zzz"},
+    };
+    QTemporaryDir tmp;
+    QString archive, out, root, target;
+    kbx::Directory dir;
+};
+
+// Every k-th call of every kind, across the three operations.
+TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
+    struct Operation {
+        const char* name;
+        std::function<void(Faults&)> reset;
+        std::function<kbx::Result(Faults&)> run;
+        std::function<void(Faults&, const kbx::Result&, const std::string&)> check;
+    };
+    const Operation operations[] = {
+        {"unpack", [](Faults& t) { t.ResetOutput(); },
+         [](Faults& t) { return kbx::UnpackAll(t.dir, t.out); },
+         [](Faults& t, const kbx::Result& r, const std::string& what) {
+             EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << what;
+             EXPECT_EQ(r.failures.size(), 1u) << what;
+             EXPECT_TRUE(r.message.startsWith(QStringLiteral("Распаковка завершена с ошибками")))
+                 << what;
+             t.ExpectNoPartialFiles(what);
+         }},
+        {"extract", [](Faults& t) { t.ResetOutput(); },
+         [](Faults& t) { return kbx::ExtractEntry(t.dir, 0, t.out); },
+         [](Faults& t, const kbx::Result& r, const std::string& what) {
+             EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << what;
+             EXPECT_TRUE(
+                 r.message.startsWith(QStringLiteral("Не удалось извлечь Version\\Data\\a.dat: ")))
+                 << what;
+             t.ExpectNoPartialFiles(what);
+         }},
+        {"pack", [](Faults& t) { t.ResetTarget(); },
+         [](Faults& t) { return kbx::Pack(t.root, t.target); },
+         [](Faults& t, const kbx::Result& r, const std::string& what) {
+             EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
+             EXPECT_TRUE(r.message.startsWith(QStringLiteral("Архив не создан: "))) << what;
+             t.ExpectTargetIntact(what);
+             EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
+         }},
+    };
+    long injected = 0;
+    for (const Operation& o : operations) {
+        for (Op op : kOps) {
+            // A clean run counts the calls of this kind.
+            o.reset(*this);
+            kbx::io::ResetFaults();
+            ASSERT_TRUE(o.run(*this).ok()) << o.name;
+            const long calls = kbx::io::Calls(op);
+            if (op != Op::Fsync || std::string(o.name) == "pack") {
+                EXPECT_GT(calls, 0) << o.name << " makes no " << OpName(op);
+            }
+            for (long k = 1; k <= calls; ++k) {
+                const std::string what =
+                    std::string(o.name) + ", " + OpName(op) + " #" + std::to_string(k);
+                o.reset(*this);
+                kbx::io::ResetFaults();
+                kbx::io::FailNth(op, k);
+                const kbx::Result r = o.run(*this);
+                kbx::io::ResetFaults();
+                ASSERT_FALSE(r.ok()) << what << " failed but was reported as success";
+                o.check(*this, r, what);
+                ++injected;
+            }
+        }
+    }
+    RecordProperty("faults_injected", int(injected));
+    std::printf("faults injected: %ld\n", injected);
+}
+
+// A file that changes between measuring and copying, or while it is copied,
+// fails the pack; so does one replaced by a FIFO, a device or nothing.
+TEST_F(Faults, PackInputsThatChangeFailThePack) {
+    const QString x = root + QStringLiteral("/Version/Data/x.dat");
+    const struct {
+        const char* what;
+        long atWrite;  // 1: after measuring, before any copy; 2: as x.dat's copy starts
+        std::function<void()> change;
+        const char* reason;
+    } cases[] = {
+        {"grows before the copy", 1, [&] { WriteFile(x, QByteArray(200001, 'x')); },
+         "файл изменился во время упаковки"},
+        {"shrinks before the copy", 1, [&] { QFile::resize(x, 100); },
+         "файл изменился во время упаковки"},
+        {"grows as it is copied", 2,
+         [&] {
+             QFile f(x);
+             f.open(QIODevice::Append);
+             f.write("more");
+         },
+         "файл изменился во время упаковки"},
+        {"shrinks as it is copied", 2, [&] { QFile::resize(x, 1000); },
+         "файл изменился во время упаковки"},
+        {"becomes a FIFO", 1,
+         [&] {
+             QFile::remove(x);
+             ::mkfifo(QFile::encodeName(x).constData(), 0644);
+         },
+         "не удалось открыть"},
+        {"becomes a link to a device", 1,
+         [&] {
+             QFile::remove(x);
+             QFile::link(QStringLiteral("/dev/zero"), x);
+         },
+         "не удалось открыть"},
+        {"disappears", 1, [&] { QFile::remove(x); }, "не удалось открыть"},
+    };
+    for (const auto& c : cases) {
+        QDir(root).removeRecursively();
+        for (const auto& [rel, bytes] : tree) ASSERT_TRUE(WriteFile(root + u'/' + rel, bytes));
+        ResetTarget();
+        kbx::io::ResetFaults();
+        kbx::io::SetCallHook([&](Op op, long n) {
+            if (op == Op::Write && n == c.atWrite) c.change();
+        });
+        HangGuard guard(30);
+        const kbx::Result r = kbx::Pack(root, target);
+        kbx::io::ResetFaults();
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.what;
+        EXPECT_TRUE(r.message.contains(QStringLiteral("Version\\Data\\x.dat: ") + c.reason))
+            << c.what << ": " << r.message.toStdString();
+        ExpectTargetIntact(c.what);
+    }
+}
+
+// FIFOs, device nodes and links to them are not packed, and never block.
+TEST_F(Faults, FifosAndDevicesNeitherHangNorArePacked) {
+    const QByteArray v = QFile::encodeName(root + QStringLiteral("/Version"));
+    ASSERT_EQ(::mkfifo(v + "/fifo", 0644), 0);
+    ASSERT_EQ(::mkfifo(v + "/Data/fifo", 0644), 0);
+    ASSERT_EQ(::symlink("fifo", v + "/link-to-fifo"), 0);
+    ASSERT_EQ(::symlink("/dev/zero", v + "/Data/zero"), 0);
+    ASSERT_EQ(::symlink("/dev/tty", v + "/tty"), 0);
+    // A real device node where this system lets us make one.
+    const bool node = ::mknod(v + "/Data/null", S_IFCHR | 0666, makedev(1, 3)) == 0;
+    HangGuard guard(30);
+    ResetTarget();
+    const kbx::Result r = kbx::Pack(root, target);
+    ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    EXPECT_EQ(r.written, 3) << "device node made: " << node;
+
+    // Extraction meets a FIFO where a file goes, and where a folder goes.
+    ResetOutput();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out + QStringLiteral("/Version/Sub")), 0644), 0);
+    QFile::remove(out + QStringLiteral("/Version/b.txt"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out + QStringLiteral("/Version/b.txt")), 0644), 0);
+    const kbx::Result u = kbx::UnpackAll(dir, out);
+    EXPECT_EQ(u.outcome, kbx::Outcome::EntriesFailed);
+    ASSERT_EQ(u.failures.size(), 1u);
+    EXPECT_EQ(u.failures[0].name, QStringLiteral("Version\\Sub\\c.bin"));
+    EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/b.txt")), "new b");
+
+    // An archive path that names a FIFO is refused, not waited on.
+    const QString fifo = tmp.filePath(QStringLiteral("fifo.kbx"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo), 0644), 0);
+    kbx::Directory other;
+    EXPECT_EQ(kbx::ReadArchive(fifo, other).outcome, kbx::Outcome::Unusable);
+}
+
+// A link that leads nowhere is skipped like any other non-file, wherever the
+// folder listing puts it: alone in a folder, it is the last entry read.
+TEST_F(Faults, DanglingLinksAreSkipped) {
+    const QByteArray v = QFile::encodeName(root + QStringLiteral("/Version"));
+    QDir(root + QStringLiteral("/Version/Data")).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
+    ASSERT_EQ(::symlink("missing", v + "/Data/dangling"), 0);
+    ResetTarget();
+    const kbx::Result r = kbx::Pack(root, target);
+    ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    EXPECT_EQ(r.written, 1);
+}
+
+// Folders and files that cannot be read. Tests run as root, which reads
+// everything, so the check runs in a child that has given up root.
+TEST_F(Faults, UnreadableFoldersAndFilesFailWithTheirReason) {
+    const auto asNobody = [&](const std::function<bool()>& body) {
+        if (::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                std::_Exit(3);
+        }
+        std::_Exit(body() ? 0 : 1);
+    };
+    ASSERT_EQ(::chmod(QFile::encodeName(tmp.path()), 0777), 0);
+    for (const QString& d :
+         {root, root + QStringLiteral("/Version"), root + QStringLiteral("/Version/Data"),
+          tmp.filePath(QStringLiteral("target"))})
+        ASSERT_EQ(::chmod(QFile::encodeName(d), 0777), 0);
+    const QByteArray data = QFile::encodeName(root + QStringLiteral("/Version/Data"));
+    const QByteArray z = QFile::encodeName(root + QStringLiteral("/Version/z.txt"));
+
+    ASSERT_EQ(::chmod(data, 0), 0);
+    EXPECT_EXIT(asNobody([&] {
+                    const kbx::Result r = kbx::Pack(root, target);
+                    std::fprintf(stderr, "%s\n", r.message.toUtf8().constData());
+                    return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target);
+                }),
+                ::testing::ExitedWithCode(0), "не удалось открыть папку .*/Version/Data: ");
+    ASSERT_EQ(::chmod(data, 0777), 0);
+
+    ASSERT_EQ(::chmod(z, 0), 0);
+    EXPECT_EXIT(asNobody([&] {
+                    const kbx::Result r = kbx::Pack(root, target);
+                    std::fprintf(stderr, "%s\n", r.message.toUtf8().constData());
+                    return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target);
+                }),
+                ::testing::ExitedWithCode(0), "Version\\\\z.txt: не удалось открыть: ");
+
+    // A target folder that refuses new files: every entry fails, none is
+    // reported as written.
+    const QByteArray locked = QFile::encodeName(tmp.filePath(QStringLiteral("locked")));
+    ASSERT_EQ(::mkdir(locked, 0555), 0);
+    EXPECT_EXIT(asNobody([&] {
+                    const kbx::Result r = kbx::UnpackAll(dir, QFile::decodeName(locked));
+                    std::fprintf(stderr, "%s\n", r.message.toUtf8().constData());
+                    return r.outcome == kbx::Outcome::EntriesFailed && r.written == 0;
+                }),
+                ::testing::ExitedWithCode(0), "Не извлечено файлов: 4");
+}
+
+// The folder written into is removed while the operation runs.
+TEST_F(Faults, TargetFolderThatDisappearsMidway) {
+    // Unpack: gone after the first entry is renamed into place.
+    ResetOutput();
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op == Op::Rename && n == 1) QDir(out).removeRecursively();
+    });
+    kbx::Result r = kbx::UnpackAll(dir, out);
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
+    EXPECT_EQ(r.written, 0);
+    EXPECT_FALSE(QFileInfo::exists(out)) << "the vanished folder was made again";
+
+    // Single extraction: gone while the entry is copied.
+    ResetOutput();
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op == Op::Write && n == 1) QDir(out).removeRecursively();
+    });
+    r = kbx::ExtractEntry(dir, 1, out);
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
+    EXPECT_FALSE(QFileInfo::exists(out));
+
+    // Pack: the target's folder, then the packed root.
+    const QString targetDir = tmp.filePath(QStringLiteral("target"));
+    ResetTarget();
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op == Op::Write && n == 1) QDir(targetDir).removeRecursively();
+    });
+    r = kbx::Pack(root, target);
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+    EXPECT_FALSE(QFileInfo::exists(targetDir));
+
+    ASSERT_TRUE(QDir().mkpath(targetDir));
+    ResetTarget();
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op == Op::Write && n == 1) QDir(root).removeRecursively();
+    });
+    r = kbx::Pack(root, target);
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+    ExpectTargetIntact("root removed");
+    EXPECT_EQ(Temporaries(tmp.path()), QStringList());
+}
+
+// The archive is truncated or replaced after the load: the directory no
+// longer describes the file, and nothing is written as if it did.
+TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
+    HangGuard wholeTest(120);
+    const QByteArray original = ReadFile(archive);
+    // Same length, other names and offsets.
+    std::vector<RawEntry> shuffled = entries;
+    std::swap(shuffled[0], shuffled[1]);
+    shuffled[2].name = "Version\\Sub\\other.bin";
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        kbx::Outcome outcome;
+        const char* reason;  // for one entry at least
+    } cases[] = {
+        {"truncated inside the header", [&] { QFile::resize(archive, 10); }, kbx::Outcome::Unusable,
+         nullptr},
+        {"truncated inside the directory", [&] { QFile::resize(archive, 20 + 136 + 50); },
+         kbx::Outcome::Unusable, nullptr},
+        {"truncated inside the data", [&] { QFile::resize(archive, 20 + 136 * 4 + 100); },
+         kbx::Outcome::EntriesFailed, "данные записи лежат за пределами архива"},
+        {"replaced by another archive", [&] { WriteFile(archive, BuildArchive(shuffled)); },
+         kbx::Outcome::EntriesFailed, "архив изменился после загрузки"},
+        {"replaced by an archive of fewer entries",
+         [&] {
+             WriteFile(archive, BuildArchive({entries[0], entries[1]}));
+         },
+         kbx::Outcome::Unusable, nullptr},
+        {"replaced by other bytes", [&] { WriteFile(archive, QByteArray(original.size(), 'q')); },
+         kbx::Outcome::Unusable, nullptr},
+        {"replaced by a folder",
+         [&] {
+             QFile::remove(archive);
+             QDir().mkpath(archive);
+         },
+         kbx::Outcome::Unusable, nullptr},
+        {"replaced by a FIFO",
+         [&] {
+             QFile::remove(archive);
+             ::mkfifo(QFile::encodeName(archive), 0644);
+         },
+         kbx::Outcome::Unusable, nullptr},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(archive);
+        QDir(archive).removeRecursively();
+        ASSERT_TRUE(WriteFile(archive, original));
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        c.change();
+        for (bool single : {false, true}) {
+            ResetOutput();
+            const kbx::Result r =
+                single ? kbx::ExtractEntry(dir, 0, out) : kbx::UnpackAll(dir, out);
+            const std::string what = std::string(c.what) + (single ? ", single" : ", unpack");
+            EXPECT_FALSE(r.ok()) << what;
+            EXPECT_FALSE(r.message.isEmpty()) << what;
+            if (!single) {
+                EXPECT_EQ(r.outcome, c.outcome) << what;
+            }
+            if (c.reason && !single) {
+                bool seen = false;
+                for (const kbx::EntryFailure& f : r.failures) seen = seen || f.reason == c.reason;
+                EXPECT_TRUE(seen) << what << ": " << r.message.toStdString();
+            }
+            // Whatever was written is the loaded entry's own bytes.
+            ExpectNoPartialFiles(what);
+        }
+    }
+    // Midway: the archive cut short after the first entry is written.
+    QFile::remove(archive);
+    ASSERT_TRUE(WriteFile(archive, original));
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    ResetOutput();
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op == Op::Rename && n == 1) QFile::resize(archive, 20 + 136 * 4 + (3 << 20) + 2);
+    });
+    const kbx::Result r = kbx::UnpackAll(dir, out);
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
+    EXPECT_EQ(r.written, 2);  // a.dat, and the empty entry
+    ExpectNoPartialFiles("cut midway");
+}
+
+}  // namespace

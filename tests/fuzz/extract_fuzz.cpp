@@ -1,0 +1,126 @@
+// Fuzz target: extraction of arbitrary archives. The target folder sits
+// beside sentinel files and holds links planted to lead outside it; any
+// change outside the target folder, any temporary left behind, any file that
+// is not an entry's, or any failure reported as success aborts.
+
+#include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdint>
+#include <cstring>
+#include <set>
+
+#include "archive/archive.h"
+#include "fuzz_support.h"
+
+namespace {
+
+struct Scene {
+    std::string base, target, outside;
+    std::map<std::string, QByteArray> around;  // the base folder without the target's contents
+
+    Scene() {
+        base = fuzz::MakeScratchRoot("extract");
+        target = base + "/target";
+        outside = base + "/outside";
+        FUZZ_CHECK(::mkdir(target.c_str(), 0755) == 0, target);
+        FUZZ_CHECK(::mkdir(outside.c_str(), 0755) == 0, outside);
+        FUZZ_CHECK(fuzz::WriteWhole(base + "/sentinel", "beside the target"), "");
+        FUZZ_CHECK(fuzz::WriteWhole(outside + "/sentinel", "outside the target"), "");
+        Plant();
+        around = Around();
+    }
+
+    // Links inside the target that lead out of it: relative and absolute, to
+    // folders and to a file, at the top and inside Version.
+    void Plant() const {
+        const std::string v = target + "/Version";
+        ::mkdir(v.c_str(), 0755);
+        ::mkdir((v + "/Data").c_str(), 0755);
+        ::symlink("../outside", (target + "/out").c_str());
+        ::symlink("..", (target + "/up").c_str());
+        ::symlink(outside.c_str(), (v + "/abs").c_str());
+        ::symlink("../../../outside/sentinel", (v + "/Data/sentinel").c_str());
+        ::symlink("../../outside/sentinel", (v + "/sentinel").c_str());
+    }
+
+    std::map<std::string, QByteArray> Around() const { return fuzz::Tree(base, "target"); }
+};
+
+std::string Show(const std::map<std::string, QByteArray>& t) {
+    std::string s;
+    for (const auto& [k, v] : t) s += k + " = " + v.left(40).toStdString() + "\n";
+    return s;
+}
+
+// The relative path an entry's file has on disk, or "" for a refused name.
+std::string DiskPath(const QString& name) {
+    if (!kbx::NameProblem(name).isEmpty()) return {};
+    return QFile::encodeName(kbx::NameComponents(name).join(u'/')).toStdString();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static fuzz::MemFile file;
+    static const Scene scene;
+    file.Set(data, size);
+
+    kbx::Directory dir;
+    if (!kbx::ReadArchive(file.path(), dir).ok()) return 0;
+    const qint64 count = dir.UpperBound();
+    const QString target = QString::fromStdString(scene.target);
+
+    const kbx::Result all = kbx::UnpackAll(dir, target);
+    FUZZ_CHECK(all.outcome == kbx::Outcome::Ok || all.outcome == kbx::Outcome::EntriesFailed,
+               all.message.toStdString());
+    FUZZ_CHECK(all.ok() == all.failures.empty(), "failures reported as success");
+    FUZZ_CHECK(all.ok() || !all.message.isEmpty(), "");
+    FUZZ_CHECK(all.written + qint64(all.failures.size()) == count, "");
+
+    // Which file each entry should have left, and which entries must fail.
+    std::set<qint64> failed;
+    for (const kbx::EntryFailure& f : all.failures) failed.insert(f.index);
+    std::map<std::string, qint64> lastWriter;
+    std::set<std::string> names;
+    for (qint64 i = 0; i < count; ++i) {
+        const std::string path = DiskPath(dir.Name(i));
+        const qint64 off = dir.EntryOffset[size_t(i)], len = dir.EntrySize[size_t(i)];
+        const bool inside = off >= 0 && len >= 0 && off + len <= qint64(size);
+        if (path.empty() || !inside)
+            FUZZ_CHECK(failed.count(i), "unsafe entry written: " + dir.Name(i).toStdString());
+        if (!path.empty()) names.insert(path);
+        if (!failed.count(i)) lastWriter[path] = i;
+    }
+
+    // A single extraction, and the blank element that does nothing.
+    if (count > 0) {
+        const kbx::Result one = kbx::ExtractEntry(dir, 0, target);
+        FUZZ_CHECK(one.ok() == !failed.count(0), one.message.toStdString());
+        FUZZ_CHECK(one.ok() || one.message.startsWith(QStringLiteral("Не удалось извлечь ")), "");
+        if (one.ok()) lastWriter[DiskPath(dir.Name(0))] = 0;
+    }
+    FUZZ_CHECK(kbx::ExtractEntry(dir, count, target).outcome == kbx::Outcome::NothingDone, "");
+
+    const std::map<std::string, QByteArray> around = scene.Around();
+    FUZZ_CHECK(around == scene.around, "changed outside the target:\n" + Show(around));
+    const std::map<std::string, QByteArray> inside = fuzz::Tree(scene.target);
+    for (const auto& [path, what] : inside) {
+        if (what == "d" || what.startsWith("l:")) continue;  // folders, planted links
+        FUZZ_CHECK(names.count(path), "not an entry's file: " + path);
+        FUZZ_CHECK(!fuzz::IsTemporaryName(path) || names.count(path), "temporary left: " + path);
+    }
+    for (const auto& [path, i] : lastWriter) {
+        const auto it = inside.find(path);
+        FUZZ_CHECK(it != inside.end(), "written entry missing: " + path);
+        const QByteArray expected =
+            "f:" + QByteArray(reinterpret_cast<const char*>(data) + dir.EntryOffset[size_t(i)],
+                              dir.EntrySize[size_t(i)]);
+        FUZZ_CHECK(it->second == expected, "wrong bytes in " + path);
+    }
+
+    fuzz::ClearFolder(scene.target);
+    scene.Plant();
+    return 0;
+}

@@ -1,0 +1,69 @@
+// Fuzz target: the directory loader and the verifier on arbitrary bytes.
+// A load either fails and leaves the directory as it was, or succeeds with a
+// directory that the file can actually hold.
+
+#include <cstdint>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "archive/verify.h"
+#include "fuzz_support.h"
+
+namespace {
+
+// What a failed load must leave untouched.
+kbx::Directory Previous() {
+    kbx::Directory d;
+    d.ArchivePath = QStringLiteral("previous.kbx");
+    d.EntryOffset = {156, 0};
+    d.EntrySize = {3, 0};
+    d.EntryName = kbx::NameFields(2);
+    std::memcpy(d.EntryName.data(0), "Version\\a", 9);
+    return d;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static fuzz::MemFile file;
+    file.Set(data, size);
+
+    kbx::Directory dir = Previous();
+    qint64 calls = 0;
+    const kbx::Result r =
+        kbx::ReadArchive(file.path(), dir, [&](qint64 i) { FUZZ_CHECK(i == calls++, ""); });
+    if (!r.ok()) {
+        FUZZ_CHECK(r.outcome == kbx::Outcome::Unusable, "");
+        FUZZ_CHECK(!r.message.isEmpty(), "");
+        const kbx::Directory before = Previous();
+        FUZZ_CHECK(dir.ArchivePath == before.ArchivePath && dir.EntryOffset == before.EntryOffset &&
+                       dir.EntrySize == before.EntrySize &&
+                       dir.EntryName[0] == before.EntryName[0] && dir.EntryName.size() == 2,
+                   "a failed load changed the directory");
+        return 0;
+    }
+    const qint64 count = dir.UpperBound();
+    FUZZ_CHECK(dir.ArchivePath == file.path(), "");
+    FUZZ_CHECK(calls == count, "progress hook not called once per record");
+    FUZZ_CHECK(size >= 20 && qint64(size) >= kbx::DirectoryEnd(count), "directory past the end");
+    FUZZ_CHECK(std::memcmp(data, kbx::kSignature.data(), kbx::kSignature.size()) == 0, "");
+    FUZZ_CHECK(dir.EntrySize.size() == size_t(count + 1) && dir.EntryName.size() == count + 1, "");
+    FUZZ_CHECK(dir.EntryOffset[size_t(count)] == 0 && dir.EntrySize[size_t(count)] == 0 &&
+                   dir.Name(count).isEmpty(),
+               "the blank element is not blank");
+    for (qint64 i = 0; i < count; ++i) {
+        const uint8_t* rec = data + kbx::DirectoryEnd(i);
+        FUZZ_CHECK(dir.EntryOffset[size_t(i)] == kbx::ReadLE32(reinterpret_cast<const char*>(rec)),
+                   "");
+        FUZZ_CHECK(std::memcmp(dir.EntryName[i].data(), rec + 8, 128) == 0, "");
+        // Names decode and are judged without trouble, whatever their bytes.
+        const QString name = dir.Name(i);
+        FUZZ_CHECK(name.size() <= 128, "");
+        (void)kbx::NameProblem(name);
+        (void)kbx::NameComponents(name);
+    }
+    const std::vector<kbx::Problem> problems = kbx::Verify(dir, qint64(size));
+    for (const kbx::Problem& p : problems)
+        FUZZ_CHECK(p.index >= 0 && p.index < count && !p.detail.isEmpty(), "");
+    return 0;
+}

@@ -1,0 +1,162 @@
+// Fuzz target: pack a generated tree, then load, unpack and compare. The
+// input describes the tree: regular files in Version/Data and Version, links,
+// subfolders and FIFOs, with names of any bytes a file system accepts. A
+// pack either reproduces every packed file byte for byte after the round
+// trip, or refuses for a name that cannot round-trip and leaves the existing
+// archive byte-identical with no temporary beside it.
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdint>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "fuzz_support.h"
+
+namespace {
+
+const QByteArray kOld = "an archive that was already here";
+
+struct Scene {
+    std::string base, root, target, targetDir, out;
+    Scene() {
+        base = fuzz::MakeScratchRoot("pack");
+        root = base + "/root";
+        targetDir = base + "/target";
+        target = targetDir + "/out.kbx";
+        out = base + "/out";
+        for (const std::string& d : {root, targetDir, out}) ::mkdir(d.c_str(), 0755);
+    }
+};
+
+// True when the name, as the engine reads it from disk, can be an entry
+// name that comes back as the same file.
+bool Representable(const QByteArray& prefix, const QByteArray& native) {
+    const QString text = QFile::decodeName(native);
+    if (QFile::encodeName(text) != native || text.contains(u'\\')) return false;
+    const QString entry = QString::fromLatin1(prefix) + text;
+    const std::optional<QByteArray> bytes = kbx::EncodeName(entry);
+    return bytes && bytes->size() <= 128 && kbx::NameProblem(entry).isEmpty();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const Scene scene;
+    fuzz::ClearFolder(scene.root);
+    fuzz::ClearFolder(scene.out);
+    fuzz::ClearFolder(scene.targetDir);
+    FUZZ_CHECK(fuzz::WriteWhole(scene.target, kOld), scene.target);
+    const std::string version = scene.root + "/Version";
+    const std::string dataDir = version + "/Data";
+    ::mkdir(version.c_str(), 0755);
+    ::mkdir(dataDir.c_str(), 0755);
+
+    // The tree, and what each packed entry must hold after the round trip.
+    std::map<std::string, QByteArray> expected;  // "Version/Data/x" -> "f:" + bytes
+    bool representable = true;
+    QByteArray lastDataFile;
+    size_t at = 0;
+    while (at + 3 <= size) {
+        const uint8_t kind = data[at] % 5;
+        const bool big = data[at] & 0x80;
+        size_t nameLen = data[at + 1];
+        size_t dataLen = size_t(data[at + 2]) * (big ? 257 : 1);
+        at += 3;
+        nameLen = std::min(nameLen, size - at);
+        QByteArray name(reinterpret_cast<const char*>(data + at), int(nameLen));
+        at += nameLen;
+        dataLen = std::min(dataLen, size - at);
+        const QByteArray bytes(reinterpret_cast<const char*>(data + at), int(dataLen));
+        at += dataLen;
+        name.replace('/', '_').replace('\0', '_');
+        if (name.isEmpty() || name == "." || name == "..") continue;
+
+        const std::string folder = kind == 0 || kind == 3 ? dataDir : version;
+        const std::string path = folder + "/" + name.toStdString();
+        const std::string rel =
+            (kind == 0 || kind == 3 ? "Version/Data/" : "Version/") + name.toStdString();
+        const QByteArray prefix = kind == 0 || kind == 3 ? "Version\\Data\\" : "Version\\";
+        switch (kind) {
+            case 0:
+            case 1: {
+                const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                if (fd < 0) break;
+                FUZZ_CHECK(::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size(),
+                           path);
+                ::close(fd);
+                expected[rel] = "f:" + bytes;
+                representable = representable && Representable(prefix, name);
+                if (kind == 0) lastDataFile = name;
+                break;
+            }
+            case 2: {
+                // A link to a file is packed as that file; a dangling one is not.
+                const QByteArray to = lastDataFile.isEmpty() ? "missing" : "Data/" + lastDataFile;
+                if (::symlink(to.constData(), path.c_str()) != 0) break;
+                if (!lastDataFile.isEmpty()) {
+                    expected[rel] = expected["Version/Data/" + lastDataFile.toStdString()];
+                    representable = representable && Representable(prefix, name);
+                }
+                break;
+            }
+            case 3:
+                // A subfolder is never packed, nor what it holds.
+                if (::mkdir(path.c_str(), 0755) == 0) fuzz::WriteWhole(path + "/inner", bytes);
+                break;
+            case 4:
+                // Neither is a FIFO, and it must not hang the pack.
+                ::mkfifo(path.c_str(), 0644);
+                break;
+        }
+    }
+
+    const kbx::Result packed =
+        kbx::Pack(QString::fromStdString(scene.root), QString::fromStdString(scene.target));
+    const std::map<std::string, QByteArray> beside = fuzz::Tree(scene.targetDir);
+    FUZZ_CHECK(beside.size() == 1 && beside.count("out.kbx"), "temporary left beside the target");
+    if (!packed.ok()) {
+        FUZZ_CHECK(packed.outcome == kbx::Outcome::Unusable, "");
+        FUZZ_CHECK(packed.message.startsWith(QStringLiteral("Архив не создан: ")),
+                   packed.message.toStdString());
+        FUZZ_CHECK(fuzz::ReadWhole(scene.target) == kOld, "the existing archive was damaged");
+        FUZZ_CHECK(!representable,
+                   "refused a tree that can be packed: " + packed.message.toStdString());
+        return 0;
+    }
+    FUZZ_CHECK(representable, "packed a tree that cannot come back whole");
+    FUZZ_CHECK(packed.written == qint64(expected.size()), "");
+
+    kbx::Directory dir;
+    const QString target = QString::fromStdString(scene.target);
+    FUZZ_CHECK(kbx::ReadArchive(target, dir).ok(), "");
+    const qint64 count = dir.UpperBound();
+    FUZZ_CHECK(count == qint64(expected.size()), "");
+    // Data files first, then the others, each group in case-insensitive
+    // order, with the data laid out back to back in directory order.
+    qint64 next = kbx::DirectoryEnd(count);
+    for (qint64 i = 0; i < count; ++i) {
+        FUZZ_CHECK(dir.EntryOffset[size_t(i)] == next, "data not back to back");
+        next += dir.EntrySize[size_t(i)];
+        if (i == 0) continue;
+        const QString a = dir.Name(i - 1), b = dir.Name(i);
+        const bool aData = a.startsWith(QStringLiteral("Version\\Data\\"));
+        const bool bData = b.startsWith(QStringLiteral("Version\\Data\\"));
+        FUZZ_CHECK(aData || !bData, "a Data file after a Version file");
+        if (aData == bData)
+            FUZZ_CHECK(QString::compare(a, b, Qt::CaseInsensitive) <= 0,
+                       "out of order: " + a.toStdString() + " " + b.toStdString());
+    }
+    FUZZ_CHECK(QFile(target).size() == next, "");
+
+    const kbx::Result unpacked = kbx::UnpackAll(dir, QString::fromStdString(scene.out));
+    FUZZ_CHECK(unpacked.ok(), unpacked.message.toStdString());
+    std::map<std::string, QByteArray> back = fuzz::Tree(scene.out);
+    back.erase("Version");
+    back.erase("Version/Data");
+    FUZZ_CHECK(back == expected, "the round trip changed the files");
+    return 0;
+}
