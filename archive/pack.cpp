@@ -137,8 +137,10 @@ class DataWriter {
         if (copied < 0) return WriteError(err);
         if (copied != s.size) return Changed();
         started_ = s.offset + s.size;  // its writeback has started
-        char extra;
-        if (io::ReadAt(in.get(), &extra, 1, s.size, &err) != 0) return Changed();
+        // Measured again once copied: a file cut or extended while it was
+        // read fails, however much of the change the copy happened to see.
+        struct stat st;
+        if (::fstat(in.get(), &st) != 0 || st.st_size != s.size) return Changed();
         return {};
     }
 
