@@ -36,6 +36,7 @@ if [ "$avail_kib" -lt "$need_kib" ]; then
 fi
 work=$(mktemp -d "$base/kbx-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM  # through the EXIT trap
 results=$work/results.txt
 : >"$results"
 
