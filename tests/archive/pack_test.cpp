@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include "archive/archive.h"
-#include "archive/file_io.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -29,7 +28,6 @@ class PackTest : public ::testing::Test {
         target = tmp.filePath(QStringLiteral("target/out.kbx"));
         ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("target"))));
     }
-    void TearDown() override { kbx::io::ResetFaults(); }
     void Put(const QString& rel, const QByteArray& bytes) {
         ASSERT_TRUE(WriteFile(root + u'/' + rel, bytes));
     }
@@ -157,31 +155,6 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
             << c.what << " " << r.message.toStdString();
         EXPECT_EQ(ReadFile(target), old) << c.what;
         ExpectNoTemporaries();
-    }
-}
-
-TEST_F(PackTest, FailingDiskLeavesTheOldArchiveIntact) {
-    const QByteArray old(5000, 'o');  // longer than the new archive
-    Put(QStringLiteral("Version/a.txt"), "aaaa");
-    Put(QStringLiteral("Version/Data/b.dat"), QByteArray(100000, 'b'));
-    for (kbx::io::Op op :
-         {kbx::io::Op::Write, kbx::io::Op::Fsync, kbx::io::Op::Close, kbx::io::Op::Rename}) {
-        for (long k = 1; k <= 3; ++k) {
-            ASSERT_TRUE(WriteFile(target, old));
-            kbx::io::FailNth(op, k);
-            const kbx::Result r = kbx::Pack(root, target);
-            kbx::io::ResetFaults();
-            if (r.ok()) {
-                // The fault came after the last call of that kind: a whole new archive.
-                kbx::Directory dir;
-                EXPECT_TRUE(kbx::ReadArchive(target, dir).ok());
-                EXPECT_EQ(QFileInfo(target).size(), 20 + 136 * 2 + 4 + 100000);
-            } else {
-                EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
-                EXPECT_EQ(ReadFile(target), old) << int(op) << " " << k;
-            }
-            ExpectNoTemporaries();
-        }
     }
 }
 
