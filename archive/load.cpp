@@ -44,7 +44,9 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     Directory fresh;
     fresh.EntryOffset.assign(size_t(count + 1), 0);
     fresh.EntrySize.assign(size_t(count + 1), 0);
-    fresh.EntryName = NameFields(count + 1);
+    // Every record's field is copied below; only the blank one is zeroed here.
+    fresh.EntryName = NameFields(count + 1, Qt::Uninitialized);
+    std::memset(fresh.EntryName.data(count), 0, kNameSize);
 
     QByteArray block(std::min(count, kRecordsPerRead) * kRecordSize, Qt::Uninitialized);
     for (qint64 first = 0; first < count; first += kRecordsPerRead) {

@@ -27,6 +27,49 @@ QString FoldedKey(const QString& name) {
     key.replace(u'/', u'\\');
     return key;
 }
+
+bool IsAscii(QByteArrayView bytes) {
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+// A name's text and the hash of its folded key. Most names are ASCII; those
+// are widened and folded on the stack, with the same hash FoldedKey gives,
+// so a large directory is checked without an allocation per entry.
+class NameView {
+  public:
+    explicit NameView(QByteArrayView field) {
+        const QByteArrayView bytes = NameBytes(field);
+        if (!IsAscii(bytes)) {
+            decoded_ = DecodeName(bytes);
+            text_ = decoded_;
+            hash_ = qHash(FoldedKey(decoded_));
+            return;
+        }
+        const qsizetype n = bytes.size();
+        for (qsizetype j = 0; j < n; ++j) {
+            const char16_t c = static_cast<unsigned char>(bytes[j]);
+            text16_[j] = c;
+            folded_[j] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c == u'/' ? u'\\' : c;
+        }
+        text_ = QStringView(text16_, n);
+        hash_ = qHash(QStringView(folded_, n));
+    }
+    NameView(const NameView&) = delete;
+    NameView& operator=(const NameView&) = delete;
+
+    QStringView text() const { return text_; }
+    size_t hash() const { return hash_; }
+
+  private:
+    char16_t text16_[kNameSize];
+    char16_t folded_[kNameSize];
+    QString decoded_;
+    QStringView text_;
+    size_t hash_ = 0;
+};
 }  // namespace
 
 std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
@@ -41,9 +84,9 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
     for (qint64 i = 0; i < count; ++i) {
         const qint64 offset = dir.EntryOffset[size_t(i)];
         const qint64 size = dir.EntrySize[size_t(i)];
-        const QString name = dir.Name(i);
+        const NameView name(dir.EntryName[i]);
         if (offset < 0 || size < 0 || offset + size > fileSize) {
-            problems.push_back({Problem::Kind::OutOfBounds, i, name,
+            problems.push_back({Problem::Kind::OutOfBounds, i, name.text().toString(),
                                 QStringLiteral("данные (смещение %1, размер %2) за пределами "
                                                "файла длиной %3")
                                     .arg(offset)
@@ -52,9 +95,9 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
         } else if (size > 0) {
             inside.push_back(i);
         }
-        if (QString why = NameProblem(name); !why.isEmpty())
-            problems.push_back({Problem::Kind::UnsafeName, i, name, why});
-        keys.emplace_back(qHash(FoldedKey(name)), i);
+        if (QString why = NameProblem(name.text()); !why.isEmpty())
+            problems.push_back({Problem::Kind::UnsafeName, i, name.text().toString(), why});
+        keys.emplace_back(name.hash(), i);
     }
     std::sort(keys.begin(), keys.end());
     std::vector<Problem> duplicates;

@@ -59,6 +59,38 @@ TEST_F(Extract, UnpackRecreatesTheTreeByteForByte) {
                                              {"Version/Sub/deep.txt", "deep"}}));
 }
 
+TEST_F(Extract, SmallEntriesAreRightWhateverTheirDataOrder) {
+    // Small entries are read through a block of the archive. "early" points
+    // back into big's bytes, before the block read for "late"; "inside"
+    // points into late's bytes, inside that block.
+    QByteArray big(1536 * 1024, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 4096);
+    const qint64 late = 10;  // "late bytes"
+    LoadArchive({{"Version\\big", big},
+                 {"Version\\late", "late bytes"},
+                 {"Version\\early", "xxxx", -(big.size() + late) + 100},
+                 {"Version\\inside", "yyyy", -(late + 4) + 5}});
+    ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+    EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/big", big},
+                                                            {"Version/late", "late bytes"},
+                                                            {"Version/early", big.mid(100, 4)},
+                                                            {"Version/inside", "byte"}}));
+}
+
+TEST_F(Extract, UnpackingAgainReplacesEveryFileAndLeavesNoTemporary) {
+    // The second run finds every name taken and must replace, not add.
+    LoadArchive({{"Version\\a.txt", "alpha"},
+                 {"Version\\Data\\b.dat", QByteArray(100000, 'b')},
+                 {"Version\\Data\\c.dat", ""}});
+    const std::map<QString, QByteArray> expected{{"Version/a.txt", "alpha"},
+                                                 {"Version/Data/b.dat", QByteArray(100000, 'b')},
+                                                 {"Version/Data/c.dat", ""}};
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+        EXPECT_EQ(Snapshot(out), expected) << "run " << run;
+    }
+}
+
 TEST_F(Extract, EmptyArchiveCreatesTheTwoFolders) {
     LoadArchive({});
     ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());

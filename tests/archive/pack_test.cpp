@@ -7,6 +7,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <map>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +68,31 @@ TEST_F(PackTest, RoundTripsGeneratedTrees) {
         EXPECT_EQ(Snapshot(out), before) << "tree " << tree;
     }
     ExpectNoTemporaries();
+}
+
+TEST_F(PackTest, SmallAndLargeFilesAcrossWriteBlocks) {
+    // Small files are gathered into blocks before they are written; sizes
+    // around the small-file limit, empty files and more small bytes than
+    // one block must all land at their own offsets.
+    std::map<QString, QByteArray> files;
+    const qsizetype sizes[] = {0, 1, 65535, 65536, 65537, 1 << 20, 0, 7};
+    int n = 0;
+    for (qsizetype size : sizes) {
+        QByteArray data(size, '\0');
+        for (qsizetype i = 0; i < size; ++i) data[i] = char(n * 31 + i % 251);
+        files[QStringLiteral("Version/Data/s%1.dat").arg(n++)] = data;
+    }
+    for (int i = 0; i < 40; ++i)
+        files[QStringLiteral("Version/m%1.dat").arg(i, 2, 10, QLatin1Char('0'))] =
+            QByteArray(60000, char('a' + i % 26));
+    for (const auto& [rel, data] : files) Put(rel, data);
+    ASSERT_TRUE(kbx::Pack(root, target).ok());
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
+    const QString out = tmp.filePath(QStringLiteral("out"));
+    QDir().mkpath(out);
+    ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+    EXPECT_EQ(Snapshot(out), files);
 }
 
 TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
