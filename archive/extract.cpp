@@ -63,7 +63,8 @@ class Extractor {
         if (io::ReadAt(archive_, record, kRecordSize, DirectoryEnd(index), &err) != kRecordSize ||
             ReadLE32(record + kRecordOffsetField) != dir_.EntryOffset[size_t(index)] ||
             ReadLE32(record + kRecordSizeField) != dir_.EntrySize[size_t(index)] ||
-            std::memcmp(record + kRecordNameField, dir_.EntryName[index].data(), kNameSize) != 0)
+            NameBytes(QByteArrayView(record + kRecordNameField, kNameSize)) !=
+                dir_.EntryName[index])
             return QStringLiteral("архив изменился после загрузки");
         const QString name = dir_.Name(index);
         if (QString problem = NameProblem(name); !problem.isEmpty())

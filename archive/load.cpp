@@ -44,9 +44,7 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     Directory fresh;
     fresh.EntryOffset.assign(size_t(count + 1), 0);
     fresh.EntrySize.assign(size_t(count + 1), 0);
-    // Every record's field is copied below; only the blank one is zeroed here.
-    fresh.EntryName = NameFields(count + 1, Qt::Uninitialized);
-    std::memset(fresh.EntryName.data(count), 0, kNameSize);
+    fresh.EntryName.Reserve(count + 1);
 
     QByteArray block(std::min(count, kRecordsPerRead) * kRecordSize, Qt::Uninitialized);
     for (qint64 first = 0; first < count; first += kRecordsPerRead) {
@@ -66,9 +64,10 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
             const char* rec = block.constData() + i * kRecordSize;
             fresh.EntryOffset[size_t(k)] = ReadLE32(rec + kRecordOffsetField);
             fresh.EntrySize[size_t(k)] = ReadLE32(rec + kRecordSizeField);
-            std::memcpy(fresh.EntryName.data(k), rec + kRecordNameField, kNameSize);
+            fresh.EntryName.Append(QByteArrayView(rec + kRecordNameField, kNameSize));
         }
     }
+    fresh.EntryName.Append({});  // the blank element
     fresh.ArchivePath = path;
     dir = std::move(fresh);
     Result r;

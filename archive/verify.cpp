@@ -75,11 +75,13 @@ class NameView {
 std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
     const qint64 count = dir.UpperBound();
     std::vector<Problem> problems;
-    std::vector<qint64> inside;  // entries with data inside the file
+    // Indexes and hashes are kept in 32 bits: a directory holds fewer than
+    // 2^24 records, and this keeps a million-entry check small.
+    std::vector<quint32> inside;  // entries with data inside the file
     inside.reserve(size_t(count));
     // Names that would land on the same file on a case-insensitive disk:
     // hashed first, compared in full only where hashes meet.
-    std::vector<std::pair<size_t, qint64>> keys;
+    std::vector<std::pair<quint32, quint32>> keys;
     keys.reserve(size_t(count));
     for (qint64 i = 0; i < count; ++i) {
         const qint64 offset = dir.EntryOffset[size_t(i)];
@@ -93,11 +95,11 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
                                     .arg(size)
                                     .arg(fileSize)});
         } else if (size > 0) {
-            inside.push_back(i);
+            inside.push_back(quint32(i));
         }
         if (QString why = NameProblem(name.text()); !why.isEmpty())
             problems.push_back({Problem::Kind::UnsafeName, i, name.text().toString(), why});
-        keys.emplace_back(name.hash(), i);
+        keys.emplace_back(quint32(name.hash()), quint32(i));
     }
     std::sort(keys.begin(), keys.end());
     std::vector<Problem> duplicates;
@@ -120,7 +122,7 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
     std::sort(duplicates.begin(), duplicates.end(),
               [](const Problem& x, const Problem& y) { return x.index < y.index; });
     problems.insert(problems.end(), duplicates.begin(), duplicates.end());
-    std::stable_sort(inside.begin(), inside.end(), [&](qint64 a, qint64 b) {
+    std::stable_sort(inside.begin(), inside.end(), [&](quint32 a, quint32 b) {
         return dir.EntryOffset[size_t(a)] < dir.EntryOffset[size_t(b)];
     });
     qint64 reach = -1, holder = -1;  // the furthest end so far, and its entry
