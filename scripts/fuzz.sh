@@ -7,8 +7,9 @@
 #
 # TARGET is load, extract or pack (default: all three). New inputs collect in
 # build/fuzz/work/TARGET; each run's executions are appended to
-# tests/fuzz/runs.tsv. A crashing input is copied into the committed corpus,
-# so that the replay tests keep it, and the script fails.
+# tests/fuzz/runs.tsv. A crashing input is copied into
+# tests/fuzz/regressions/TARGET, which the replay tests run and merging never
+# drops, and the script fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -55,6 +56,7 @@ for t in "${targets[@]}"; do
     rm -f "$corpus"/*
     cp "$merged"/* "$corpus"/
     rm -rf "$merged"
+    python3 tests/fuzz/make_seeds.py "$t"  # the hand-made seeds stay, covered or not
     echo "$t: $(ls "$corpus" | wc -l) inputs, $(du -sk "$corpus" | cut -f1) KiB"
     continue
   fi
@@ -74,9 +76,10 @@ for t in "${targets[@]}"; do
   for f in "$build"/findings/"$t"-*; do
     [ -e "$f" ] || continue
     found=1
-    cp "$f" "$corpus/$(sha1sum "$f" | cut -c1-40)"
+    mkdir -p "tests/fuzz/regressions/$t"
+    cp "$f" "tests/fuzz/regressions/$t/$(sha1sum "$f" | cut -c1-40)"
     mv "$f" "$build/findings/kept-$(basename "$f")"
-    echo "kept $f in $corpus"
+    echo "kept $f in tests/fuzz/regressions/$t"
   done
   if [ "$found" = 1 ]; then
     result=finding
