@@ -38,6 +38,8 @@ bool IsAscii(QByteArrayView bytes) {
 // A name's text and the hash of its folded key. Most names are ASCII; those
 // are widened and folded on the stack, with the same hash FoldedKey gives,
 // so a large directory is checked without an allocation per entry.
+// Hashes are seeded per process, so that an archive cannot be crafted to make
+// every name collide and the duplicate check quadratic.
 class NameView {
   public:
     explicit NameView(QByteArrayView field) {
@@ -45,7 +47,7 @@ class NameView {
         if (!IsAscii(bytes)) {
             decoded_ = DecodeName(bytes);
             text_ = decoded_;
-            hash_ = qHash(FoldedKey(decoded_));
+            hash_ = qHash(FoldedKey(decoded_), QHashSeed::globalSeed());
             return;
         }
         const qsizetype n = bytes.size();
@@ -55,7 +57,7 @@ class NameView {
             folded_[j] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c == u'/' ? u'\\' : c;
         }
         text_ = QStringView(text16_, n);
-        hash_ = qHash(QStringView(folded_, n));
+        hash_ = qHash(QStringView(folded_, n), QHashSeed::globalSeed());
     }
     NameView(const NameView&) = delete;
     NameView& operator=(const NameView&) = delete;
@@ -110,9 +112,9 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
             const QString name = dir.Name(keys[j].second);
             for (size_t k = a; k < j; ++k) {
                 if (FoldedKey(name) == FoldedKey(dir.Name(keys[k].second))) {
-                    duplicates.push_back({Problem::Kind::Duplicate, keys[j].second, name,
-                                          QStringLiteral("то же имя, что у записи %1")
-                                              .arg(keys[k].second)});
+                    duplicates.push_back(
+                        {Problem::Kind::Duplicate, keys[j].second, name,
+                         QStringLiteral("то же имя, что у записи %1").arg(keys[k].second)});
                     break;
                 }
             }
