@@ -27,9 +27,11 @@ struct StopFlag {
 };
 
 // Loads the archive at `path`. Only a successful load touches `dir`, and it
-// replaces it whole, ArchivePath included.
+// replaces it whole, ArchivePath included. `counted` learns the number of
+// records once the header has been checked, before the first record.
 Result ReadArchive(const QString& path, Directory& dir, const Progress& progress = {},
-                   const StopFlag* stop = nullptr);
+                   const StopFlag* stop = nullptr,
+                   const std::function<void(qint64 count)>& counted = {});
 
 // True when a file can be created and removed in `folder`. It probes with a
 // name of its own, so a user's file is never touched.

@@ -12,20 +12,30 @@
 
 namespace kbx {
 
-// The raw 128-byte name fields of a directory, stored in one block.
+// The names of a directory, each held as the bytes of its field up to the
+// first NUL (the whole field when it has none), packed one after another:
+// a directory costs the length of its names, not 128 bytes an entry.
 class NameFields {
   public:
     NameFields() = default;
-    explicit NameFields(qint64 count) : block_(count * kNameSize, '\0') {}
 
-    qint64 size() const { return block_.size() / kNameSize; }
-    QByteArrayView operator[](qint64 i) const {
-        return QByteArrayView(block_.constData() + i * kNameSize, kNameSize);
+    void Reserve(qint64 count) { starts_.reserve(size_t(count) + 1); }
+    // Appends the name held in `field` (a raw field, or a name's bytes).
+    void Append(QByteArrayView field) {
+        block_.append(NameBytes(field));
+        starts_.push_back(quint32(block_.size()));
     }
-    char* data(qint64 i) { return block_.data() + i * kNameSize; }
+    qint64 size() const { return qint64(starts_.size()) - 1; }
+    QByteArrayView operator[](qint64 i) const {
+        return QByteArrayView(block_.constData() + starts_[size_t(i)],
+                              starts_[size_t(i) + 1] - starts_[size_t(i)]);
+    }
 
   private:
     QByteArray block_;
+    // Where each name starts; fields are at most 128 bytes and a directory
+    // at most 2^31 bytes, so 32 bits hold every position.
+    std::vector<quint32> starts_{0};
 };
 
 // Indexes 0..count-1 hold the entries in directory order; the element at

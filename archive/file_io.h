@@ -34,6 +34,8 @@ class Fd {
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     void reset();
+    // Gives up ownership without closing.
+    int release() { return std::exchange(fd_, -1); }
 
   private:
     int fd_ = -1;
@@ -72,18 +74,36 @@ long long ReadAt(int fd, char* buf, long long len, long long offset, int* err);
 // offset < 0).
 bool WriteAll(int fd, const char* buf, long long len, long long offset, int* err);
 
-// Copies `len` bytes from `in` at `inOffset` to `out` at `outOffset`, in the
-// kernel where it can and through a bounded buffer otherwise. Returns the
-// bytes copied; fewer than `len` means the source ended early.
+// Copies `len` bytes from `in` at `inOffset` to `out` at `outOffset`: small
+// ranges through a buffer on the stack (one read and one write cost less than
+// the kernel's splice set-up), larger ones in the kernel where it can and
+// through a bounded buffer otherwise. Returns the bytes copied; fewer than
+// `len` means the source ended early.
 long long CopyRange(int in, long long inOffset, int out, long long outOffset, long long len,
                     int* err);
+
+// CopyRange in pieces of kCopyPiece bytes; with `startWriteback`, disk
+// writes are started after each piece (see StartWriteback), so that a long
+// copy is flushed while it runs. (Two threads would not help: the file
+// system locks the output file for each write.)
+inline constexpr long long kCopyPiece = 4LL << 20;
+long long CopyInPieces(int in, long long inOffset, int out, long long outOffset, long long len,
+                       bool startWriteback, int* err);
+
+// Asks the kernel to start writing the range to disk now, without waiting,
+// so that a later Fsync finds little left to do. Only a hint.
+void StartWriteback(int fd, long long offset, long long len);
 
 bool Fsync(int fd, int* err);
 bool CloseFd(Fd& fd, int* err);
 
-// A file written under a temporary name in its folder and renamed over its
-// final name only by Commit(). Until then the final name is untouched; a
-// file that is never committed is removed.
+// A file that appears under its final name only whole, by Commit(). It is
+// written as an unnamed file in its folder (O_TMPFILE) and linked in by
+// Commit; where that is unavailable, or the final name is taken, it goes
+// under a temporary name of its own and is renamed over the final name, so
+// an existing file or link there is replaced and never written through.
+// Until Commit the final name is untouched; a file that is never committed
+// leaves nothing behind.
 class AtomicFile {
   public:
     AtomicFile() = default;
@@ -98,10 +118,14 @@ class AtomicFile {
     void Discard();
 
   private:
+    bool CreateNamed(int* err);
+    bool LinkUnder(const QByteArray& name);
+
     int dirfd_ = -1;
-    QByteArray temp_;
+    QByteArray temp_;  // the temporary name, while the file has one
     QByteArray final_;
     Fd fd_;
+    bool unnamed_ = false;  // no name yet: nothing to remove on failure
 };
 
 }  // namespace kbx::io

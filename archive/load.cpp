@@ -15,7 +15,7 @@ constexpr qint64 kRecordsPerRead = (4 << 20) / kRecordSize;
 }  // namespace
 
 Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
-                   const StopFlag* stop) {
+                   const StopFlag* stop, const std::function<void(qint64 count)>& counted) {
     int err = 0;
     long long fileSize = 0;
     const QByteArray native = io::NativePath(path);
@@ -40,10 +40,11 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     if (DirectoryEnd(count) > fileSize)
         return Result::Unusable(CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
 
+    if (counted) counted(count);
     Directory fresh;
     fresh.EntryOffset.assign(size_t(count + 1), 0);
     fresh.EntrySize.assign(size_t(count + 1), 0);
-    fresh.EntryName = NameFields(count + 1);
+    fresh.EntryName.Reserve(count + 1);
 
     QByteArray block(std::min(count, kRecordsPerRead) * kRecordSize, Qt::Uninitialized);
     for (qint64 first = 0; first < count; first += kRecordsPerRead) {
@@ -63,9 +64,10 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
             const char* rec = block.constData() + i * kRecordSize;
             fresh.EntryOffset[size_t(k)] = ReadLE32(rec + kRecordOffsetField);
             fresh.EntrySize[size_t(k)] = ReadLE32(rec + kRecordSizeField);
-            std::memcpy(fresh.EntryName.data(k), rec + kRecordNameField, kNameSize);
+            fresh.EntryName.Append(QByteArrayView(rec + kRecordNameField, kNameSize));
         }
     }
+    fresh.EntryName.Append({});  // the blank element
     fresh.ArchivePath = path;
     dir = std::move(fresh);
     Result r;

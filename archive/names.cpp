@@ -19,6 +19,7 @@ bool IsSeparator(QChar c) {
 }  // namespace
 
 QByteArrayView NameBytes(QByteArrayView field) {
+    if (field.isEmpty()) return field;  // an empty view may have no storage at all
     const void* nul = std::memchr(field.data(), '\0', size_t(field.size()));
     if (!nul) return field;
     return field.first(static_cast<const char*>(nul) - field.data());

@@ -27,34 +27,79 @@ QString FoldedKey(const QString& name) {
     key.replace(u'/', u'\\');
     return key;
 }
+
+bool IsAscii(QByteArrayView bytes) {
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+// A name's text and the hash of its folded key. Most names are ASCII; those
+// are widened and folded on the stack, with the same hash FoldedKey gives,
+// so a large directory is checked without an allocation per entry.
+class NameView {
+  public:
+    explicit NameView(QByteArrayView field) {
+        const QByteArrayView bytes = NameBytes(field);
+        if (!IsAscii(bytes)) {
+            decoded_ = DecodeName(bytes);
+            text_ = decoded_;
+            hash_ = qHash(FoldedKey(decoded_));
+            return;
+        }
+        const qsizetype n = bytes.size();
+        for (qsizetype j = 0; j < n; ++j) {
+            const char16_t c = static_cast<unsigned char>(bytes[j]);
+            text16_[j] = c;
+            folded_[j] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c == u'/' ? u'\\' : c;
+        }
+        text_ = QStringView(text16_, n);
+        hash_ = qHash(QStringView(folded_, n));
+    }
+    NameView(const NameView&) = delete;
+    NameView& operator=(const NameView&) = delete;
+
+    QStringView text() const { return text_; }
+    size_t hash() const { return hash_; }
+
+  private:
+    char16_t text16_[kNameSize];
+    char16_t folded_[kNameSize];
+    QString decoded_;
+    QStringView text_;
+    size_t hash_ = 0;
+};
 }  // namespace
 
 std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
     const qint64 count = dir.UpperBound();
     std::vector<Problem> problems;
-    std::vector<qint64> inside;  // entries with data inside the file
+    // Indexes and hashes are kept in 32 bits: a directory holds fewer than
+    // 2^24 records, and this keeps a million-entry check small.
+    std::vector<quint32> inside;  // entries with data inside the file
     inside.reserve(size_t(count));
     // Names that would land on the same file on a case-insensitive disk:
     // hashed first, compared in full only where hashes meet.
-    std::vector<std::pair<size_t, qint64>> keys;
+    std::vector<std::pair<quint32, quint32>> keys;
     keys.reserve(size_t(count));
     for (qint64 i = 0; i < count; ++i) {
         const qint64 offset = dir.EntryOffset[size_t(i)];
         const qint64 size = dir.EntrySize[size_t(i)];
-        const QString name = dir.Name(i);
+        const NameView name(dir.EntryName[i]);
         if (offset < 0 || size < 0 || offset + size > fileSize) {
-            problems.push_back({Problem::Kind::OutOfBounds, i, name,
+            problems.push_back({Problem::Kind::OutOfBounds, i, name.text().toString(),
                                 QStringLiteral("данные (смещение %1, размер %2) за пределами "
                                                "файла длиной %3")
                                     .arg(offset)
                                     .arg(size)
                                     .arg(fileSize)});
         } else if (size > 0) {
-            inside.push_back(i);
+            inside.push_back(quint32(i));
         }
-        if (QString why = NameProblem(name); !why.isEmpty())
-            problems.push_back({Problem::Kind::UnsafeName, i, name, why});
-        keys.emplace_back(qHash(FoldedKey(name)), i);
+        if (QString why = NameProblem(name.text()); !why.isEmpty())
+            problems.push_back({Problem::Kind::UnsafeName, i, name.text().toString(), why});
+        keys.emplace_back(quint32(name.hash()), quint32(i));
     }
     std::sort(keys.begin(), keys.end());
     std::vector<Problem> duplicates;
@@ -77,7 +122,7 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
     std::sort(duplicates.begin(), duplicates.end(),
               [](const Problem& x, const Problem& y) { return x.index < y.index; });
     problems.insert(problems.end(), duplicates.begin(), duplicates.end());
-    std::stable_sort(inside.begin(), inside.end(), [&](qint64 a, qint64 b) {
+    std::stable_sort(inside.begin(), inside.end(), [&](quint32 a, quint32 b) {
         return dir.EntryOffset[size_t(a)] < dir.EntryOffset[size_t(b)];
     });
     qint64 reach = -1, holder = -1;  // the furthest end so far, and its entry

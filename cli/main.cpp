@@ -79,7 +79,6 @@ class ProgressLine {
 // Loads ARCHIVE or reports why it cannot be used.
 bool Load(const QString& path, kbx::Directory& dir, int* exitCode) {
     kbx::Directory fresh;
-    ProgressLine line(QStringLiteral("чтение каталога"), 0);
     const kbx::Result r = kbx::ReadArchive(path, fresh);
     if (!r.ok()) {
         *exitCode = Error(path, r.message);
@@ -112,17 +111,28 @@ int List(const QString& path, bool json) {
     if (!Load(path, dir, &code)) return code;
     const qint64 count = dir.UpperBound();
     if (json) {
-        QJsonArray entries;
+        // Written entry by entry, so that a large directory is never held
+        // twice in memory.
+        QByteArray head = QJsonDocument(QJsonObject{{QStringLiteral("archive"), path},
+                                                    {QStringLiteral("count"), count}})
+                              .toJson(QJsonDocument::Compact);
+        head.chop(1);  // the closing brace; the entries follow
+        QByteArray out = head + ",\"entries\":[";
         for (qint64 i = 0; i < count; ++i) {
-            entries.append(QJsonObject{{QStringLiteral("index"), i},
-                                       {QStringLiteral("offset"), dir.EntryOffset[size_t(i)]},
-                                       {QStringLiteral("size"), dir.EntrySize[size_t(i)]},
-                                       {QStringLiteral("name"), dir.Name(i)}});
+            if (i > 0) out += ',';
+            out += "\n  " +
+                   QJsonDocument(QJsonObject{{QStringLiteral("index"), i},
+                                             {QStringLiteral("offset"), dir.EntryOffset[size_t(i)]},
+                                             {QStringLiteral("size"), dir.EntrySize[size_t(i)]},
+                                             {QStringLiteral("name"), dir.Name(i)}})
+                       .toJson(QJsonDocument::Compact);
+            if (out.size() > (1 << 20)) {
+                std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+                out.clear();
+            }
         }
-        const QJsonObject doc{{QStringLiteral("archive"), path},
-                              {QStringLiteral("count"), count},
-                              {QStringLiteral("entries"), entries}};
-        Write(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
+        out += "\n]}\n";
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
         return kOk;
     }
     QString out;
@@ -174,7 +184,9 @@ int Verify(const QString& path, bool json) {
 }
 
 // The -C folder is made when missing, as a convenience for scripts.
-void MakeFolder(const QString& folder) { QDir().mkpath(folder); }
+void MakeFolder(const QString& folder) {
+    QDir().mkpath(folder);
+}
 
 int Extract(const QString& path, const QStringList& names, const QString& folder) {
     int code = kOk;

@@ -17,8 +17,8 @@ kbx::Directory Previous() {
     d.ArchivePath = QStringLiteral("previous.kbx");
     d.EntryOffset = {156, 0};
     d.EntrySize = {3, 0};
-    d.EntryName = kbx::NameFields(2);
-    std::memcpy(d.EntryName.data(0), "Version\\a", 9);
+    d.EntryName.Append("Version\\a");
+    d.EntryName.Append({});
     return d;
 }
 
@@ -55,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t* rec = data + kbx::DirectoryEnd(i);
         FUZZ_CHECK(dir.EntryOffset[size_t(i)] == kbx::ReadLE32(reinterpret_cast<const char*>(rec)),
                    "");
-        FUZZ_CHECK(std::memcmp(dir.EntryName[i].data(), rec + 8, 128) == 0, "");
+        FUZZ_CHECK(dir.EntryName[i] ==
+                       kbx::NameBytes(QByteArrayView(reinterpret_cast<const char*>(rec) + 8, 128)),
+                   "");
         // Names decode and are judged without trouble, whatever their bytes.
         const QString name = dir.Name(i);
         FUZZ_CHECK(name.size() <= 128, "");

@@ -169,22 +169,12 @@ QFont CoolBar::Font() const {
 }
 
 void CoolBar::setFont(const QFont& New_Font) {
-    label_->setFont(New_Font);
-    label_->adjustSize();
-    LayoutCaption();
+    ApplyFont(New_Font);
     Q_EMIT PropertyChanged(QStringLiteral("Font"));
 }
 
 void CoolBar::setBorderStyle(qint32 New_BorderStyle) {
-    if (New_BorderStyle < -32768 || New_BorderStyle > 32767) {
-        throw RuntimeError(RuntimeError::Overflow);
-    }
-    if (New_BorderStyle != 0 && New_BorderStyle != 1) {
-        throw RuntimeError(RuntimeError::InvalidPropertyValue);
-    }
-    borderStyle_ = static_cast<qint16>(New_BorderStyle);
-    PlaceLabel();
-    update();
+    ApplyBorderStyle(New_BorderStyle);
     Q_EMIT PropertyChanged(QStringLiteral("BorderStyle"));
 }
 
@@ -282,15 +272,13 @@ QString CoolBar::HelpText(const QString& member) {
 }
 
 void CoolBar::InitProperties() {
-    label_->setFont(AmbientFont());
-    label_->adjustSize();
+    ApplyFont(AmbientFont());
     caption_ = kDesignCaption;
     max_ = 0.0;
     value_ = 0.0;
     style_ = QVariant::fromValue<qint16>(0);
     barColor_ = kBlue;
     percent_ = 0;
-    LayoutCaption();
 }
 
 void CoolBar::ReadProperties(const PropertyBag& PropBag) {
@@ -298,14 +286,9 @@ void CoolBar::ReadProperties(const PropertyBag& PropBag) {
     update();
     foreColor_ = PropertyToColor(PropBag.ReadProperty("ForeColor", kButtonText));
     QWidget::setEnabled(PropertyToBoolean(PropBag.ReadProperty("Enabled", true)));
-    label_->setFont(PropertyToFont(PropBag.ReadProperty("Font", AmbientFont())));
-    label_->adjustSize();
-    LayoutCaption();
-    const qint16 border =
-        PropertyToInt16(PropBag.ReadProperty("BorderStyle", QVariant::fromValue<qint16>(0)));
-    if (border != 0 && border != 1) throw RuntimeError(RuntimeError::InvalidPropertyValue);
-    borderStyle_ = border;
-    PlaceLabel();
+    ApplyFont(PropertyToFont(PropBag.ReadProperty("Font", AmbientFont())));
+    ApplyBorderStyle(
+        PropertyToInt16(PropBag.ReadProperty("BorderStyle", QVariant::fromValue<qint16>(0))));
     // The label keeps showing its own text until Caption is assigned.
     caption_ = PropertyToText(PropBag.ReadProperty("Caption", kDesignCaption));
     // Max, Value and Style take effect at the next Value assignment.
@@ -499,6 +482,20 @@ void CoolBar::Redraw() noexcept {
     } catch (...) {
         // A style that cannot be read leaves the surface cleared.
     }
+}
+
+void CoolBar::ApplyFont(const QFont& font) {
+    label_->setFont(font);
+    label_->adjustSize();
+    LayoutCaption();
+}
+
+void CoolBar::ApplyBorderStyle(qint32 style) {
+    if (style < -32768 || style > 32767) throw RuntimeError(RuntimeError::Overflow);
+    if (style != 0 && style != 1) throw RuntimeError(RuntimeError::InvalidPropertyValue);
+    borderStyle_ = static_cast<qint16>(style);
+    PlaceLabel();
+    update();
 }
 
 void CoolBar::LayoutCaption() {

@@ -139,6 +139,11 @@ class CoolBar : public QWidget {
     int BorderPixels() const;
     QRect InnerRect() const;
     void Redraw() noexcept;
+    // Shows the caption in `font`, sized to its text and centred again.
+    void ApplyFont(const QFont& font);
+    // Checks and applies a border style (see setBorderStyle); the caption
+    // moves with the inner area.
+    void ApplyBorderStyle(qint32 style);
     void LayoutCaption();
     void PlaceLabel();
     void ApplyCaptionColor();

@@ -1,0 +1,32 @@
+#pragma once
+// Hands a link to the desktop: a mailto: address opens the user's mail
+// program with a new message to it.
+
+#include <QUrl>
+
+#include <vector>
+
+class ShellService {
+  public:
+    virtual ~ShellService() = default;
+    // False when the desktop could not start a handler for the link.
+    virtual bool OpenUrl(const QUrl& url) = 0;
+};
+
+// QDesktopServices::openUrl.
+class QtShellService final : public ShellService {
+  public:
+    bool OpenUrl(const QUrl& url) override;
+};
+
+// Records the links and answers with `result`.
+class RecordingShell final : public ShellService {
+  public:
+    bool OpenUrl(const QUrl& url) override {
+        opened.push_back(url);
+        return result;
+    }
+
+    std::vector<QUrl> opened;
+    bool result = true;
+};

@@ -1,0 +1,228 @@
+// Colour, font and printer dialogs against the scripted backend and a
+// scripted printer registry.
+
+#include <QCoreApplication>
+#include <QPrinter>
+#include <memory>
+#include <tuple>
+
+#include "tests/dialogs/dialog_test_support.h"
+
+TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
+    const std::tuple<qint32, quint32> cases[] = {{0, 0},       {0x10, 0},  {0x0F, 0x0F},
+                                                 {0x12, 0x02}, {-1, 0x0F}, {0x1F4, 0x04}};
+    Fixture f;  // one dialog object for all: custom colours start over at every call
+    f.dialog.setHOwner(&f.owner);
+    for (const auto& [flags, recordFlags] : cases) {
+        f.dialog.setFlags(flags);
+        f.dialog.setRGBResult(0x00123456);
+        f.backend.chooseColor(0x000000FF, /*addToCustom=*/true);
+        f.dialog.ShowColor();
+        EXPECT_EQ(f.dialog.RGBResult(), 0x000000FFu);
+        const ChooseColorRecord& r = f.backend.colorRequests().last();
+        EXPECT_EQ(r.Flags, recordFlags) << std::hex << flags;
+        EXPECT_EQ(std::tuple(r.lStructSize, r.hwndOwner, r.hInstance, r.rgbResult),
+                  std::tuple(36u, &f.owner, QCoreApplication::instance(), 0x00123456u));
+        for (quint32 custom : r.lpCustColors) EXPECT_EQ(custom, 0xFFFFFFFFu);
+    }
+}
+
+TEST(ClsDialogFont, RecordFromProperties) {
+    // FontSize, lfHeight (size × 1.3, half to even), iPointSize (tenths).
+    const std::tuple<qint32, qint32, qint32> cases[] = {
+        {10, 13, 100}, {5, 6, 50}, {15, 20, 150},    {25, 32, 250},
+        {3, 4, 30},    {0, 0, 0},  {-10, -13, -100}, {214748364, 279172873, 2147483640}};
+    for (const auto& [size, height, tenths] : cases) {
+        Fixture f;
+        f.dialog.setHOwner(&f.owner);
+        f.dialog.setFlags(-1);  // ignored: the dialog always gets 0x141
+        f.dialog.setFontName("DejaVu Serif");
+        f.dialog.setFontSize(size);
+        f.dialog.setRGBResult(0x000080FF);
+        f.dialog.setBold(true);
+        f.dialog.setItalic(true);
+        f.dialog.setStrikeThru(true);
+        f.dialog.ShowFont();
+        ASSERT_EQ(f.backend.fontRequests().size(), 1);
+        const ChooseFontRecord& r = f.backend.fontRequests()[0];
+        const LogFontRecord& lf = r.lpLogFont;
+        EXPECT_EQ(std::tuple(lf.lfHeight, r.iPointSize), std::tuple(height, tenths)) << size;
+        EXPECT_EQ(std::tuple(r.Flags, r.lStructSize, r.nFontType), std::tuple(0x141u, 60u, 0x2000));
+        EXPECT_EQ(r.rgbColors, 0x000080FFu);
+        EXPECT_EQ(r.hwndOwner, &f.owner);
+        EXPECT_EQ(r.hDC, &f.owner);
+        EXPECT_EQ(lf.lfFaceName, "DejaVu Serif" + Nuls(33 - 12));
+        EXPECT_EQ(std::tuple(lf.lfWeight, lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut),
+                  std::tuple(700, 1, 0, 1));
+    }
+}
+
+TEST(ClsDialogFont, ErrorsBeforeAnyDialog) {
+    // Name length, FontSize, error.
+    const std::tuple<int, qint32, int> cases[] = {
+        {32, 10, -1},
+        {33, 10, RuntimeError::SubscriptOutOfRange},
+        {0, 214748365, RuntimeError::Overflow},
+        {0, -214748365, RuntimeError::Overflow},
+        {0, 2147483647, RuntimeError::Overflow},
+        {33, 2147483647, RuntimeError::SubscriptOutOfRange}};  // the name comes first
+    for (const auto& [nameChars, size, error] : cases) {
+        Fixture f;
+        f.dialog.setFontName(QString(nameChars, u'Ж'));
+        f.dialog.setFontSize(size);
+        EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowFont(); }), error) << nameChars << " " << size;
+        EXPECT_EQ(f.backend.fontRequests().size(), error < 0 ? 1 : 0);
+        EXPECT_EQ(f.dialog.FontSize(), size);
+    }
+}
+
+TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
+    Fixture f;
+    f.dialog.setFontName("Arial");
+    f.dialog.setUnderline(true);
+    f.backend.matchedFace = "Liberation Sans";
+    // 12.5 points: the size is truncated.
+    f.backend.chooseFont({"Arial", 125, 700, /*italic=*/true});
+    f.dialog.ShowFont();
+    EXPECT_EQ(f.backend.fontRequests()[0].lpLogFont.lfWeight, 0);  // Bold false: no preference
+    EXPECT_EQ(f.dialog.FontSize(), 12);
+    EXPECT_TRUE(f.dialog.Bold());  // read from the font type
+    EXPECT_TRUE(f.dialog.Italic());
+    EXPECT_FALSE(f.dialog.Underline());
+    EXPECT_FALSE(f.dialog.StrikeThru());
+    EXPECT_EQ(f.dialog.FontName(), "Liberation Sans");
+    ASSERT_EQ(f.backend.faceRequests().size(), 1);
+    EXPECT_EQ(TextBeforeNul(f.backend.faceRequests()[0].lfFaceName), "Arial");
+}
+
+TEST(ClsDialogFont, FaceNameLimitsAndFailedFont) {
+    // The face the platform matches (none: no font can be made), FontName after.
+    const std::tuple<std::optional<QString>, QString> cases[] = {
+        {QString(100, u'x'), QString(79, u'x')}, {QString(), QString()}, {std::nullopt, "Old"}};
+    for (const auto& [matched, name] : cases) {
+        Fixture f;
+        f.dialog.setFontName("Old");
+        f.backend.fontCreationFails = !matched;
+        f.backend.matchedFace = matched;
+        f.backend.chooseFont({"Other", 90, 400});
+        f.dialog.ShowFont();
+        EXPECT_EQ(f.dialog.FontName(), name);
+        EXPECT_EQ(f.dialog.FontSize(), 9);  // the rest of the answer still arrives
+    }
+}
+
+namespace {
+
+void InstallPrinters(ScriptedPrinterRegistry& printers) {
+    printers.installed = {{"HP LaserJet", "PSCRIPT5", "LPT1:"},
+                          {"BROTHER", "brlaser", "usb"},
+                          {"pdf writer", "cups-pdf", "cups-pdf:/"}};
+    printers.current = 0;
+}
+
+}  // namespace
+
+TEST(ClsDialogPrinter, RecordsFromTheCurrentPrinter) {
+    for (bool duplexReadable : {true, false}) {
+        Fixture f;
+        InstallPrinters(f.printers);
+        f.printers.orientation = 2;
+        f.printers.duplex = 3;
+        f.printers.duplexReadable = duplexReadable;
+        f.dialog.setHOwner(&f.owner);
+        f.dialog.setFlags(-1);
+        f.dialog.ShowPrinter();
+        ASSERT_EQ(f.backend.printerRequests().size(), 1);
+        const PrintDlgRecord& r = f.backend.printerRequests()[0];
+        EXPECT_EQ(std::tuple(r.lStructSize, r.Flags), std::tuple(66u, 0x1C0FFFu));
+        EXPECT_EQ(r.hwndOwner, &f.owner);
+        const DevModeRecord& dm = r.hDevMode;
+        EXPECT_EQ(dm.dmDeviceName, "HP LaserJet" + Nuls(32 - 11));
+        EXPECT_EQ(std::tuple(dm.dmSize, dm.dmFields, dm.dmOrientation, dm.dmDuplex),
+                  std::tuple(122, 0x1001u, 2, duplexReadable ? 3 : 0));
+        // Names of 8, 11 and 5 characters after the 8-byte header.
+        const DevNamesRecord& dn = r.hDevNames;
+        EXPECT_EQ(std::tuple(dn.wDriverOffset, dn.wDeviceOffset, dn.wOutputOffset, dn.wDefault),
+                  std::tuple(8, 17, 29, 0));
+        EXPECT_EQ(dn.text, "PSCRIPT5" + Nuls(1) + "HP LaserJet" + Nuls(1) + "LPT1:" + Nuls(1) +
+                               QString(100 - 27, u' '));
+        EXPECT_EQ(dn.NameAt(dn.wOutputOffset), "LPT1:");
+    }
+}
+
+TEST(DialogRecords, DevNamesCutAtTheField) {
+    const DevNamesRecord r = MakeDevNames(QString(60, u'd'), QString(50, u'n'), "port");
+    EXPECT_EQ(std::tuple(r.wDeviceOffset, r.wOutputOffset), std::tuple(8 + 61, 8 + 61 + 51));
+    EXPECT_EQ(r.text.size(), 100);
+    EXPECT_EQ(r.NameAt(r.wOutputOffset), QString());  // past the field
+    EXPECT_EQ(ErrorNumberOf([] { MakeDevNames(QString(40000, u'd'), "n", "p"); }),
+              RuntimeError::Overflow);
+}
+
+TEST(ClsDialogPrinter, NoCurrentPrinterShowsPrinterError) {
+    Fixture f;
+    f.dialog.setHOwner(&f.owner);
+    f.dialog.setCancelError(true);
+    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), -1);
+    EXPECT_TRUE(f.backend.printerRequests().isEmpty());
+    ASSERT_EQ(f.backend.messages().size(), 1);
+    const auto& m = f.backend.messages()[0];
+    EXPECT_EQ(std::tuple(m.caption, m.style, m.owner),
+              std::tuple(QString("Printer Error"), 48u, &f.owner));
+    EXPECT_EQ(m.text, PrinterInfoErrorText());
+}
+
+TEST(ClsDialogPrinter, ChoiceSwitchesAndAdjustsTheCurrentPrinter) {
+    // Current printer before, the name chosen, setCurrent calls, current after.
+    const std::tuple<qsizetype, QString, QList<qsizetype>, qsizetype> cases[] = {
+        {0, "Brother", {1}, 1},      // matched whatever its case
+        {0, "HP LaserJet", {0}, 0},  // stored with lower case: always "different"
+        {0, "HP LASERJET", {0}, 0},
+        {0, "pdf writer", {2}, 2},
+        {1, "brother", {}, 1},  // an upper-case current name is the same
+        {0, "Gone", {}, 0},     // not installed: stays
+        {0, "", {}, 0}};        // printed to a file
+    for (const auto& [before, chosen, switches, after] : cases) {
+        Fixture f;
+        InstallPrinters(f.printers);
+        f.printers.current = before;
+        f.backend.choosePrinter({chosen, 2, 2, 3, nullptr});
+        f.dialog.ShowPrinter();
+        EXPECT_EQ(f.printers.switches, switches) << chosen.toStdString();
+        EXPECT_EQ(f.printers.current, after);
+        EXPECT_EQ(std::tuple(f.printers.orientation, f.printers.duplex, f.printers.copies),
+                  std::tuple(2, 2, 3));
+    }
+}
+
+TEST(ClsDialogPrinter, DeviceComesBackOnlyWhenAsked) {
+    auto device = std::make_shared<QPrinter>();
+    for (qint32 flags : {0, 0x100, 0x200}) {
+        Fixture f;
+        InstallPrinters(f.printers);
+        f.dialog.setHOwner(&f.owner);
+        f.dialog.setFlags(flags);
+        f.backend.choosePrinter({"BROTHER", 1, 1, 1, device});
+        f.dialog.ShowPrinter();
+        EXPECT_EQ(f.dialog.hDC(), flags ? device.get() : nullptr) << flags;
+        EXPECT_EQ(f.dialog.hOwner(), &f.owner);  // not replaced by the device
+    }
+}
+
+TEST(ClsDialogPrinter, BadAnswersChangeNothingTheyShouldNot) {
+    Fixture f;
+    InstallPrinters(f.printers);
+    // A full device-name field fails before any switch.
+    f.backend.choosePrinter({QString(32, u'P'), 2, 2, 5, nullptr});
+    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), RuntimeError::InvalidArgument);
+    EXPECT_TRUE(f.printers.switches.isEmpty());
+    EXPECT_EQ(f.printers.copies, 1);
+    f.backend.choosePrinter({QString(31, u'P'), 1, 1, 5, nullptr});
+    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), -1);
+    EXPECT_EQ(f.printers.copies, 5);
+    // Copies 0 and duplex 9 are refused; the orientation still changes.
+    f.backend.choosePrinter({"BROTHER", 2, 9, 0, nullptr});
+    f.dialog.ShowPrinter();
+    EXPECT_EQ(std::tuple(f.printers.orientation, f.printers.duplex, f.printers.copies),
+              std::tuple(2, 1, 5));
+}

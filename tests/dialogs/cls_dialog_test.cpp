@@ -1,0 +1,213 @@
+// Open, save and folder dialogs against the scripted backend.
+
+#include <QCoreApplication>
+#include <memory>
+#include <tuple>
+
+#include "tests/dialogs/dialog_test_support.h"
+
+namespace {
+
+// The record of the one open dialog asked for, cancelled.
+OpenFileNameRecord RecordOfCancelledOpen(Fixture& f) {
+    f.backend.cancelFile();
+    f.dialog.ShowOpen();
+    EXPECT_EQ(f.backend.fileRequests().size(), 1);
+    return f.backend.fileRequests().value(0).record;
+}
+
+}  // namespace
+
+TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
+    Fixture f;
+    f.dialog.setHOwner(&f.owner);
+    f.dialog.setFlags(0x7FFFFFFF);
+    f.dialog.setDefaultExt("kbx");
+    f.dialog.setInitDir("/data/work");
+    f.dialog.setFileName("old.kbx");
+    f.dialog.setFilterIndex(2);
+    f.dialog.setDialogTitle("Выбор архива");
+    const OpenFileNameRecord r = RecordOfCancelledOpen(f);
+    EXPECT_EQ(r.Flags, 0x7FFFFF1F);  // hook and template bits cleared, all else kept
+    EXPECT_EQ(r.hwndOwner, &f.owner);
+    EXPECT_EQ(r.lStructSize, 76u);
+    EXPECT_EQ(r.lpstrDefExt, "kbx");
+    EXPECT_EQ(r.lpstrInitialDir, "/data/work");
+    EXPECT_EQ(r.lpstrFile, "old.kbx" + Nuls(255 - 7));
+    EXPECT_EQ(r.lpstrFileTitle, Nuls(255));
+    EXPECT_EQ(std::tuple(r.nMaxFile, r.nMaxFileTitle, r.nFilterIndex), std::tuple(255u, 255u, 2u));
+    EXPECT_EQ(r.lpstrTitle, "Выбор архива");
+    EXPECT_EQ(r.hInstance, QCoreApplication::instance());
+}
+
+TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedList) {
+    const std::tuple<QString, QString> cases[] = {
+        {"", Nuls(2)},
+        {"KBX Архив|*.kbx", "KBX Архив" + Nuls(1) + "*.kbx" + Nuls(2)},
+        {"KBX Архив|*.kbx|", "KBX Архив" + Nuls(1) + "*.kbx" + Nuls(3)},
+        {"A|*.a|Все|*.*", "A" + Nuls(1) + "*.a" + Nuls(1) + "Все" + Nuls(1) + "*.*" + Nuls(2)},
+        {"||", Nuls(4)}};
+    for (const auto& [filter, list] : cases) {
+        Fixture f;
+        f.dialog.setFilter(filter);
+        const OpenFileNameRecord r = RecordOfCancelledOpen(f);
+        EXPECT_EQ(r.lpstrFilter, list) << filter.toStdString();
+        // Without InitDir the dialog starts in the program's folder; InitDir stays empty.
+        EXPECT_EQ(r.lpstrInitialDir, QCoreApplication::applicationDirPath());
+        EXPECT_EQ(f.dialog.InitDir(), QString());
+    }
+}
+
+TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
+    // File name length, filter length, error (-1: accepted).
+    const std::tuple<int, int, int> cases[] = {
+        {255, 0, -1},
+        {256, 0, RuntimeError::InvalidArgument},
+        {0, 32767, -1},
+        {0, 32768, RuntimeError::Overflow},
+        {256, 32768, RuntimeError::InvalidArgument}};  // the name is checked first
+    for (const auto& [nameChars, filterChars, error] : cases) {
+        for (bool save : {false, true}) {
+            Fixture f;
+            f.dialog.setFileName(QString(nameChars, u'n'));
+            f.dialog.setFilter(QString(filterChars, u'|'));
+            EXPECT_EQ(ErrorNumberOf([&] { save ? f.dialog.ShowSave() : f.dialog.ShowOpen(); }),
+                      error)
+                << nameChars << " / " << filterChars;
+            ASSERT_EQ(f.backend.fileRequests().size(), error < 0 ? 1 : 0);
+            // Exactly full: the proposed name fills the buffer, no terminator.
+            if (nameChars == 255) {
+                EXPECT_EQ(f.backend.fileRequests()[0].record.lpstrFile, QString(255, u'n'));
+            }
+        }
+    }
+}
+
+TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
+    for (int kind = 0; kind < 5; ++kind) {  // open, save, colour, font, printer
+        for (bool cancelError : {false, true}) {
+            Fixture f;
+            f.printers.installed = {{"Office", "drv", "port"}};
+            f.printers.current = 0;
+            f.backend.chooseFile("/arch/first.kbx");
+            f.dialog.ShowOpen();
+            f.dialog.setFileName("");  // as the Pack command does before its save dialog
+            f.dialog.setCancelError(cancelError);
+            f.dialog.setRGBResult(0x00ABCDEF);
+            f.dialog.setFontName("Serif");
+            f.dialog.setFontSize(11);
+            f.backend.cancelFile();
+            f.backend.cancelColor();
+            f.backend.cancelFont();
+            f.backend.cancelPrinter();
+            const std::function<void()> shows[] = {
+                [&] { f.dialog.ShowOpen(); }, [&] { f.dialog.ShowSave(); },
+                [&] { f.dialog.ShowColor(); }, [&] { f.dialog.ShowFont(); },
+                [&] { f.dialog.ShowPrinter(); }};
+            EXPECT_EQ(ErrorNumberOf(shows[kind]), cancelError ? RuntimeError::Cancel : -1) << kind;
+            EXPECT_EQ(
+                std::tuple(f.dialog.FileName(), f.dialog.FileTitle(), f.dialog.RGBResult(),
+                           f.dialog.FontName(), f.dialog.FontSize()),
+                std::tuple(QString(), QString("first.kbx"), 0x00ABCDEFu, QString("Serif"), 11));
+            EXPECT_TRUE(f.printers.switches.isEmpty());
+            EXPECT_EQ(f.printers.copies, 1);
+        }
+    }
+}
+
+TEST(ClsDialogFiles, PathTooLongForTheBufferCountsAsCancel) {
+    Fixture f;
+    f.dialog.setFileName("keep.kbx");
+    f.dialog.setCancelError(true);
+    f.backend.chooseFile("/" + QString(254, u'g'));
+    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowOpen(); }), RuntimeError::Cancel);
+    EXPECT_EQ(f.dialog.FileName(), "keep.kbx");
+    const QString fits = "/" + QString(253, u'f');  // 254 characters and the terminator
+    f.backend.chooseFile(fits);
+    f.dialog.ShowOpen();
+    EXPECT_EQ(f.dialog.FileName(), fits);
+}
+
+TEST(ClsDialogFolder, FlagsBecomeBrowseFlags) {
+    const std::tuple<qint32, quint32> cases[] = {{0, 0x1},      {0x4000, 0x4000}, {0x5001, 0x5001},
+                                                 {0x0FFF, 0x1}, {0x1000, 0x1000}, {0x2002, 0x2000},
+                                                 {-1, 0x7001}};
+    for (const auto& [flags, ulFlags] : cases) {
+        Fixture f;
+        f.dialog.setFlags(flags);
+        f.dialog.setDialogPrompt("Куда распаковать?");
+        f.dialog.ShowFolder("/games");
+        ASSERT_EQ(f.backend.folderRequests().size(), 1);
+        const BrowseInfoRecord& r = f.backend.folderRequests()[0];
+        EXPECT_EQ(r.ulFlags, ulFlags) << std::hex << flags;
+        EXPECT_EQ(r.pidlRoot, "/games");
+        EXPECT_EQ(r.lpszTitle, "Куда распаковать?");
+    }
+}
+
+TEST(ClsDialogFolder, ChoiceSetsInitDirCancelLeavesIt) {
+    const QString longest = "/" + QString(258, u'd');  // 259 characters and the terminator
+    // InitDir before, the answer (none: cancel), InitDir after.
+    const std::tuple<QString, std::optional<QString>, QString> cases[] = {
+        {"", std::nullopt, ""},
+        {"/old", std::nullopt, "/old"},
+        {"", "/games/work", "/games/work"},
+        {"/old", "/games/work/", "/games/work"},
+        {"", "/", "/"},
+        {"", "//", "/"},
+        {"/old", longest, longest},
+        {"/old", longest + "d", "/old"},  // past the limit
+        {"/old", "", "/old"}};
+    for (const auto& [before, answer, after] : cases) {
+        Fixture f;
+        f.dialog.setCancelError(true);  // has no effect on the folder picker
+        f.dialog.setFileName("keep.kbx");
+        f.dialog.setInitDir(before);
+        answer ? f.backend.chooseFolder(*answer) : f.backend.cancelFolder();
+        EXPECT_EQ(f.dialog.ShowFolder(), QString());
+        EXPECT_EQ(f.dialog.InitDir(), after) << answer.value_or("<cancel>").toStdString();
+        EXPECT_EQ(f.dialog.FileName(), "keep.kbx");
+    }
+}
+
+TEST(ClsDialogOwner, DeletedOwnerIsNotHandedOn) {
+    Fixture f;
+    auto owner = std::make_unique<QWidget>();
+    f.dialog.setHOwner(owner.get());
+    owner.reset();
+    f.dialog.ShowFolder();
+    ASSERT_EQ(f.backend.folderRequests().size(), 1);
+    EXPECT_EQ(f.backend.folderRequests()[0].hwndOwner, nullptr);
+}
+
+TEST(DialogRecords, FilterListAsQtNameFilters) {
+    const std::tuple<QString, QStringList> cases[] = {
+        {Nuls(2), {}},
+        {"KBX Архив" + Nuls(1) + "*.kbx" + Nuls(2), {"KBX Архив (*.kbx)"}},
+        {"Тексты" + Nuls(1) + "*.txt;*.doc" + Nuls(1) + "Все" + Nuls(1) + "*" + Nuls(2),
+         {"Тексты (*.txt *.doc)", "Все (*)"}},
+        {Nuls(1) + "*.kbx" + Nuls(2), {}},  // an empty description ends the list
+        {"A" + Nuls(1) + "*.a" + Nuls(1) + "B" + Nuls(3), {"A (*.a)"}}};
+    for (const auto& [list, filters] : cases) EXPECT_EQ(QtNameFilters(list), filters);
+}
+
+TEST(DialogRecords, StoredChoiceOffsets) {
+    // Path, name offset, extension offset (the terminator without one; 0 after a bare dot).
+    const std::tuple<QString, quint16, quint16> cases[] = {
+        {"/a/b.kbx", 3, 5}, {"/a/noext", 3, 8}, {"/a/dot.", 3, 0}, {"/a.b/c", 5, 6}};
+    for (const auto& [path, nameOffset, extensionOffset] : cases) {
+        OpenFileNameRecord r;
+        r.nMaxFile = 20;
+        r.nMaxFileTitle = 10;
+        ASSERT_TRUE(StoreFileChoice(r, path));
+        EXPECT_EQ(std::tuple(r.lpstrFile.size(), r.lpstrFileTitle.size()), std::tuple(20, 10));
+        EXPECT_EQ(std::tuple(r.nFileOffset, r.nFileExtension),
+                  std::tuple(nameOffset, extensionOffset))
+            << path.toStdString();
+    }
+    OpenFileNameRecord small;
+    small.nMaxFile = 5;
+    small.lpstrFile = "keep";
+    EXPECT_FALSE(StoreFileChoice(small, "/abcd"));
+    EXPECT_EQ(small.lpstrFile, "keep");
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Helpers of the dialog tests: readable QStrings in failure messages, the
+// error number a call raises, and a dialog object with every double in place.
+
+#include <gtest/gtest.h>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <ostream>
+
+#include "dialogs/cls_dialog.h"
+#include "platform/recording_shell_services.h"
+#include "platform/runtime_error.h"
+#include "platform/scripted_dialog_backend.h"
+#include "platform/scripted_printer_registry.h"
+
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+// The RuntimeError number `call` raises; -1 when it returns.
+inline int ErrorNumberOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const RuntimeError& e) {
+        return e.number();
+    }
+    return -1;
+}
+
+inline QString Nuls(int n) {
+    return QString(n, QChar(u'\0'));
+}
+
+struct Fixture {
+    QWidget owner;  // for the tests that give the dialog one
+    ScriptedDialogBackend backend;
+    RecordingShellServices shell;
+    ScriptedPrinterRegistry printers;
+    ClsDialog dialog{&backend, &shell, &printers};
+};

@@ -1,0 +1,237 @@
+// The Qt file, folder, colour, font, printer and message dialogs, driven
+// through their own controls on the offscreen platform.
+
+#include <QColorDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QFontInfo>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinterInfo>
+#include <QTemporaryDir>
+#include <tuple>
+
+#include "platform/qt_printer_registry.h"
+#include "tests/dialogs/dialog_test_support.h"
+#include "tests/dialogs/modal_driver.h"
+
+namespace {
+
+constexpr auto kAccept = QDialogButtonBox::AcceptRole;
+constexpr auto kReject = QDialogButtonBox::RejectRole;
+
+QLineEdit* NameEdit(QFileDialog* d) {
+    return d->findChild<QLineEdit*>("fileNameEdit");
+}
+
+class QtFileDialogs : public testing::Test {
+  protected:
+    void SetUp() override {
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(QDir(dir_.path()).mkdir("sub"));
+        QFile existing(path("a.kbx"));
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    }
+    QString path(const QString& name) const { return dir_.path() + "/" + name; }
+
+    QTemporaryDir dir_;
+    ClsDialog dialog_;
+};
+
+}  // namespace
+
+TEST_F(QtFileDialogs, OpenShowsTheRecordAndReturnsTheTypedFile) {
+    dialog_.setInitDir(dir_.path());
+    dialog_.setFilter("KBX Архив|*.kbx|Все файлы|*.*");
+    dialog_.setFilterIndex(2);
+    dialog_.setDialogTitle("Выбор архива");
+    QStringList seen;
+    QFileDialog::FileMode mode = QFileDialog::Directory;
+    bool confirmOverwrite = true;
+    ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
+        seen = d->nameFilters() << d->selectedNameFilter() << d->directory().absolutePath()
+                                << d->windowTitle();
+        mode = d->fileMode();
+        confirmOverwrite = !d->testOption(QFileDialog::DontConfirmOverwrite);
+        TypeInto(NameEdit(d), "a.kbx");
+        ClickButton(d, {}, kAccept);
+    });
+    dialog_.ShowOpen();
+    ASSERT_TRUE(driver.acted());
+    EXPECT_EQ(seen, QStringList({"KBX Архив (*.kbx)", "Все файлы (*.*)", "Все файлы (*.*)",
+                                 QDir(dir_.path()).absolutePath(), "Выбор архива"}));
+    EXPECT_EQ(mode, QFileDialog::AnyFile);  // flags 0: no existence check
+    EXPECT_FALSE(confirmOverwrite);
+    EXPECT_EQ(dialog_.FileName(), path("a.kbx"));
+    EXPECT_EQ(dialog_.FileTitle(), "a.kbx");
+}
+
+TEST_F(QtFileDialogs, SaveKeepsTheTypedNameAndReplacesWithoutAsking) {
+    dialog_.setInitDir(dir_.path());
+    dialog_.setFilter("KBX Архив|*.kbx");
+    // "Новый" gets no extension; "a.kbx" exists: no question with flags 0.
+    for (const QString typed : {"Новый", "a.kbx"}) {
+        ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
+            TypeInto(NameEdit(d), typed);
+            ClickButton(d, {}, kAccept);
+        });
+        dialog_.ShowSave();
+        ASSERT_TRUE(driver.acted());
+        EXPECT_EQ(dialog_.FileName(), path(typed));
+    }
+}
+
+TEST_F(QtFileDialogs, FlagBitsAndCancel) {
+    dialog_.setFileName(path("a.kbx"));  // proposes its own folder and name
+    dialog_.setFlags(kOfnFileMustExist | kOfnOverwritePrompt);
+    dialog_.setCancelError(true);
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    bool confirmOverwrite = false;
+    QStringList seen;
+    ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
+        mode = d->fileMode();
+        confirmOverwrite = !d->testOption(QFileDialog::DontConfirmOverwrite);
+        seen = {d->directory().absolutePath(), NameEdit(d)->text()};
+        ClickButton(d, {}, kReject);
+    });
+    EXPECT_EQ(ErrorNumberOf([&] { dialog_.ShowSave(); }), RuntimeError::Cancel);
+    ASSERT_TRUE(driver.acted());
+    EXPECT_EQ(mode, QFileDialog::ExistingFile);
+    EXPECT_TRUE(confirmOverwrite);
+    EXPECT_EQ(seen, QStringList({QDir(dir_.path()).absolutePath(), "a.kbx"}));
+    EXPECT_EQ(dialog_.FileName(), path("a.kbx"));
+}
+
+TEST_F(QtFileDialogs, FolderPickerSetsInitDirOrKeepsItOnCancel) {
+    // Flags, the file mode expected, whether a folder is picked.
+    const std::tuple<qint32, QFileDialog::FileMode, bool> cases[] = {
+        {0, QFileDialog::Directory, true},
+        {kBifBrowseIncludeFiles, QFileDialog::ExistingFile, false}};
+    for (const auto& [flags, mode, pick] : cases) {
+        dialog_.setFlags(flags);
+        dialog_.setInitDir("/kept");
+        dialog_.setDialogPrompt("Папка для распаковки");
+        QStringList seen;
+        ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
+            seen = {d->windowTitle(), d->directory().absolutePath()};
+            EXPECT_EQ(d->fileMode(), mode);
+            if (pick) TypeInto(NameEdit(d), "sub");
+            ClickButton(d, {}, pick ? kAccept : kReject);
+        });
+        EXPECT_EQ(dialog_.ShowFolder(dir_.path()), QString());
+        ASSERT_TRUE(driver.acted());
+        EXPECT_EQ(seen, QStringList({"Папка для распаковки", QDir(dir_.path()).absolutePath()}));
+        EXPECT_EQ(dialog_.InitDir(), pick ? path("sub") : "/kept");
+    }
+}
+
+TEST(QtPickers, ColorDialogFollowsFlagsAndReturnsTheChoice) {
+    // Flags, whether the custom part shows at once, whether a button opens it.
+    const std::tuple<qint32, bool, bool> cases[] = {
+        {0x1, false, true},
+        {0x3, true, false},    // full open
+        {0x5, false, false},   // prevent full open
+        {0x7, false, false},   // prevent wins
+        {0x13, true, false}};  // the hook bit is dropped
+    for (const auto& [flags, customShown, defineButton] : cases) {
+        ClsDialog dialog;
+        dialog.setFlags(flags);  // bit 1: start at RGBResult
+        dialog.setRGBResult(0x00336699);
+        ModalDriver<QColorDialog> driver([&](QColorDialog* d) {
+            EXPECT_EQ(d->currentColor(), QColor(0x99, 0x66, 0x33));
+            for (int i = 0; i < 16; ++i) EXPECT_EQ(QColorDialog::customColor(i), QColor(Qt::white));
+            QWidget* custom = nullptr;
+            for (QWidget* w : d->findChildren<QWidget*>()) {
+                if (QByteArray(w->metaObject()->className()).endsWith("QColorPicker")) custom = w;
+            }
+            ASSERT_NE(custom, nullptr);
+            EXPECT_EQ(custom->isVisibleTo(d), customShown) << flags;
+            auto* define = d->findChild<QPushButton*>("defineCustomButton");
+            EXPECT_EQ(define != nullptr, defineButton) << flags;
+            if (define) {
+                QTest::mouseClick(define, Qt::LeftButton);
+                EXPECT_TRUE(custom->isVisibleTo(d));
+            }
+            d->setCurrentColor(QColor(0x12, 0x34, 0x56));
+            ClickButton(d, "OK");
+        });
+        dialog.ShowColor();
+        ASSERT_TRUE(driver.acted());
+        EXPECT_EQ(dialog.RGBResult(), 0x00563412u);
+    }
+}
+
+TEST(QtPickers, FontDialogStartsFromPropertiesAndReadsBackTheMatchedFace) {
+    const QStringList families = QFontDatabase::families();
+    if (families.isEmpty()) GTEST_SKIP() << "no fonts installed";
+    ClsDialog dialog;
+    dialog.setFontName(families.first());
+    dialog.setFontSize(10);
+    dialog.setItalic(true);
+    QFont chosen(families.first());
+    chosen.setPointSize(12);
+    chosen.setWeight(QFont::Bold);
+    chosen.setUnderline(true);
+    ModalDriver<QFontDialog> driver([&](QFontDialog* d) {
+        const QFont start = d->currentFont();
+        EXPECT_EQ(std::tuple(start.family(), start.pointSize(), start.italic()),
+                  std::tuple(families.first(), 10, true));
+        d->setCurrentFont(chosen);
+        ClickButton(d, "OK");
+    });
+    dialog.ShowFont();
+    ASSERT_TRUE(driver.acted());
+    EXPECT_EQ(dialog.FontSize(), 12);
+    EXPECT_TRUE(dialog.Bold());
+    EXPECT_TRUE(dialog.Underline());
+    EXPECT_EQ(dialog.FontName(), QFontInfo(chosen).family());
+}
+
+TEST(QtPickers, PrinterErrorWithoutAnyPrinter) {
+    if (!QPrinterInfo::availablePrinters().isEmpty()) GTEST_SKIP() << "a printer is installed";
+    ClsDialog dialog;
+    dialog.setCancelError(true);
+    QStringList seen;
+    ModalDriver<QMessageBox> driver([&](QMessageBox* box) {
+        seen = {box->windowTitle(), box->text()};
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        ClickButton(box, "ОК");
+    });
+    EXPECT_EQ(ErrorNumberOf([&] { dialog.ShowPrinter(); }), -1);
+    ASSERT_TRUE(driver.acted());
+    EXPECT_EQ(seen, QStringList({"Printer Error", PrinterInfoErrorText()}));
+}
+
+TEST(QtPickers, PrintDialogShowsAndCancels) {
+    Fixture f;
+    f.printers.installed = {{"Office", "drv", "port"}};
+    f.printers.current = 0;
+    ClsDialog dialog(nullptr, &f.shell, &f.printers);  // the Qt dialogs
+    dialog.setCancelError(true);
+    QString title;
+    ModalDriver<QPrintDialog> driver([&](QPrintDialog* d) {
+        title = d->windowTitle();
+        ClickButton(d, {}, kReject);
+    });
+    EXPECT_EQ(ErrorNumberOf([&] { dialog.ShowPrinter(); }), RuntimeError::Cancel);
+    ASSERT_TRUE(driver.acted());
+    EXPECT_EQ(title, "Печать");
+    EXPECT_TRUE(f.printers.switches.isEmpty());
+}
+
+TEST(QtPrinterValues, DuplexOrientationAndCopies) {
+    for (qint16 duplex : {kDmDupSimplex, kDmDupVertical, kDmDupHorizontal}) {
+        EXPECT_EQ(DevModeDuplex(QtDuplexMode(duplex)), duplex);
+    }
+    EXPECT_EQ(QtDuplexMode(9), QPrinter::DuplexNone);
+    EXPECT_EQ(DevModeDuplex(QPrinter::DuplexAuto), kDmDupVertical);
+    QPrinter printer;
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setCopyCount(3);
+    EXPECT_EQ(std::tuple(DevModeOrientation(printer), DevModeCopies(printer)),
+              std::tuple(kDmOrientLandscape, 3));
+}

@@ -1,0 +1,353 @@
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include "archive/format.h"
+#include "ui/fonts.h"
+#include "window_fixture.h"
+
+namespace {
+using Icon = MessageBoxService::Icon;
+const QStringList kBlankRow{"", "0", "0"};  // the element past the last entry
+}  // namespace
+
+using Form1Test = WindowTest;
+
+TEST_F(Form1Test, StartsInItsDesignedState) {
+    EXPECT_EQ(Form().windowTitle(), "Quillmere v1.1");
+    EXPECT_EQ(Form().minimumSize(), QSize(761, 172));
+    EXPECT_EQ(Form().maximumSize(), QSize(761, 172));
+    EXPECT_TRUE(Child<QLineEdit>("FilePath")->text().isEmpty());
+    const std::pair<const char*, bool> enabled[] = {
+        {"FilePath", false}, {"Command1", true}, {"Command3", false}, {"Picture3", false}};
+    for (const auto& [name, on] : enabled) EXPECT_EQ(Enabled(name), on) << name;
+    for (const char* hidden : {"Command8", "File1", "File2"})
+        EXPECT_FALSE(Child(hidden)->isVisible()) << hidden;
+    EXPECT_TRUE(Child<QAction>("UP")->isEnabled() && !Child<QAction>("RP")->isEnabled());
+    EXPECT_EQ(QStringList({Child<QAction>("UP")->text(), Child<QAction>("RP")->text()}),
+              QStringList({"Извлечь", "Заменить на..."}));
+    EXPECT_EQ(Child<CoolBar>("Bar1")->BorderStyle(), 1);
+    EXPECT_TRUE(Child<CoolBar>("Bar1")->CaptionLabel()->text().isEmpty());
+    EXPECT_EQ(Child<QScrollBar>("Scr")->maximum(), 32767);
+    EXPECT_EQ(Child("Command5")->font().pointSizeF(), ui::HeaderFont().pointSizeF());
+    // Eleven empty rows at 180 + 225 * i twips (12 + 15 * i pixels), 16 pixels high.
+    for (int i = 0; i < ui::Form1::kRows; ++i) EXPECT_EQ(RowTexts(i), QStringList({"", "", ""}));
+    EXPECT_EQ(Cell("nm", 10)->geometry(), QRect(0, 162, 255, 16));
+    EXPECT_EQ(Cell("off", 1)->geometry(), QRect(254, 27, 59, 16));
+}
+
+TEST_F(Form1Test, BrowseFillsThePathAndSetsRead) {
+    const struct {
+        std::vector<QString> answers;  // one Browse per answer; "" cancels
+        QString path;
+    } cases[] = {
+        {{"/data/a.kbx"}, "/data/a.kbx"},
+        {{""}, ""},                            // the very first Browse cancelled: Read goes off
+        {{"/data/a.kbx", ""}, "/data/a.kbx"},  // a cancel keeps the earlier choice
+        {{"/data/a.kbx", "/data/b.kbx"}, "/data/b.kbx"},
+    };
+    for (const auto& c : cases) {
+        Recreate();
+        for (const QString& a : c.answers) Browse(a);
+        EXPECT_EQ(Child<QLineEdit>("FilePath")->text(), c.path);
+        EXPECT_EQ(Enabled("Command1"), !c.path.isEmpty()) << c.path.toStdString();
+    }
+    EXPECT_TRUE(messages_.shown.empty());
+    EXPECT_EQ(QtNameFilters(dialogs_.fileRequests().back().record.lpstrFilter),
+              QStringList{"KBX Архив (*.kbx)"});
+}
+
+TEST_F(Form1Test, ReadReportsUnusableFilesAndStaysUsable) {
+    const QString notKbx = WriteFile("note.kbx", "GEEK\0\2\0\0 and more text");
+    const QString missing = tmp_.filePath("missing.kbx");
+    const std::pair<QString, QString> cases[] = {
+        {QString(), "Введите путь к игровому архиву!"},
+        {notKbx, "Этот файл не является KBX архивом игры Velmorra"},
+        {notKbx, "Этот файл не является KBX архивом игры Velmorra"},
+        {missing, "Не удалось открыть файл " + missing},
+    };
+    for (const auto& [path, message] : cases) {
+        messages_.shown.clear();
+        if (!path.isEmpty()) Browse(path);
+        Click("Command1");
+        ASSERT_EQ(messages_.shown.size(), 1u);
+        EXPECT_EQ(messages_.shown[0].text, message);
+        EXPECT_EQ(messages_.shown[0].icon, Icon::Critical);
+        EXPECT_EQ(messages_.shown[0].title, "Ошибка");
+        EXPECT_FALSE(Form().Directory().IsLoaded());
+        EXPECT_TRUE(Enabled("Command1"));
+        EXPECT_FALSE(Enabled("Command3"));
+    }
+    // The rejected files were closed: a good archive loads afterwards, and a
+    // rejected file after it keeps the loaded directory.
+    const QString good = WriteArchive("good.kbx", 3);
+    Load(good);
+    EXPECT_EQ(Form().Directory().UpperBound(), 3);
+    Load(notKbx);
+    EXPECT_EQ(Form().Directory().ArchivePath, good);
+    EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e000.dat");
+}
+
+TEST_F(Form1Test, CompletionMessagesCarryTheExactTexts) {
+    const QString out = Folder("out"), root = Folder("root");
+    Folder("root/Version/Data");
+    WriteFile("root/Version/a.txt", "hello");
+    ticks_.script = {1000, 2500};  // the load takes 1500 ms
+    Load(WriteArchive("a.kbx", 4));
+    ticks_.script = {3000, 3020};  // the unpack 20 ms
+    AnswerFolder(out);
+    Click("Command3");
+    ticks_.script = {4000, 6000};  // the extraction 2000 ms
+    AnswerFolder(out);
+    RightClickAndChoose(1, "UP");
+    ticks_.script = {7000, 8234};  // the pack 1234 ms
+    AnswerFolder(root);
+    AnswerFile(tmp_.filePath("new.kbx"));
+    Child<QPushButton>("Command8")->click();  // hidden: no user can reach it
+
+    const QStringList expected = {"Архив читался 1,5 секунд", "Архив распаковывался 0,02 секунд",
+                                  "Файл извлекался 2 секунд", "Архив запаковывался 1,234 секунд"};
+    ASSERT_EQ(messages_.shown.size(), size_t(expected.size()));
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(messages_.shown[i].text, "Обработка завершена\r\n" + expected[i]);
+        EXPECT_EQ(messages_.shown[i].icon, Icon::Information);
+        EXPECT_EQ(messages_.shown[i].title, "Quillmere  v1.1");
+    }
+    EXPECT_EQ(ReadFile(out + "/Version/Data/e001.dat"), NumberedEntries(4)[1].data);
+    EXPECT_TRUE(QFileInfo::exists(tmp_.filePath("new.kbx")));
+}
+
+TEST_F(Form1Test, Bar1FollowsTheLoadAndUnpackRhythm) {
+    const struct {
+        int count;
+        double loadValue;    // advanced before odd records
+        double unpackValue;  // advanced before even entries
+        int loadPumps, unpackPumps;
+    } cases[] = {
+        {4, 4, 4, 2, 2}, {5, 4, 6, 2, 3}, {6, 6, 6, 3, 3}, {1, 0, 2, 0, 1}, {0, 0, 0, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.count);
+        Recreate();
+        events_.calls = 0;
+        Load(WriteArchive(QStringLiteral("r%1.kbx").arg(c.count), c.count));
+        auto* bar = Child<CoolBar>("Bar1");
+        EXPECT_EQ(bar->Max(), c.count);
+        EXPECT_EQ(bar->Value(), c.loadValue);
+        EXPECT_EQ(events_.calls, c.loadPumps);
+        events_.calls = 0;
+        AnswerFolder(Folder(QStringLiteral("u%1").arg(c.count)));
+        Click("Command3");
+        EXPECT_EQ(bar->Max(), c.count);
+        EXPECT_EQ(bar->Value(), c.unpackValue);
+        EXPECT_EQ(events_.calls, c.unpackPumps);
+    }
+}
+
+TEST_F(Form1Test, ListShowsAndScrollsTwentyFiveEntries) {
+    const auto entries = NumberedEntries(25);
+    Load(WriteArchive("a.kbx", 25));
+    auto* scr = Child<QScrollBar>("Scr");
+    EXPECT_EQ(scr->maximum(), 15);
+    EXPECT_EQ(RowTexts(0), QStringList({"Version\\Data\\e000.dat", "3420", "7"}));
+
+    // A click in the track below the thumb moves nine rows and the focus to Bar1.
+    QTest::mouseClick(scr, Qt::LeftButton, {}, QPoint(scr->width() / 2, scr->height() - 30));
+    EXPECT_EQ(scr->value(), 9);
+    EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e009.dat");
+    EXPECT_TRUE(Child("Bar1")->hasFocus());
+    // The column headers only move the focus.
+    scr->setFocus();
+    Click("Command6");
+    EXPECT_TRUE(Child("Bar1")->hasFocus());
+    EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e009.dat");
+    // A held thumb moves the rows only when it is released.
+    scr->setSliderDown(true);
+    scr->setSliderPosition(15);
+    EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e009.dat");
+    scr->setSliderDown(false);
+    for (int a = 0; a < 10; ++a)
+        EXPECT_EQ(RowTexts(a)[0], QString::fromLatin1(entries[size_t(15 + a)].name));
+    EXPECT_EQ(RowTexts(10), kBlankRow);
+
+    // At 12, row 4 shows entry 16, and "Извлечь" there writes it.
+    SetScroll(12);
+    const QString out = Folder("out");
+    AnswerFolder(out);
+    RightClickAndChoose(4, "UP");
+    EXPECT_EQ(Form().MenuRow(), 4);
+    EXPECT_EQ(ReadFile(out + "/Version/Data/e016.dat"), entries[16].data);
+    EXPECT_FALSE(QFileInfo::exists(out + "/Version/Data/e015.dat"));
+    // A dismissed menu on row 4, then row 7: entry 19.
+    RightClickAndChoose(4, nullptr);
+    AnswerFolder(out);
+    RightClickAndChoose(7, "UP");
+    EXPECT_EQ(ReadFile(out + "/Version/Data/e019.dat"), entries[19].data);
+
+    // A new load while scrolled shows the new archive from entry 0.
+    Load(WriteArchive("b.kbx", 12));
+    EXPECT_EQ(scr->value(), 0);
+    EXPECT_EQ(scr->maximum(), 2);
+    EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e000.dat");
+}
+
+TEST_F(Form1Test, RowMarkFollowsLeftClicksOnNames) {
+    Load(WriteArchive("a.kbx", 25));
+    QTest::mouseClick(Cell("nm", 3), Qt::LeftButton);
+    QTest::mouseClick(Cell("nm", 5), Qt::LeftButton);
+    QTest::mouseClick(Cell("off", 7), Qt::LeftButton);  // offset and size cells do nothing
+    QTest::mouseClick(Cell("sz", 8), Qt::LeftButton);
+    RightClickAndChoose(2, nullptr);  // nor does a right click
+    SetScroll(4);                     // the mark belongs to the row
+    for (int a = 0; a < ui::Form1::kRows; ++a) {
+        for (const char* column : {"nm", "off", "sz"})
+            EXPECT_EQ(Cell(column, a)->Mark(), a == 5 ? 1 : 0) << column << a;
+    }
+    EXPECT_NE(Cell("nm", 5)->frameStyle(), Cell("nm", 4)->frameStyle());
+}
+
+TEST_F(Form1Test, NamesNumbersAndRowsAreShownAsStored) {
+    std::vector<TestEntry> entries = NumberedEntries(3);
+    entries[0].name = QByteArray("DATA.BIN");  // padded with NULs in the field
+    entries[1].name = QByteArray("Version\\\xea\xe0\xf0\xf2\xe0.dat");  // Cyrillic in 1251
+    entries[2].name = QByteArray("Version\\<b>bold</b>");
+    QByteArray bytes = ArchiveBytes(entries);
+    kbx::WriteLE32(bytes.data() + kbx::DirectoryEnd(2) + kbx::kRecordSizeField, -1);
+    Load(WriteFile("a.kbx", bytes));
+    EXPECT_EQ(RowTexts(0)[0], "DATA.BIN");
+    EXPECT_EQ(RowTexts(1)[0], "Version\\карта.dat");
+    EXPECT_EQ(RowTexts(2), QStringList({"Version\\<b>bold</b>", "443", "-1"}));
+    EXPECT_TRUE(Cell("nm", 2)->toolTip().contains("&lt;b&gt;"));
+    // Three entries: no scrolling, the blank element, then empty rows.
+    EXPECT_EQ(Child<QScrollBar>("Scr")->maximum(), 0);
+    EXPECT_EQ(RowTexts(3), kBlankRow);
+    EXPECT_EQ(RowTexts(4), QStringList({"", "", ""}));
+    messages_.shown.clear();
+    const auto dialogs = dialogs_.folderRequests().size();
+    RightClickAndChoose(3, "UP");  // the blank element
+    RightClickAndChoose(8, "UP");  // past it
+    EXPECT_EQ(dialogs_.folderRequests().size(), dialogs);
+    EXPECT_TRUE(messages_.shown.empty());
+
+    // The scroll bar reaches every entry of an archive past 32767 entries.
+    Load(WriteArchive("big.kbx", 40000));
+    SetScroll(Child<QScrollBar>("Scr")->maximum());
+    EXPECT_EQ(Child<QScrollBar>("Scr")->value(), 40000 - 10);
+    EXPECT_EQ(RowTexts(9)[0], "Version\\Data\\e39999.dat");
+    EXPECT_EQ(RowTexts(10), kBlankRow);
+}
+
+TEST_F(Form1Test, OperationsRefuseReentryWhileTheyYield) {
+    const QString archive = WriteArchive("a.kbx", 30);
+    Load(archive);
+    // During a load and an unpack the user tries every archive command;
+    // scrolling stays available.
+    int tried = 0, at = 0;
+    events_.onPump = [&](int call) {
+        if (call != at) return;
+        ++tried;
+        EXPECT_TRUE(Form().Busy());
+        EXPECT_EQ(Child<CoolBar>("Bar1")->Max(), 30);  // the count, known from the start
+        EXPECT_FALSE(Enabled("Command1") || Enabled("Command3"));
+        EXPECT_FALSE(Child<QAction>("UP")->isEnabled());
+        Click("Command1");
+        Click("Command3");
+        Browse(archive);  // Browse itself must not re-enable Read mid-run
+        EXPECT_FALSE(Enabled("Command1"));
+        SetScroll(5);
+        EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e005.dat");
+    };
+    for (const char* command : {"Command1", "Command3"}) {
+        messages_.shown.clear();
+        events_.calls = 0;
+        at = tried + 1;
+        if (tried) AnswerFolder(Folder("out"));
+        Click(command);
+        EXPECT_EQ(messages_.shown.size(), 1u) << command;  // only the one run's report
+        EXPECT_TRUE(Enabled("Command1") && Enabled("Command3") && !Form().Busy());
+        EXPECT_TRUE(Child<QAction>("UP")->isEnabled());
+    }
+    EXPECT_EQ(tried, 2);
+}
+
+TEST_F(Form1Test, ClosingDuringARunStopsItQuietly) {
+    // A load closed at once keeps the old directory.
+    const QString first = WriteArchive("a.kbx", 10);
+    Load(first);
+    Browse(WriteArchive("b.kbx", 20));
+    messages_.shown.clear();
+    events_.onPump = [&](int) { Form().close(); };
+    Click("Command1");
+    EXPECT_FALSE(Form().isVisible());
+    EXPECT_EQ(Form().Directory().ArchivePath, first);
+    EXPECT_TRUE(messages_.shown.empty());
+    // An unpack closed before entry 2 stops after the current entry.
+    events_.onPump = nullptr;
+    Recreate();
+    Load(first);
+    messages_.shown.clear();
+    const QString out = Folder("out");
+    events_.onPump = [&](int call) {
+        if (call == 2) Form().close();
+    };
+    events_.calls = 0;
+    AnswerFolder(out);
+    Click("Command3");
+    EXPECT_FALSE(Form().isVisible());
+    EXPECT_EQ(QDir(out + "/Version/Data").entryList(QDir::Files | QDir::Hidden),
+              QStringList({"e000.dat", "e001.dat"}));
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(Form1Test, FailuresAndCancelledFoldersAreHandled) {
+    auto entries = NumberedEntries(4);
+    QByteArray bytes = ArchiveBytes(entries);
+    // Entry 1 claims bytes far past the end of the file.
+    kbx::WriteLE32(bytes.data() + kbx::DirectoryEnd(1) + kbx::kRecordOffsetField, 1 << 30);
+    Load(WriteFile("a.kbx", bytes));
+    // Cancelled folder pickers do nothing.
+    messages_.shown.clear();
+    AnswerFolder("");
+    Click("Command3");
+    AnswerFolder("");
+    RightClickAndChoose(0, "UP");
+    AnswerFolder("");
+    Child<QPushButton>("Command8")->click();
+    EXPECT_EQ(dialogs_.folderRequests().size(), 3);
+    EXPECT_TRUE(messages_.shown.empty());
+
+    const QString out = Folder("out");
+    AnswerFolder(out);
+    Click("Command3");
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].icon, Icon::Critical);
+    EXPECT_EQ(messages_.shown[0].title, "Ошибка");
+    EXPECT_TRUE(messages_.shown[0].text.startsWith("Распаковка завершена с ошибками"));
+    EXPECT_EQ(ReadFile(out + "/Version/Data/e002.dat"), entries[2].data);  // the others written
+    // A cancel after a confirmed folder uses that folder again.
+    AnswerFolder("");
+    RightClickAndChoose(1, "UP");
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_TRUE(messages_.shown[1].text.startsWith("Не удалось извлечь Version\\Data\\e001.dat"));
+    EXPECT_TRUE(Enabled("Command3"));
+}
+
+TEST_F(Form1Test, AboutOpensOneWindowAtATime) {
+    Click("Command4");
+    Click("Command4");
+    QList<QWidget*> abouts = Form().findChildren<QWidget*>("Form2");
+    ASSERT_EQ(abouts.size(), 1);
+    EXPECT_TRUE(abouts[0]->isVisible());
+    abouts[0]->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Form().findChildren<QWidget*>("Form2").isEmpty());
+    Click("Command4");
+    ASSERT_EQ(Form().findChildren<QWidget*>("Form2").size(), 1);
+    // Closing the main window takes the About window with it.
+    QWidget* about = Form().findChild<QWidget*>("Form2");
+    Form().close();
+    EXPECT_FALSE(about->isVisible());
+}

@@ -1,0 +1,60 @@
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+
+#include "ui/about/form2.h"
+#include "window_fixture.h"
+
+using Form2Test = WindowTest;
+
+TEST_F(Form2Test, ShowsItsTextsAndTheLinkTurnsBlueOnlyUnderThePointer) {
+    const QColor kRed(255, 0, 0), kBlue(0, 0, 255);
+    Click("Command4");
+    auto* about = Form().findChild<ui::Form2*>("Form2");
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->windowFlags() & Qt::Tool);
+    EXPECT_EQ(about->size(), QSize(466, 408));
+    EXPECT_EQ(about->findChild<QLabel*>("Image1")->pixmap().size(), QSize(460, 300));
+    const char* texts[] = {"Программа для распаковки", "kbx архива для игры Velmorra.",
+                           "Автор проект Quillmere.", "quillmere@example.org"};
+    for (int i = 0; i < 4; ++i) {
+        auto* l = about->findChild<QLabel*>(i < 3 ? QStringLiteral("Label1(%1)").arg(i) : "Label2");
+        ASSERT_NE(l, nullptr);
+        EXPECT_EQ(l->text(), QString::fromUtf8(texts[i]));
+        EXPECT_EQ(l->palette().color(QPalette::WindowText), kRed);
+        EXPECT_GE(l->width(), l->sizeHint().width());  // sized to its text
+    }
+
+    auto* link = about->findChild<QLabel*>("Label2");
+    const std::pair<const char*, QColor> moves[] = {
+        // nullptr: the window's background
+        {"Image1", kRed}, {"Label2", kBlue}, {"Label1(1)", kRed}, {"Label2", kBlue},
+        {nullptr, kRed},  {"Label2", kBlue}, {"Label1(0)", kRed}};
+    for (const auto& [over, expected] : moves) {
+        QWidget* target = over ? about->findChild<QWidget*>(over) : about;
+        const QPoint at = over ? target->rect().center() : QPoint(2, about->height() - 2);
+        QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        EXPECT_EQ(link->palette().color(QPalette::WindowText), expected) << (over ? over : "");
+    }
+
+    QTest::mouseClick(link, Qt::LeftButton);
+    ASSERT_EQ(shell_.opened.size(), 1u);
+    EXPECT_EQ(shell_.opened[0], QUrl("mailto:quillmere@example.org"));
+    EXPECT_TRUE(about->isVisible());  // the window stays open
+    EXPECT_TRUE(messages_.shown.empty());
+    // A desktop without a mail handler gets a message instead of silence.
+    shell_.result = false;
+    QTest::mouseClick(link, Qt::LeftButton);
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].title, "Ошибка");
+
+    // Closed and opened again, the link is red again.
+    about->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Click("Command4");
+    link = Form().findChild<QLabel*>("Label2");
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->palette().color(QPalette::WindowText), kRed);
+}

@@ -1,0 +1,78 @@
+#pragma once
+// A Form1 on the offscreen platform with every desktop service replaced by a
+// double, plus helpers that write archives and drive the window's controls.
+
+#include <gtest/gtest.h>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+#include "platform/event_pump.h"
+#include "platform/message_box.h"
+#include "platform/scripted_dialog_backend.h"
+#include "platform/shell_service.h"
+#include "platform/tick_counter.h"
+#include "ui/main_window/form1.h"
+#include "ui/main_window/list_cell.h"
+
+struct TestEntry {
+    QByteArray name;  // Windows-1251 bytes
+    QByteArray data;
+};
+
+// Entries Version\Data\e000.dat ... with distinct contents.
+std::vector<TestEntry> NumberedEntries(int count);
+// The archive's bytes: header, directory, then the data in entry order.
+QByteArray ArchiveBytes(const std::vector<TestEntry>& entries);
+QByteArray ReadFile(const QString& path);
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    void Recreate();
+    ui::Form1& Form() { return *form_; }
+
+    template <typename T = QWidget>
+    T* Child(const QString& name) {
+        T* w = form_->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name.toStdString();
+        return w;
+    }
+    bool Enabled(const char* name) { return Child(name)->isEnabled(); }
+    ui::ListCell* Cell(const char* array, int row) {
+        return Child<ui::ListCell>(QStringLiteral("%1(%2)").arg(array).arg(row));
+    }
+    QStringList RowTexts(int row);  // name, offset, size
+
+    // Writes a file (or an archive of `count` numbered entries) in the temporary folder.
+    QString WriteFile(const QString& name, const QByteArray& bytes);
+    QString WriteArchive(const QString& name, int count) {
+        return WriteFile(name, ArchiveBytes(NumberedEntries(count)));
+    }
+    QString Folder(const QString& name);  // a new empty folder
+
+    // What the next file or folder dialog answers; an empty answer cancels.
+    void AnswerFile(const QString& a) {
+        a.isEmpty() ? dialogs_.cancelFile() : dialogs_.chooseFile(a);
+    }
+    void AnswerFolder(const QString& a) {
+        a.isEmpty() ? dialogs_.cancelFolder() : dialogs_.chooseFolder(a);
+    }
+    void Click(const char* name);  // a left click on a button
+    void Browse(const QString& answer) { AnswerFile(answer), Click("Command2"); }  // Обзор
+    void Load(const QString& path) { Browse(path), Click("Command1"); }  // then Прочитать архив
+    void RightClickAndChoose(int row, const char* action);               // action null: dismiss
+    void SetScroll(int value);
+
+    RecordingMessageBox messages_;
+    ScriptedTickCounter ticks_;
+    RecordingEventPump events_;
+    RecordingShell shell_;
+    ScriptedDialogBackend dialogs_;
+    QTemporaryDir tmp_;
+
+  private:
+    std::unique_ptr<ui::Form1> form_;
+};

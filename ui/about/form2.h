@@ -1,0 +1,43 @@
+#pragma once
+// Form2, the About window: a black fixed tool window with a picture, two
+// lines about the program, the author credit and a mail link.
+
+#include <QLabel>
+#include <QWidget>
+
+#include <array>
+
+#include "ui/services.h"
+
+namespace ui {
+
+class Form2 : public QWidget {
+    Q_OBJECT
+
+  public:
+    static inline const QString kAuthorName = QStringLiteral("проект Quillmere");
+    static inline const QString kMailAddress = QStringLiteral("quillmere@example.org");
+    static constexpr quint32 kRed = 0x000000FFu;
+    static constexpr quint32 kBlue = 0x00FF0000u;
+
+    // A tool window owned by `owner`; it deletes itself when closed.
+    Form2(const Services& services, QWidget* owner);
+
+    // Shows the window centred on its owner.
+    void ShowCentred();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+  private:
+    void SetLinkColor(quint32 value);
+    void Label2_Click();
+
+    Services services_;
+    QLabel* Image1_;
+    std::array<QLabel*, 3> Label1_{};
+    QLabel* Label2_;
+};
+
+}  // namespace ui

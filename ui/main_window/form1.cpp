@@ -1,0 +1,510 @@
+#include "ui/main_window/form1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/colors.h"
+#include "platform/event_pump.h"
+#include "platform/message_box.h"
+#include "platform/property_bag.h"
+#include "platform/runtime_error.h"
+#include "platform/tick_counter.h"
+#include "platform/twips.h"
+#include "ui/about/form2.h"
+#include "ui/fonts.h"
+#include "ui/main_window/list_cell.h"
+#include "ui/resources.h"
+#include "ui/twips_rect.h"
+
+namespace ui {
+
+namespace {
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect place) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(place);
+    b->setAutoDefault(false);
+    return b;
+}
+
+// The entry count an archive's header announces, when the file opens and
+// starts with the signature. Bar1 counts towards it while the file loads.
+// A tooltip shows rich text when it looks like markup; a name is plain text.
+QString PlainToolTip(const QString& text) {
+    if (!Qt::mightBeRichText(text)) return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
+}  // namespace
+
+// Disables the commands that start an archive operation for the length of a
+// run that yields to the event loop, and restores their states afterwards.
+class Form1::RunGuard {
+  public:
+    explicit RunGuard(Form1& f) : f_(f) {
+        f_.savedCommand1_ = f_.Command1_->isEnabled();
+        f_.savedCommand3_ = f_.Command3_->isEnabled();
+        f_.savedUP_ = f_.UP_->isEnabled();
+        f_.Command1_->setEnabled(false);
+        f_.Command3_->setEnabled(false);
+        f_.UP_->setEnabled(false);
+        f_.busy_ = true;
+        f_.stop_.requested = false;
+    }
+    ~RunGuard() {
+        f_.busy_ = false;
+        f_.Command1_->setEnabled(f_.savedCommand1_);
+        f_.Command3_->setEnabled(f_.savedCommand3_);
+        f_.UP_->setEnabled(f_.savedUP_);
+    }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+
+  private:
+    Form1& f_;
+};
+
+Form1::Form1(const Services& services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      services_(services) {
+    InitResources();
+    setObjectName(QStringLiteral("Form1"));
+    BuildControls();
+    Form_Initialize();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls() {
+    setWindowTitle(QStringLiteral("Quillmere v1.1"));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/quillmere32.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/icons/quillmere16.png"), QSize(16, 16));
+    setWindowIcon(icon);
+    setFont(DefaultFont());
+    setFixedSize(TwipsToPixels(11415), TwipsToPixels(2580));
+
+    Frame1_ = new QGroupBox(QString(), this);
+    Frame1_->setObjectName(QStringLiteral("Frame1"));
+    Frame1_->setGeometry(Twips(45, 0, 5550, 1005));
+
+    Label1_ = new QLabel(QStringLiteral("Путь к игровому архиву:"), Frame1_);
+    Label1_->setObjectName(QStringLiteral("Label1"));
+    Label1_->setGeometry(Twips(90, 225, 1950, 285));
+
+    FilePath_ = new QLineEdit(Frame1_);
+    FilePath_->setObjectName(QStringLiteral("FilePath"));
+    FilePath_->setGeometry(Twips(90, 540, 4020, 285));
+    FilePath_->setEnabled(false);  // only Browse fills it
+
+    Picture2_ = new QWidget(Frame1_);
+    Picture2_->setObjectName(QStringLiteral("Picture2"));
+    Picture2_->setGeometry(Twips(4140, 540, 1320, 285));
+    Command2_ = Button(Picture2_, "Command2", QStringLiteral("Обзор"), Twips(45, 0, 1275, 285));
+
+    Bar1_ = new CoolBar(this);
+    Bar1_->setObjectName(QStringLiteral("Bar1"));
+    Bar1_->setGeometry(Twips(45, 1035, 5550, 375));
+    {
+        // The design's stored properties: a fixed single border and the font.
+        PropertyBag bag;
+        bag.WriteProperty(QStringLiteral("BorderStyle"), 1, 0);
+        bag.WriteProperty(QStringLiteral("Font"), DefaultFont());
+        Bar1_->ReadProperties(bag);
+    }
+
+    Command1_ =
+        Button(this, "Command1", QStringLiteral("Прочитать архив"), Twips(45, 1440, 1365, 1095));
+    Command3_ =
+        Button(this, "Command3", QStringLiteral("Распаковать всё"), Twips(1440, 1440, 2715, 1095));
+    Command3_->setEnabled(false);
+    Command8_ =
+        Button(this, "Command8", QStringLiteral("Запаковать файлы"), Twips(2835, 1440, 1365, 1095));
+    Command8_->setVisible(false);
+    Command4_ =
+        Button(this, "Command4", QStringLiteral("О программе"), Twips(4230, 1440, 1365, 1095));
+
+    // The list panel: a sunken 2-pixel border around an inner area that
+    // clips the scroll bar and the eleventh row as the design does.
+    Picture3_ = new QFrame(this);
+    Picture3_->setObjectName(QStringLiteral("Picture3"));
+    Picture3_->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    Picture3_->setGeometry(Twips(5625, 45, 5730, 2490));
+    Picture3_->setAutoFillBackground(true);
+    QPalette panel = Picture3_->palette();
+    panel.setColor(QPalette::Window, ColorFromValue(kWindowBackground));
+    Picture3_->setPalette(panel);
+    auto* inner = new QWidget(Picture3_);
+    inner->setGeometry(Picture3_->contentsRect());
+
+    const QFont header = HeaderFont();
+    Command5_ = Button(inner, "Command5", QStringLiteral("Имя"), Twips(0, 0, 3840, 195));
+    Command7_ = Button(inner, "Command7", QStringLiteral("Смещение"), Twips(3825, 0, 870, 195));
+    Command6_ = Button(inner, "Command6", QStringLiteral("Размер"), Twips(4680, 0, 690, 195));
+    for (QPushButton* h : {Command5_, Command7_, Command6_}) h->setFont(header);
+
+    const struct {
+        std::array<ListCell*, kRows>& cells;
+        const char* name;
+        QRect place;
+    } arrays[] = {{nm_, "nm", Twips(0, 180, 3830, 240)},
+                  {off_, "off", Twips(3810, 180, 890, 240)},
+                  {sz_, "sz", Twips(4680, 180, 690, 240)}};
+    for (const auto& a : arrays) {
+        a.cells[0] = new ListCell(inner);
+        a.cells[0]->setObjectName(QStringLiteral("%1(0)").arg(QLatin1String(a.name)));
+        a.cells[0]->setGeometry(a.place);
+    }
+
+    Scr_ = new QScrollBar(Qt::Vertical, inner);
+    Scr_->setObjectName(QStringLiteral("Scr"));
+    Scr_->setGeometry(Twips(5355, 0, 330, 2445));
+    Scr_->setRange(0, 32767);
+    Scr_->setValue(0);
+    Scr_->setSingleStep(1);
+    Scr_->setTracking(false);               // the rows follow the thumb when it is released
+    Scr_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, and the arrow keys scroll it
+    Picture3_->setEnabled(false);
+
+    File1_ = new QListWidget(this);
+    File1_->setObjectName(QStringLiteral("File1"));
+    File1_->setGeometry(Twips(2655, 3060, 1590, 1590));
+    File1_->setVisible(false);
+    File2_ = new QListWidget(this);
+    File2_->setObjectName(QStringLiteral("File2"));
+    File2_->setGeometry(Twips(4410, 3060, 1455, 1590));
+    File2_->setVisible(false);
+
+    Pack_ = new QMenu(QStringLiteral("1"), this);
+    Pack_->setObjectName(QStringLiteral("Pack"));
+    UP_ = Pack_->addAction(QStringLiteral("Извлечь"));
+    UP_->setObjectName(QStringLiteral("UP"));
+    RP_ = Pack_->addAction(QStringLiteral("Заменить на..."));
+    RP_->setObjectName(QStringLiteral("RP"));
+    RP_->setEnabled(false);
+
+    connect(Command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2_, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3_, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4_, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command8_, &QPushButton::clicked, this, &Form1::Command8_Click);
+    for (QPushButton* h : {Command5_, Command7_, Command6_})
+        connect(h, &QPushButton::clicked, this, &Form1::Header_Click);
+    connect(Scr_, &QScrollBar::valueChanged, this, &Form1::Scr_Change);
+    connect(UP_, &QAction::triggered, this, &Form1::UP_Click);
+}
+
+void Form1::Form_Initialize() {
+    Bar1_->setCaption(QString());
+}
+
+void Form1::Form_Load() {
+    Scr_->setPageStep(9);
+    Pack_->menuAction()->setVisible(false);  // only ever shown as a popup
+
+    for (int i = 1; i < kRows; ++i) {
+        for (auto* cells : {&nm_, &off_, &sz_}) {
+            ListCell* prev = (*cells)[i - 1];
+            ListCell* c = ListCell::CopyOf(*(*cells)[0], prev->parentWidget());
+            const QString base = (*cells)[0]->objectName().chopped(3);
+            c->setObjectName(QStringLiteral("%1(%2)").arg(base).arg(i));
+            // Each row overlaps the one above by one pixel, so their border
+            // lines coincide: row i lies at 180 + 225 * i twips.
+            const float top =
+                float(PixelsToTwips(prev->y())) + float(PixelsToTwips(prev->height())) - 15.0f;
+            c->move(c->x(), TwipsToPixels(top));
+            c->show();
+            (*cells)[i] = c;
+        }
+    }
+    RaiseHeaders();
+    for (int i = 0; i < kRows; ++i) {
+        const int row = i;
+        connect(nm_[i], &ListCell::Click, this, [this, row] { nm_Click(row); });
+        connect(nm_[i], &ListCell::MouseDown, this,
+                [this, row](int Button, int, float, float) { nm_MouseDown(row, Button); });
+    }
+
+    // Keyboard order: the design's tab indexes.
+    QWidget* order[] = {Command1_, FilePath_, Command2_, Bar1_,     Scr_,   Command5_, Command6_,
+                        Command7_, Command3_, Command4_, Command8_, File1_, File2_};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    for (auto* cells : {&nm_, &off_, &sz_})
+        for (ListCell* c : *cells) c->setFocusPolicy(Qt::NoFocus);
+}
+
+void Form1::CentreOnScreen() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect r(QPoint(0, 0), frameGeometry().size());
+    r.moveCenter(screen->availableGeometry().center());
+    move(r.topLeft());
+}
+
+void Form1::ShowTxt(qint64 top) {
+    const qint64 last = dir_.IsLoaded() ? dir_.UpperBound() : -1;  // the blank element
+    for (int a = 0; a < kRows; ++a) {
+        const qint64 k = top + a;
+        if (k >= 0 && k <= last) {
+            const QString name = dir_.Name(k);
+            nm_[a]->setToolTip(PlainToolTip(name));
+            nm_[a]->setText(name);
+            off_[a]->setText(QString::number(dir_.EntryOffset[size_t(k)]));
+            sz_[a]->setText(QString::number(dir_.EntrySize[size_t(k)]));
+        } else {
+            nm_[a]->setToolTip(QString());
+            nm_[a]->setText(QString());
+            off_[a]->setText(QString());
+            sz_[a]->setText(QString());
+        }
+    }
+}
+
+// --- Commands ---------------------------------------------------------------
+
+ClsDialog& Form1::Dialog() {
+    if (!dialog_) dialog_ = std::make_unique<ClsDialog>(services_.dialogs);
+    return *dialog_;
+}
+
+bool Form1::ShowFileDialog(bool save) {
+    // The wrapper refuses a file name or filter too long for the platform's
+    // buffers before it shows anything; the user hears of it.
+    try {
+        save ? Dialog().ShowSave() : Dialog().ShowOpen();
+        return true;
+    } catch (const RuntimeError&) {
+        ShowError(QStringLiteral("Не удалось открыть окно выбора файла: слишком длинный путь"));
+        return false;
+    }
+}
+
+void Form1::SetCommand1Enabled(bool enabled) {
+    if (busy_)
+        savedCommand1_ = enabled;  // applied when the running operation ends
+    else
+        Command1_->setEnabled(enabled);
+}
+
+void Form1::Command2_Click() {
+    Dialog().setFilter(kFilter);
+    if (!ShowFileDialog(false)) return;
+    FilePath_->setText(Dialog().FileName());
+    SetCommand1Enabled(!FilePath_->text().isEmpty());
+}
+
+void Form1::Command1_Click() {
+    if (busy_) return;
+    Bar1_->setValue(0);
+    ReadArchive();
+}
+
+void Form1::Command4_Click() {
+    if (!about_) about_ = new Form2(services_, this);
+    about_->ShowCentred();
+}
+
+void Form1::Header_Click() {
+    Bar1_->setFocus();
+}
+
+QString Form1::ChooseFolder() {
+    Dialog().ShowFolder(QString());
+    return Dialog().InitDir();
+}
+
+kbx::Progress Form1::StepOn(int parity) {
+    return [this, parity](qint64 item) {
+        if (item % 2 == parity) Step();
+    };
+}
+
+void Form1::Step() {
+    services_.events->ProcessPendingEvents();
+    if (closeRequested_) stop_.requested = true;
+    Bar1_->setValue(Bar1_->Value() + 2);
+}
+
+void Form1::ReadArchive() {
+    const QString path = FilePath_->text();
+    if (path.isEmpty()) {
+        ShowError(kbx::kNoPathMessage);
+        return;
+    }
+    const double oldMax = Bar1_->Max();
+
+    const qint64 t0 = services_.ticks->Milliseconds();
+    kbx::Directory fresh;
+    kbx::Result result;
+    {
+        RunGuard guard(*this);
+        result = kbx::ReadArchive(path, fresh, StepOn(1), &stop_,
+                                  [this](qint64 count) { Bar1_->setMax(double(count)); });
+    }
+    if (!result.ok()) {
+        Bar1_->setMax(oldMax);
+        if (result.outcome != kbx::Outcome::Stopped) ShowError(result.message);
+        CloseIfRequested();
+        return;
+    }
+
+    dir_ = std::move(fresh);
+    const qint64 count = dir_.UpperBound();
+    Bar1_->setMax(double(count));
+    {
+        // The rows are filled below, once, from entry 0. Fewer than ten
+        // entries leave nothing to scroll.
+        const QSignalBlocker block(Scr_);
+        Scr_->setMaximum(int(std::clamp<qint64>(count - 10, 0, INT_MAX)));
+        Scr_->setValue(0);
+    }
+    ShowTxt(0);
+    Command1_->setEnabled(true);
+    Command3_->setEnabled(true);
+    Picture3_->setEnabled(true);
+    Report(kbx::Operation::Load, t0, result);
+}
+
+void Form1::Command3_Click() {
+    if (busy_) return;
+    Bar1_->setValue(0);
+    const QString folder = ChooseFolder();
+    if (folder.isEmpty()) return;
+    Bar1_->setValue(0);
+    const qint64 t0 = services_.ticks->Milliseconds();
+    kbx::Result result;
+    {
+        RunGuard guard(*this);
+        result = kbx::UnpackAll(dir_, folder, StepOn(0), &stop_);
+    }
+    Report(kbx::Operation::Unpack, t0, result);
+}
+
+void Form1::Command8_Click() {
+    if (busy_) return;
+    Bar1_->setValue(0);
+    Dialog().setInitDir(QString());
+    const QString root = ChooseFolder();
+    if (root.isEmpty()) return;
+    Dialog().setFileName(QString());
+    Dialog().setFilter(kFilter);
+    if (!ShowFileDialog(true)) return;
+    const qint64 t0 = services_.ticks->Milliseconds();
+    const QString archive = Dialog().FileName();
+    if (archive.isEmpty()) return;
+    Report(kbx::Operation::Pack, t0, kbx::Pack(root, archive));
+}
+
+// --- The list ---------------------------------------------------------------
+
+void Form1::Scr_Change() {
+    Bar1_->setFocus();
+    ShowTxt(Scr_->value());
+}
+
+void Form1::nm_Click(int index) {
+    for (int a = 0; a < kRows; ++a) {
+        nm_[a]->setMark(0);
+        sz_[a]->setMark(0);
+        off_[a]->setMark(0);
+    }
+    nm_[index]->setMark(1);
+    sz_[index]->setMark(1);
+    off_[index]->setMark(1);
+    RaiseHeaders();
+}
+
+void Form1::RaiseHeaders() {
+    // The headers cover the top border line of row 0.
+    for (QPushButton* h : {Command5_, Command7_, Command6_}) h->raise();
+}
+
+void Form1::nm_MouseDown(int index, int Button) {
+    if (Button != 2) return;
+    MenuRow_ = index;
+    Pack_->exec(QCursor::pos());
+}
+
+void Form1::UP_Click() {
+    if (busy_) return;
+    Bar1_->setValue(0);
+    ExtractEntry(qint64(Scr_->value()) + MenuRow_);
+}
+
+void Form1::ExtractEntry(qint64 index) {
+    // The blank element and rows past it hold no entry: nothing to extract.
+    if (index < 0 || index >= dir_.UpperBound()) return;
+    const QString folder = ChooseFolder();
+    if (folder.isEmpty()) return;
+    const qint64 t0 = services_.ticks->Milliseconds();
+    Report(kbx::Operation::Extract, t0, kbx::ExtractEntry(dir_, index, folder));
+}
+
+// --- Reports and closing ----------------------------------------------------
+
+void Form1::Report(kbx::Operation op, qint64 t0, const kbx::Result& result) {
+    if (closeRequested_) {  // the user closed the window during the run
+        CloseIfRequested();
+        return;
+    }
+    switch (result.outcome) {
+        case kbx::Outcome::Ok:
+            services_.messages->Show(
+                this, kbx::CompletionText(op, services_.ticks->Milliseconds() - t0, QLocale()),
+                MessageBoxService::Icon::Information, kbx::kInfoTitle);
+            break;
+        case kbx::Outcome::NothingDone:
+        case kbx::Outcome::Stopped:
+            break;
+        case kbx::Outcome::EntriesFailed:
+        case kbx::Outcome::Unusable:
+            ShowError(result.message);
+            break;
+    }
+}
+
+void Form1::ShowError(const QString& text) {
+    services_.messages->Show(this, text, MessageBoxService::Icon::Critical, kbx::kErrorTitle);
+}
+
+void Form1::CloseIfRequested() {
+    if (closeRequested_) {
+        closeRequested_ = false;
+        close();
+    }
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        // The run stops after its current item and closes its files; the
+        // window closes when it has returned.
+        closeRequested_ = true;
+        stop_.requested = true;
+        event->ignore();
+        return;
+    }
+    if (about_) about_->close();  // the About window goes with its owner
+    QWidget::closeEvent(event);
+}
+
+}  // namespace ui

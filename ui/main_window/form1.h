@@ -1,0 +1,133 @@
+#pragma once
+// Form1, the main window: the archive path, the progress bar Bar1, the
+// command buttons and the scrolling directory list with its popup menu. It
+// owns the loaded directory, the shared Dialog object and MenuRow, and runs
+// the archive operations through the engine.
+
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+#include "archive/archive.h"
+#include "dialogs/cls_dialog.h"
+#include "ui/services.h"
+#include "widgets/progress/cool_bar.h"
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QScrollBar;
+
+namespace ui {
+
+class Form2;
+class ListCell;
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr int kRows = 11;
+    static inline const QString kFilter = QStringLiteral("KBX Архив|*.kbx");
+
+    explicit Form1(const Services& services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Places the window in the middle of its screen.
+    void CentreOnScreen();
+
+    // Fills the eleven rows with the entries from `top` on. Rows past the
+    // blank element show empty cells.
+    void ShowTxt(qint64 top);
+
+    const kbx::Directory& Directory() const { return dir_; }
+    int MenuRow() const { return MenuRow_; }
+    // True while a load or an unpack runs.
+    bool Busy() const { return busy_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    class RunGuard;
+
+    void BuildControls();
+    void Form_Initialize();
+    void Form_Load();
+
+    void Command1_Click();  // Прочитать архив
+    void Command2_Click();  // Обзор
+    void Command3_Click();  // Распаковать всё
+    void Command4_Click();  // О программе
+    void Command8_Click();  // Запаковать файлы
+    void Header_Click();    // Имя, Смещение, Размер
+    void Scr_Change();
+    void nm_Click(int index);
+    void RaiseHeaders();
+    void nm_MouseDown(int index, int Button);
+    void UP_Click();  // Извлечь
+
+    void ReadArchive();
+    void ExtractEntry(qint64 index);
+
+    ClsDialog& Dialog();
+    // ShowOpen or ShowSave; false (after a message) when it could not be shown.
+    bool ShowFileDialog(bool save);
+    void SetCommand1Enabled(bool enabled);
+    // Shows the folder picker; returns the folder the user confirmed (the
+    // dialog keeps it for the next time), or empty when there is none.
+    QString ChooseFolder();
+    // Yields and advances Bar1 by 2: the progress callback of a run calls it
+    // before every item whose number has the given parity (odd records while
+    // loading, even entries while unpacking).
+    kbx::Progress StepOn(int parity);
+    void Step();
+    void Report(kbx::Operation op, qint64 t0, const kbx::Result& result);
+    void ShowError(const QString& text);
+    void CloseIfRequested();
+
+    Services services_;
+    kbx::Directory dir_;
+    int MenuRow_ = 0;
+    std::unique_ptr<ClsDialog> dialog_;
+    QPointer<Form2> about_;
+
+    bool busy_ = false;
+    bool closeRequested_ = false;
+    kbx::StopFlag stop_;
+    // The states a run's end restores; Browse updates them during a run.
+    bool savedCommand1_ = true, savedCommand3_ = false, savedUP_ = true;
+
+    QGroupBox* Frame1_ = nullptr;
+    QLabel* Label1_ = nullptr;
+    QLineEdit* FilePath_ = nullptr;
+    QWidget* Picture2_ = nullptr;
+    QPushButton* Command2_ = nullptr;
+    CoolBar* Bar1_ = nullptr;
+    QPushButton* Command1_ = nullptr;
+    QPushButton* Command3_ = nullptr;
+    QPushButton* Command8_ = nullptr;
+    QPushButton* Command4_ = nullptr;
+    QFrame* Picture3_ = nullptr;
+    QPushButton* Command5_ = nullptr;
+    QPushButton* Command7_ = nullptr;
+    QPushButton* Command6_ = nullptr;
+    std::array<ListCell*, kRows> nm_{};
+    std::array<ListCell*, kRows> off_{};
+    std::array<ListCell*, kRows> sz_{};
+    QScrollBar* Scr_ = nullptr;
+    QListWidget* File1_ = nullptr;
+    QListWidget* File2_ = nullptr;
+    QMenu* Pack_ = nullptr;
+    QAction* UP_ = nullptr;
+    QAction* RP_ = nullptr;
+};
+
+}  // namespace ui
