@@ -37,6 +37,8 @@ bool Injected(Op op) {
     return false;
 }
 
+bool g_forceBuffered = false;
+
 constexpr long long kChunk = 1 << 20;       // bounded buffer for copies without copy_file_range
 constexpr long long kSmallCopy = 64 << 10;  // copied through a stack buffer
 constexpr long long kPage = 4096;
@@ -92,6 +94,9 @@ void SetCallHook(CallHook hook) {
 }
 void ResetFaults() {
     g_faults = {};
+}
+void ForceBufferedCopy(bool on) {
+    g_forceBuffered = on;
 }
 
 QByteArray NativePath(const QString& path) {
@@ -229,7 +234,7 @@ long long CopyRange(int in, long long inOffset, int out, long long outOffset, lo
     const bool pagesMatch = outOffset % kPage == 0 || (inOffset - outOffset) % kPage == 0;
     long long done = 0;
     static bool kernelCopy = true;
-    while (kernelCopy && pagesMatch && done < len) {
+    while (kernelCopy && pagesMatch && !g_forceBuffered && done < len) {
         if (Injected(Op::Write)) {
             *err = errno;
             return -1;

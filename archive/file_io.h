@@ -52,6 +52,10 @@ long Calls(Op op);
 using CallHook = std::function<void(Op op, long n)>;
 void SetCallHook(CallHook hook);
 void ResetFaults();
+// Test seam: copies go through the bounded buffer, as on filesystems without
+// copy_file_range, so that the fault tests reach that path's several writes
+// per entry. Not cleared by ResetFaults().
+void ForceBufferedCopy(bool on);
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);

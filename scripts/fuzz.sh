@@ -60,7 +60,7 @@ for t in "${targets[@]}"; do
     echo "$t: $(ls "$corpus" | wc -l) inputs, $(du -sk "$corpus" | cut -f1) KiB"
     continue
   fi
-  out="$build/run-$t.log"
+  out="$build/run-$t-$$.log"  # one log per invocation, so runs can overlap
   echo "== fuzzing $t for $minutes min (log: $out)"
   rc=0
   start=$SECONDS
