@@ -338,47 +338,40 @@ TEST_F(Faults, UnreadableFoldersAndFilesFailWithTheirReason) {
 
 // The folder written into is removed while the operation runs.
 TEST_F(Faults, TargetFolderThatDisappearsMidway) {
+    // Removes `folder` just before the engine's first call of kind `op`.
+    const auto removeAt = [](Op op, const QString& folder) {
+        kbx::io::ResetFaults();
+        kbx::io::SetCallHook([op, folder](Op o, long n) {
+            if (o == op && n == 1) QDir(folder).removeRecursively();
+        });
+    };
+
     // Unpack: gone after the first entry is renamed into place.
     ResetOutput();
-    kbx::io::ResetFaults();
-    kbx::io::SetCallHook([&](Op op, long n) {
-        if (op == Op::Rename && n == 1) QDir(out).removeRecursively();
-    });
+    removeAt(Op::Rename, out);
     kbx::Result r = kbx::UnpackAll(dir, out);
-    kbx::io::ResetFaults();
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_EQ(r.written, 0);
     EXPECT_FALSE(QFileInfo::exists(out)) << "the vanished folder was made again";
 
     // Single extraction: gone while the entry is copied.
     ResetOutput();
-    kbx::io::ResetFaults();
-    kbx::io::SetCallHook([&](Op op, long n) {
-        if (op == Op::Write && n == 1) QDir(out).removeRecursively();
-    });
+    removeAt(Op::Write, out);
     r = kbx::ExtractEntry(dir, 1, out);
-    kbx::io::ResetFaults();
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_FALSE(QFileInfo::exists(out));
 
     // Pack: the target's folder, then the packed root.
     const QString targetDir = tmp.filePath(QStringLiteral("target"));
     ResetTarget();
-    kbx::io::ResetFaults();
-    kbx::io::SetCallHook([&](Op op, long n) {
-        if (op == Op::Write && n == 1) QDir(targetDir).removeRecursively();
-    });
+    removeAt(Op::Write, targetDir);
     r = kbx::Pack(root, target);
-    kbx::io::ResetFaults();
     EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
     EXPECT_FALSE(QFileInfo::exists(targetDir));
 
     ASSERT_TRUE(QDir().mkpath(targetDir));
     ResetTarget();
-    kbx::io::ResetFaults();
-    kbx::io::SetCallHook([&](Op op, long n) {
-        if (op == Op::Write && n == 1) QDir(root).removeRecursively();
-    });
+    removeAt(Op::Write, root);
     r = kbx::Pack(root, target);
     kbx::io::ResetFaults();
     EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
