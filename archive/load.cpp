@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/archive.h"
+#include "archive/archive_file.h"
 #include "archive/file_io.h"
 
 namespace kbx {
@@ -14,8 +15,7 @@ namespace {
 constexpr qint64 kRecordsPerRead = (4 << 20) / kRecordSize;
 }  // namespace
 
-Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
-                   const StopFlag* stop, const std::function<void(qint64 count)>& counted) {
+Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     int err = 0;
     long long fileSize = 0;
     const QByteArray native = io::NativePath(path);
@@ -37,9 +37,23 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
         return Result::Unusable(
             CorruptMessage(QStringLiteral("конец каталога не совпадает с числом записей")));
     // Checked before anything is allocated for `count` records.
-    if (DirectoryEnd(count) > fileSize)
-        return Result::Unusable(CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
+    if (DirectoryEnd(count) > fileSize) return DirectoryCutShort();
+    file.fd = std::move(fd);
+    file.count = count;
+    file.size = fileSize;
+    return {};
+}
 
+Result DirectoryCutShort() {
+    return Result::Unusable(CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
+}
+
+Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
+                   const StopFlag* stop, const std::function<void(qint64 count)>& counted) {
+    ArchiveFile file;
+    if (Result r = OpenArchiveFile(path, file); !r.ok()) return r;
+    const qint64 count = file.count;
+    int err = 0;
     if (counted) counted(count);
     Directory fresh;
     fresh.EntryOffset.assign(size_t(count + 1), 0);
@@ -50,9 +64,8 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     for (qint64 first = 0; first < count; first += kRecordsPerRead) {
         const qint64 n = std::min(kRecordsPerRead, count - first);
         const long long want = n * kRecordSize;
-        if (io::ReadAt(fd.get(), block.data(), want, DirectoryEnd(first), &err) != want)
-            return Result::Unusable(
-                CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
+        if (io::ReadAt(file.fd.get(), block.data(), want, DirectoryEnd(first), &err) != want)
+            return DirectoryCutShort();
         for (qint64 i = 0; i < n; ++i) {
             const qint64 k = first + i;
             if (progress) progress(k);

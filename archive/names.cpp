@@ -60,24 +60,53 @@ QStringList NameComponents(QStringView name) {
     return parts;
 }
 
-QString NameProblem(QStringView name) {
-    if (name.isEmpty()) return QStringLiteral("пустое имя");
-    if (IsSeparator(name[0])) return QStringLiteral("абсолютный путь");
-    if (name.size() >= 2 && name[1] == u':' && name[0].isLetter())
-        return QStringLiteral("путь с буквой диска");
+NameRule BrokenNameRule(QStringView name, QStringView* part) {
+    if (name.isEmpty()) return NameRule::Empty;
+    if (IsSeparator(name[0])) return NameRule::Absolute;
+    if (name.size() >= 2 && name[1] == u':' && name[0].isLetter()) return NameRule::DriveLetter;
     // One pass, no allocation: large directories are checked entry by entry.
     qsizetype start = 0;
+    qsizetype bytes = 0;  // the component's length on disk, in UTF-8
     for (qsizetype i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && IsControl(name[i].unicode()))
-            return QStringLiteral("управляющий символ в имени");
+        if (i < name.size() && IsControl(name[i].unicode())) return NameRule::ControlChar;
         if (i == name.size() || IsSeparator(name[i])) {
-            const QStringView part = name.mid(start, i - start);
-            if (part.isEmpty() || part == u"." || part == u"..")
-                return QStringLiteral("недопустимая часть пути «%1»").arg(part);
+            const QStringView component = name.mid(start, i - start);
+            if (component.isEmpty() || component == u"." || component == u"..") {
+                if (part) *part = component;
+                return NameRule::BadComponent;
+            }
+            if (bytes > kMaxComponentBytes) {
+                if (part) *part = component;
+                return NameRule::ComponentTooLong;
+            }
             start = i + 1;
+            bytes = 0;
+        } else {
+            const char16_t c = name[i].unicode();
+            bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;  // names hold no surrogates
         }
     }
-    return {};
+    return NameRule::None;
+}
+
+QString NameProblem(QStringView name) {
+    QStringView part;
+    switch (BrokenNameRule(name, &part)) {
+        case NameRule::None:
+            return {};
+        case NameRule::Empty:
+            return QStringLiteral("пустое имя");
+        case NameRule::Absolute:
+            return QStringLiteral("абсолютный путь");
+        case NameRule::DriveLetter:
+            return QStringLiteral("путь с буквой диска");
+        case NameRule::ControlChar:
+            return QStringLiteral("управляющий символ в имени");
+        case NameRule::BadComponent:
+            return QStringLiteral("недопустимая часть пути «%1»").arg(part);
+        default:
+            return QStringLiteral("часть пути длиннее 255 байт");
+    }
 }
 
 }  // namespace kbx

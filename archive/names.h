@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "archive/result.h"
+
 namespace kbx {
 
 // The name's bytes: up to the first NUL, or the whole field when it has none.
@@ -27,9 +29,16 @@ std::optional<QByteArray> EncodeName(QStringView name);
 // The folders and file of a name; both "\" and "/" separate them.
 QStringList NameComponents(QStringView name);
 
-// Why a name must not be written beneath a target folder, in Russian, or an
-// empty string when it is safe: not empty, not absolute, no drive letter, no
-// empty, "." or ".." component, no control character.
+// A folder or file name on disk holds at most this many bytes (UTF-8).
+inline constexpr qsizetype kMaxComponentBytes = 255;
+
+// Why a name must not be written beneath a target folder, or None when it is
+// safe: not empty, not absolute, no drive letter, no empty, "." or ".."
+// component, no control character, no component longer than a file name on
+// disk may be. `part` learns the offending component.
+NameRule BrokenNameRule(QStringView name, QStringView* part = nullptr);
+
+// The same, in Russian, or an empty string when the name is safe.
 QString NameProblem(QStringView name);
 
 }  // namespace kbx

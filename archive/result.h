@@ -9,6 +9,21 @@
 
 namespace kbx {
 
+// Why a name may not be written beneath a target folder.
+enum class NameRule {
+    None,
+    Empty,             // no characters at all
+    Absolute,          // starts with a separator
+    DriveLetter,       // "C:..."
+    BadComponent,      // an empty, "." or ".." component (Failure::detail holds it)
+    ControlChar,       // a character below 0x20, DEL or a C1 control
+    Backslash,         // pack: a file name that holds "\"
+    NotEncodable,      // pack: no Windows-1251 encoding
+    TooLong,           // pack: over 128 bytes once encoded
+    CaseDuplicate,     // pack: another name in the folder differs only in case
+    ComponentTooLong,  // a component longer than a file name may be on disk
+};
+
 struct EntryFailure {
     qint64 index = -1;  // directory index, or -1 for a file being packed
     QString name;

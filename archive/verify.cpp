@@ -1,9 +1,14 @@
 #include "archive/verify.h"
 
-#include <QHash>
+#include <QRandomGenerator>
 
 #include <algorithm>
-#include <numeric>
+#include <bit>
+#include <vector>
+
+#include "archive/archive_file.h"
+#include "archive/format.h"
+#include "archive/names.h"
 
 namespace kbx {
 
@@ -13,20 +18,71 @@ const char* KindName(Problem::Kind kind) {
             return "out-of-bounds";
         case Problem::Kind::UnsafeName:
             return "unsafe-name";
-        case Problem::Kind::Overlap:
-            return "overlap";
+        case Problem::Kind::RequiredFolder:
+            return "required-folder";
+        case Problem::Kind::NameIsFolder:
+            return "name-is-folder";
         case Problem::Kind::Duplicate:
             return "duplicate";
+        case Problem::Kind::Overlap:
+            return "overlap";
     }
     return "unknown";
 }
 
 namespace {
-QString FoldedKey(const QString& name) {
-    QString key = name.toCaseFolded();
-    key.replace(u'/', u'\\');
-    return key;
-}
+
+// Records are read in blocks of about 4 MiB in order, and in chunks of a few
+// records where they are needed out of order.
+constexpr qint64 kBlockRecords = (4 << 20) / kRecordSize;
+constexpr qint64 kChunkRecords = 32;
+
+enum class Pass { Done, Stopped, CutShort };
+
+class RecordReader {
+  public:
+    RecordReader(int fd, qint64 count) : fd_(fd), count_(count) {}
+
+    // Calls each(index, record) for every record in order until it returns
+    // false.
+    template <typename Each>
+    Pass ForEach(Each each) {
+        QByteArray block(std::min(count_, kBlockRecords) * kRecordSize, Qt::Uninitialized);
+        for (qint64 first = 0; first < count_; first += kBlockRecords) {
+            const qint64 n = std::min(kBlockRecords, count_ - first);
+            int err = 0;
+            if (io::ReadAt(fd_, block.data(), n * kRecordSize, DirectoryEnd(first), &err) !=
+                n * kRecordSize)
+                return Pass::CutShort;
+            for (qint64 i = 0; i < n; ++i) {
+                if (!each(first + i, block.constData() + i * kRecordSize)) return Pass::Stopped;
+            }
+        }
+        return Pass::Done;
+    }
+
+    // Record `index`, or null when the file now ends before it.
+    const char* At(qint64 index) {
+        if (index < chunkFirst_ || index >= chunkFirst_ + chunkCount_) {
+            chunkFirst_ = index - index % kChunkRecords;
+            const qint64 n = std::min(kChunkRecords, count_ - chunkFirst_);
+            int err = 0;
+            chunkCount_ = io::ReadAt(fd_, chunk_, n * kRecordSize, DirectoryEnd(chunkFirst_),
+                                     &err) == n * kRecordSize
+                              ? n
+                              : 0;
+            if (chunkCount_ == 0) return nullptr;
+        }
+        return chunk_ + (index - chunkFirst_) * kRecordSize;
+    }
+
+  private:
+    int fd_;
+    qint64 count_;
+    char chunk_[kChunkRecords * kRecordSize];
+    qint64 chunkFirst_ = 0;
+    qint64 chunkCount_ = 0;
+};
 
 bool IsAscii(QByteArrayView bytes) {
     for (char c : bytes) {
@@ -35,114 +91,311 @@ bool IsAscii(QByteArrayView bytes) {
     return true;
 }
 
-// A name's text and the hash of its folded key. Most names are ASCII; those
-// are widened and folded on the stack, with the same hash FoldedKey gives,
-// so a large directory is checked without an allocation per entry.
-// Hashes are seeded per process, so that an archive cannot be crafted to make
-// every name collide and the duplicate check quadratic.
-class NameView {
+bool IsSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+// A record's name as text, and folded as the game's case-insensitive file
+// system compares names, with "/" read as "\". Most names are ASCII: those
+// are widened and folded on the stack, so a large directory is checked
+// without an allocation per entry.
+class Name {
   public:
-    explicit NameView(QByteArrayView field) {
-        const QByteArrayView bytes = NameBytes(field);
+    explicit Name(const char* record) {
+        const QByteArrayView bytes =
+            NameBytes(QByteArrayView(record + kRecordNameField, kNameSize));
         if (!IsAscii(bytes)) {
             decoded_ = DecodeName(bytes);
+            foldedText_ = decoded_.toCaseFolded();
+            foldedText_.replace(u'/', u'\\');
             text_ = decoded_;
-            hash_ = qHash(FoldedKey(decoded_), QHashSeed::globalSeed());
+            folded_ = foldedText_;
             return;
         }
         const qsizetype n = bytes.size();
         for (qsizetype j = 0; j < n; ++j) {
             const char16_t c = static_cast<unsigned char>(bytes[j]);
             text16_[j] = c;
-            folded_[j] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c == u'/' ? u'\\' : c;
+            folded16_[j] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c == u'/' ? u'\\' : c;
         }
         text_ = QStringView(text16_, n);
-        hash_ = qHash(QStringView(folded_, n), QHashSeed::globalSeed());
+        folded_ = QStringView(folded16_, n);
     }
-    NameView(const NameView&) = delete;
-    NameView& operator=(const NameView&) = delete;
+    Name(const Name&) = delete;
+    Name& operator=(const Name&) = delete;
 
     QStringView text() const { return text_; }
-    size_t hash() const { return hash_; }
+    QStringView folded() const { return folded_; }
 
   private:
     char16_t text16_[kNameSize];
-    char16_t folded_[kNameSize];
+    char16_t folded16_[kNameSize];
     QString decoded_;
+    QString foldedText_;
     QStringView text_;
-    size_t hash_ = 0;
+    QStringView folded_;
 };
-}  // namespace
 
-std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
-    const qint64 count = dir.UpperBound();
-    std::vector<Problem> problems;
-    // Indexes and hashes are kept in 32 bits: a directory holds fewer than
-    // 2^24 records, and this keeps a million-entry check small.
-    std::vector<quint32> inside;  // entries with data inside the file
-    inside.reserve(size_t(count));
-    // Names that would land on the same file on a case-insensitive disk:
-    // hashed first, compared in full only where hashes meet.
-    std::vector<std::pair<quint32, quint32>> keys;
-    keys.reserve(size_t(count));
-    for (qint64 i = 0; i < count; ++i) {
-        const qint64 offset = dir.EntryOffset[size_t(i)];
-        const qint64 size = dir.EntrySize[size_t(i)];
-        const NameView name(dir.EntryName[i]);
-        if (offset < 0 || size < 0 || offset + size > fileSize) {
-            problems.push_back({Problem::Kind::OutOfBounds, i, name.text().toString(),
-                                QStringLiteral("данные (смещение %1, размер %2) за пределами "
-                                               "файла длиной %3")
-                                    .arg(offset)
-                                    .arg(size)
-                                    .arg(fileSize)});
-        } else if (size > 0) {
-            inside.push_back(quint32(i));
-        }
-        if (QString why = NameProblem(name.text()); !why.isEmpty())
-            problems.push_back({Problem::Kind::UnsafeName, i, name.text().toString(), why});
-        keys.emplace_back(quint32(name.hash()), quint32(i));
+// A polynomial hash modulo 2^61 - 1 whose base is drawn once per process, so
+// that no archive can be crafted to make names collide. One pass over a
+// folded name gives the hash of every prefix, and so of every folder the
+// name holds. Only the low 32 bits are kept: equal hashes are candidates,
+// and the names themselves decide.
+bool g_collide = false;
+
+class Hasher {
+  public:
+    Hasher()
+        : base_(g_collide ? 0 : 256 + QRandomGenerator::global()->bounded(quint64(kPrime - 512))) {}
+
+    quint64 Step(quint64 h, char16_t c) const {
+        if (base_ == 0) return 0;
+        const unsigned __int128 p = static_cast<unsigned __int128>(h) * base_ + c + 1;
+        quint64 r = quint64(p & kPrime) + quint64(p >> 61);
+        while (r >= kPrime) r -= kPrime;
+        return r;
     }
-    std::sort(keys.begin(), keys.end());
-    std::vector<Problem> duplicates;
-    for (size_t a = 0; a < keys.size();) {
-        size_t b = a + 1;
-        while (b < keys.size() && keys[b].first == keys[a].first) ++b;
-        for (size_t j = a + 1; j < b; ++j) {
-            const QString name = dir.Name(keys[j].second);
-            for (size_t k = a; k < j; ++k) {
-                if (FoldedKey(name) == FoldedKey(dir.Name(keys[k].second))) {
-                    duplicates.push_back(
-                        {Problem::Kind::Duplicate, keys[j].second, name,
-                         QStringLiteral("то же имя, что у записи %1").arg(keys[k].second)});
+
+  private:
+    static constexpr quint64 kPrime = (1ULL << 61) - 1;
+    quint64 base_;
+};
+
+// A set of 32-bit hashes as a bitmap of about 16 bits a record: a test
+// that rarely says yes when the answer is no, and never no when it is yes.
+class HashBits {
+  public:
+    explicit HashBits(qint64 count)
+        : mask_(std::min<quint64>(std::bit_ceil(quint64(count) * 16 + 64), 1ULL << 24) - 1),
+          bits_((mask_ + 1) / 64) {}
+    void Add(quint32 h) { bits_[(h & mask_) >> 6] |= 1ULL << (h & 63); }
+    bool Has(quint32 h) const { return (bits_[(h & mask_) >> 6] >> (h & 63)) & 1; }
+
+  private:
+    quint64 mask_;
+    std::vector<quint64> bits_;
+};
+
+bool IsRequiredFolder(QStringView folded) {
+    return folded == u"version" || folded == u"version\\data";
+}
+
+using Key = std::pair<quint32, quint32>;  // a name's hash, its index
+
+class Verifier {
+  public:
+    Verifier(ArchiveFile& file, const ProblemSink& report)
+        : file_(file), report_(report), reader_(file.fd.get(), file.count) {}
+
+    Pass Run() {
+        const qint64 count = file_.count;
+        offset_.reserve(size_t(count));
+        size_.reserve(size_t(count));
+        keys_.reserve(size_t(count));
+        flagged_.assign(size_t(count), false);
+        HashBits folders(count);
+        Pass pass = reader_.ForEach(
+            [&](qint64 i, const char* rec) { return CheckRecord(i, rec, folders); });
+        if (pass != Pass::Done) return pass;
+        std::sort(keys_.begin(), keys_.end());
+        // One slot an entry holds the other entry of each kind in turn.
+        other_.assign(size_t(count), kNone);
+        FindFoldersNamed(folders);
+        if ((pass = Emit(Problem::Kind::NameIsFolder)) != Pass::Done) return pass;
+        FindDuplicates();
+        keys_ = {};
+        if ((pass = Emit(Problem::Kind::Duplicate)) != Pass::Done) return pass;
+        FindOverlaps();
+        return Emit(Problem::Kind::Overlap);
+    }
+
+  private:
+    static constexpr qint32 kNone = -2;
+    static constexpr qint32 kDirectory = -1;  // Overlap: the directory, after any entry
+
+    Problem Make(Problem::Kind kind, qint64 i, QStringView name) const {
+        Problem p;
+        p.kind = kind;
+        p.index = i;
+        p.name = name.toString();
+        p.offset = offset_[size_t(i)];
+        p.size = size_[size_t(i)];
+        p.fileSize = file_.size;
+        return p;
+    }
+
+    bool Inside(size_t i) const {
+        return size_[i] > 0 && offset_[i] >= 0 && qint64(offset_[i]) + size_[i] <= file_.size;
+    }
+
+    // The checks of one record on its own; keeps what the checks between
+    // records need.
+    bool CheckRecord(qint64 i, const char* rec, HashBits& folders) {
+        const qint64 offset = ReadLE32(rec + kRecordOffsetField);
+        const qint64 size = ReadLE32(rec + kRecordSizeField);
+        offset_.push_back(qint32(offset));
+        size_.push_back(qint32(size));
+        const Name name(rec);
+        if (offset < 0 || size < 0 || offset + size > file_.size) {
+            if (!report_(Make(Problem::Kind::OutOfBounds, i, name.text()))) return false;
+        }
+        QStringView part;
+        if (const NameRule rule = BrokenNameRule(name.text(), &part); rule != NameRule::None) {
+            Problem p = Make(Problem::Kind::UnsafeName, i, name.text());
+            p.rule = rule;
+            p.part = part.toString();
+            if (!report_(p)) return false;
+        }
+        if (IsRequiredFolder(name.folded())) {
+            flagged_[size_t(i)] = true;
+            if (!report_(Make(Problem::Kind::RequiredFolder, i, name.text()))) return false;
+        }
+        quint64 h = 0;
+        const QStringView folded = name.folded();
+        for (qsizetype k = 0; k < folded.size(); ++k) {
+            if (k > 0 && IsSeparator(folded[k].unicode())) folders.Add(quint32(h));
+            h = hasher_.Step(h, folded[k].unicode());
+        }
+        keys_.emplace_back(quint32(h), quint32(i));
+        return true;
+    }
+
+    // Entries whose name another entry needs as a folder, each with the
+    // first such entry. Most archives have no name in the folders' bitmap
+    // and skip the second pass over the records.
+    void FindFoldersNamed(const HashBits& folders) {
+        HashBits candidates(file_.count);
+        bool any = false;
+        for (const Key& k : keys_) {
+            if (!flagged_[k.second] && folders.Has(k.first)) candidates.Add(k.first), any = true;
+        }
+        if (!any) return;
+        qint64 confirmed = -1;  // the last entry whose folded name was read
+        QString confirmedName;
+        const Pass pass = reader_.ForEach([&](qint64 j, const char* rec) {
+            const Name name(rec);
+            const QStringView folded = name.folded();
+            quint64 h = 0;
+            for (qsizetype k = 0; k < folded.size(); ++k) {
+                if (k > 0 && IsSeparator(folded[k].unicode()) && candidates.Has(quint32(h))) {
+                    auto range = std::equal_range(
+                        keys_.begin(), keys_.end(), Key{quint32(h), 0},
+                        [](const Key& a, const Key& b) { return a.first < b.first; });
+                    for (auto it = range.first; it != range.second; ++it) {
+                        const quint32 i = it->second;
+                        if (flagged_[i]) continue;
+                        if (qint64(i) != confirmed) {
+                            const char* other = reader_.At(i);
+                            if (!other) return false;
+                            confirmedName = Name(other).folded().toString();
+                            confirmed = i;
+                        }
+                        if (confirmedName == folded.first(k)) {
+                            flagged_[i] = true;
+                            other_[i] = qint32(j);
+                        }
+                    }
+                }
+                h = hasher_.Step(h, folded[k].unicode());
+            }
+            return true;
+        });
+        if (pass != Pass::Done) cutShort_ = true;
+    }
+
+    // Entries whose folded name an earlier entry has, each with the first.
+    void FindDuplicates() {
+        std::fill(other_.begin(), other_.end(), kNone);
+        std::vector<std::pair<QString, quint32>> distinct;  // names of one hash
+        for (size_t a = 0; a < keys_.size() && !cutShort_;) {
+            size_t b = a + 1;
+            while (b < keys_.size() && keys_[b].first == keys_[a].first) ++b;
+            distinct.clear();
+            for (size_t m = a; b - a > 1 && m < b; ++m) {
+                const quint32 i = keys_[m].second;
+                const char* rec = reader_.At(i);
+                if (!rec) {
+                    cutShort_ = true;
                     break;
                 }
+                const Name name(rec);
+                auto same = std::find_if(distinct.begin(), distinct.end(),
+                                         [&](const auto& d) { return d.first == name.folded(); });
+                if (same != distinct.end())
+                    other_[i] = qint32(same->second);
+                else
+                    distinct.emplace_back(name.folded().toString(), i);
+            }
+            a = b;
+        }
+    }
+
+    // Entries whose data start before the end of data that an entry before
+    // them in the file holds: the one reaching furthest. An entry whose data
+    // start inside the directory is an overlap too; Emit adds it.
+    void FindOverlaps() {
+        std::fill(other_.begin(), other_.end(), kNone);
+        std::vector<quint32> inside;
+        for (size_t i = 0; i < offset_.size(); ++i) {
+            if (Inside(i)) inside.push_back(quint32(i));
+        }
+        std::sort(inside.begin(), inside.end(), [&](quint32 a, quint32 b) {
+            return std::pair(offset_[a], a) < std::pair(offset_[b], b);
+        });
+        qint64 reach = -1, holder = -1;  // the furthest end so far, and its entry
+        for (quint32 i : inside) {
+            const qint64 start = offset_[i];
+            const qint64 end = start + size_[i];
+            if (start < reach) other_[i] = qint32(holder);
+            if (end > reach) reach = end, holder = i;
+        }
+    }
+
+    Pass Emit(Problem::Kind kind) {
+        if (cutShort_) return Pass::CutShort;
+        const qint64 directoryEnd = DirectoryEnd(file_.count);
+        for (size_t i = 0; i < other_.size(); ++i) {
+            const bool inDirectory =
+                kind == Problem::Kind::Overlap && Inside(i) && offset_[i] < directoryEnd;
+            if (other_[i] == kNone && !inDirectory) continue;
+            const char* rec = reader_.At(qint64(i));
+            if (!rec) return Pass::CutShort;
+            const Name name(rec);
+            for (const qint32 other : {other_[i], inDirectory ? kDirectory : kNone}) {
+                if (other == kNone) continue;
+                Problem p = Make(kind, qint64(i), name.text());
+                p.other = other;
+                if (!report_(p)) return Pass::Stopped;
             }
         }
-        a = b;
+        return Pass::Done;
     }
-    std::sort(duplicates.begin(), duplicates.end(),
-              [](const Problem& x, const Problem& y) { return x.index < y.index; });
-    problems.insert(problems.end(), duplicates.begin(), duplicates.end());
-    std::stable_sort(inside.begin(), inside.end(), [&](quint32 a, quint32 b) {
-        return dir.EntryOffset[size_t(a)] < dir.EntryOffset[size_t(b)];
-    });
-    qint64 reach = -1, holder = -1;  // the furthest end so far, and its entry
-    for (qint64 i : inside) {
-        const qint64 start = dir.EntryOffset[size_t(i)];
-        const qint64 end = start + dir.EntrySize[size_t(i)];
-        if (start < reach)
-            problems.push_back({Problem::Kind::Overlap, i, dir.Name(i),
-                                QStringLiteral("данные пересекаются с записью %1").arg(holder)});
-        if (end > reach) reach = end, holder = i;
-    }
-    // Data inside the directory itself is an overlap too.
-    for (qint64 i : inside) {
-        if (dir.EntryOffset[size_t(i)] < DirectoryEnd(count))
-            problems.push_back({Problem::Kind::Overlap, i, dir.Name(i),
-                                QStringLiteral("данные пересекаются с каталогом")});
-    }
-    return problems;
+
+    ArchiveFile& file_;
+    const ProblemSink& report_;
+    RecordReader reader_;
+    Hasher hasher_;
+    std::vector<qint32> offset_;
+    std::vector<qint32> size_;
+    // Indexes are kept in 32 bits: a directory holds fewer than 2^24 records.
+    std::vector<Key> keys_;
+    std::vector<bool> flagged_;  // already reported as a folder's name
+    std::vector<qint32> other_;
+    bool cutShort_ = false;
+};
+
+}  // namespace
+
+void ForceHashCollisions(bool on) {
+    g_collide = on;
+}
+
+Result Verify(const QString& path, const ProblemSink& report, qint64* count) {
+    ArchiveFile file;
+    if (Result r = OpenArchiveFile(path, file); !r.ok()) return r;
+    if (count) *count = file.count;
+    Verifier verifier(file, report);
+    return verifier.Run() == Pass::CutShort ? DirectoryCutShort() : Result{};
 }
 
 }  // namespace kbx

@@ -1,28 +1,57 @@
 #pragma once
-// A check of a loaded directory against its file: every entry inside the
-// file, every name safe to write, no overlapping data, no duplicate names.
+// A check of an archive's directory against its file: every entry inside the
+// file, every name safe to write, no name that unpacking could not create, no
+// overlapping data, no duplicate names. An archive with no problem unpacks
+// into an empty writable folder without a failure.
 
 #include <QString>
 
-#include <vector>
+#include <functional>
 
-#include "archive/directory.h"
+#include "archive/result.h"
 
 namespace kbx {
 
 struct Problem {
-    enum class Kind { OutOfBounds, UnsafeName, Overlap, Duplicate };
-    Kind kind;
-    qint64 index;
-    QString name;
-    QString detail;  // Russian, for people
+    enum class Kind {
+        OutOfBounds,     // the entry's data lies outside the file
+        UnsafeName,      // the name breaks `rule`
+        RequiredFolder,  // the name is Version or Version\Data, which unpacking makes folders
+        NameIsFolder,    // another entry (`other`) needs this name as a folder
+        Duplicate,       // the same name as entry `other`, compared as the game compares
+        Overlap,         // the data overlaps entry `other`'s, or the directory when -1
+    };
+    Kind kind = Kind::OutOfBounds;
+    qint64 index = -1;
+    QString name;                    // the entry's name as text
+    NameRule rule = NameRule::None;  // UnsafeName
+    QString part;                    // UnsafeName by BadComponent: the component
+    qint64 other = -1;
+    qint64 offset = 0;  // the entry's record
+    qint64 size = 0;
+    qint64 fileSize = 0;  // the archive's length
 };
 
 // The name of a problem kind for machine-readable output.
 const char* KindName(Problem::Kind kind);
 
-// Problems of `dir` for an archive file of `fileSize` bytes, in index order
-// within each kind.
-std::vector<Problem> Verify(const Directory& dir, qint64 fileSize);
+// Called for each problem; returning false ends the check early.
+using ProblemSink = std::function<bool(const Problem&)>;
+
+// Checks the archive at `path`. Problems come in the order of Problem::Kind,
+// except that the first three, which concern one record alone, come mixed in
+// index order; the others come each in index order (an entry overlapping both
+// another entry and the directory: the entry first). Unusable when the file
+// cannot be opened or its header is wrong; `count` learns the number of
+// records once the header has been checked.
+//
+// Memory is bounded by the number of records (about 40 bytes each), not by
+// the names' lengths or the number of problems: records are read in blocks and
+// names are read again where two may be equal.
+Result Verify(const QString& path, const ProblemSink& report, qint64* count = nullptr);
+
+// Test seam: every name hashes alike, so that the names themselves decide
+// every comparison.
+void ForceHashCollisions(bool on);
 
 }  // namespace kbx

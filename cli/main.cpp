@@ -12,17 +12,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLocale>
 
 #include <unistd.h>
 #include <cstdio>
 
 #include "archive/archive.h"
-#include "archive/verify.h"
+#include "cli/listing.h"
 
 namespace {
 
@@ -109,78 +105,15 @@ int List(const QString& path, bool json) {
     int code = kOk;
     kbx::Directory dir;
     if (!Load(path, dir, &code)) return code;
-    const qint64 count = dir.UpperBound();
-    if (json) {
-        // Written entry by entry, so that a large directory is never held
-        // twice in memory.
-        QByteArray head = QJsonDocument(QJsonObject{{QStringLiteral("archive"), path},
-                                                    {QStringLiteral("count"), count}})
-                              .toJson(QJsonDocument::Compact);
-        head.chop(1);  // the closing brace; the entries follow
-        QByteArray out = head + ",\"entries\":[";
-        for (qint64 i = 0; i < count; ++i) {
-            if (i > 0) out += ',';
-            out += "\n  " +
-                   QJsonDocument(QJsonObject{{QStringLiteral("index"), i},
-                                             {QStringLiteral("offset"), dir.EntryOffset[size_t(i)]},
-                                             {QStringLiteral("size"), dir.EntrySize[size_t(i)]},
-                                             {QStringLiteral("name"), dir.Name(i)}})
-                       .toJson(QJsonDocument::Compact);
-            if (out.size() > (1 << 20)) {
-                std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-                out.clear();
-            }
-        }
-        out += "\n]}\n";
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-        return kOk;
-    }
-    QString out;
-    for (qint64 i = 0; i < count; ++i) {
-        out += QStringLiteral("%1\t%2\t%3\t%4\n")
-                   .arg(i)
-                   .arg(dir.EntryOffset[size_t(i)])
-                   .arg(dir.EntrySize[size_t(i)])
-                   .arg(dir.Name(i));
-        if (out.size() > (1 << 20)) Write(stdout, std::exchange(out, QString()));
-    }
-    Write(stdout, out);
+    cli::WriteList(stdout, path, dir, json);
     return kOk;
 }
 
 int Verify(const QString& path, bool json) {
-    int code = kOk;
-    kbx::Directory dir;
-    if (!Load(path, dir, &code)) return code;
-    const std::vector<kbx::Problem> problems = kbx::Verify(dir, QFileInfo(path).size());
-    if (json) {
-        QJsonArray list;
-        for (const kbx::Problem& p : problems) {
-            list.append(
-                QJsonObject{{QStringLiteral("problem"), QString::fromLatin1(KindName(p.kind))},
-                            {QStringLiteral("index"), p.index},
-                            {QStringLiteral("name"), p.name},
-                            {QStringLiteral("detail"), p.detail}});
-        }
-        const QJsonObject doc{{QStringLiteral("archive"), path},
-                              {QStringLiteral("count"), dir.UpperBound()},
-                              {QStringLiteral("ok"), problems.empty()},
-                              {QStringLiteral("problems"), list}};
-        Write(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
-    } else {
-        for (const kbx::Problem& p : problems) {
-            Write(stdout, QStringLiteral("%1\t%2\t%3\t%4\n")
-                              .arg(QString::fromLatin1(KindName(p.kind)))
-                              .arg(p.index)
-                              .arg(p.name, p.detail));
-        }
-        Write(stdout, problems.empty()
-                          ? QStringLiteral("Записей: %1, ошибок нет\n").arg(dir.UpperBound())
-                          : QStringLiteral("Записей: %1, найдено ошибок: %2\n")
-                                .arg(dir.UpperBound())
-                                .arg(problems.size()));
-    }
-    return problems.empty() ? kOk : kFailed;
+    qint64 problems = 0;
+    const kbx::Result r = cli::WriteVerify(stdout, path, json, &problems);
+    if (!r.ok()) return Error(path, r.message);
+    return problems == 0 ? kOk : kFailed;
 }
 
 // The -C folder is made when missing, as a convenience for scripts.

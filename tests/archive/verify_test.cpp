@@ -1,29 +1,147 @@
 #include <gtest/gtest.h>
 #include <QTemporaryDir>
 
+#include <tuple>
+
 #include "archive/archive.h"
 #include "archive/verify.h"
 #include "test_util.h"
 
 using namespace testutil;
 
-TEST(Verify, FindsEachKindOfProblem) {
+namespace {
+
+using Kind = kbx::Problem::Kind;
+using Found = std::tuple<std::string, qint64, qint64>;  // kind, index, other
+
+std::vector<Found> Problems(const QString& path) {
+    std::vector<Found> found;
+    const kbx::Result r = kbx::Verify(path, [&](const kbx::Problem& p) {
+        found.emplace_back(kbx::KindName(p.kind), p.index, p.other);
+        return true;
+    });
+    EXPECT_TRUE(r.ok());
+    return found;
+}
+
+TEST(Verify, FindsEachKindOfProblemInOrder) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath(QStringLiteral("v.kbx"));
     ASSERT_TRUE(WriteFile(path, BuildArchive({
+                                    {"Version\\dir", "ee", -560, -1, false},  // 0: in the directory
                                     {"Version\\a.txt", "aaaa"},
-                                    {"version/A.TXT", "bb"},                  // duplicate of 0
-                                    {"..\\evil", "cc"},                       // unsafe
-                                    {"Version\\over", "dd", -4, -1, false},   // overlaps 2
-                                    {"Version\\far", "", 0, 10, true},        // past the end
-                                    {"Version\\dir", "ee", -200, -1, false},  // in the directory
+                                    {"version/A.TXT", "bb"},                  // 2: same as 1
+                                    {"..\\evil", "cc"},                       // 3: unsafe
+                                    {"Version\\over", "dd", -2, -1, false},   // 4: overlaps 3
+                                    {"Version\\Data\\far", "", 0, 10, true},  // 5: past the end
+                                    {"version\\DATA", ""},                    // 6: made a folder
+                                    {"Version\\sub", ""},                     // 7: folder of 9
+                                    {"Version\\subway", ""},
+                                    {"Version/SUB\\x", ""},
+                                    {"Version\\x", "ff", -571, -1, false},  // 10: overlaps 0
                                 })));
-    kbx::Directory dir;
-    ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
-    std::vector<std::pair<std::string, qint64>> found;
-    for (const kbx::Problem& p : kbx::Verify(dir, QFileInfo(path).size()))
-        found.emplace_back(kbx::KindName(p.kind), p.index);
-    const std::vector<std::pair<std::string, qint64>> expected{
-        {"unsafe-name", 2}, {"out-of-bounds", 4}, {"duplicate", 1}, {"overlap", 3}, {"overlap", 5}};
-    EXPECT_EQ(found, expected);
+    const std::vector<Found> expected{
+        {"unsafe-name", 3, -1},   {"out-of-bounds", 5, -1}, {"required-folder", 6, -1},
+        {"name-is-folder", 7, 9}, {"duplicate", 2, 1},      {"overlap", 0, -1},
+        {"overlap", 4, 3},        {"overlap", 10, 0},       {"overlap", 10, -1},
+    };
+    EXPECT_EQ(Problems(path), expected);
+    // Names are told apart by themselves, not by their hashes.
+    kbx::ForceHashCollisions(true);
+    EXPECT_EQ(Problems(path), expected);
+    kbx::ForceHashCollisions(false);
+
+    // The first problem can end the check, as `verify --json` does to learn
+    // whether there is any.
+    qint64 calls = 0, count = 0;
+    const auto first = [&](const kbx::Problem&) {
+        ++calls;
+        return false;
+    };
+    EXPECT_TRUE(kbx::Verify(path, first, &count).ok());
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(count, 11);
 }
+
+TEST(Verify, ProblemsCarryTheirFields) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(QStringLiteral("v.kbx"));
+    const QByteArray archive = BuildArchive({{"Version\\a\\..\\b", "x", 0, -3, true}});
+    ASSERT_TRUE(WriteFile(path, archive));
+    std::vector<kbx::Problem> found;
+    kbx::Verify(path, [&](const kbx::Problem& p) {
+        found.push_back(p);
+        return true;
+    });
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].kind, Kind::OutOfBounds);
+    EXPECT_EQ(found[0].offset, 156);
+    EXPECT_EQ(found[0].size, -3);
+    EXPECT_EQ(found[0].fileSize, archive.size());
+    EXPECT_EQ(found[1].kind, Kind::UnsafeName);
+    EXPECT_EQ(found[1].rule, kbx::NameRule::BadComponent);
+    EXPECT_EQ(found[1].part, QStringLiteral(".."));
+    EXPECT_EQ(found[1].name, QStringLiteral("Version\\a\\..\\b"));
+}
+
+// Names of `n` characters that Windows-1251 holds in one byte and UTF-8 in
+// three ("€").
+QByteArray Euros(int n) {
+    return QByteArray(n, '\x88');
+}
+
+// Verify finds no problem in an archive exactly when unpacking it into an
+// empty writable folder succeeds, except where verify is stricter on purpose:
+// the game's file system ignores letter case, and overlapping data is a
+// broken archive even though each entry can be written.
+TEST(Verify, AgreesWithAnActualUnpack) {
+    const struct {
+        const char* label;
+        std::vector<RawEntry> entries;
+        bool unpacks;
+        bool verifies;
+    } cases[] = {
+        {"plain tree", {{"Version\\a", "1"}, {"Version\\Data\\b", "2"}}, true, true},
+        {"deeper folders", {{"Version\\x\\y\\z", "1"}, {"Version\\x\\w", "2"}}, true, true},
+        {"Data at the top", {{"Data", "1"}, {"Version\\Datas", "2"}}, true, true},
+        {"a prefix that is no folder",
+         {{"Version\\su", "1"}, {"Version\\sub\\x", "2"}},
+         true,
+         true},
+        {"file, then its folder", {{"Version\\sub", "1"}, {"Version\\sub\\x", "2"}}, false, false},
+        {"folder, then its file", {{"Version\\sub\\x", "1"}, {"Version\\sub", "2"}}, false, false},
+        {"folder named with /", {{"Version/sub", "1"}, {"Version\\sub\\x\\y", "2"}}, false, false},
+        {"folder in Data", {{"Version\\Data\\a\\b", "1"}, {"Version\\Data\\a", "2"}}, false, false},
+        {"Version itself", {{"Version", "1"}}, false, false},
+        {"Version\\Data itself", {{"Version\\Data", "1"}}, false, false},
+        {"Version/Data itself", {{"Version/Data", "1"}}, false, false},
+        {"255 bytes in UTF-8", {{"Version\\" + Euros(85), "1"}}, true, true},
+        {"256 bytes in UTF-8", {{"Version\\" + Euros(85) + "a", "1"}}, false, false},
+        {"a long folder", {{"Version\\" + Euros(86) + "\\a", "1"}}, false, false},
+        {"unsafe", {{"..\\a", "1"}}, false, false},
+        {"out of bounds", {{"Version\\a", "1", 0, 9, true}}, false, false},
+        {"folder differing in case",
+         {{"Version\\SUB", "1"}, {"Version\\sub\\x", "2"}},
+         true,
+         false},
+        {"version in lower case", {{"version", "1"}}, true, false},
+        {"duplicate", {{"Version\\a", "1"}, {"Version\\a", "2"}}, true, false},
+        {"overlap", {{"Version\\a", "12"}, {"Version\\b", "3", -1, -1, false}}, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath(QStringLiteral("a.kbx"));
+        const QString out = tmp.filePath(QStringLiteral("out"));
+        ASSERT_TRUE(WriteFile(path, BuildArchive(c.entries)));
+        ASSERT_TRUE(QDir().mkpath(out));
+        kbx::Directory dir;
+        ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
+        EXPECT_EQ(kbx::UnpackAll(dir, out).ok(), c.unpacks);
+        EXPECT_EQ(Problems(path).empty(), c.verifies);
+        // A clean verify promises a clean unpack.
+        EXPECT_TRUE(c.unpacks || !c.verifies);
+    }
+}
+
+}  // namespace

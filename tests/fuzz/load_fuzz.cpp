@@ -64,8 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)kbx::NameProblem(name);
         (void)kbx::NameComponents(name);
     }
-    const std::vector<kbx::Problem> problems = kbx::Verify(dir, qint64(size));
-    for (const kbx::Problem& p : problems)
-        FUZZ_CHECK(p.index >= 0 && p.index < count && !p.detail.isEmpty(), "");
+    qint64 verified = -1;
+    const kbx::Result v = kbx::Verify(
+        file.path(),
+        [&](const kbx::Problem& p) {
+            FUZZ_CHECK(p.index >= 0 && p.index < count && p.other >= -1 && p.other < count, "");
+            FUZZ_CHECK(p.name == dir.Name(p.index), "");
+            return true;
+        },
+        &verified);
+    FUZZ_CHECK(v.ok() && verified == count, "verify refused what the loader took");
     return 0;
 }

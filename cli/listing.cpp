@@ -1,0 +1,244 @@
+#include "cli/listing.h"
+
+#include <charconv>
+
+namespace cli {
+
+namespace {
+
+// Output gathered in memory and written in blocks of about 1 MiB.
+class Sink {
+  public:
+    explicit Sink(std::FILE* out) : out_(out) {}
+    ~Sink() { Flush(); }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+
+    QByteArray& buffer() { return buf_; }
+    // Writes the buffer out once it is large.
+    void Breathe() {
+        if (buf_.size() >= kBlock) Flush();
+    }
+    void Flush() {
+        std::fwrite(buf_.constData(), 1, size_t(buf_.size()), out_);
+        buf_.clear();
+    }
+
+  private:
+    static constexpr qsizetype kBlock = 1 << 20;
+    std::FILE* out_;
+    QByteArray buf_;
+};
+
+void AppendText(QByteArray& out, QStringView text) {
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            out += text.toUtf8();
+            return;
+        }
+    }
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char* p = out.data() + at;
+    for (const QChar c : text) *p++ = char(c.unicode());
+}
+
+void AppendNumber(QByteArray& out, qint64 n) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, end - digits);
+}
+
+bool IsPlainAscii(QByteArrayView bytes, bool json) {
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || (json && (u < 0x20 || c == '"' || c == '\\'))) return false;
+    }
+    return true;
+}
+
+// An entry's name, as text or as a JSON string. Most names are ASCII without
+// anything to escape; their bytes are the output.
+void AppendName(QByteArray& out, QByteArrayView field, bool json) {
+    const QByteArrayView bytes = kbx::NameBytes(field);
+    if (!IsPlainAscii(bytes, json)) {
+        const QString name = kbx::DecodeName(bytes);
+        json ? AppendJsonString(out, name) : AppendText(out, name);
+        return;
+    }
+    if (json) out += '"';
+    out += bytes;
+    if (json) out += '"';
+}
+
+}  // namespace
+
+void AppendJsonString(QByteArray& out, QStringView text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    qsizetype run = 0;  // start of the characters not yet appended
+    const auto flush = [&](qsizetype end) { AppendText(out, text.sliced(run, end - run)); };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u >= 0x20 && u != u'"' && u != u'\\') continue;
+        flush(i);
+        run = i + 1;
+        out += '\\';
+        switch (u) {
+            case u'"':
+                out += '"';
+                break;
+            case u'\\':
+                out += '\\';
+                break;
+            case u'\b':
+                out += 'b';
+                break;
+            case u'\f':
+                out += 'f';
+                break;
+            case u'\n':
+                out += 'n';
+                break;
+            case u'\r':
+                out += 'r';
+                break;
+            case u'\t':
+                out += 't';
+                break;
+            default:
+                out += "u00";
+                out += kHex[u >> 4];
+                out += kHex[u & 0xF];
+        }
+    }
+    flush(text.size());
+    out += '"';
+}
+
+void WriteList(std::FILE* file, const QString& archive, const kbx::Directory& dir, bool json) {
+    Sink sink(file);
+    QByteArray& out = sink.buffer();
+    const qint64 count = dir.UpperBound();
+    if (json) {
+        out += "{\"archive\":";
+        AppendJsonString(out, archive);
+        out += ",\"count\":" + QByteArray::number(count) + ",\"entries\":[";
+    }
+    for (qint64 i = 0; i < count; ++i) {
+        if (json) {
+            out += i > 0 ? ",\n  {\"index\":" : "\n  {\"index\":";
+            AppendNumber(out, i);
+            out += ",\"name\":";
+            AppendName(out, dir.EntryName[i], true);
+            out += ",\"offset\":";
+            AppendNumber(out, dir.EntryOffset[size_t(i)]);
+            out += ",\"size\":";
+            AppendNumber(out, dir.EntrySize[size_t(i)]);
+            out += '}';
+        } else {
+            AppendNumber(out, i);
+            out += '\t';
+            AppendNumber(out, dir.EntryOffset[size_t(i)]);
+            out += '\t';
+            AppendNumber(out, dir.EntrySize[size_t(i)]);
+            out += '\t';
+            AppendName(out, dir.EntryName[i], false);
+            out += '\n';
+        }
+        sink.Breathe();
+    }
+    if (json) out += "\n]}\n";
+}
+
+QString ProblemDetail(const kbx::Problem& p) {
+    using Kind = kbx::Problem::Kind;
+    switch (p.kind) {
+        case Kind::OutOfBounds:
+            return QStringLiteral("данные (смещение %1, размер %2) за пределами файла длиной %3")
+                .arg(p.offset)
+                .arg(p.size)
+                .arg(p.fileSize);
+        case Kind::UnsafeName:
+            return kbx::NameProblem(p.name);
+        case Kind::RequiredFolder:
+            return QStringLiteral("имя папки, которую создаёт распаковка");
+        case Kind::NameIsFolder:
+            return QStringLiteral("папка с этим именем нужна записи %1").arg(p.other);
+        case Kind::Duplicate:
+            return QStringLiteral("то же имя, что у записи %1").arg(p.other);
+        case Kind::Overlap:
+            return p.other < 0 ? QStringLiteral("данные пересекаются с каталогом")
+                               : QStringLiteral("данные пересекаются с записью %1").arg(p.other);
+    }
+    return {};
+}
+
+kbx::Result WriteVerify(std::FILE* file, const QString& archive, bool json, qint64* problems) {
+    *problems = 0;
+    qint64 count = 0;
+    if (json) {
+        // The document states "ok" before the problems: a first run stops at
+        // the first problem, so that the problems themselves are never held.
+        bool any = false;
+        if (kbx::Result r = kbx::Verify(
+                archive,
+                [&](const kbx::Problem&) {
+                    any = true;
+                    return false;
+                },
+                &count);
+            !r.ok())
+            return r;
+        Sink sink(file);
+        QByteArray& out = sink.buffer();
+        out += "{\n    \"archive\": ";
+        AppendJsonString(out, archive);
+        out += ",\n    \"count\": " + QByteArray::number(count) +
+               ",\n    \"ok\": " + (any ? "false" : "true") + ",\n    \"problems\": [\n";
+        const kbx::Result r =
+            !any ? kbx::Result{} : kbx::Verify(archive, [&](const kbx::Problem& p) {
+                out += *problems > 0 ? ",\n        {\n            \"detail\": "
+                                     : "        {\n            \"detail\": ";
+                AppendJsonString(out, ProblemDetail(p));
+                out += ",\n            \"index\": " + QByteArray::number(p.index) +
+                       ",\n            \"name\": ";
+                AppendJsonString(out, p.name);
+                out += ",\n            \"problem\": \"";
+                out += kbx::KindName(p.kind);
+                out += "\"\n        }";
+                ++*problems;
+                sink.Breathe();
+                return true;
+            });
+        out += *problems > 0 ? "\n    ]\n}\n" : "    ]\n}\n";
+        return r;
+    }
+    Sink sink(file);
+    QByteArray& out = sink.buffer();
+    const kbx::Result r = kbx::Verify(
+        archive,
+        [&](const kbx::Problem& p) {
+            out += kbx::KindName(p.kind);
+            out += '\t' + QByteArray::number(p.index) + '\t';
+            AppendText(out, p.name);
+            out += '\t';
+            AppendText(out, ProblemDetail(p));
+            out += '\n';
+            ++*problems;
+            sink.Breathe();
+            return true;
+        },
+        &count);
+    if (!r.ok()) {
+        out.clear();
+        return r;
+    }
+    AppendText(out,
+               *problems == 0
+                   ? QStringLiteral("Записей: %1, ошибок нет\n").arg(count)
+                   : QStringLiteral("Записей: %1, найдено ошибок: %2\n").arg(count).arg(*problems));
+    return r;
+}
+
+}  // namespace cli

@@ -1,0 +1,143 @@
+// The list and verify writers against Qt's JSON writer, which produced
+// kbx's output before: the bytes must stay the same for every name.
+
+#include <gtest/gtest.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "archive/archive.h"
+#include "cli/listing.h"
+#include "test_util.h"
+
+using namespace testutil;
+
+namespace {
+
+QByteArray QtString(const QString& text) {
+    const QByteArray doc = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return doc.mid(1, doc.size() - 2);
+}
+
+// What a writer puts into a FILE*.
+template <typename Write>
+QByteArray Captured(Write write) {
+    char* data = nullptr;
+    size_t size = 0;
+    std::FILE* f = open_memstream(&data, &size);
+    write(f);
+    std::fclose(f);
+    QByteArray bytes(data, qsizetype(size));
+    std::free(data);
+    return bytes;
+}
+
+TEST(Listing, JsonStringsAreQtsForEveryCharacter) {
+    QString all;
+    for (char16_t c = 1; c != 0; ++c) {
+        if (!QChar::isSurrogate(c)) all += QChar(c);
+    }
+    all += QStringLiteral("😀 and a lone \\ \" at the end\"");
+    QByteArray mine;
+    cli::AppendJsonString(mine, all);
+    EXPECT_EQ(mine, QtString(all));
+    for (const QString& s : {QString(), QStringLiteral("\""), QStringLiteral("\\\x1b")}) {
+        mine.clear();
+        cli::AppendJsonString(mine, s);
+        EXPECT_EQ(mine, QtString(s)) << s.toStdString();
+    }
+}
+
+class Output : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        // The path itself needs escaping too.
+        path = tmp.filePath(QStringLiteral("a \"q\" \\ д 😀.kbx"));
+        QByteArray control;
+        for (char c = 1; c < 0x20; ++c) control += c;
+        QByteArray high;  // every byte above ASCII: Cyrillic, signs and C1 controls
+        for (int c = 0x80; c < 0x100; c += 2) high += char(c);
+        ASSERT_TRUE(WriteFile(path, BuildArchive({
+                                        {"Version\\a.txt", "alpha"},
+                                        {"Version\\q\"uo\"te\\\\", "1"},
+                                        {"Version\\" + control + "\x7f", "2"},
+                                        {"Version\\" + high, "3"},
+                                        {Cp1251(QStringLiteral("Version\\Data\\карта.dat")), "4"},
+                                        {QByteArray(128, 'n'), "5"},  // no NUL in its field
+                                        {"Version\\a.txt", "6", -3},  // a duplicate, overlapping
+                                    })));
+        ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
+    }
+    QTemporaryDir tmp;
+    QString path;
+    kbx::Directory dir;
+};
+
+TEST_F(Output, ListIsWhatQtWrote) {
+    QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("archive"), path},
+                                                {QStringLiteral("count"), dir.UpperBound()}})
+                          .toJson(QJsonDocument::Compact);
+    json.chop(1);
+    json += ",\"entries\":[";
+    QString plain;
+    for (qint64 i = 0; i < dir.UpperBound(); ++i) {
+        json += (i > 0 ? ",\n  " : "\n  ") +
+                QJsonDocument(QJsonObject{{QStringLiteral("index"), i},
+                                          {QStringLiteral("offset"), dir.EntryOffset[size_t(i)]},
+                                          {QStringLiteral("size"), dir.EntrySize[size_t(i)]},
+                                          {QStringLiteral("name"), dir.Name(i)}})
+                    .toJson(QJsonDocument::Compact);
+        plain += QStringLiteral("%1\t%2\t%3\t%4\n")
+                     .arg(i)
+                     .arg(dir.EntryOffset[size_t(i)])
+                     .arg(dir.EntrySize[size_t(i)])
+                     .arg(dir.Name(i));
+    }
+    json += "\n]}\n";
+    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteList(f, path, dir, true); }), json);
+    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteList(f, path, dir, false); }), plain.toUtf8());
+}
+
+TEST_F(Output, VerifyIsWhatQtWrote) {
+    QJsonArray list;
+    QString plain;
+    kbx::Verify(path, [&](const kbx::Problem& p) {
+        const QString kind = QString::fromLatin1(kbx::KindName(p.kind));
+        list.append(QJsonObject{{QStringLiteral("problem"), kind},
+                                {QStringLiteral("index"), p.index},
+                                {QStringLiteral("name"), p.name},
+                                {QStringLiteral("detail"), cli::ProblemDetail(p)}});
+        plain += kind + u'\t' + QString::number(p.index) + u'\t' + p.name + u'\t' +
+                 cli::ProblemDetail(p) + u'\n';
+        return true;
+    });
+    ASSERT_GE(list.size(), 4);  // the two unsafe names, the duplicate, the overlap
+    plain += QStringLiteral("Записей: 7, найдено ошибок: %1\n").arg(list.size());
+    const QJsonObject doc{{QStringLiteral("archive"), path},
+                          {QStringLiteral("count"), dir.UpperBound()},
+                          {QStringLiteral("ok"), false},
+                          {QStringLiteral("problems"), list}};
+    qint64 problems = 0;
+    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteVerify(f, path, true, &problems); }),
+              QJsonDocument(doc).toJson(QJsonDocument::Indented));
+    EXPECT_EQ(problems, list.size());
+    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteVerify(f, path, false, &problems); }),
+              plain.toUtf8());
+
+    // With no problem, the empty list as Qt lays it out.
+    ASSERT_TRUE(WriteFile(path, BuildArchive({{"Version\\a", "1"}})));
+    const QJsonObject clean{{QStringLiteral("archive"), path},
+                            {QStringLiteral("count"), 1},
+                            {QStringLiteral("ok"), true},
+                            {QStringLiteral("problems"), QJsonArray()}};
+    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteVerify(f, path, true, &problems); }),
+              QJsonDocument(clean).toJson(QJsonDocument::Indented));
+    EXPECT_EQ(problems, 0);
+}
+
+}  // namespace
