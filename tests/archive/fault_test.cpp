@@ -112,7 +112,7 @@ class Faults : public ::testing::Test {
         {"Version/Data/y.dat", "yy"},
         {"Version/z.txt", "zzz"},
     };
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString archive, out, root, target;
     kbx::Directory dir;
 };
@@ -483,7 +483,7 @@ namespace {
 // A file whose write failed once can never be published, even when every
 // later write succeeds: it would have a hole or a torn block in it.
 TEST(AtomicFile, KeepsItsFirstErrorAndRefusesToCommit) {
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     ASSERT_TRUE(tmp.isValid());
     kbx::io::Fd folder(::open(QFile::encodeName(tmp.path()).constData(), O_RDONLY | O_DIRECTORY));
     ASSERT_TRUE(folder);
