@@ -19,7 +19,8 @@ struct ArchiveFile {
 // is unusable when any of them is wrong.
 Result OpenArchiveFile(const QString& path, ArchiveFile& file);
 
-// The result of a directory that ends before its last record.
-Result DirectoryCutShort();
+// The result of a directory that ends before its last record, or whose read
+// failed with `error`.
+Result DirectoryCutShort(const QString& path, int error);
 
 }  // namespace kbx

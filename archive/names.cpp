@@ -60,7 +60,7 @@ QStringList NameComponents(QStringView name) {
     return parts;
 }
 
-NameRule BrokenNameRule(QStringView name, QStringView* part) {
+NameRule NameProblem(QStringView name, QString* part) {
     if (name.isEmpty()) return NameRule::Empty;
     if (IsSeparator(name[0])) return NameRule::Absolute;
     if (name.size() >= 2 && name[1] == u':' && name[0].isLetter()) return NameRule::DriveLetter;
@@ -72,11 +72,11 @@ NameRule BrokenNameRule(QStringView name, QStringView* part) {
         if (i == name.size() || IsSeparator(name[i])) {
             const QStringView component = name.mid(start, i - start);
             if (component.isEmpty() || component == u"." || component == u"..") {
-                if (part) *part = component;
+                if (part) *part = component.toString();
                 return NameRule::BadComponent;
             }
             if (bytes > kMaxComponentBytes) {
-                if (part) *part = component;
+                if (part) *part = component.toString();
                 return NameRule::ComponentTooLong;
             }
             start = i + 1;
@@ -87,26 +87,6 @@ NameRule BrokenNameRule(QStringView name, QStringView* part) {
         }
     }
     return NameRule::None;
-}
-
-QString NameProblem(QStringView name) {
-    QStringView part;
-    switch (BrokenNameRule(name, &part)) {
-        case NameRule::None:
-            return {};
-        case NameRule::Empty:
-            return QStringLiteral("пустое имя");
-        case NameRule::Absolute:
-            return QStringLiteral("абсолютный путь");
-        case NameRule::DriveLetter:
-            return QStringLiteral("путь с буквой диска");
-        case NameRule::ControlChar:
-            return QStringLiteral("управляющий символ в имени");
-        case NameRule::BadComponent:
-            return QStringLiteral("недопустимая часть пути «%1»").arg(part);
-        default:
-            return QStringLiteral("часть пути длиннее 255 байт");
-    }
 }
 
 }  // namespace kbx

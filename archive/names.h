@@ -32,13 +32,11 @@ QStringList NameComponents(QStringView name);
 // A folder or file name on disk holds at most this many bytes (UTF-8).
 inline constexpr qsizetype kMaxComponentBytes = 255;
 
-// Why a name must not be written beneath a target folder, or None when it is
-// safe: not empty, not absolute, no drive letter, no empty, "." or ".."
-// component, no control character, no component longer than a file name on
-// disk may be. `part` learns the offending component.
-NameRule BrokenNameRule(QStringView name, QStringView* part = nullptr);
-
-// The same, in Russian, or an empty string when the name is safe.
-QString NameProblem(QStringView name);
+// Why a name must not be written beneath a target folder, or NameRule::None
+// when it is safe: not empty, not absolute, no drive letter, no empty, "." or
+// ".." component, no control character, no component longer than a file name
+// on disk may be. `part` learns the offending component for
+// NameRule::BadComponent and NameRule::ComponentTooLong.
+NameRule NameProblem(QStringView name, QString* part = nullptr);
 
 }  // namespace kbx

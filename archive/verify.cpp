@@ -239,11 +239,11 @@ class Verifier {
         if (offset < 0 || size < 0 || offset + size > file_.size) {
             if (!report_(Make(Problem::Kind::OutOfBounds, i, name.text()))) return false;
         }
-        QStringView part;
-        if (const NameRule rule = BrokenNameRule(name.text(), &part); rule != NameRule::None) {
+        QString part;
+        if (const NameRule rule = NameProblem(name.text(), &part); rule != NameRule::None) {
             Problem p = Make(Problem::Kind::UnsafeName, i, name.text());
             p.rule = rule;
-            p.part = part.toString();
+            p.part = part;
             if (!report_(p)) return false;
         }
         if (IsRequiredFolder(name.folded())) {
@@ -395,7 +395,7 @@ Result Verify(const QString& path, const ProblemSink& report, qint64* count) {
     if (Result r = OpenArchiveFile(path, file); !r.ok()) return r;
     if (count) *count = file.count;
     Verifier verifier(file, report);
-    return verifier.Run() == Pass::CutShort ? DirectoryCutShort() : Result{};
+    return verifier.Run() == Pass::CutShort ? DirectoryCutShort(path, 0) : Result{};
 }
 
 }  // namespace kbx

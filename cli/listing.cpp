@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "cli/failure_text.h"
+
 namespace cli {
 
 namespace {
@@ -149,29 +151,6 @@ void WriteList(std::FILE* file, const QString& archive, const kbx::Directory& di
         sink.Breathe();
     }
     if (json) out += "\n]}\n";
-}
-
-QString ProblemDetail(const kbx::Problem& p) {
-    using Kind = kbx::Problem::Kind;
-    switch (p.kind) {
-        case Kind::OutOfBounds:
-            return QStringLiteral("данные (смещение %1, размер %2) за пределами файла длиной %3")
-                .arg(p.offset)
-                .arg(p.size)
-                .arg(p.fileSize);
-        case Kind::UnsafeName:
-            return kbx::NameProblem(p.name);
-        case Kind::RequiredFolder:
-            return QStringLiteral("имя папки, которую создаёт распаковка");
-        case Kind::NameIsFolder:
-            return QStringLiteral("папка с этим именем нужна записи %1").arg(p.other);
-        case Kind::Duplicate:
-            return QStringLiteral("то же имя, что у записи %1").arg(p.other);
-        case Kind::Overlap:
-            return p.other < 0 ? QStringLiteral("данные пересекаются с каталогом")
-                               : QStringLiteral("данные пересекаются с записью %1").arg(p.other);
-    }
-    return {};
 }
 
 kbx::Result WriteVerify(std::FILE* file, const QString& archive, bool json, qint64* problems) {

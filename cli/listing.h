@@ -23,9 +23,6 @@ void AppendJsonString(QByteArray& out, QStringView text);
 // compact JSON document.
 void WriteList(std::FILE* out, const QString& archive, const kbx::Directory& dir, bool json);
 
-// What a problem means, for people.
-QString ProblemDetail(const kbx::Problem& p);
-
 // Checks `archive` and writes one line per problem and a closing count, or
 // with `json` one indented JSON document. Nothing is written when the archive
 // cannot be used at all; `problems` learns how many were found.

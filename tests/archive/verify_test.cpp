@@ -25,7 +25,7 @@ std::vector<Found> Problems(const QString& path) {
 }
 
 TEST(Verify, FindsEachKindOfProblemInOrder) {
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     const QString path = tmp.filePath(QStringLiteral("v.kbx"));
     ASSERT_TRUE(WriteFile(path, BuildArchive({
                                     {"Version\\dir", "ee", -560, -1, false},  // 0: in the directory
@@ -64,7 +64,7 @@ TEST(Verify, FindsEachKindOfProblemInOrder) {
 }
 
 TEST(Verify, ProblemsCarryTheirFields) {
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     const QString path = tmp.filePath(QStringLiteral("v.kbx"));
     const QByteArray archive = BuildArchive({{"Version\\a\\..\\b", "x", 0, -3, true}});
     ASSERT_TRUE(WriteFile(path, archive));
@@ -130,7 +130,7 @@ TEST(Verify, AgreesWithAnActualUnpack) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        QTemporaryDir tmp;
+        testutil::TempDir tmp;
         const QString path = tmp.filePath(QStringLiteral("a.kbx"));
         const QString out = tmp.filePath(QStringLiteral("out"));
         ASSERT_TRUE(WriteFile(path, BuildArchive(c.entries)));

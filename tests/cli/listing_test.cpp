@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "archive/archive.h"
+#include "cli/failure_text.h"
 #include "cli/listing.h"
 #include "test_util.h"
 
@@ -73,7 +74,7 @@ class Output : public ::testing::Test {
                                     })));
         ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString path;
     kbx::Directory dir;
 };

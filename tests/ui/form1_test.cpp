@@ -62,15 +62,19 @@ TEST_F(Form1Test, BrowseFillsThePathAndSetsRead) {
 }
 
 TEST_F(Form1Test, ReadReportsUnusableFilesAndStaysUsable) {
-    const QString notKbx = WriteFile("note.kbx", "GEEK\0\2\0\0 and more text");
+    // Sized, so that the bytes after the first NUL are written too.
+    static const char kAlmostSignature[] = "GEEK\0\2\0\0 and more text";
+    const QString notKbx =
+        WriteFile("note.kbx", QByteArray(kAlmostSignature, sizeof kAlmostSignature - 1));
     const QString missing = tmp_.filePath("missing.kbx");
     const std::pair<QString, QString> cases[] = {
         {QString(), "Введите путь к игровому архиву!"},
         {notKbx, "Этот файл не является KBX архивом игры Velmorra"},
         {notKbx, "Этот файл не является KBX архивом игры Velmorra"},
-        {missing, "Не удалось открыть файл " + missing},
+        {missing, "Не удалось открыть файл " + missing + ": нет такого файла или папки"},
     };
     for (const auto& [path, message] : cases) {
+        SCOPED_TRACE(message.toStdString());
         messages_.shown.clear();
         if (!path.isEmpty()) Browse(path);
         Click("Command1");
@@ -325,13 +329,26 @@ TEST_F(Form1Test, FailuresAndCancelledFoldersAreHandled) {
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].icon, Icon::Critical);
     EXPECT_EQ(messages_.shown[0].title, "Ошибка");
-    EXPECT_TRUE(messages_.shown[0].text.startsWith("Распаковка завершена с ошибками"));
+    EXPECT_EQ(messages_.shown[0].text,
+              "Распаковка завершена с ошибками\r\nНе извлечено файлов: 1\r\n"
+              "Version\\Data\\e001.dat: данные записи лежат за пределами архива");
     EXPECT_EQ(ReadFile(out + "/Version/Data/e002.dat"), entries[2].data);  // the others written
-    // A cancel after a confirmed folder uses that folder again.
-    AnswerFolder("");
+    // A cancel after a confirmed folder writes nothing there and says nothing.
+    QDir(out).removeRecursively();
+    for (const char* command : {"Command3", "UP"}) {
+        SCOPED_TRACE(command);
+        AnswerFolder("");
+        command == std::string("UP") ? RightClickAndChoose(0, "UP") : Click(command);
+        EXPECT_EQ(messages_.shown.size(), 1u);
+        EXPECT_FALSE(QFileInfo::exists(out));
+    }
+    ASSERT_TRUE(QDir().mkpath(out));
+    AnswerFolder(out);
     RightClickAndChoose(1, "UP");
     ASSERT_EQ(messages_.shown.size(), 2u);
-    EXPECT_TRUE(messages_.shown[1].text.startsWith("Не удалось извлечь Version\\Data\\e001.dat"));
+    EXPECT_EQ(messages_.shown[1].text,
+              "Не удалось извлечь Version\\Data\\e001.dat: данные записи "
+              "лежат за пределами архива");
     EXPECT_TRUE(Enabled("Command3"));
 }
 
@@ -351,3 +368,34 @@ TEST_F(Form1Test, AboutOpensOneWindowAtATime) {
     Form().close();
     EXPECT_FALSE(about->isVisible());
 }
+
+namespace {
+
+// Paths as long as Linux allows are used as chosen: a folder past the old
+// 260-character limit is written to, an archive path past 255 is read.
+TEST_F(Form1Test, LongPathsAreUsedAsChosen) {
+    QString deep = QStringLiteral("d");
+    while (tmp_.filePath(deep).size() < 600) deep += QStringLiteral("/") + QString(100, u'd');
+    const QString archive = WriteArchive("a.kbx", 2);
+    const QString longArchive = Folder(deep) + QStringLiteral("/a.kbx");
+    ASSERT_TRUE(QFile::copy(archive, longArchive));
+    Load(longArchive);
+    EXPECT_EQ(Child<QLineEdit>("FilePath")->text(), longArchive);
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].icon, Icon::Information);
+    AnswerFolder(Folder(deep));
+    Click("Command3");
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[1].icon, Icon::Information);
+    EXPECT_EQ(ReadFile(tmp_.filePath(deep) + "/Version/Data/e001.dat"), NumberedEntries(2)[1].data);
+    // A path the system cannot take is named in an error, and nothing is written.
+    const QString tooLong = QStringLiteral("/") + QString(5000, u'x');
+    AnswerFolder(tooLong);
+    Click("Command3");
+    ASSERT_EQ(messages_.shown.size(), 3u);
+    EXPECT_EQ(messages_.shown[2].icon, Icon::Critical);
+    EXPECT_EQ(messages_.shown[2].text,
+              "Не удалось использовать папку " + tooLong + ": слишком длинный путь");
+}
+
+}  // namespace
