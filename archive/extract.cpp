@@ -39,8 +39,9 @@ Failure PrepareAt(int root, const QString& folder) {
     return {Reason::CannotPrepareFolder, err, {}, -1, folder + QStringLiteral("/Version/Data")};
 }
 
-// Writes entries beneath one target folder, keeping the archive open and
-// the last parent folder open between entries.
+// Writes entries beneath one target folder, keeping the archive open, and
+// the few parent folders of a run (Version and Version/Data, say) open
+// between entries.
 class Extractor {
   public:
     Extractor(const Directory& dir, int archive, long long archiveSize, int root)
@@ -59,35 +60,40 @@ class Extractor {
   private:
     static constexpr qint64 kSmallEntry = 64 << 10;
     static constexpr qint64 kWindow = 1 << 20;
+    static constexpr qint64 kRecordBlock = 1024;
+    static constexpr size_t kParents = 8;
 
     Failure WriteEntry(qint64 index) {
+        const qint64 offset = dir_.EntryOffset[size_t(index)];
+        const qint64 size = dir_.EntrySize[size_t(index)];
+        const bool small = size <= kSmallEntry;
+        int err = 0;
+        // A small entry's bytes are read (with those of the entries after it)
+        // before its record is compared, so that the record on disk is never
+        // older than the bytes written under its name.
+        if (small && offset >= 0 && size >= 0 && offset + size <= archiveSize_)
+            Window(offset, size, &err);
         // The record on disk must still be the one loaded; otherwise the
         // archive was rewritten since, and its bytes are not this entry's.
-        char record[kRecordSize];
-        int err = 0;
-        if (io::ReadAt(archive_, record, kRecordSize, DirectoryEnd(index), &err) != kRecordSize ||
-            ReadLE32(record + kRecordOffsetField) != dir_.EntryOffset[size_t(index)] ||
-            ReadLE32(record + kRecordSizeField) != dir_.EntrySize[size_t(index)] ||
+        const char* record = Record(index, !small, &err);
+        if (!record || ReadLE32(record + kRecordOffsetField) != offset ||
+            ReadLE32(record + kRecordSizeField) != size ||
             NameBytes(QByteArrayView(record + kRecordNameField, kNameSize)) !=
                 dir_.EntryName[index])
             return {Reason::ArchiveChanged};
         const QString name = dir_.Name(index);
         Failure unsafe{Reason::UnsafeName};
         if ((unsafe.rule = NameProblem(name, &unsafe.detail)) != NameRule::None) return unsafe;
-        const qint64 offset = dir_.EntryOffset[size_t(index)];
-        const qint64 size = dir_.EntrySize[size_t(index)];
         if (offset < 0 || size < 0 || offset + size > archiveSize_) return {Reason::OutOfBounds};
 
         QStringList parts = NameComponents(name);
         const QByteArray file = io::NativePath(parts.takeLast());
-        if (!parent_ || parts != parentParts_) {
-            parent_ = io::OpenDirBeneath(root_, parts, true, &err);
-            parentParts_ = parts;
-            if (!parent_) return {Reason::CannotCreateFolder, err};
-        }
+        const int parent = Parent(parts, &err);
+        if (parent < 0) return {Reason::CannotCreateFolder, err};
         io::AtomicFile out;
-        if (!out.Create(parent_.get(), file, &err)) return {Reason::CannotCreateFile, err};
-        if (size <= kSmallEntry) {
+        if (!out.Create(parent, file, &err)) return {Reason::CannotCreateFile, err};
+        if (replacing_) out.ExpectTaken();
+        if (small) {
             // Small entries come from a window of the archive read in large
             // blocks: one read for many entries instead of one each.
             const char* bytes = Window(offset, size, &err);
@@ -99,8 +105,61 @@ class Extractor {
             if (copied < 0) return {Reason::WriteFailed, out.error()};
             if (copied != size) return {Reason::Truncated};
         }
-        if (!out.Commit(false, &err)) return {Reason::WriteFailed, err};
+        const bool committed = out.Commit(false, &err);
+        // A run that finds one of its files already there is most likely
+        // unpacking again over an earlier run: the rest go straight to a
+        // temporary name and a rename.
+        replacing_ = replacing_ || out.foundTaken();
+        if (!committed) return {Reason::WriteFailed, err};
         return {};
+    }
+
+    // Record `index` as it is on disk now, read with the records after it;
+    // re-read when `fresh`, or when the window has moved since. Null when
+    // the archive no longer holds it.
+    const char* Record(qint64 index, bool fresh, int* err) {
+        if (fresh) {
+            return io::ReadAt(archive_, single_, kRecordSize, DirectoryEnd(index), err) ==
+                           kRecordSize
+                       ? single_
+                       : nullptr;
+        }
+        if (index < recordsFirst_ || index >= recordsFirst_ + recordsCount_ ||
+            recordsWindow_ != windowReads_) {
+            const qint64 n = std::min(kRecordBlock, dir_.UpperBound() - index);
+            if (records_.isEmpty()) records_.resize(kRecordBlock * kRecordSize);
+            const long long got =
+                io::ReadAt(archive_, records_.data(), n * kRecordSize, DirectoryEnd(index), err);
+            recordsFirst_ = index;
+            recordsCount_ = std::max(got, 0LL) / kRecordSize;
+            recordsWindow_ = windowReads_;
+            if (recordsCount_ == 0) return nullptr;
+        }
+        return records_.constData() + (index - recordsFirst_) * kRecordSize;
+    }
+
+    // The folder `parts` beneath the root, created when missing; kept open
+    // with the last few used.
+    int Parent(const QStringList& parts, int* err) {
+        ++uses_;
+        for (ParentFolder& p : parents_) {
+            if (p.fd && p.parts == parts) {
+                p.used = uses_;
+                return p.fd.get();
+            }
+        }
+        io::Fd fd = io::OpenDirBeneath(root_, parts, true, err);
+        if (!fd) return -1;
+        ParentFolder* slot = nullptr;
+        if (parents_.size() < kParents) {
+            slot = &parents_.emplace_back();
+        } else {
+            slot = &*std::min_element(
+                parents_.begin(), parents_.end(),
+                [](const ParentFolder& a, const ParentFolder& b) { return a.used < b.used; });
+        }
+        *slot = {parts, std::move(fd), uses_};
+        return slot->fd.get();
     }
 
     // The archive's bytes [offset, offset + size), read through the window;
@@ -112,6 +171,7 @@ class Extractor {
             if (window_.isEmpty()) window_.resize(kWindow);
             const long long got = io::ReadAt(archive_, window_.data(),
                                              std::min(kWindow, archiveSize_ - offset), offset, err);
+            ++windowReads_;
             windowStart_ = offset;
             windowLength_ = std::max(got, 0LL);
             if (got < size) return nullptr;
@@ -119,15 +179,28 @@ class Extractor {
         return window_.constData() + (offset - windowStart_);
     }
 
+    struct ParentFolder {
+        QStringList parts;
+        io::Fd fd;
+        qint64 used = 0;
+    };
+
     const Directory& dir_;
     int archive_;
     long long archiveSize_;
     int root_;
-    io::Fd parent_;
-    QStringList parentParts_;
+    std::vector<ParentFolder> parents_;
+    qint64 uses_ = 0;
+    bool replacing_ = false;
     QByteArray window_;
     qint64 windowStart_ = 0;
     qint64 windowLength_ = 0;
+    qint64 windowReads_ = 0;
+    QByteArray records_;
+    qint64 recordsFirst_ = 0;
+    qint64 recordsCount_ = 0;
+    qint64 recordsWindow_ = -1;
+    char single_[kRecordSize];
 };
 
 template <typename IndexAt>

@@ -62,6 +62,9 @@ void ResetFaults();
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
 void ForceBufferedCopy(bool on);
+// Test seam: copies go through the kernel wherever it can copy, whatever the
+// offsets, so that the fault tests reach that path too.
+void ForceKernelCopy(bool on);
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);
@@ -139,6 +142,13 @@ class AtomicFile {
     // Publishes the file under its final name, flushed to disk first when
     // `durable` is set. Refuses (with the kept error) after a failed write.
     bool Commit(bool durable, int* err);
+    // The final name is probably taken (a run that found its files already
+    // there): Commit goes straight to a temporary name and a rename, which
+    // replaces a file and creates a missing one alike, without first trying
+    // a link that would fail.
+    void ExpectTaken() { expectTaken_ = true; }
+    // True when Commit found the final name taken.
+    bool foundTaken() const { return foundTaken_; }
     void Discard();
 
   private:
@@ -151,6 +161,8 @@ class AtomicFile {
     QByteArray final_;
     Fd fd_;
     bool unnamed_ = false;  // no name yet: nothing to remove on failure
+    bool expectTaken_ = false;
+    bool foundTaken_ = false;
 };
 
 }  // namespace kbx::io

@@ -67,6 +67,7 @@ class Faults : public ::testing::Test {
     void TearDown() override {
         kbx::io::ResetFaults();
         kbx::io::ForceBufferedCopy(false);
+        kbx::io::ForceKernelCopy(false);
     }
 
     // The output folder as a user had it: one entry's file already there.
@@ -156,6 +157,7 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     // used where the kernel cannot copy, makes several per entry.
     for (bool buffered : {false, true}) {
         kbx::io::ForceBufferedCopy(buffered);
+        kbx::io::ForceKernelCopy(!buffered);
         for (const Operation& o : operations) {
             for (Op op : kOps) {
                 // A clean run counts the calls of this kind.
@@ -192,6 +194,7 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
         }
     }
     kbx::io::ForceBufferedCopy(false);
+    kbx::io::ForceKernelCopy(false);
     RecordProperty("faults_injected", int(injected));
     std::printf("faults injected: %ld\n", injected);
 }
@@ -474,6 +477,21 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_EQ(r.written, 2);  // a.dat, and the empty entry
     ExpectNoPartialFiles("cut midway");
+
+    // Midway: the directory rewritten in place after the first entry. Records
+    // are read in blocks, never before the bytes they vouch for.
+    ASSERT_TRUE(WriteFile(archive, original));
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    ResetOutput();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op == Op::Publish && n == 1) WriteFile(archive, BuildArchive(shuffled));
+    });
+    const kbx::Result rewritten = kbx::UnpackAll(dir, out);
+    kbx::io::ResetFaults();
+    ASSERT_EQ(rewritten.failures.size(), 2u) << testutil::Describe(rewritten);
+    EXPECT_EQ(rewritten.failures[0].reason, kbx::Reason::ArchiveChanged);
+    EXPECT_EQ(rewritten.failures[0].index, 1);
+    ExpectNoPartialFiles("rewritten midway");
 }
 
 }  // namespace
