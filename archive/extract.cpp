@@ -114,9 +114,9 @@ class Extractor {
         return {};
     }
 
-    // Record `index` as it is on disk now, read with the records after it;
-    // re-read when `fresh`, or when the window has moved since. Null when
-    // the archive no longer holds it.
+    // Record `index` as it is on disk now, read with those after it whose
+    // bytes the window holds; re-read when `fresh`, or when the window has
+    // moved since. Null when the archive no longer holds it.
     const char* Record(qint64 index, bool fresh, int* err) {
         if (fresh) {
             return io::ReadAt(archive_, single_, kRecordSize, DirectoryEnd(index), err) ==
@@ -126,7 +126,9 @@ class Extractor {
         }
         if (index < recordsFirst_ || index >= recordsFirst_ + recordsCount_ ||
             recordsWindow_ != windowReads_) {
-            const qint64 n = std::min(kRecordBlock, dir_.UpperBound() - index);
+            const qint64 last = std::min(index + kRecordBlock, dir_.UpperBound());
+            qint64 n = 1;
+            while (index + n < last && InWindow(index + n)) ++n;
             if (records_.isEmpty()) records_.resize(kRecordBlock * kRecordSize);
             const long long got =
                 io::ReadAt(archive_, records_.data(), n * kRecordSize, DirectoryEnd(index), err);
@@ -136,6 +138,13 @@ class Extractor {
             if (recordsCount_ == 0) return nullptr;
         }
         return records_.constData() + (index - recordsFirst_) * kRecordSize;
+    }
+
+    bool InWindow(qint64 index) const {
+        const qint64 offset = dir_.EntryOffset[size_t(index)];
+        const qint64 size = dir_.EntrySize[size_t(index)];
+        return size >= 0 && size <= kSmallEntry && offset >= windowStart_ &&
+               offset + size <= windowStart_ + windowLength_;
     }
 
     // The folder `parts` beneath the root, created when missing; kept open

@@ -4,8 +4,9 @@
 //       COUNT files of BYTES each, alternately in ROOT/Version/Data and
 //       ROOT/Version. Their bytes come from a fast generator, so that no file
 //       system or page cache can shortcut them as zeros.
-//   kbx_bench_data archive PATH COUNT
-//       An archive of COUNT one-byte entries, written directly.
+//   kbx_bench_data archive PATH COUNT [BYTES]
+//       An archive of COUNT entries of BYTES each (1 by default), alternately
+//       in Version\Data\ and Version\, written directly.
 
 #include <QByteArray>
 #include <QDir>
@@ -60,7 +61,7 @@ int Tree(const QString& root, qint64 count, qint64 bytes) {
     return 0;
 }
 
-int Archive(const QString& path, qint64 count) {
+int Archive(const QString& path, qint64 count, qint64 bytes) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 1;
     if (f.write(kbx::HeaderBytes(qint32(count))) != kbx::kHeaderSize) return 1;
@@ -70,14 +71,21 @@ int Archive(const QString& path, qint64 count) {
         const QByteArray name = (i % 2 == 0 ? QByteArrayLiteral("Version\\Data\\entry")
                                             : QByteArrayLiteral("Version\\entry")) +
                                 QByteArray::number(i).rightJustified(7, '0') + ".dat";
-        kbx::AppendRecord(block, qint32(dataStart + i), 1, name);
+        kbx::AppendRecord(block, qint32(dataStart + i * bytes), qint32(bytes), name);
         if (block.size() >= (1 << 20)) {
             if (f.write(block) != block.size()) return 1;
             block.clear();
         }
     }
-    block.append(QByteArray(count, 'x'));
-    return f.write(block) == block.size() && f.flush() ? 0 : 1;
+    if (f.write(block) != block.size()) return 1;
+    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
+    QByteArray data(qMin<qint64>(count * bytes, 1 << 20), '\0');
+    for (qint64 left = count * bytes; left > 0; left -= data.size()) {
+        Fill(data, state);
+        const qint64 n = qMin<qint64>(left, data.size());
+        if (f.write(data.constData(), n) != n) return 1;
+    }
+    return f.flush() ? 0 : 1;
 }
 
 }  // namespace
@@ -86,8 +94,10 @@ int main(int argc, char** argv) {
     const QString what = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (what == u"tree" && argc == 5)
         return Tree(QFile::decodeName(argv[2]), std::atoll(argv[3]), std::atoll(argv[4]));
-    if (what == u"archive" && argc == 4)
-        return Archive(QFile::decodeName(argv[2]), std::atoll(argv[3]));
-    std::fputs("usage: kbx_bench_data tree ROOT COUNT BYTES | archive PATH COUNT\n", stderr);
+    if (what == u"archive" && (argc == 4 || argc == 5))
+        return Archive(QFile::decodeName(argv[2]), std::atoll(argv[3]),
+                       argc == 5 ? std::atoll(argv[4]) : 1);
+    std::fputs("usage: kbx_bench_data tree ROOT COUNT BYTES | archive PATH COUNT [BYTES]\n",
+               stderr);
     return 2;
 }
