@@ -62,9 +62,6 @@ void ResetFaults();
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
 void ForceBufferedCopy(bool on);
-// Test seam: copies go through the kernel wherever it can copy, whatever the
-// offsets, so that the fault tests reach that path too.
-void ForceKernelCopy(bool on);
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);

@@ -67,7 +67,6 @@ class Faults : public ::testing::Test {
     void TearDown() override {
         kbx::io::ResetFaults();
         kbx::io::ForceBufferedCopy(false);
-        kbx::io::ForceKernelCopy(false);
     }
 
     // The output folder as a user had it: one entry's file already there.
@@ -157,7 +156,6 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     // used where the kernel cannot copy, makes several per entry.
     for (bool buffered : {false, true}) {
         kbx::io::ForceBufferedCopy(buffered);
-        kbx::io::ForceKernelCopy(!buffered);
         for (const Operation& o : operations) {
             for (Op op : kOps) {
                 // A clean run counts the calls of this kind.
@@ -194,7 +192,6 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
         }
     }
     kbx::io::ForceBufferedCopy(false);
-    kbx::io::ForceKernelCopy(false);
     RecordProperty("faults_injected", int(injected));
     std::printf("faults injected: %ld\n", injected);
 }
