@@ -41,6 +41,8 @@ QString RuleText(const kbx::Failure& f) {
             return Tr("the name differs from another only in letter case");
         case NameRule::ComponentTooLong:
             return Tr("a name component is longer than 255 bytes");
+        case NameRule::FolderClash:
+            return Tr("the name clashes with the folder of another entry \"%1\"").arg(f.detail);
     }
     return QString();
 }
@@ -112,6 +114,18 @@ QString FailureText(const kbx::Failure& f) {
             break;
         case Reason::TooLarge:
             text = Tr("the data would pass the format's limit of 2147483647 bytes");
+            break;
+        case Reason::TargetNotRegular:
+            text = Tr("not a regular file (a folder, FIFO, socket or device); nothing written");
+            break;
+        case Reason::OutputInTree:
+            text = Tr("left out: it is the archive being written");
+            break;
+        case Reason::NoSuchEntry:
+            text = Tr("no entry with index %1").arg(f.index);
+            break;
+        case Reason::EditConflict:
+            text = Tr("changed more than once in one run");
             break;
     }
     return f.subject.isEmpty() ? text : f.subject + QStringLiteral(": ") + text;

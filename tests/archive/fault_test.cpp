@@ -196,40 +196,42 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     std::printf("faults injected: %ld\n", injected);
 }
 
-// A file that changes between measuring and copying, or while it is copied,
-// fails the pack; so does one replaced by a FIFO, a device or nothing.
+// A file that changes as it is copied fails the pack, at the same size too;
+// so does one replaced, before it is opened, by a FIFO, a link or nothing.
 TEST_F(Faults, PackInputsThatChangeFailThePack) {
     const QString x = root + QStringLiteral("/Version/Data/x.dat");
+    const QString y = root + QStringLiteral("/Version/Data/y.dat");
+    // Each change runs as x.dat's copy starts: after x.dat was opened and
+    // measured, before y.dat is opened.
     const struct {
         const char* what;
-        long atWrite;  // 1: after measuring, before any copy; 2: as x.dat's copy starts
         std::function<void()> change;
         kbx::Reason reason;
+        const char* subject;
     } cases[] = {
-        {"grows before the copy", 1, [&] { WriteFile(x, QByteArray(200001, 'x')); },
-         kbx::Reason::FileChanged},
-        {"shrinks before the copy", 1, [&] { QFile::resize(x, 100); }, kbx::Reason::FileChanged},
-        {"grows as it is copied", 2,
+        {"grows", [&] { WriteFile(x, QByteArray(200001, 'x')); }, kbx::Reason::FileChanged, "x"},
+        {"shrinks", [&] { QFile::resize(x, 1000); }, kbx::Reason::FileChanged, "x"},
+        {"rewritten in place at the same size",
          [&] {
              QFile f(x);
-             f.open(QIODevice::Append);
-             f.write("more");
+             f.open(QIODevice::ReadWrite);
+             f.seek(100000);
+             f.write("changed");
          },
-         kbx::Reason::FileChanged},
-        {"shrinks as it is copied", 2, [&] { QFile::resize(x, 1000); }, kbx::Reason::FileChanged},
-        {"becomes a FIFO", 1,
+         kbx::Reason::FileChanged, "x"},
+        {"the next file becomes a FIFO",
          [&] {
-             QFile::remove(x);
-             ::mkfifo(QFile::encodeName(x).constData(), 0644);
+             QFile::remove(y);
+             ::mkfifo(QFile::encodeName(y).constData(), 0644);
          },
-         kbx::Reason::CannotOpenFile},
-        {"becomes a link to a device", 1,
+         kbx::Reason::CannotOpenFile, "y"},
+        {"the next file becomes a link to a device",
          [&] {
-             QFile::remove(x);
-             QFile::link(QStringLiteral("/dev/zero"), x);
+             QFile::remove(y);
+             QFile::link(QStringLiteral("/dev/zero"), y);
          },
-         kbx::Reason::CannotOpenFile},
-        {"disappears", 1, [&] { QFile::remove(x); }, kbx::Reason::CannotOpenFile},
+         kbx::Reason::FileChanged, "y"},
+        {"the next file disappears", [&] { QFile::remove(y); }, kbx::Reason::CannotOpenFile, "y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -238,14 +240,14 @@ TEST_F(Faults, PackInputsThatChangeFailThePack) {
         ResetTarget();
         kbx::io::ResetFaults();
         kbx::io::SetCallHook([&](Op op, long n) {
-            if (op == Op::Write && n == c.atWrite) c.change();
+            if (op == Op::Write && n == 1) c.change();
         });
         HangGuard guard(30);
         const kbx::Result r = kbx::Pack(root, target);
         kbx::io::ResetFaults();
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure.reason, c.reason) << testutil::Describe(r);
-        EXPECT_EQ(r.failure.subject, QStringLiteral("Version\\Data\\x.dat"));
+        EXPECT_EQ(r.failure.subject, QStringLiteral("Version\\Data\\%1.dat").arg(c.subject));
         ExpectTargetIntact(c.what);
     }
 }
