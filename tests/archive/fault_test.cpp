@@ -1,6 +1,6 @@
 // Failing disks and a changing world: every write, rename, fsync and close
-// of an unpack, a single extraction and a pack made to fail in turn; pack
-// inputs that change or misbehave; folders that disappear; and an archive
+// of an unpack, a single extraction, a pack and a rewrite made to fail in
+// turn; pack inputs that change or misbehave; folders that disappear; and an archive
 // rewritten between its load and its unpack. Each run must end with an error
 // result, no half-written file under a final name, an existing archive
 // byte-identical, and no temporary file left.
@@ -20,6 +20,7 @@
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
+#include "archive/rewrite.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -74,6 +75,11 @@ class Faults : public ::testing::Test {
         QDir(out).removeRecursively();
         ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/b.txt"), kOldFile));
     }
+    // The archive as loaded, whatever a run did to it.
+    void ResetArchive() {
+        ASSERT_TRUE(WriteFile(archive, BuildArchive(entries)));
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    }
     void ResetTarget() { ASSERT_TRUE(WriteFile(target, kOldArchive)); }
 
     // Every file in the output is an entry's, whole, or the old file; no
@@ -117,7 +123,7 @@ class Faults : public ::testing::Test {
     kbx::Directory dir;
 };
 
-// Every k-th call of every kind, across the three operations.
+// Every k-th call of every kind, across the four operations.
 TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     struct Operation {
         const char* name;
@@ -150,6 +156,19 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
              t.ExpectTargetIntact(what);
              EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
          }},
+        {"rewrite", [](Faults& t) { t.ResetArchive(); },
+         [](Faults& t) {
+             const QString file = t.tmp.filePath(QStringLiteral("replacement"));
+             WriteFile(file, QByteArray(300000, 'r'));
+             return kbx::Rewrite(t.dir, {kbx::Edit::Replace(1, file), kbx::Edit::Remove(3),
+                                         kbx::Edit::Add(QStringLiteral("Version\\new"), file)});
+         },
+         [](Faults& t, const kbx::Result& r, const std::string& what) {
+             EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
+             EXPECT_EQ(r.failure.error, EIO) << what;
+             EXPECT_EQ(ReadFile(t.archive), BuildArchive(t.entries)) << what;
+             EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
+         }},
     };
     long injected = 0;
     // The kernel's copy makes one write per piece; the bounded-buffer copy,
@@ -164,7 +183,8 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
                 const kbx::Result clean = o.run(*this);
                 ASSERT_TRUE(clean.ok() && clean.warnings.empty()) << o.name;
                 const long calls = kbx::io::Calls(op);
-                if (op != Op::Fsync || std::string(o.name) == "pack") {
+                if (op != Op::Fsync || std::string(o.name) == "pack" ||
+                    std::string(o.name) == "rewrite") {
                     EXPECT_GT(calls, 0) << o.name << " makes no " << OpName(op);
                 }
                 for (long k = 1; k <= calls; ++k) {
@@ -175,7 +195,9 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
                     kbx::io::FailNth(op, k);
                     const kbx::Result r = o.run(*this);
                     kbx::io::ResetFaults();
-                    if (std::string(o.name) == "pack" && op == Op::Fsync && k == calls) {
+                    const bool publishes =
+                        std::string(o.name) == "pack" || std::string(o.name) == "rewrite";
+                    if (publishes && op == Op::Fsync && k == calls) {
                         // The folder's flush comes after the archive is
                         // complete under its name: a warning, not an error.
                         ASSERT_TRUE(r.ok()) << what;
@@ -505,6 +527,25 @@ TEST(AtomicFile, KeepsItsFirstErrorAndRefusesToCommit) {
     out.Discard();
     EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList());
+}
+
+// The archive rewritten in place, at the same size, while a rewrite copies
+// from it: nothing is published.
+TEST_F(Faults, ArchiveChangedDuringRewrite) {
+    ResetArchive();
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op != Op::Write || n != 1) return;
+        QFile f(archive);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(2000);
+        f.write("changed");
+    });
+    const kbx::Result r = kbx::Rewrite(dir, {kbx::Edit::Remove(1)});
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+    EXPECT_EQ(r.failure.reason, kbx::Reason::ArchiveChanged) << testutil::Describe(r);
+    EXPECT_EQ(Temporaries(tmp.path()), QStringList());
 }
 
 }  // namespace
