@@ -236,8 +236,8 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     if (DirectoryEnd(newCount) > kMaxArchiveBytes)
         return Result::Unusable({Reason::TooLarge, 0, {}, -1, path});
 
-    // The old archive, as loaded: its directory, and its state from now to
-    // the end of the copy.
+    // The old archive, as loaded: the same file in the same state, holding
+    // the same directory, from now to the end of the copy.
     const auto changed = [&] {
         return Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, path});
     };
@@ -246,14 +246,12 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     const QByteArray native = io::NativePath(path);
     io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &fileSize, &err);
     if (!archive) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
-    struct stat loaded {};
-    if (::fstat(archive.get(), &loaded) != 0)
-        return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
-    if (!SameDirectory(archive.get(), dir)) return changed();
+    if (io::IdentityOf(archive.get()) != dir.Identity || !SameDirectory(archive.get(), dir))
+        return changed();
     for (qint64 i = 0; i < count; ++i) {
         if (action.count(i)) continue;
         const qint64 offset = dir.EntryOffset[size_t(i)], size = dir.EntrySize[size_t(i)];
-        if (offset < 0 || size < 0 || offset + size > loaded.st_size)
+        if (offset < 0 || size < 0 || offset + size > fileSize)
             return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
     }
 
@@ -293,8 +291,7 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     if (!copier.FlushRun(&why)) return fileFailed(-1, path);
     // Read to the end without a change: the bytes copied are the loaded
     // archive's.
-    struct stat now {};
-    if (::fstat(archive.get(), &now) != 0 || !io::SameFileState(loaded, now)) return changed();
+    if (io::IdentityOf(archive.get()) != dir.Identity) return changed();
 
     QByteArray block = HeaderBytes(qint32(newCount));
     qint64 written = 0;

@@ -51,8 +51,9 @@ struct Edit {
 //   case from a kept entry or another added one (CaseDuplicate; index and
 //   detail name that entry), or that is a folder of a kept entry, has one as
 //   its folder, or is "Version" or "Version\Data" (FolderClash);
-// - ArchiveChanged (subject = the archive path): the file no longer holds the
-//   loaded directory, or it changed while it was read;
+// - ArchiveChanged (subject = the archive path): the file at the path is not
+//   the one loaded (Directory::Identity: device, inode, size, times), no
+//   longer holds the loaded directory, or changed while it was read;
 // - OutOfBounds (index, subject = the name): an untouched entry's data lie
 //   outside the file (its archive would not pass verify anyway);
 // - CannotOpenFile, ReadFailed, FileChanged (index, subject = the file): a
