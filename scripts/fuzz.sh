@@ -65,7 +65,7 @@ for t in "${targets[@]}"; do
   rc=0
   start=$SECONDS
   # Small inputs keep the loader fast; trees need room for file contents.
-  case "$t" in load|extract) maxlen=2048 ;; pack) maxlen=16384 ;; esac
+  case "$t" in load|extract|rewrite) maxlen=2048 ;; pack) maxlen=16384 ;; esac
   nice -n 19 "$bin" "$work" "$corpus" -max_total_time=$((minutes * 60)) -timeout=10 \
     -max_len="$maxlen" \
     -print_final_stats=1 -artifact_prefix="$build/findings/$t-" >"$out" 2>&1 || rc=$?

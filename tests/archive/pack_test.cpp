@@ -86,6 +86,9 @@ TEST_F(PackTest, SmallAndLargeFilesAcrossWriteBlocks) {
         files[QStringLiteral("Version/m%1.dat").arg(i, 2, 10, QLatin1Char('0'))] =
             QByteArray(60000, char('a' + i % 26));
     for (const auto& [rel, data] : files) Put(rel, data);
+    // Files untouched for a moment are trusted from their change time alone;
+    // fresh ones (as in the other tests) are read twice.
+    ::usleep(200000);
     ASSERT_TRUE(kbx::Pack(root, target).ok());
     kbx::Directory dir;
     ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
