@@ -248,6 +248,9 @@ QString WarningMessage(const kbx::Failure& warning) {
     if (warning.reason == kbx::Reason::FolderNotFlushed)
         return QStringLiteral("Архив записан, но папку ") + warning.subject +
                QStringLiteral(" не удалось сохранить на диск: ") + SystemReason(warning.error);
+    if (warning.reason == kbx::Reason::OutputInTree)
+        return QStringLiteral("Архив записан без файла ") + warning.subject +
+               QStringLiteral(": это прежняя копия самого архива");
     return UnusableText(warning);
 }
 
