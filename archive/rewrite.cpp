@@ -161,6 +161,7 @@ class DataCopier {
 
     // Queues the old archive's bytes [offset, offset + size).
     bool Keep(qint64 offset, qint64 size, Failure* why) {
+        if (size == 0) return true;  // wherever it points, it breaks no run
         if (next_ + pending_ + size > kMaxArchiveBytes) return *why = {Reason::TooLarge}, false;
         if (pending_ > 0 && offset != from_ + pending_ && !FlushRun(why)) return false;
         if (pending_ == 0) from_ = offset;
