@@ -23,8 +23,9 @@ class Form2 : public QWidget {
     // A tool window owned by `owner`; it deletes itself when closed.
     Form2(const Services& services, QWidget* owner);
 
-    // Shows the window centred on its owner.
-    void ShowCentred();
+    // Shows the window in front: centred on its owner when it opens, and
+    // where the user left it when it is already open.
+    void Present();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -11,12 +13,17 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QWheelEvent>
+
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "platform/colors.h"
 #include "platform/event_pump.h"
@@ -50,6 +57,45 @@ QString PlainToolTip(const QString& text) {
     if (!Qt::mightBeRichText(text)) return text;
     return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
            QStringLiteral("</p>");
+}
+
+// The text colour of a disabled path box: still grey against the enabled
+// text, and at least 4.5:1 against the box's background, so the path stays
+// readable. The palette's own disabled grey is often near 2:1.
+QColor ReadableDisabledText(const QPalette& p) {
+    const QColor back = p.color(QPalette::Disabled, QPalette::Base);
+    const QColor text = p.color(QPalette::Active, QPalette::Text);
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const auto contrast = [&](const QColor& a, const QColor& b) {
+        const double la = luminance(a), lb = luminance(b);
+        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    };
+    // From the background towards the enabled text colour, the first mix
+    // that is readable enough: as grey as the rule allows.
+    for (int percent = 40; percent < 100; percent += 2) {
+        const double t = percent / 100.0;
+        const QColor mix =
+            QColor::fromRgbF(float(back.redF() + (text.redF() - back.redF()) * t),
+                             float(back.greenF() + (text.greenF() - back.greenF()) * t),
+                             float(back.blueF() + (text.blueF() - back.blueF()) * t));
+        if (contrast(mix, back) >= 4.6) return mix;
+    }
+    return text;
+}
+
+// The one local file a drag carries, or empty when it carries anything else.
+QString DraggedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile()) return {};
+    const QString path = url.toLocalFile();
+    return QFileInfo(path).isDir() ? QString() : path;
 }
 
 }  // namespace
@@ -116,6 +162,9 @@ void Form1::BuildControls() {
     FilePath_->setObjectName(QStringLiteral("FilePath"));
     FilePath_->setGeometry(Twips(90, 540, 4020, 285));
     FilePath_->setEnabled(false);  // only Browse fills it
+    QPalette path = FilePath_->palette();
+    path.setColor(QPalette::Disabled, QPalette::Text, ReadableDisabledText(path));
+    FilePath_->setPalette(path);
 
     Picture2_ = new QWidget(Frame1_);
     Picture2_->setObjectName(QStringLiteral("Picture2"));
@@ -185,6 +234,8 @@ void Form1::BuildControls() {
     Scr_->setTracking(false);               // the rows follow the thumb when it is released
     Scr_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, and the arrow keys scroll it
     Picture3_->setEnabled(false);
+    Picture3_->installEventFilter(this);  // the wheel over the rows and headers
+    setAcceptDrops(true);
 
     File1_ = new QListWidget(this);
     File1_->setObjectName(QStringLiteral("File1"));
@@ -319,9 +370,19 @@ void Form1::Command1_Click() {
     ReadArchive();
 }
 
+bool Form1::OpenArchive(const QString& path) {
+    if (busy_) return false;
+    FilePath_->setText(path);
+    // A later Browse proposes this file, and cancelling it keeps the path.
+    Dialog().setFileName(path);
+    SetCommand1Enabled(!path.isEmpty());
+    Command1_Click();
+    return true;
+}
+
 void Form1::Command4_Click() {
     if (!about_) about_ = new Form2(services_, this);
-    about_->ShowCentred();
+    about_->Present();
 }
 
 void Form1::Header_Click() {
@@ -422,6 +483,21 @@ void Form1::Scr_Change() {
     ShowTxt(Scr_->value());
 }
 
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // The cells and headers do not take the wheel, so it reaches the panel;
+    // there it turns the scroll bar exactly as it would over the bar itself.
+    if (watched == Picture3_ && event->type() == QEvent::Wheel && Scr_->isEnabled()) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const QPointF at = Scr_->mapFromGlobal(wheel->globalPosition());
+        QWheelEvent copy(at, wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
+                         wheel->buttons(), wheel->modifiers(), wheel->phase(), wheel->inverted(),
+                         wheel->source(), wheel->pointingDevice());
+        QCoreApplication::sendEvent(Scr_, &copy);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void Form1::nm_Click(int index) {
     for (int a = 0; a < kRows; ++a) {
         nm_[a]->setMark(0);
@@ -492,6 +568,20 @@ void Form1::CloseIfRequested() {
         closeRequested_ = false;
         close();
     }
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    // While a run is in progress a drop is refused, as the buttons are.
+    if (!busy_ && !DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const QString path = DraggedFile(event->mimeData());
+    if (path.isEmpty() || busy_) return event->ignore();
+    event->acceptProposedAction();
+    // Read after the drop has finished, so the file manager is not held
+    // for the length of the load and its messages.
+    QTimer::singleShot(0, this, [this, path] { OpenArchive(path); });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
