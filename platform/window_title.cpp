@@ -23,9 +23,10 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
 
 void ClearWindowManagerTitle(QWidget* window) {
 #ifdef QUILLMERE_HAVE_XCB
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !window || !window->windowHandle()) return;
-    xcb_connection_t* c = x11->connection();
+    if (!window || !window->windowHandle() || QGuiApplication::platformName() != u"xcb") return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) return;
     const auto id = xcb_window_t(window->winId());
     const xcb_atom_t netName = Atom(c, "_NET_WM_NAME"), utf8 = Atom(c, "UTF8_STRING");
     if (netName != XCB_ATOM_NONE && utf8 != XCB_ATOM_NONE)

@@ -234,7 +234,6 @@ void Form1::BuildControls() {
     Scr_->setTracking(false);               // the rows follow the thumb when it is released
     Scr_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, and the arrow keys scroll it
     Picture3_->setEnabled(false);
-    Picture3_->installEventFilter(this);  // the wheel over the rows and headers
     setAcceptDrops(true);
 
     File1_ = new QListWidget(this);
@@ -302,6 +301,11 @@ void Form1::Form_Load() {
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     for (auto* cells : {&nm_, &off_, &sz_})
         for (ListCell* c : *cells) c->setFocusPolicy(Qt::NoFocus);
+
+    // The wheel anywhere on the list panel, scroll bar aside.
+    Picture3_->installEventFilter(this);
+    for (QWidget* w : Picture3_->findChildren<QWidget*>())
+        if (w != Scr_) w->installEventFilter(this);
 }
 
 void Form1::CentreOnScreen() {
@@ -484,9 +488,9 @@ void Form1::Scr_Change() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    // The cells and headers do not take the wheel, so it reaches the panel;
-    // there it turns the scroll bar exactly as it would over the bar itself.
-    if (watched == Picture3_ && event->type() == QEvent::Wheel && Scr_->isEnabled()) {
+    // Over the rows and headers the wheel turns the scroll bar exactly as it
+    // would over the bar itself.
+    if (event->type() == QEvent::Wheel && Scr_->isEnabled()) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         const QPointF at = Scr_->mapFromGlobal(wheel->globalPosition());
         QWheelEvent copy(at, wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
@@ -570,15 +574,24 @@ void Form1::CloseIfRequested() {
     }
 }
 
+// The archive is only read, and the file manager is told so: a drop is a
+// copy even when the user asked to move, so the source never deletes the
+// user's file after the drop.
+static bool TakeAsCopy(QDropEvent* event) {
+    if (!(event->possibleActions() & Qt::CopyAction)) return false;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
+}
+
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
     // While a run is in progress a drop is refused, as the buttons are.
-    if (!busy_ && !DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    if (!busy_ && !DraggedFile(event->mimeData()).isEmpty()) TakeAsCopy(event);
 }
 
 void Form1::dropEvent(QDropEvent* event) {
     const QString path = DraggedFile(event->mimeData());
-    if (path.isEmpty() || busy_) return event->ignore();
-    event->acceptProposedAction();
+    if (path.isEmpty() || !TakeAsCopy(event)) return;
     // Read after the drop has finished, so the file manager is not held
     // for the length of the load and its messages.
     QTimer::singleShot(0, this, [this, path] { OpenArchive(path); });
