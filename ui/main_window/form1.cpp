@@ -353,7 +353,7 @@ void Form1::Command1_Click() {
 }
 
 bool Form1::OpenArchive(const QString& path) {
-    if (busy_) return false;
+    if (Busy()) return false;
     FilePath_->setText(path);
     // A later Browse proposes this file, and cancelling it keeps the path.
     Dialog().setFileName(path);
@@ -565,7 +565,7 @@ static bool TakeAsCopy(QDropEvent* event) {
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
     // While a run is in progress a drop is refused, as the buttons are.
-    if (!busy_ && !DraggedFile(event->mimeData()).isEmpty()) TakeAsCopy(event);
+    if (!Busy() && !DraggedFile(event->mimeData()).isEmpty()) TakeAsCopy(event);
 }
 
 void Form1::dropEvent(QDropEvent* event) {
