@@ -23,7 +23,7 @@ TEST_F(Form2Test, ShowsItsTextsAndTheLinkTurnsBlueOnlyUnderThePointer) {
     EXPECT_EQ(about->size(), QSize(466, 408));
     EXPECT_EQ(about->findChild<QLabel*>("Image1")->pixmap().size(), QSize(460, 300));
     const char* texts[] = {"Программа для распаковки", "kbx архива для игры Velmorra.",
-                           "Автор проект Quillmere.", "quillmere@example.org"};
+                           "Автор — команда Quillmere.", "quillmere@example.org"};
     for (int i = 0; i < 4; ++i) {
         auto* l = about->findChild<QLabel*>(i < 3 ? QStringLiteral("Label1(%1)").arg(i) : "Label2");
         ASSERT_NE(l, nullptr);

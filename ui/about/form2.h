@@ -15,7 +15,9 @@ class Form2 : public QWidget {
     Q_OBJECT
 
   public:
-    static inline const QString kAuthorName = QStringLiteral("проект Quillmere");
+    // The credit reads "Автор " + name + ".": with a team for the author, a
+    // dash makes it a sentence ("Автор — команда Quillmere.").
+    static inline const QString kAuthorName = QStringLiteral("— команда Quillmere");
     static inline const QString kMailAddress = QStringLiteral("quillmere@example.org");
     static constexpr quint32 kRed = 0x000000FFu;
     static constexpr quint32 kBlue = 0x00FF0000u;
