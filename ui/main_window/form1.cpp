@@ -17,9 +17,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QWheelEvent>
-
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
@@ -85,7 +84,7 @@ QColor ReadableDisabledText(const QPalette& p) {
             QColor::fromRgbF(float(back.redF() + (text.redF() - back.redF()) * t),
                              float(back.greenF() + (text.greenF() - back.greenF()) * t),
                              float(back.blueF() + (text.blueF() - back.blueF()) * t));
-        if (contrast(mix, back) >= 4.6) return mix;
+        if (contrast(mix, back) >= 4.6) return mix;  // 4.5 with room for the 8-bit rounding
     }
     return text;
 }
@@ -97,6 +96,16 @@ QString DraggedFile(const QMimeData* data) {
     if (!url.isLocalFile()) return {};
     const QString path = url.toLocalFile();
     return QFileInfo(path).isDir() ? QString() : path;
+}
+
+// The archive is only read, and the file manager is told so: a drop is a
+// copy even when the user asked to move, so the source never deletes the
+// user's file after the drop.
+bool TakeAsCopy(QDropEvent* event) {
+    if (!(event->possibleActions() & Qt::CopyAction)) return false;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
 }
 
 }  // namespace
@@ -551,16 +560,6 @@ void Form1::ShowError(const QString& text) {
 
 void Form1::CloseIfRequested() {
     if (ops_->TakeCloseRequest()) close();
-}
-
-// The archive is only read, and the file manager is told so: a drop is a
-// copy even when the user asked to move, so the source never deletes the
-// user's file after the drop.
-static bool TakeAsCopy(QDropEvent* event) {
-    if (!(event->possibleActions() & Qt::CopyAction)) return false;
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    return true;
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
