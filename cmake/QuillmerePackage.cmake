@@ -20,7 +20,12 @@ if(QUILLMERE_GUI)
   # their own dpkg triggers.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xdg-utils")
+  # The full package holds kbx too, and takes the place of the headless one.
+  set(CPACK_DEBIAN_PACKAGE_PROVIDES quillmere-cli)
+  set(CPACK_DEBIAN_PACKAGE_CONFLICTS quillmere-cli)
+  set(CPACK_DEBIAN_PACKAGE_REPLACES quillmere-cli)
 else()
   set(CPACK_PACKAGE_NAME quillmere-cli)
+  set(CPACK_DEBIAN_PACKAGE_CONFLICTS quillmere)
 endif()
 include(CPack)
