@@ -19,10 +19,10 @@ share=$root/usr/share
 
 # Every installed file, and nothing else.
 expected=(usr/bin/kbx)
-[ -f "$source/cli/kbx.1" ] && expected+=(usr/share/man/man1/kbx.1)
+[ -f "$source/cli/kbx.1" ] && expected+=(usr/share/man/man1/kbx.1.gz)
 [ -f "$source/cli/kbx.bash-completion" ] && expected+=(usr/share/bash-completion/completions/kbx)
 if [ "$kind" = gui ]; then
-  expected+=(usr/bin/quillmere usr/share/man/man1/quillmere.1
+  expected+=(usr/bin/quillmere usr/share/man/man1/quillmere.1.gz
     usr/share/applications/org.example.Quillmere.desktop
     usr/share/metainfo/org.example.Quillmere.metainfo.xml
     usr/share/mime/packages/quillmere-kbx.xml
@@ -41,6 +41,9 @@ for program in "${expected[@]}"; do
   case $program in usr/bin/*) [ -x "$root/$program" ] || fail "$program is not executable" ;; esac
 done
 "$root/usr/bin/kbx" list "$sample" >/dev/null || fail "the installed kbx cannot list the sample"
+for page in "$root"/usr/share/man/man1/*.gz; do
+  gzip -dc "$page" | grep -q '^\.TH ' || fail "$page is not a manual page"
+done
 [ "$kind" = gui ] || { [ "$failures" -eq 0 ]; exit; }
 
 # The installed window answers on a terminal without a display.
