@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -25,8 +26,10 @@ using Progress = std::function<void(qint64 index)>;
 
 // Set by the caller (typically from inside the progress hook) to end a load
 // or an unpack after the current item. A stopped load changes nothing.
+// Safe to set from a signal handler: the flag is a lock-free atomic.
 struct StopFlag {
-    bool requested = false;
+    std::atomic<bool> requested{false};
+    static_assert(std::atomic<bool>::is_always_lock_free);
 };
 
 // Loads the archive at `path`. Only a successful load touches `dir`, and it

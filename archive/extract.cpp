@@ -140,11 +140,13 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
     io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &archiveSize, &err);
     if (!archive)
         return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
-    // A file truncated or replaced since the load no longer has the loaded
-    // directory's header, or no longer holds the whole directory; nothing is
-    // written from it.
+    // A file replaced, rewritten or truncated since the load is another
+    // file now, or has another size or time, or no longer has the loaded
+    // directory's header or holds the whole directory; nothing is written
+    // from it. The records themselves are compared entry by entry.
     char header[kHeaderSize];
-    if (io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
+    if (io::IdentityOf(archive.get()) != dir.Identity ||
+        io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
         !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||

@@ -38,7 +38,7 @@ class Cli : public ::testing::Test {
             good, BuildArchive({{"Version\\a.txt", "alpha"},
                                 {Cp1251(QStringLiteral("Version\\Data\\карта.dat")), "map"}})));
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString good;
 };
 
