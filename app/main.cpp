@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     ui::Form1 window(services);
     window.show();
     window.CentreOnScreen();
-    if (!archives.isEmpty()) {
+    if (!archives.isEmpty() && !archives.first().isEmpty()) {
         // Read once the window is on the screen, so the bar is seen to move.
         const QString path = QFileInfo(archives.first()).absoluteFilePath();
         QTimer::singleShot(0, &window, [&window, path] { window.OpenArchive(path); });
