@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -20,10 +21,12 @@ namespace kbx {
 // index, before it is processed. The caller decides its own rhythm.
 using Progress = std::function<void(qint64 index)>;
 
-// Set by the caller (typically from inside the progress hook) to end a load
-// or an unpack after the current item. A stopped load changes nothing.
+// Set by the caller (from inside the progress hook, another thread or a
+// signal handler: the flag is lock-free) to end a load or an unpack after the
+// current item. A stopped load changes nothing.
 struct StopFlag {
-    bool requested = false;
+    std::atomic<bool> requested{false};
+    static_assert(std::atomic<bool>::is_always_lock_free);
 };
 
 // Loads the archive at `path`. Only a successful load touches `dir`, and it
@@ -54,6 +57,11 @@ Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
 // Writes every entry beneath `folder`, in directory order.
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress = {},
                  const StopFlag* stop = nullptr);
+
+// Writes the bytes of the given entries, one after another, to `fd` (a pipe
+// or a terminal as well as a file) through a bounded buffer.
+Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
+                    const Progress& progress = {}, const StopFlag* stop = nullptr);
 
 // Packs root/Version/Data/* and then root/Version/* into `archivePath`. An
 // existing archive there is replaced only by a complete new one.

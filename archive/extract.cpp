@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
@@ -132,26 +133,39 @@ class Extractor {
     qint64 windowLength_ = 0;
 };
 
-template <typename IndexAt>
-Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
-                   const Progress& progress, const StopFlag* stop, bool single) {
+// Opens the loaded archive again. A file truncated or replaced since the
+// load no longer has the loaded directory's header, or no longer holds the
+// whole directory; nothing is read from it.
+io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
     const qint64 count = dir.UpperBound();
     int err = 0;
-    long long archiveSize = 0;
     const QByteArray native = io::NativePath(dir.ArchivePath);
-    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &archiveSize, &err);
-    if (!archive) return Result::Unusable(CannotOpenMessage(dir.ArchivePath));
-    // A file truncated or replaced since the load no longer has the loaded
-    // directory's header, or no longer holds the whole directory; nothing is
-    // written from it.
+    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), archiveSize, &err);
+    if (!archive) {
+        *failure = Result::Unusable(CannotOpenMessage(dir.ArchivePath));
+        return {};
+    }
     char header[kHeaderSize];
     if (io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
         !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
-        DirectoryEnd(count) > archiveSize)
-        return Result::Unusable(QStringLiteral("Архив изменился после загрузки: ") +
-                                dir.ArchivePath);
+        DirectoryEnd(count) > *archiveSize) {
+        *failure =
+            Result::Unusable(QStringLiteral("Архив изменился после загрузки: ") + dir.ArchivePath);
+        return {};
+    }
+    return archive;
+}
+
+template <typename IndexAt>
+Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
+                   const Progress& progress, const StopFlag* stop, bool single) {
+    const qint64 count = dir.UpperBound();
+    long long archiveSize = 0;
+    Result failure;
+    io::Fd archive = OpenLoaded(dir, &archiveSize, &failure);
+    if (!archive) return failure;
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -219,6 +233,53 @@ Result UnpackAll(const Directory& dir, const QString& folder, const Progress& pr
                  const StopFlag* stop) {
     return ExtractSome(
         dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, false);
+}
+
+Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
+                    const Progress& progress, const StopFlag* stop) {
+    long long archiveSize = 0;
+    Result result;
+    io::Fd archive = OpenLoaded(dir, &archiveSize, &result);
+    if (!archive) return result;
+    constexpr long long kBuffer = 1 << 20;
+    std::unique_ptr<char[]> buf(new char[size_t(kBuffer)]);
+    for (qint64 index : indexes) {
+        if (progress) progress(index);
+        if (stop && stop->requested) {
+            result.outcome = Outcome::Stopped;
+            return result;
+        }
+        if (index < 0 || index >= dir.UpperBound()) continue;
+        const qint64 offset = dir.EntryOffset[size_t(index)];
+        const qint64 size = dir.EntrySize[size_t(index)];
+        if (offset < 0 || size < 0 || offset + size > archiveSize) {
+            result.failures.push_back({index, dir.Name(index),
+                                       QStringLiteral("данные записи лежат за пределами архива")});
+            continue;
+        }
+        int err = 0;
+        for (long long done = 0; done < size;) {
+            const long long got = io::ReadAt(archive.get(), buf.get(),
+                                             std::min(kBuffer, size - done), offset + done, &err);
+            if (got <= 0) {
+                result.failures.push_back(
+                    {index, dir.Name(index),
+                     got < 0 ? QStringLiteral("ошибка чтения: ") + io::ErrorText(err)
+                             : QStringLiteral("архив изменился или обрезан")});
+                break;
+            }
+            // The output is not the engine's file: a failed write ends the run.
+            if (!io::WriteAll(fd, buf.get(), got, -1, &err)) {
+                result.outcome = Outcome::Unusable;
+                result.message = QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+                return result;
+            }
+            done += got;
+        }
+        if (result.failures.empty() || result.failures.back().index != index) ++result.written;
+    }
+    if (!result.failures.empty()) result.outcome = Outcome::EntriesFailed;
+    return result;
 }
 
 }  // namespace kbx

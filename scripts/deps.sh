@@ -9,6 +9,7 @@ QUILLMERE_PACKAGES=(
   libgtest-dev
   fonts-dejavu-core fonts-liberation fonts-urw-base35
   qt6-translations-l10n
+  qt6-l10n-tools qt6-tools-dev
 )
 
 quillmere_missing_packages() {
