@@ -122,12 +122,7 @@ bool Console::Flush() {
 void Console::Progress(const QString& line) {
     if (tty_ < 0) tty_ = ::isatty(STDERR_FILENO) == 1 ? 1 : 0;
     if (tty_ == 0) return;
-    // The first line waits a tenth of a second: a quick run shows none.
-    if (!lastDraw_.isValid()) {
-        lastDraw_.start();
-        return;
-    }
-    if (lastDraw_.elapsed() < 100) return;
+    if (lastDraw_.isValid() && lastDraw_.elapsed() < 100) return;
     lastDraw_.start();
     std::fflush(stdout);
     const QByteArray bytes = (QStringLiteral("\r\033[K") + line).toUtf8();
