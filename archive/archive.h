@@ -48,15 +48,22 @@ void PrepareOutputFolders(const QString& folder);
 // outside 0..count-1 (the blank element included) does nothing.
 Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder);
 
+// What extraction does with a file that already stands under an entry's name.
+enum class Overwrite {
+    Replace,  // replaced whole, atomically
+    Keep,     // left as it is; the entry fails with EEXIST
+    Skip,     // left as it is; the entry counts as done
+};
+
 // Writes the given entries beneath `folder`, opening the archive once. Failed
 // entries do not stop the others.
 Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
                       const QString& folder, const Progress& progress = {},
-                      const StopFlag* stop = nullptr);
+                      const StopFlag* stop = nullptr, Overwrite overwrite = Overwrite::Replace);
 
 // Writes every entry beneath `folder`, in directory order.
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress = {},
-                 const StopFlag* stop = nullptr);
+                 const StopFlag* stop = nullptr, Overwrite overwrite = Overwrite::Replace);
 
 // Writes the bytes of the given entries, one after another, to `fd` (a pipe
 // or a terminal as well as a file) through a bounded buffer.

@@ -52,8 +52,13 @@ QString SummaryMessage(const std::vector<EntryFailure>& failures) {
 // the last parent folder open between entries.
 class Extractor {
   public:
-    Extractor(const Directory& dir, int archive, long long archiveSize, int root)
-        : dir_(dir), archive_(archive), archiveSize_(archiveSize), root_(root) {}
+    Extractor(const Directory& dir, int archive, long long archiveSize, int root,
+              Overwrite overwrite)
+        : dir_(dir),
+          archive_(archive),
+          archiveSize_(archiveSize),
+          root_(root),
+          overwrite_(overwrite) {}
 
     // Returns an empty string on success, else the reason.
     QString Write(qint64 index) {
@@ -98,7 +103,12 @@ class Extractor {
             if (copied < 0) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
             if (copied != size) return QStringLiteral("архив изменился или обрезан");
         }
-        if (!out.Commit(false, &err)) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+        if (!out.Commit(false, &err, overwrite_ == Overwrite::Replace)) {
+            if (err == EEXIST && overwrite_ == Overwrite::Skip) return {};
+            if (err == EEXIST)
+                return QStringLiteral("не удалось создать файл: ") + io::ErrorText(err);
+            return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+        }
         return {};
     }
 
@@ -126,6 +136,7 @@ class Extractor {
     int archive_;
     long long archiveSize_;
     int root_;
+    Overwrite overwrite_;
     io::Fd parent_;
     QStringList parentParts_;
     QByteArray window_;
@@ -160,7 +171,8 @@ io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure)
 
 template <typename IndexAt>
 Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
-                   const Progress& progress, const StopFlag* stop, bool single) {
+                   const Progress& progress, const StopFlag* stop, bool single,
+                   Overwrite overwrite = Overwrite::Replace) {
     const qint64 count = dir.UpperBound();
     long long archiveSize = 0;
     Result failure;
@@ -174,7 +186,7 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
                                 QStringLiteral(": ") + io::ErrorText(errno));
     PrepareAt(root.get());
 
-    Extractor extractor(dir, archive.get(), archiveSize, root.get());
+    Extractor extractor(dir, archive.get(), archiveSize, root.get(), overwrite);
     Result result;
     for (qint64 i = 0; i < n; ++i) {
         const qint64 index = indexAt(i);
@@ -223,16 +235,18 @@ Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
 }
 
 Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
-                      const QString& folder, const Progress& progress, const StopFlag* stop) {
+                      const QString& folder, const Progress& progress, const StopFlag* stop,
+                      Overwrite overwrite) {
     return ExtractSome(
         dir, qint64(indexes.size()), [&](qint64 i) { return indexes[size_t(i)]; }, folder, progress,
-        stop, indexes.size() == 1);
+        stop, indexes.size() == 1, overwrite);
 }
 
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress,
-                 const StopFlag* stop) {
+                 const StopFlag* stop, Overwrite overwrite) {
     return ExtractSome(
-        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, false);
+        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, false,
+        overwrite);
 }
 
 Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,

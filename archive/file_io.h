@@ -56,6 +56,9 @@ void ResetFaults();
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
 void ForceBufferedCopy(bool on);
+// Test seam: atomic files take the named temporary path, as on file systems
+// without unnamed files. Not cleared by ResetFaults().
+void ForceNamedFiles(bool on);
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);
@@ -117,13 +120,16 @@ class AtomicFile {
 
     bool Create(int dirfd, const QByteArray& finalName, int* err);
     int fd() const { return fd_.get(); }
-    // Flushes to disk first when `durable` is set.
-    bool Commit(bool durable, int* err);
+    // Flushes to disk first when `durable` is set. With `replace` unset, an
+    // existing file (or anything else) under the final name stays and the
+    // commit fails with EEXIST; the check and the naming are one step.
+    bool Commit(bool durable, int* err, bool replace = true);
     void Discard();
 
   private:
     bool CreateNamed(int* err);
     bool LinkUnder(const QByteArray& name);
+    bool RenameNoReplace();
 
     int dirfd_ = -1;
     QByteArray temp_;  // the temporary name, while the file has one

@@ -180,6 +180,12 @@ void ReportTime(const QString& what, qint64 entries, qint64 bytes, const kbx::St
                      .arg(Bytes(bytes), Seconds(clock.ElapsedMs())));
 }
 
+kbx::Overwrite Policy(const ParsedArgs& args) {
+    if (args.Has("keep-old-files")) return kbx::Overwrite::Keep;
+    if (args.Has("skip-old-files")) return kbx::Overwrite::Skip;
+    return kbx::Overwrite::Replace;
+}
+
 std::vector<QByteArray> Rest(const ParsedArgs& args, size_t from) {
     return {args.operands.begin() + qsizetype(from), args.operands.end()};
 }
@@ -318,7 +324,8 @@ int Extract(const ParsedArgs& args) {
         TargetFolder folder;
         if (!folder.Open(args.Has("directory") ? args.Value("directory") : QByteArray(".")))
             return kUnusable;
-        code = Finish(kbx::ExtractEntries(dir, indexes, folder.path(), std::ref(watch), &Stop()),
+        code = Finish(kbx::ExtractEntries(dir, indexes, folder.path(), std::ref(watch), &Stop(),
+                                          Policy(args)),
                       Shown(*path));
     }
     if (code == kOk && verbose)
@@ -338,8 +345,8 @@ int Unpack(const ParsedArgs& args) {
     const bool verbose = args.Has("verbose");
     const kbx::Stopwatch clock;
     Watcher watch(dir, Kbx::tr("unpack"), dir.UpperBound(), bytes, verbose);
-    const int code =
-        Finish(kbx::UnpackAll(dir, folder.path(), std::ref(watch), &Stop()), Shown(*path));
+    const int code = Finish(
+        kbx::UnpackAll(dir, folder.path(), std::ref(watch), &Stop(), Policy(args)), Shown(*path));
     if (code == kOk && verbose) ReportTime(Kbx::tr("unpack"), dir.UpperBound(), bytes, clock);
     return code;
 }

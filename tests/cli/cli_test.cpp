@@ -342,4 +342,30 @@ TEST_F(Cli, ProgressOnlyOnATerminal) {
     EXPECT_EQ(r.err, "");
 }
 
+// tar's overwrite options: an existing file is replaced, kept (an error),
+// or left while the others are written.
+TEST_F(Cli, OldFiles) {
+    const struct {
+        const char* option;
+        int code;
+        QByteArray after;
+    } cases[] = {{"", 0, "alpha"},
+                 {"--keep-old-files", 1, "old"},
+                 {"-k", 1, "old"},
+                 {"--skip-old-files", 0, "old"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const QString root = tmp.filePath(QStringLiteral("old") + QString::fromLatin1(c.option));
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version")));
+        ASSERT_TRUE(WriteFile(root + QStringLiteral("/Version/a.txt"), "old"));
+        std::vector<QByteArray> args{"unpack", good, "-C", B(root)};
+        if (*c.option) args.push_back(c.option);
+        const KbxRun r = RunKbx(args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(ReadFile(root + QStringLiteral("/Version/a.txt")), c.after);
+        EXPECT_EQ(ReadFile(root + QStringLiteral("/Version/Data/b.dat")), "beta");
+        EXPECT_EQ(r.err.isEmpty(), c.code == 0) << r.err.toStdString();
+    }
+}
+
 }  // namespace
