@@ -15,8 +15,6 @@ namespace kbx {
 
 namespace {
 
-constexpr int kNamesInSummary = 5;
-
 QString NativeFolder(const QString& folder) {
     return folder.isEmpty() ? QStringLiteral(".") : folder;
 }
@@ -31,21 +29,15 @@ bool ProbeAt(int dirfd) {
 }
 
 // The Version and Version/Data folders; a Version folder that already
-// accepts files is left as it is. Links are never followed.
-void PrepareAt(int root) {
+// accepts files is left as it is. Links are never followed. Returns why they
+// could not be made (a plain file named Version, say), or Reason::None.
+Failure PrepareAt(int root, const QString& folder) {
     int err = 0;
     const QString version = QStringLiteral("Version");
-    if (io::Fd v = io::OpenDirBeneath(root, {version}, false, &err); v && ProbeAt(v.get())) return;
-    io::OpenDirBeneath(root, {version, QStringLiteral("Data")}, true, &err);
-}
-
-QString SummaryMessage(const std::vector<EntryFailure>& failures) {
-    QString text = QStringLiteral("Распаковка завершена с ошибками") + kCrLf +
-                   QStringLiteral("Не извлечено файлов: ") + QString::number(failures.size());
-    for (size_t i = 0; i < failures.size() && i < size_t(kNamesInSummary); ++i)
-        text += kCrLf + failures[i].name + QStringLiteral(": ") + failures[i].reason;
-    if (failures.size() > size_t(kNamesInSummary)) text += kCrLf + QStringLiteral("…");
-    return text;
+    if (io::Fd v = io::OpenDirBeneath(root, {version}, false, &err); v && ProbeAt(v.get()))
+        return {};
+    if (io::OpenDirBeneath(root, {version, QStringLiteral("Data")}, true, &err)) return {};
+    return {Reason::CannotPrepareFolder, err, {}, -1, folder + QStringLiteral("/Version/Data")};
 }
 
 // Writes entries beneath one target folder, keeping the archive open and
@@ -60,8 +52,21 @@ class Extractor {
           root_(root),
           overwrite_(overwrite) {}
 
-    // Returns an empty string on success, else the reason.
-    QString Write(qint64 index) {
+    // Returns Reason::None on success, else why the entry failed.
+    Failure Write(qint64 index) {
+        Failure f = WriteEntry(index);
+        if (f.reason != Reason::None) {
+            f.index = index;
+            f.subject = dir_.Name(index);
+        }
+        return f;
+    }
+
+  private:
+    static constexpr qint64 kSmallEntry = 64 << 10;
+    static constexpr qint64 kWindow = 1 << 20;
+
+    Failure WriteEntry(qint64 index) {
         // The record on disk must still be the one loaded; otherwise the
         // archive was rewritten since, and its bytes are not this entry's.
         char record[kRecordSize];
@@ -71,50 +76,41 @@ class Extractor {
             ReadLE32(record + kRecordSizeField) != dir_.EntrySize[size_t(index)] ||
             NameBytes(QByteArrayView(record + kRecordNameField, kNameSize)) !=
                 dir_.EntryName[index])
-            return QStringLiteral("архив изменился после загрузки");
+            return {Reason::ArchiveChanged};
         const QString name = dir_.Name(index);
-        if (QString problem = NameProblem(name); !problem.isEmpty())
-            return QStringLiteral("недопустимое имя (") + problem + QStringLiteral(")");
+        Failure unsafe{Reason::UnsafeName};
+        if ((unsafe.rule = NameProblem(name, &unsafe.detail)) != NameRule::None) return unsafe;
         const qint64 offset = dir_.EntryOffset[size_t(index)];
         const qint64 size = dir_.EntrySize[size_t(index)];
-        if (offset < 0 || size < 0 || offset + size > archiveSize_)
-            return QStringLiteral("данные записи лежат за пределами архива");
+        if (offset < 0 || size < 0 || offset + size > archiveSize_) return {Reason::OutOfBounds};
 
         QStringList parts = NameComponents(name);
         const QByteArray file = io::NativePath(parts.takeLast());
         if (!parent_ || parts != parentParts_) {
             parent_ = io::OpenDirBeneath(root_, parts, true, &err);
             parentParts_ = parts;
-            if (!parent_) return QStringLiteral("не удалось создать папку: ") + io::ErrorText(err);
+            if (!parent_) return {Reason::CannotCreateFolder, err};
         }
         io::AtomicFile out;
-        if (!out.Create(parent_.get(), file, &err))
-            return QStringLiteral("не удалось создать файл: ") + io::ErrorText(err);
+        if (!out.Create(parent_.get(), file, &err)) return {Reason::CannotCreateFile, err};
         if (size <= kSmallEntry) {
             // Small entries come from a window of the archive read in large
             // blocks: one read for many entries instead of one each.
             const char* bytes = Window(offset, size, &err);
-            if (!bytes && err != 0) return QStringLiteral("ошибка чтения: ") + io::ErrorText(err);
-            if (!bytes) return QStringLiteral("архив изменился или обрезан");
-            if (!io::WriteAll(out.fd(), bytes, size, 0, &err))
-                return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+            if (!bytes && err != 0) return {Reason::ReadFailed, err};
+            if (!bytes) return {Reason::Truncated};
+            if (!out.Write(bytes, size, 0)) return {Reason::WriteFailed, out.error()};
         } else {
-            const long long copied = io::CopyRange(archive_, offset, out.fd(), 0, size, &err);
-            if (copied < 0) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
-            if (copied != size) return QStringLiteral("архив изменился или обрезан");
+            const long long copied = out.CopyFrom(archive_, offset, 0, size, false);
+            if (copied < 0) return {Reason::WriteFailed, out.error()};
+            if (copied != size) return {Reason::Truncated};
         }
         if (!out.Commit(false, &err, overwrite_ == Overwrite::Replace)) {
             if (err == EEXIST && overwrite_ == Overwrite::Skip) return {};
-            if (err == EEXIST)
-                return QStringLiteral("не удалось создать файл: ") + io::ErrorText(err);
-            return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+            return {err == EEXIST ? Reason::CannotCreateFile : Reason::WriteFailed, err};
         }
         return {};
     }
-
-  private:
-    static constexpr qint64 kSmallEntry = 64 << 10;
-    static constexpr qint64 kWindow = 1 << 20;
 
     // The archive's bytes [offset, offset + size), read through the window;
     // null with `err` set on a read error, null alone when the archive ends
@@ -153,7 +149,7 @@ io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure)
     const QByteArray native = io::NativePath(dir.ArchivePath);
     io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), archiveSize, &err);
     if (!archive) {
-        *failure = Result::Unusable(CannotOpenMessage(dir.ArchivePath));
+        *failure = Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
         return {};
     }
     char header[kHeaderSize];
@@ -162,8 +158,7 @@ io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure)
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
         DirectoryEnd(count) > *archiveSize) {
-        *failure =
-            Result::Unusable(QStringLiteral("Архив изменился после загрузки: ") + dir.ArchivePath);
+        *failure = Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
         return {};
     }
     return archive;
@@ -171,7 +166,7 @@ io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure)
 
 template <typename IndexAt>
 Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
-                   const Progress& progress, const StopFlag* stop, bool single,
+                   const Progress& progress, const StopFlag* stop,
                    Overwrite overwrite = Overwrite::Replace) {
     const qint64 count = dir.UpperBound();
     long long archiveSize = 0;
@@ -181,10 +176,9 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root)
-        return Result::Unusable(QStringLiteral("Не удалось открыть папку ") + folder +
-                                QStringLiteral(": ") + io::ErrorText(errno));
-    PrepareAt(root.get());
+    if (!root) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, folder});
+    if (Failure f = PrepareAt(root.get(), folder); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
 
     Extractor extractor(dir, archive.get(), archiveSize, root.get(), overwrite);
     Result result;
@@ -196,17 +190,12 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
             return result;
         }
         if (index < 0 || index >= count) continue;
-        if (QString reason = extractor.Write(index); !reason.isEmpty())
-            result.failures.push_back({index, dir.Name(index), reason});
+        if (Failure f = extractor.Write(index); f.reason != Reason::None)
+            result.failures.push_back(std::move(f));
         else
             ++result.written;
     }
-    if (!result.failures.empty()) {
-        result.outcome = Outcome::EntriesFailed;
-        const EntryFailure& f = result.failures.front();
-        result.message =
-            single ? ExtractFailedMessage(f.name, f.reason) : SummaryMessage(result.failures);
-    }
+    if (!result.failures.empty()) result.outcome = Outcome::EntriesFailed;
     return result;
 }
 
@@ -218,10 +207,11 @@ bool TestFolder(const QString& folder) {
     return dir && ProbeAt(dir.get());
 }
 
-void PrepareOutputFolders(const QString& folder) {
+Failure PrepareOutputFolders(const QString& folder) {
     const QByteArray path = io::NativePath(NativeFolder(folder));
-    if (io::Fd root(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); root)
-        PrepareAt(root.get());
+    io::Fd root(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root) return {Reason::CannotOpenFolder, errno, {}, -1, folder};
+    return PrepareAt(root.get(), folder);
 }
 
 Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
@@ -231,7 +221,7 @@ Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
         return r;
     }
     return ExtractSome(
-        dir, 1, [index](qint64) { return index; }, folder, {}, nullptr, true);
+        dir, 1, [index](qint64) { return index; }, folder, {}, nullptr);
 }
 
 Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
@@ -239,14 +229,13 @@ Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
                       Overwrite overwrite) {
     return ExtractSome(
         dir, qint64(indexes.size()), [&](qint64 i) { return indexes[size_t(i)]; }, folder, progress,
-        stop, indexes.size() == 1, overwrite);
+        stop, overwrite);
 }
 
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress,
                  const StopFlag* stop, Overwrite overwrite) {
     return ExtractSome(
-        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, false,
-        overwrite);
+        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, overwrite);
 }
 
 Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
@@ -266,31 +255,29 @@ Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, in
         if (index < 0 || index >= dir.UpperBound()) continue;
         const qint64 offset = dir.EntryOffset[size_t(index)];
         const qint64 size = dir.EntrySize[size_t(index)];
-        if (offset < 0 || size < 0 || offset + size > archiveSize) {
-            result.failures.push_back({index, dir.Name(index),
-                                       QStringLiteral("данные записи лежат за пределами архива")});
-            continue;
-        }
-        int err = 0;
-        for (long long done = 0; done < size;) {
-            const long long got = io::ReadAt(archive.get(), buf.get(),
-                                             std::min(kBuffer, size - done), offset + done, &err);
+        Failure f;
+        if (offset < 0 || size < 0 || offset + size > archiveSize) f.reason = Reason::OutOfBounds;
+        for (long long done = 0; f.reason == Reason::None && done < size;) {
+            const long long got = io::ReadAt(
+                archive.get(), buf.get(), std::min(kBuffer, size - done), offset + done, &f.error);
             if (got <= 0) {
-                result.failures.push_back(
-                    {index, dir.Name(index),
-                     got < 0 ? QStringLiteral("ошибка чтения: ") + io::ErrorText(err)
-                             : QStringLiteral("архив изменился или обрезан")});
+                f.reason = got < 0 ? Reason::ReadFailed : Reason::Truncated;
                 break;
             }
-            // The output is not the engine's file: a failed write ends the run.
-            if (!io::WriteAll(fd, buf.get(), got, -1, &err)) {
-                result.outcome = Outcome::Unusable;
-                result.message = QStringLiteral("ошибка записи: ") + io::ErrorText(err);
-                return result;
-            }
+            // The output is the caller's, not a file of ours: a failed write
+            // ends the run.
+            int err = 0;
+            if (!io::WriteAll(fd, buf.get(), got, -1, &err))
+                return Result::Unusable({Reason::WriteFailed, err});
             done += got;
         }
-        if (result.failures.empty() || result.failures.back().index != index) ++result.written;
+        if (f.reason == Reason::None) {
+            ++result.written;
+            continue;
+        }
+        f.index = index;
+        f.subject = dir.Name(index);
+        result.failures.push_back(std::move(f));
     }
     if (!result.failures.empty()) result.outcome = Outcome::EntriesFailed;
     return result;

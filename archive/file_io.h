@@ -1,8 +1,13 @@
 #pragma once
 // The engine's file layer: descriptors, writes that land whole or not at all,
 // folder walks that never leave their root, and in-kernel copying. Every
-// write, rename, fsync and close goes through here, so tests can make the
-// k-th one fail.
+// write, publication (link or rename), fsync and close goes through here, so
+// tests can make the k-th one fail.
+//
+// Threading: the engine runs one operation at a time per process. The fault
+// plan below and the capability probes (openat2, copy_file_range, linking by
+// descriptor) are process-wide and unsynchronised; call the engine from one
+// thread at a time.
 
 #include <QByteArray>
 #include <QString>
@@ -42,8 +47,9 @@ class Fd {
 };
 
 // Test seam: the k-th call (1-based, counted from now) of the given kind
-// fails with EIO. k = 0 switches the kind back to normal.
-enum class Op { Write, Rename, Fsync, Close, Count_ };
+// fails with EIO. k = 0 switches the kind back to normal. Publish counts the
+// step that gives a finished file its final name, by link or by rename.
+enum class Op { Write, Publish, Fsync, Close, Count_ };
 void FailNth(Op op, long k);
 // Test seam: calls of each kind made since the last ResetFaults(), and a
 // hook run just before each one (with its 1-based number), so that tests can
@@ -119,10 +125,25 @@ class AtomicFile {
     ~AtomicFile() { Discard(); }
 
     bool Create(int dirfd, const QByteArray& finalName, int* err);
-    int fd() const { return fd_.get(); }
-    // Flushes to disk first when `durable` is set. With `replace` unset, an
-    // existing file (or anything else) under the final name stays and the
-    // commit fails with EEXIST; the check and the naming are one step.
+
+    // Writes and copies into the file. The first failure is kept: every
+    // later call fails at once, and Commit refuses, so a file with a hole or
+    // a torn write can never be published. The descriptor is never handed
+    // out, so nothing can write around this record.
+    bool Write(const char* buf, long long len, long long offset);
+    // CopyInPieces into the file; returns the bytes copied (fewer when the
+    // source ends early) or -1 on a failure, which is kept.
+    long long CopyFrom(int in, long long inOffset, long long outOffset, long long len,
+                       bool startWriteback);
+    void StartWriteback(long long offset, long long len) const;
+    // The first error of a write or copy, or 0.
+    int error() const { return error_; }
+
+    // Publishes the file under its final name, flushed to disk first when
+    // `durable` is set. Refuses (with the kept error) after a failed write.
+    // With `replace` unset, an existing file (or anything else) under the
+    // final name stays and the commit fails with EEXIST; the check and the
+    // naming are one step.
     bool Commit(bool durable, int* err, bool replace = true);
     void Discard();
 
@@ -131,6 +152,7 @@ class AtomicFile {
     bool LinkUnder(const QByteArray& name);
     bool RenameNoReplace();
 
+    int error_ = 0;
     int dirfd_ = -1;
     QByteArray temp_;  // the temporary name, while the file has one
     QByteArray final_;

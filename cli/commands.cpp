@@ -18,6 +18,7 @@
 #include "archive/pattern.h"
 #include "archive/verify.h"
 #include "cli/console.h"
+#include "cli/failure_text.h"
 #include "cli/text.h"
 
 namespace cli {
@@ -84,7 +85,7 @@ std::optional<QString> Load(const QByteArray& raw, kbx::Directory& dir) {
     const kbx::Result r = kbx::ReadArchive(*path, dir, {}, &Stop());
     if (r.outcome == kbx::Outcome::Stopped) return std::nullopt;
     if (!r.ok()) {
-        Io().Error(Shown(*path) + QStringLiteral(": ") + Quote(r.message));
+        Io().Error(Shown(*path) + QStringLiteral(": ") + ReasonText(r.failure));
         return std::nullopt;
     }
     return path;
@@ -159,17 +160,35 @@ class Watcher {
     qint64 done_ = 0, doneBytes_ = 0;
 };
 
+// How the paths an operation gave the engine are shown: a failure about one
+// of them (or about something beneath a folder) names it as the user typed
+// it; any other subject (an entry) is named after `context`.
+struct Subjects {
+    QString context;  // shown before an entry's name, and for failures without a subject
+    std::vector<std::pair<QString, QString>> paths;  // engine path -> as shown
+
+    QString Line(const kbx::Failure& f) const {
+        const QString reason = ReasonText(f);
+        if (f.subject.isEmpty()) return context + QStringLiteral(": ") + reason;
+        for (const auto& [engine, shown] : paths) {
+            if (f.subject == engine ||
+                (f.subject.startsWith(engine) && f.subject[engine.size()] == u'/'))
+                return shown + Quote(f.subject.mid(engine.size())) + QStringLiteral(": ") + reason;
+        }
+        return context + QStringLiteral(": ") + Quote(f.subject) + QStringLiteral(": ") + reason;
+    }
+};
+
 // Reports the engine's result; returns the exit code.
-int Finish(const kbx::Result& r, const QString& subject) {
+int Finish(const kbx::Result& r, const Subjects& subjects) {
     Io().EraseProgress();
+    for (const kbx::Failure& w : r.warnings) Io().Error(subjects.Line(w));
     if (r.outcome == kbx::Outcome::Stopped) return kFailed;
     if (r.outcome == kbx::Outcome::Unusable) {
-        Io().Error(subject + QStringLiteral(": ") + Quote(r.message));
+        Io().Error(subjects.Line(r.failure));
         return kUnusable;
     }
-    for (const kbx::EntryFailure& f : r.failures)
-        Io().Error(subject + QStringLiteral(": ") + Quote(f.name) + QStringLiteral(": ") +
-                   Quote(f.reason));
+    for (const kbx::Failure& f : r.failures) Io().Error(subjects.Line(f));
     return r.failures.empty() ? kOk : kFailed;
 }
 
@@ -278,7 +297,7 @@ int Verify(const ParsedArgs& args) {
                 QJsonObject{{QStringLiteral("problem"), QString::fromLatin1(KindName(p.kind))},
                             {QStringLiteral("index"), p.index},
                             {QStringLiteral("name"), p.name},
-                            {QStringLiteral("detail"), p.detail}});
+                            {QStringLiteral("detail"), ProblemDetail(p)}});
         }
         const QJsonObject doc{{QStringLiteral("archive"), *path},
                               {QStringLiteral("count"), dir.UpperBound()},
@@ -290,7 +309,7 @@ int Verify(const ParsedArgs& args) {
             Io().Out(QStringLiteral("%1\t%2\t%3\t%4\n")
                          .arg(QString::fromLatin1(KindName(p.kind)))
                          .arg(p.index)
-                         .arg(Quote(p.name), Quote(p.detail)));
+                         .arg(Quote(p.name), ProblemDetail(p)));
         }
         if (!problems.empty())
             Io().Out(
@@ -319,14 +338,14 @@ int Extract(const ParsedArgs& args) {
     if (args.Has("to-stdout")) {
         Io().SetVerboseToStderr(true);
         code = Finish(kbx::WriteEntries(dir, indexes, STDOUT_FILENO, std::ref(watch), &Stop()),
-                      Shown(*path));
+                      {Shown(*path), {{*path, Shown(*path)}}});
     } else {
         TargetFolder folder;
         if (!folder.Open(args.Has("directory") ? args.Value("directory") : QByteArray(".")))
             return kUnusable;
         code = Finish(kbx::ExtractEntries(dir, indexes, folder.path(), std::ref(watch), &Stop(),
                                           Policy(args)),
-                      Shown(*path));
+                      {Shown(*path), {{*path, Shown(*path)}, {folder.path(), folder.Shown()}}});
     }
     if (code == kOk && verbose)
         ReportTime(Kbx::tr("extract"), qint64(indexes.size()), bytes, clock);
@@ -345,8 +364,9 @@ int Unpack(const ParsedArgs& args) {
     const bool verbose = args.Has("verbose");
     const kbx::Stopwatch clock;
     Watcher watch(dir, Kbx::tr("unpack"), dir.UpperBound(), bytes, verbose);
-    const int code = Finish(
-        kbx::UnpackAll(dir, folder.path(), std::ref(watch), &Stop(), Policy(args)), Shown(*path));
+    const int code =
+        Finish(kbx::UnpackAll(dir, folder.path(), std::ref(watch), &Stop(), Policy(args)),
+               {Shown(*path), {{*path, Shown(*path)}, {folder.path(), folder.Shown()}}});
     if (code == kOk && verbose) ReportTime(Kbx::tr("unpack"), dir.UpperBound(), bytes, clock);
     return code;
 }
@@ -358,7 +378,8 @@ int Pack(const ParsedArgs& args) {
     if (!archive) return kUnusable;
     const kbx::Stopwatch clock;
     const kbx::Result r = kbx::Pack(*root, *archive);
-    const int code = Finish(r, Shown(*archive));
+    const int code =
+        Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
     if (code == kOk && args.Has("verbose")) {
         Io().Verbose(
             Kbx::tr("pack: %1 files in %2 s").arg(r.written).arg(Seconds(clock.ElapsedMs())));
