@@ -89,6 +89,19 @@ QString PatternHelp() {
         "name selects everything in it. A pattern that matches nothing is an error.\n");
 }
 
+// The options of the commands that write entries into a folder.
+QString WriteOptionsHelp() {
+    return Kbx::tr(
+        "  -C, --directory DIR  write into DIR (default: the current folder),\n"
+        "                       created when missing\n"
+        "  -k, --keep-old-files fail on a file that already exists\n"
+        "      --skip-old-files leave an existing file as it is and go on\n"
+        "  -v, --verbose        print each entry's name and the time taken\n"
+        "  -h, --help           show this help\n"
+        "\n"
+        "An existing file is replaced whole by default: it is never seen half written.\n");
+}
+
 QString CommandHelp(const QString& name) {
     if (name == u"list")
         return Kbx::tr(
@@ -116,28 +129,14 @@ QString CommandHelp(const QString& name) {
                    "[-v]\n"
                    "Writes the entries that match beneath DIR under their own names.\n"
                    "\n"
-                   "  -C, --directory DIR  write into DIR (default: the current folder),\n"
-                   "                       created when missing\n"
-                   "  -O, --to-stdout      write the entries' bytes to standard output\n"
-                   "  -k, --keep-old-files fail on a file that already exists\n"
-                   "      --skip-old-files leave an existing file as it is and go on\n"
-                   "  -v, --verbose        print each entry's name and the time taken\n"
-                   "  -h, --help           show this help\n"
-                   "\n"
-                   "An existing file is replaced whole by default: it is never seen half "
-                   "written.\n") +
-               PatternHelp();
+                   "  -O, --to-stdout      write the entries' bytes to standard output\n") +
+               WriteOptionsHelp() + u'\n' + PatternHelp();
     if (name == u"unpack")
         return Kbx::tr(
-            "Usage: kbx unpack ARCHIVE [-C DIR] [-k | --skip-old-files] [-v]\n"
-            "Writes every entry beneath DIR, creating Version/ and Version/Data/ there.\n"
-            "\n"
-            "  -C, --directory DIR  write into DIR (default: the current folder),\n"
-            "                       created when missing\n"
-            "  -k, --keep-old-files fail on a file that already exists\n"
-            "      --skip-old-files leave an existing file as it is and go on\n"
-            "  -v, --verbose        print each entry's name and the time taken\n"
-            "  -h, --help           show this help\n");
+                   "Usage: kbx unpack ARCHIVE [-C DIR] [-k | --skip-old-files] [-v]\n"
+                   "Writes every entry beneath DIR, creating Version/ and Version/Data/ there.\n"
+                   "\n") +
+               WriteOptionsHelp();
     if (name == u"pack")
         return Kbx::tr(
             "Usage: kbx pack ROOT -o ARCHIVE [-v]\n"

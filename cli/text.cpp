@@ -2,6 +2,8 @@
 
 #include <QTranslator>
 
+#include <locale.h>
+#include <string.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -94,7 +96,9 @@ QString ErrorText(int err) {
         for (const ErrnoText& t : kErrnoTexts)
             if (t.err == err) return Kbx::tr(t.text);
     }
-    return QString::fromLocal8Bit(std::strerror(err));
+    // The C library's own English text: strerror would follow LANGUAGE.
+    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return QString::fromLocal8Bit(c ? ::strerror_l(err, c) : std::strerror(err));
 }
 
 }  // namespace cli

@@ -368,4 +368,107 @@ TEST_F(Cli, OldFiles) {
     }
 }
 
+// Errors: one line, the path as typed, the real reason.
+TEST_F(Cli, ErrorsNameThePathAndTheReason) {
+    const QByteArray missing = Path("missing.kbx");
+    const QByteArray text = Path("text.kbx");
+    ASSERT_TRUE(WriteFile(QFile::decodeName(text), "plain text, not an archive"));
+    const QByteArray hostile = Archive("hostile.kbx", {{"C:\\evil", "x"}, {"Version\\ok", "y"}});
+    const QByteArray plain = Path("plain");
+    ASSERT_TRUE(WriteFile(QFile::decodeName(plain), "a file"));
+    const QByteArray blocked = Path("blocked");
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(blocked)));
+    ASSERT_TRUE(WriteFile(QFile::decodeName(blocked) + QStringLiteral("/Version"), "a file"));
+    const struct {
+        std::vector<QByteArray> args;
+        int code;
+        QByteArray err;
+    } cases[] = {
+        {{"list", missing}, 2, "kbx: " + missing + ": No such file or directory\n"},
+        {{"verify", B(tmp.path())}, 2, "kbx: " + B(tmp.path()) + ": Is a directory\n"},
+        {{"unpack", text}, 2, "kbx: " + text + ": not a KBX archive\n"},
+        {{"unpack", good, "-C", plain + "/sub"},
+         2,
+         "kbx: " + plain + "/sub: cannot create folder: Not a directory\n"},
+        {{"unpack", good, "-C", blocked},
+         2,
+         "kbx: " + blocked + "/Version/Data: Not a directory\n"},
+        {{"unpack", hostile, "-C", Path("out")},
+         1,
+         "kbx: " + hostile + ": C:\\evil: unsafe name (path with a drive letter)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QByteArrayList(c.args.begin(), c.args.end()).join(' ').toStdString());
+        const KbxRun r = RunKbx(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, c.err);
+    }
+    EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(plain) + QStringLiteral("/sub")));
+    EXPECT_EQ(ReadFile(QFile::decodeName(Path("out")) + QStringLiteral("/Version/ok")), "y");
+}
+
+// Help and messages follow the locale: Russian under a Russian one,
+// English otherwise (LANGUAGE counts only beside a locale other than C).
+TEST_F(Cli, LanguageFollowsTheLocale) {
+    const QByteArray missing = Path("missing.kbx");
+    const QByteArray english = "kbx: " + missing + ": No such file or directory\n";
+    const QByteArray russian =
+        "kbx: " + missing + QStringLiteral(": Нет такого файла или папки\n").toUtf8();
+    const struct {
+        std::vector<QByteArray> env;
+        bool russian;
+    } cases[] = {
+        {{"LANG=ru_RU.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE="}, true},
+        {{"LANG=C.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE=ru"}, false},
+        {{"LANG=en_US.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE=ru:en"}, true},
+        {{"LANG=ru_RU.UTF-8", "LC_ALL=", "LC_MESSAGES=C", "LANGUAGE="}, false},
+        {{"LANG=C", "LC_ALL=ru_RU.UTF-8", "LC_MESSAGES=", "LANGUAGE="}, true},
+        {{"LANG=ru_RU.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE=en:ru"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QByteArrayList(c.env.begin(), c.env.end()).join(' ').toStdString());
+        KbxOptions o;
+        o.env = c.env;
+        EXPECT_EQ(RunKbx({"list", missing}, o).err, c.russian ? russian : english);
+        const KbxRun help = RunKbx({"help", "unpack"}, o);
+        EXPECT_TRUE(help.out.startsWith(c.russian ? QStringLiteral("Использование: ").toUtf8()
+                                                  : QByteArray("Usage: ")));
+        EXPECT_EQ(RunKbx({"list", good, "-x"}, o).err,
+                  c.russian ? QStringLiteral("kbx: list: неизвестный параметр -x\n"
+                                             "Подробнее: «kbx list --help».\n")
+                                  .toUtf8()
+                            : QByteArray("kbx: list: unknown option -x\n"
+                                         "Try 'kbx list --help' for more information.\n"));
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP stop an unpack at the next entry: every file
+// written is whole, no temporary is left, and the exit status is 128 + N.
+TEST_F(Cli, SignalsStopBetweenEntries) {
+    std::vector<RawEntry> many;
+    for (int i = 0; i < 5000; ++i)
+        many.push_back({"Version\\f" + QByteArray::number(i), QByteArray::number(i)});
+    const QByteArray big = Archive("big.kbx", many);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signo);
+        const QString target = tmp.filePath(QStringLiteral("s%1").arg(signo));
+        KbxOptions o;
+        bool sent = false;
+        // -v names each entry before it is written: the first names on the
+        // pipe mean the unpack is under way.
+        o.onOutput = [&](pid_t pid, const QByteArray&) {
+            if (!std::exchange(sent, true)) ::kill(pid, signo);
+        };
+        const KbxRun r = RunKbx({"unpack", "-v", big, "-C", B(target)}, o);
+        EXPECT_EQ(r.code, 128 + signo) << r.err.toStdString();
+        const std::map<QString, QByteArray> files = Snapshot(target);
+        EXPECT_GT(files.size(), 0u);
+        EXPECT_LT(files.size(), many.size());
+        for (const auto& [name, bytes] : files) {
+            ASSERT_TRUE(name.startsWith(QStringLiteral("Version/f"))) << name.toStdString();
+            EXPECT_EQ(bytes, name.mid(9).toLatin1());
+        }
+    }
+}
+
 }  // namespace
