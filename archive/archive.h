@@ -73,9 +73,22 @@ Result UnpackAll(const Directory& dir, const QString& folder, const Progress& pr
 Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
                     const Progress& progress = {}, const StopFlag* stop = nullptr);
 
+// One file about to be packed: its place among `count` files, its entry
+// name and size, and the size of all the files' data together.
+struct PackStep {
+    qint64 index;
+    qint64 count;
+    const QString& entry;
+    qint64 size;
+    qint64 totalSize;
+};
+using PackProgress = std::function<void(const PackStep& step)>;
+
 // Packs root/Version/Data/* and then root/Version/* into `archivePath`. An
-// existing archive there is replaced only by a complete new one.
-Result Pack(const QString& root, const QString& archivePath);
+// existing archive there is replaced only by a complete new one. A stop
+// between two files publishes nothing and leaves no temporary file.
+Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress = {},
+            const StopFlag* stop = nullptr);
 
 // Milliseconds from a monotonic clock.
 class Stopwatch {

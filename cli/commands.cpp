@@ -376,14 +376,26 @@ int Pack(const ParsedArgs& args) {
     if (!root) return kUnusable;
     const auto archive = EnginePath(args.Value("output"));
     if (!archive) return kUnusable;
+    const bool verbose = args.Has("verbose");
     const kbx::Stopwatch clock;
-    const kbx::Result r = kbx::Pack(*root, *archive);
+    qint64 bytes = 0;
+    qint64 doneBytes = 0;
+    const kbx::Result r = kbx::Pack(
+        *root, *archive,
+        [&](const kbx::PackStep& step) {
+            if (verbose) Io().Verbose(Quote(step.entry));
+            Io().Progress(Kbx::tr("%1: %2/%3 entries, %4/%5")
+                              .arg(Kbx::tr("pack"))
+                              .arg(step.index)
+                              .arg(step.count)
+                              .arg(Bytes(doneBytes), Bytes(step.totalSize)));
+            doneBytes += step.size;
+            bytes = step.totalSize;
+        },
+        &Stop());
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
-    if (code == kOk && args.Has("verbose")) {
-        Io().Verbose(
-            Kbx::tr("pack: %1 files in %2 s").arg(r.written).arg(Seconds(clock.ElapsedMs())));
-    }
+    if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
     return code;
 }
 

@@ -79,10 +79,6 @@
         <translation>распаковка</translation>
     </message>
     <message>
-        <source>pack: %1 files in %2 s</source>
-        <translation>упаковка: файлов: %1 за %2 с</translation>
-    </message>
-    <message>
         <source>%1: not available in this version</source>
         <translation>%1: недоступно в этой версии</translation>
     </message>
@@ -571,6 +567,10 @@ Writes every entry beneath DIR, creating Version/ and Version/Data/ there.
 Записывает все записи в DIR, создавая там Version/ и Version/Data/.
 
 </translation>
+    </message>
+    <message>
+        <source>pack</source>
+        <translation>упаковка</translation>
     </message>
 </context>
 </TS>

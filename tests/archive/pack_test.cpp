@@ -169,4 +169,28 @@ TEST_F(PackTest, ReplacesALongerArchiveWithoutAStaleTail) {
     EXPECT_EQ(QFileInfo(target).size(), 20 + 136 + 1);
 }
 
+// A stop between two files leaves the earlier archive as it was and no
+// temporary file; the hook sees every file before it is copied.
+TEST_F(PackTest, StopPublishesNothing) {
+    Put(QStringLiteral("Version/Data/a.dat"), "aa");
+    Put(QStringLiteral("Version/b.txt"), "bbb");
+    ASSERT_TRUE(WriteFile(target, "earlier"));
+    kbx::StopFlag stop;
+    std::vector<QString> seen;
+    const kbx::Result r = kbx::Pack(
+        root, target,
+        [&](const kbx::PackStep& step) {
+            seen.push_back(step.entry);
+            EXPECT_EQ(step.count, 2);
+            EXPECT_EQ(step.totalSize, 5);
+            stop.requested = step.index == 1;
+        },
+        &stop);
+    EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
+    EXPECT_EQ(seen, (std::vector<QString>{QStringLiteral("Version\\Data\\a.dat"),
+                                          QStringLiteral("Version\\b.txt")}));
+    EXPECT_EQ(ReadFile(target), "earlier");
+    ExpectNoTemporaries();
+}
+
 }  // namespace

@@ -268,7 +268,9 @@ TEST_F(Cli, SilenceIsSuccess) {
          "Version\\a.txt\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8() +
              "Version\\Data\\b.dat\n"},
         {{"extract", good, "Version/a.txt", "-C", root}, "Version\\a.txt\n"},
-        {{"pack", root, "-o", Path("p.kbx")}, ""},
+        {{"pack", root, "-o", Path("p.kbx")},
+         "Version\\Data\\b.dat\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8() +
+             "Version\\a.txt\n"},
         {{"verify", good}, ""},
     };
     for (const auto& c : cases) {
@@ -332,14 +334,26 @@ TEST_F(Cli, ExtractToStdout) {
 // Progress in entries and bytes on a terminal, erased at the end; none
 // when stderr is not a terminal.
 TEST_F(Cli, ProgressOnlyOnATerminal) {
-    KbxRun r = RunKbx({"unpack", good, "-C", Path("t")}, OnTerminal());
-    EXPECT_EQ(r.code, 0);
-    EXPECT_TRUE(r.err.startsWith("\r\x1b[Kunpack: 0/3 entries, 0 B/12 B")) << r.err.toStdString();
-    EXPECT_TRUE(r.err.endsWith("\r\x1b[K"));
-    EXPECT_FALSE(r.err.contains('\n'));
-    r = RunKbx({"unpack", good, "-C", Path("n")});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(RunKbx({"unpack", good, "-C", Path("t")}).code, 0);
+    const struct {
+        std::vector<QByteArray> args;
+        QByteArray first;
+    } cases[] = {
+        {{"unpack", good, "-C", Path("u")}, "\r\x1b[Kunpack: 0/3 entries, 0 B/12 B"},
+        {{"extract", good, "**/*.dat", "-C", Path("x")}, "\r\x1b[Kextract: 0/2 entries, 0 B/7 B"},
+        {{"pack", Path("t"), "-o", Path("p.kbx")}, "\r\x1b[Kpack: 0/3 entries, 0 B/12 B"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0].toStdString());
+        KbxRun r = RunKbx(c.args, OnTerminal());
+        EXPECT_EQ(r.code, 0);
+        EXPECT_TRUE(r.err.startsWith(c.first)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.endsWith("\r\x1b[K"));
+        EXPECT_FALSE(r.err.contains('\n'));
+        r = RunKbx(c.args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 // tar's overwrite options: an existing file is replaced, kept (an error),
