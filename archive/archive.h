@@ -24,9 +24,9 @@ namespace kbx {
 // index, before it is processed. The caller decides its own rhythm.
 using Progress = std::function<void(qint64 index)>;
 
-// Set by the caller (from inside the progress hook, another thread or a
-// signal handler: the flag is lock-free) to end a load or an unpack after the
-// current item. A stopped load changes nothing.
+// Set by the caller (typically from inside the progress hook) to end a load
+// or an unpack after the current item. A stopped load changes nothing.
+// Safe to set from a signal handler: the flag is a lock-free atomic.
 struct StopFlag {
     std::atomic<bool> requested{false};
     static_assert(std::atomic<bool>::is_always_lock_free);

@@ -140,9 +140,11 @@ class Extractor {
     qint64 windowLength_ = 0;
 };
 
-// Opens the loaded archive again. A file truncated or replaced since the
-// load no longer has the loaded directory's header, or no longer holds the
-// whole directory; nothing is read from it.
+// Opens the loaded archive again. A file replaced, rewritten or truncated
+// since the load is another file now, or has another size or time, or no
+// longer has the loaded directory's header or holds the whole directory;
+// nothing is read from it. The records themselves are compared entry by
+// entry.
 io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
     const qint64 count = dir.UpperBound();
     int err = 0;
@@ -153,7 +155,8 @@ io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure)
         return {};
     }
     char header[kHeaderSize];
-    if (io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
+    if (io::IdentityOf(archive.get()) != dir.Identity ||
+        io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
         !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||

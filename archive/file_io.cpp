@@ -134,6 +134,14 @@ Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err) {
     return fd;
 }
 
+FileIdentity IdentityOf(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return {};
+    const auto ns = [](const timespec& t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), ns(st.st_mtim),
+            ns(st.st_ctim)};
+}
+
 Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err) {
     if (components.isEmpty()) {
         Fd fd(::fcntl(root, F_DUPFD_CLOEXEC, 0));

@@ -17,6 +17,8 @@
 #include <functional>
 #include <utility>
 
+#include "archive/directory.h"
+
 namespace kbx::io {
 
 // An owned file descriptor.
@@ -75,6 +77,10 @@ QString ErrorText(int err);
 // Opens an existing file for reading without blocking on FIFOs or devices.
 // Fails with EINVAL-like errors for anything but a regular file.
 Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
+
+// The identity and state of an open file, or a default one (size -1) when
+// it cannot be read.
+FileIdentity IdentityOf(int fd);
 
 // Opens folder `components` beneath `root`, creating missing folders when
 // `create` is set. No component may be a symbolic link.

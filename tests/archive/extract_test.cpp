@@ -36,7 +36,7 @@ class Extract : public ::testing::Test {
         const kbx::Result r = kbx::ReadArchive(path, dir);
         ASSERT_TRUE(r.ok()) << testutil::Describe(r);
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString out, outside, path;
     kbx::Directory dir;
 };

@@ -38,7 +38,7 @@ class PackTest : public ::testing::Test {
         EXPECT_TRUE(left.isEmpty() || left == QStringList{QStringLiteral("out.kbx")})
             << left.join(u' ').toStdString();
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString root, target;
 };
 

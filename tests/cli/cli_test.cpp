@@ -84,7 +84,7 @@ class Cli : public ::testing::Test {
         EXPECT_TRUE(WriteFile(QFile::decodeName(p), BuildArchive(entries)));
         return p;
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QByteArray good;
 };
 

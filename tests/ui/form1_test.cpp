@@ -368,3 +368,34 @@ TEST_F(Form1Test, AboutOpensOneWindowAtATime) {
     Form().close();
     EXPECT_FALSE(about->isVisible());
 }
+
+namespace {
+
+// Paths as long as Linux allows are used as chosen: a folder past the old
+// 260-character limit is written to, an archive path past 255 is read.
+TEST_F(Form1Test, LongPathsAreUsedAsChosen) {
+    QString deep = QStringLiteral("d");
+    while (tmp_.filePath(deep).size() < 600) deep += QStringLiteral("/") + QString(100, u'd');
+    const QString archive = WriteArchive("a.kbx", 2);
+    const QString longArchive = Folder(deep) + QStringLiteral("/a.kbx");
+    ASSERT_TRUE(QFile::copy(archive, longArchive));
+    Load(longArchive);
+    EXPECT_EQ(Child<QLineEdit>("FilePath")->text(), longArchive);
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].icon, Icon::Information);
+    AnswerFolder(Folder(deep));
+    Click("Command3");
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[1].icon, Icon::Information);
+    EXPECT_EQ(ReadFile(tmp_.filePath(deep) + "/Version/Data/e001.dat"), NumberedEntries(2)[1].data);
+    // A path the system cannot take is named in an error, and nothing is written.
+    const QString tooLong = QStringLiteral("/") + QString(5000, u'x');
+    AnswerFolder(tooLong);
+    Click("Command3");
+    ASSERT_EQ(messages_.shown.size(), 3u);
+    EXPECT_EQ(messages_.shown[2].icon, Icon::Critical);
+    EXPECT_EQ(messages_.shown[2].text,
+              "Не удалось использовать папку " + tooLong + ": слишком длинный путь");
+}
+
+}  // namespace

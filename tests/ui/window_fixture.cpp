@@ -22,23 +22,6 @@ std::vector<TestEntry> NumberedEntries(int count) {
     return out;
 }
 
-QByteArray ArchiveBytes(const std::vector<TestEntry>& entries) {
-    const qint32 n = qint32(entries.size());
-    QByteArray out = kbx::HeaderBytes(n);
-    qint64 offset = kbx::DirectoryEnd(n);
-    for (const TestEntry& e : entries) {
-        kbx::AppendRecord(out, qint32(offset), qint32(e.data.size()), e.name);
-        offset += e.data.size();
-    }
-    for (const TestEntry& e : entries) out += e.data;
-    return out;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void WindowTest::SetUp() {
     ASSERT_TRUE(tmp_.isValid());
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));

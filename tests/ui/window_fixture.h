@@ -3,7 +3,6 @@
 // double, plus helpers that write archives and drive the window's controls.
 
 #include <gtest/gtest.h>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <vector>
@@ -13,19 +12,19 @@
 #include "platform/scripted_dialog_backend.h"
 #include "platform/shell_service.h"
 #include "platform/tick_counter.h"
+#include "test_util.h"
 #include "ui/main_window/form1.h"
 #include "ui/main_window/list_cell.h"
 
-struct TestEntry {
-    QByteArray name;  // Windows-1251 bytes
-    QByteArray data;
-};
+using TestEntry = testutil::RawEntry;
+using testutil::ReadFile;
 
 // Entries Version\Data\e000.dat ... with distinct contents.
 std::vector<TestEntry> NumberedEntries(int count);
 // The archive's bytes: header, directory, then the data in entry order.
-QByteArray ArchiveBytes(const std::vector<TestEntry>& entries);
-QByteArray ReadFile(const QString& path);
+inline QByteArray ArchiveBytes(const std::vector<TestEntry>& entries) {
+    return testutil::BuildArchive(entries);
+}
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -71,7 +70,7 @@ class WindowTest : public ::testing::Test {
     RecordingEventPump events_;
     RecordingShell shell_;
     ScriptedDialogBackend dialogs_;
-    QTemporaryDir tmp_;
+    testutil::TempDir tmp_;
 
   private:
     std::unique_ptr<ui::Form1> form_;
