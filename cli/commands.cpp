@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +15,9 @@
 
 #include "archive/archive.h"
 #include "archive/pattern.h"
+#if __has_include("archive/rewrite.h")
+#include "archive/rewrite.h"
+#endif
 #include "archive/verify.h"
 #include "cli/console.h"
 #include "cli/failure_text.h"
@@ -209,19 +211,12 @@ std::vector<QByteArray> Rest(const ParsedArgs& args, size_t from) {
     return {args.operands.begin() + qsizetype(from), args.operands.end()};
 }
 
-// Entries selected by the patterns, in directory order; one per name (the
-// first, as the game's file system would hold only one).
+// Entries selected by the patterns, in directory order. An index costs 8
+// bytes: a million entries stay well inside the memory bound.
 std::vector<qint64> Select(const kbx::Directory& dir, Selection& selection) {
     std::vector<qint64> indexes;
-    QSet<QString> seen;
     for (qint64 i = 0; i < dir.UpperBound(); ++i) {
-        const QString name = dir.Name(i);
-        if (!selection.Selects(name)) continue;
-        QString key = name.toCaseFolded();
-        key.replace(u'/', u'\\');
-        if (seen.contains(key)) continue;
-        seen.insert(key);
-        indexes.push_back(i);
+        if (selection.Selects(dir.Name(i))) indexes.push_back(i);
     }
     return indexes;
 }
@@ -399,6 +394,103 @@ int Pack(const ParsedArgs& args) {
     return code;
 }
 
+#if __has_include("archive/rewrite.h")
+
+namespace {
+
+// Entry `name` as typed ("/" or "\" between folders, letter case ignored),
+// or -1.
+qint64 FindEntry(const kbx::Directory& dir, const QByteArray& typed) {
+    QString want = QString::fromUtf8(typed).toCaseFolded();
+    want.replace(u'/', u'\\');
+    for (qint64 i = 0; i < dir.UpperBound(); ++i) {
+        if (dir.Name(i).toCaseFolded() == want) return i;
+    }
+    return -1;
+}
+
+// Runs the edits; the archive is replaced only by a complete new one.
+int Rewrite(const ParsedArgs& args, const QString& path, const kbx::Directory& dir,
+            const std::vector<kbx::Edit>& edits, const QString& what) {
+    const kbx::Stopwatch clock;
+    const kbx::Result r = kbx::Rewrite(
+        dir, edits,
+        [&](qint64 index) { Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1)); },
+        &Stop());
+    const int code = Finish(r, {Shown(path), {{path, Shown(path)}}});
+    if (code == kOk && args.Has("verbose")) ReportTime(what, r.written, 0, clock);
+    return code;
+}
+
+// NAME FILE pairs as edits made by `make`; nothing, with the exit code set,
+// when a file path cannot be used or (replace) a name is not in the archive.
+template <typename Make>
+std::optional<std::vector<kbx::Edit>> Pairs(const ParsedArgs& args, const QString& path,
+                                            const kbx::Directory& dir, bool existing, Make make,
+                                            int* code) {
+    std::vector<kbx::Edit> edits;
+    for (size_t k = 1; k + 1 < args.operands.size(); k += 2) {
+        const QByteArray& name = args.operands[k];
+        const auto file = EnginePath(args.operands[k + 1]);
+        if (!file) return *code = kUnusable, std::nullopt;
+        const qint64 index = existing ? FindEntry(dir, name) : -1;
+        if (existing && index < 0) {
+            Io().Error(Kbx::tr("%1: %2: no such entry").arg(Shown(path), QuoteBytes(name)));
+            return *code = kFailed, std::nullopt;
+        }
+        edits.push_back(make(index, QString::fromUtf8(name), *file));
+    }
+    return edits;
+}
+
+}  // namespace
+
+int Replace(const ParsedArgs& args) {
+    int code = kOk;
+    kbx::Directory dir;
+    const std::optional<QString> path = Load(args.operands[0], dir);
+    if (!path) return kUnusable;
+    const auto edits = Pairs(
+        args, *path, dir, true,
+        [](qint64 index, QString, QString file) {
+            return kbx::Edit::Replace(index, std::move(file));
+        },
+        &code);
+    if (!edits) return code;
+    return Rewrite(args, *path, dir, *edits, Kbx::tr("replace"));
+}
+
+int Add(const ParsedArgs& args) {
+    int code = kOk;
+    kbx::Directory dir;
+    const std::optional<QString> path = Load(args.operands[0], dir);
+    if (!path) return kUnusable;
+    const auto edits = Pairs(
+        args, *path, dir, false,
+        [](qint64, QString name, QString file) {
+            return kbx::Edit::Add(std::move(name), std::move(file));
+        },
+        &code);
+    if (!edits) return code;
+    return Rewrite(args, *path, dir, *edits, Kbx::tr("add"));
+}
+
+int Remove(const ParsedArgs& args) {
+    kbx::Directory dir;
+    const std::optional<QString> path = Load(args.operands[0], dir);
+    if (!path) return kUnusable;
+    const std::vector<QByteArray> texts = Rest(args, 1);
+    Selection selection(texts);
+    std::vector<kbx::Edit> edits;
+    for (qint64 index : Select(dir, selection)) edits.push_back(kbx::Edit::Remove(index));
+    // A pattern that matches nothing is likely a typing error: nothing is
+    // removed then.
+    if (selection.ReportUnused(Shown(*path), texts)) return kFailed;
+    return Rewrite(args, *path, dir, edits, Kbx::tr("remove"));
+}
+
+#else
+
 namespace {
 int NotAvailable(const char* command) {
     Io().Error(Kbx::tr("%1: not available in this version").arg(QString::fromLatin1(command)));
@@ -415,5 +507,7 @@ int Add(const ParsedArgs&) {
 int Remove(const ParsedArgs&) {
     return NotAvailable("remove");
 }
+
+#endif
 
 }  // namespace cli

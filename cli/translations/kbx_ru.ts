@@ -572,5 +572,25 @@ Writes every entry beneath DIR, creating Version/ and Version/Data/ there.
         <source>pack</source>
         <translation>упаковка</translation>
     </message>
+    <message>
+        <source>%1: entry %2</source>
+        <translation>%1: запись %2</translation>
+    </message>
+    <message>
+        <source>%1: %2: no such entry</source>
+        <translation>%1: %2: нет такой записи</translation>
+    </message>
+    <message>
+        <source>replace</source>
+        <translation>замена</translation>
+    </message>
+    <message>
+        <source>add</source>
+        <translation>добавление</translation>
+    </message>
+    <message>
+        <source>remove</source>
+        <translation>удаление</translation>
+    </message>
 </context>
 </TS>

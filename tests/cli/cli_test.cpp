@@ -485,4 +485,63 @@ TEST_F(Cli, SignalsStopBetweenEntries) {
     }
 }
 
+#if __has_include("archive/rewrite.h")
+// replace, add and remove write a new archive in the old one's place; the
+// entries they leave alone keep their bytes, and the result passes verify.
+TEST_F(Cli, ChangesInPlace) {
+    const QByteArray file = Path("new.txt");
+    ASSERT_TRUE(WriteFile(QFile::decodeName(file), "NEW BYTES"));
+    const QByteArray before = ReadFile(QFile::decodeName(good));
+    const struct {
+        std::vector<QByteArray> args;
+        int code;
+        QByteArray listing;  // names, one a line, after the command
+    } cases[] = {
+        {{"replace", good, "version/A.TXT", file},
+         0,
+         "Version\\a.txt\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8() +
+             "Version\\Data\\b.dat\n"},
+        {{"add", good, "Version/Data/new.dat", file},
+         0,
+         "Version\\a.txt\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8() +
+             "Version\\Data\\b.dat\nVersion\\Data\\new.dat\n"},
+        {{"remove", good, "**/b.*"},
+         0,
+         "Version\\a.txt\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8()},
+        {{"replace", good, "nope", file}, 1, ""},
+        {{"add", good, "Version/a.txt", file}, 2, ""},
+        {{"remove", good, "Version/a.txt", "nope"}, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QByteArrayList(c.args.begin(), c.args.end()).join(' ').toStdString());
+        ASSERT_TRUE(WriteFile(QFile::decodeName(good), before));
+        const KbxRun r = RunKbx(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        EXPECT_EQ(r.out, "");
+        if (c.code != 0) {
+            EXPECT_EQ(ReadFile(QFile::decodeName(good)), before);
+            continue;
+        }
+        EXPECT_EQ(RunKbx({"verify", good}).code, 0);
+        QByteArray names;
+        for (const QByteArray& line : RunKbx({"list", good}).out.split('\n'))
+            if (!line.isEmpty()) names += line.split('\t').value(3) + '\n';
+        EXPECT_EQ(names, c.listing);
+        // Every entry still there has its old bytes, or the file's.
+        const KbxRun a = RunKbx({"extract", good, "Version/a.txt", "-O"});
+        EXPECT_EQ(a.out, c.args[0] == "replace" ? "NEW BYTES" : "alpha");
+        EXPECT_EQ(RunKbx({"extract", good, "**/карта.dat", "-O"}).out, "map");
+    }
+}
+#else
+TEST_F(Cli, ChangesInPlaceNotAvailable) {
+    for (const char* command : {"replace", "add", "remove"}) {
+        SCOPED_TRACE(command);
+        const KbxRun r = RunKbx({command, good, "Version/a.txt", good});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err, QByteArray("kbx: ") + command + ": not available in this version\n");
+    }
+}
+#endif
+
 }  // namespace
