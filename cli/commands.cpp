@@ -141,15 +141,18 @@ class Watcher {
   public:
     Watcher(const kbx::Directory& dir, QString what, qint64 entries, qint64 bytes, bool verbose)
         : dir_(dir), what_(std::move(what)), entries_(entries), bytes_(bytes), verbose_(verbose) {}
+    // Entries' bytes on stdout may share the terminal: no progress line then.
+    void NoProgress() { progress_ = false; }
 
     void operator()(qint64 index) {
         if (index < 0 || index >= dir_.UpperBound()) return;
         if (verbose_) Io().Verbose(Quote(dir_.Name(index)));
-        Io().Progress(Kbx::tr("%1: %2/%3 entries, %4/%5")
-                          .arg(what_)
-                          .arg(done_)
-                          .arg(entries_)
-                          .arg(Bytes(doneBytes_), Bytes(bytes_)));
+        if (progress_)
+            Io().Progress(Kbx::tr("%1: %2/%3 entries, %4/%5")
+                              .arg(what_)
+                              .arg(done_)
+                              .arg(entries_)
+                              .arg(Bytes(doneBytes_), Bytes(bytes_)));
         ++done_;
         doneBytes_ += dir_.EntrySize[size_t(index)];
     }
@@ -159,6 +162,7 @@ class Watcher {
     QString what_;
     qint64 entries_, bytes_;
     bool verbose_;
+    bool progress_ = true;
     qint64 done_ = 0, doneBytes_ = 0;
 };
 
@@ -332,8 +336,15 @@ int Extract(const ParsedArgs& args) {
     int code = kOk;
     if (args.Has("to-stdout")) {
         Io().SetVerboseToStderr(true);
-        code = Finish(kbx::WriteEntries(dir, indexes, STDOUT_FILENO, std::ref(watch), &Stop()),
-                      {Shown(*path), {{*path, Shown(*path)}}});
+        watch.NoProgress();
+        const kbx::Result r =
+            kbx::WriteEntries(dir, indexes, STDOUT_FILENO, std::ref(watch), &Stop());
+        if (r.outcome == kbx::Outcome::Unusable && r.failure.reason == kbx::Reason::WriteFailed) {
+            Io().Error(
+                Kbx::tr("cannot write to standard output: %1").arg(ErrorText(r.failure.error)));
+            return kUnusable;
+        }
+        code = Finish(r, {Shown(*path), {{*path, Shown(*path)}}});
     } else {
         TargetFolder folder;
         if (!folder.Open(args.Has("directory") ? args.Value("directory") : QByteArray(".")))
