@@ -1,4 +1,5 @@
-<?xml version='1.0' encoding='utf-8'?>
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
 <TS version="2.1" language="ru_RU" sourcelanguage="en">
 <context>
     <name>Kbx</name>
@@ -23,7 +24,7 @@
         <translation>параметру -%1 нужно значение</translation>
     </message>
     <message>
-        <source>%1: cannot use this path: it is not valid text in the system's encoding</source>
+        <source>%1: cannot use this path: it is not valid text in the system&apos;s encoding</source>
         <translation>%1: этот путь нельзя использовать: он не является текстом в кодировке системы</translation>
     </message>
     <message>
@@ -95,7 +96,7 @@
         <translation>путь с буквой диска</translation>
     </message>
     <message>
-        <source>invalid path component "%1"</source>
+        <source>invalid path component &quot;%1&quot;</source>
         <translation>недопустимая часть пути «%1»</translation>
     </message>
     <message>
@@ -103,7 +104,7 @@
         <translation>управляющий символ в имени</translation>
     </message>
     <message>
-        <source>the name contains "\"</source>
+        <source>the name contains &quot;\&quot;</source>
         <translation>имя содержит «\»</translation>
     </message>
     <message>
@@ -155,7 +156,7 @@
         <translation>недопустимое имя (%1)</translation>
     </message>
     <message>
-        <source>the entry's data lies outside the archive</source>
+        <source>the entry&apos;s data lies outside the archive</source>
         <translation>данные записи лежат за пределами архива</translation>
     </message>
     <message>
@@ -191,7 +192,7 @@
         <translation>файл изменился во время упаковки</translation>
     </message>
     <message>
-        <source>the data would pass the format's limit of 2147483647 bytes</source>
+        <source>the data would pass the format&apos;s limit of 2147483647 bytes</source>
         <translation>данные превысили бы предел формата в 2147483647 байт</translation>
     </message>
     <message>
@@ -229,7 +230,7 @@ Options:
   -h, --help     show this help
       --version  show the version
 
-'kbx help COMMAND' or 'kbx COMMAND --help' describes a command and its options.
+&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
 
 Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
 verify found problems; 2 a usage error, an unusable archive or path, or a
@@ -261,9 +262,9 @@ failed write; 128+N when signal N stopped the run.
 </translation>
     </message>
     <message>
-        <source>A PATTERN is an entry's name as 'list' prints it, with '/' or '\' between
-folders and letter case ignored. '*' and '?' match within one folder or file
-name, '[...]' one of the characters, '**' any number of folders. A folder's
+        <source>A PATTERN is an entry&apos;s name as &apos;list&apos; prints it, with &apos;/&apos; or &apos;\&apos; between
+folders and letter case ignored. &apos;*&apos; and &apos;?&apos; match within one folder or file
+name, &apos;[...]&apos; one of the characters, &apos;**&apos; any number of folders. A folder&apos;s
 name selects everything in it. A pattern that matches nothing is an error.
 </source>
         <translation>ШАБЛОН — имя записи, как его печатает list: «/» или «\» между папками,
@@ -382,11 +383,11 @@ when it is complete.
 </translation>
     </message>
     <message>
-        <source>Try 'kbx --help' for more information.</source>
+        <source>Try &apos;kbx --help&apos; for more information.</source>
         <translation>Подробнее: «kbx --help».</translation>
     </message>
     <message>
-        <source>Try 'kbx %1 --help' for more information.</source>
+        <source>Try &apos;kbx %1 --help&apos; for more information.</source>
         <translation>Подробнее: «kbx %1 --help».</translation>
     </message>
     <message>
@@ -530,7 +531,7 @@ when it is complete.
                        created when missing
   -k, --keep-old-files fail on a file that already exists
       --skip-old-files leave an existing file as it is and go on
-  -v, --verbose        print each entry's name and the time taken
+  -v, --verbose        print each entry&apos;s name and the time taken
   -h, --help           show this help
 
 An existing file is replaced whole by default: it is never seen half written.
@@ -550,7 +551,7 @@ An existing file is replaced whole by default: it is never seen half written.
         <source>Usage: kbx extract ARCHIVE PATTERN... [-C DIR] [-O] [-k | --skip-old-files] [-v]
 Writes the entries that match beneath DIR under their own names.
 
-  -O, --to-stdout      write the entries' bytes to standard output
+  -O, --to-stdout      write the entries&apos; bytes to standard output
 </source>
         <translation>Использование: kbx extract ARCHIVE PATTERN... [-C DIR] [-O] [-k | --skip-old-files] [-v]
 Записывает подходящие записи в DIR под их собственными именами.
