@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -38,6 +39,7 @@ bool Injected(Op op) {
 }
 
 bool g_forceBuffered = false;
+bool g_forceNamed = false;
 
 constexpr long long kChunk = 1 << 20;       // bounded buffer for copies without copy_file_range
 constexpr long long kSmallCopy = 64 << 10;  // copied through a stack buffer
@@ -97,6 +99,9 @@ void ResetFaults() {
 }
 void ForceBufferedCopy(bool on) {
     g_forceBuffered = on;
+}
+void ForceNamedFiles(bool on) {
+    g_forceNamed = on;
 }
 
 QByteArray NativePath(const QString& path) {
@@ -330,7 +335,7 @@ bool AtomicFile::Create(int dirfd, const QByteArray& finalName, int* err) {
     // An unnamed file costs one directory change at Commit instead of two
     // (create, then rename). Some file systems cannot make one; they get a
     // named temporary instead.
-    if (CanLinkOpenFiles()) {
+    if (CanLinkOpenFiles() && !g_forceNamed) {
         const int fd = ::openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = Fd(fd);
@@ -371,6 +376,17 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
     return ::linkat(AT_FDCWD, self.constData(), dirfd_, name.constData(), AT_SYMLINK_FOLLOW) == 0;
 }
 
+// Renames the temporary file to the final name unless that name is taken.
+bool AtomicFile::RenameNoReplace() {
+    if (::renameat2(dirfd_, temp_.constData(), dirfd_, final_.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without the flag: a link fails on a taken name as well.
+    if (::linkat(dirfd_, temp_.constData(), dirfd_, final_.constData(), 0) != 0) return false;
+    ::unlinkat(dirfd_, temp_.constData(), 0);
+    return true;
+}
+
 bool AtomicFile::Write(const char* buf, long long len, long long offset) {
     if (error_ != 0) return false;
     if (!fd_) return error_ = EBADF, false;
@@ -388,7 +404,7 @@ void AtomicFile::StartWriteback(long long offset, long long len) const {
     if (fd_) io::StartWriteback(fd_.get(), offset, len);
 }
 
-bool AtomicFile::Commit(bool durable, int* err) {
+bool AtomicFile::Commit(bool durable, int* err, bool replace) {
     if (error_ != 0 || !fd_) {
         *err = error_ != 0 ? error_ : EBADF;
         return false;
@@ -407,7 +423,7 @@ bool AtomicFile::Commit(bool durable, int* err) {
             ::unlinkat(dirfd_, final_.constData(), 0);
             return false;
         }
-        if (errno != EEXIST) {
+        if (errno != EEXIST || !replace) {
             *err = errno;
             return false;
         }
@@ -426,7 +442,8 @@ bool AtomicFile::Commit(bool durable, int* err) {
         unnamed_ = false;
     }
     if (!CloseFd(fd_, err)) return false;
-    if (::renameat(dirfd_, temp_.constData(), dirfd_, final_.constData()) != 0) {
+    if (replace ? ::renameat(dirfd_, temp_.constData(), dirfd_, final_.constData()) != 0
+                : !RenameNoReplace()) {
         *err = errno;
         return false;
     }

@@ -67,6 +67,9 @@ void ResetFaults();
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
 void ForceBufferedCopy(bool on);
+// Test seam: atomic files take the named temporary path, as on file systems
+// without unnamed files. Not cleared by ResetFaults().
+void ForceNamedFiles(bool on);
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);
@@ -151,7 +154,10 @@ class AtomicFile {
 
     // Publishes the file under its final name, flushed to disk first when
     // `durable` is set. Refuses (with the kept error) after a failed write.
-    bool Commit(bool durable, int* err);
+    // With `replace` unset, an existing file (or anything else) under the
+    // final name stays and the commit fails with EEXIST; the check and the
+    // naming are one step.
+    bool Commit(bool durable, int* err, bool replace = true);
     void Discard();
 
     // Gives the unpublished file an owner and group, or a mode (07777 bits),
@@ -162,6 +168,7 @@ class AtomicFile {
   private:
     bool CreateNamed(int* err);
     bool LinkUnder(const QByteArray& name);
+    bool RenameNoReplace();
 
     int error_ = 0;
     int dirfd_ = -1;

@@ -75,7 +75,10 @@ bool LocalTimes(int dirfd) {
 // The files of both folders: names in one block, the rest in a compact list.
 class Listing {
   public:
-    explicit Listing(const OutputArchive& out) : out_(out) {}
+    // With `measure`, every file's size is learned from the listing (one
+    // status call each), for callers that show progress in bytes; otherwise
+    // sizes are learned as the files are read.
+    Listing(const OutputArchive& out, bool measure) : out_(out), measure_(measure) {}
 
     // Adds the regular files (and links to them) directly inside `dirfd`.
     // Folders, FIFOs, sockets, devices and dangling links are left out; so
@@ -99,21 +102,26 @@ class Listing {
             quint8 flags = IsAscii(name) ? kAscii : 0;
             dev_t dev = self.st_dev;
             ino_t ino = e->d_ino;
-            if (e->d_type != DT_REG) {
-                if (e->d_type != DT_LNK && e->d_type != DT_UNKNOWN) continue;
+            qint64 size = 0;
+            if (e->d_type != DT_REG || measure_) {
+                if (e->d_type != DT_REG && e->d_type != DT_LNK && e->d_type != DT_UNKNOWN) continue;
                 struct stat st;
-                if (::fstatat(dirfd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
-                flags |= kStatted;
+                const int follow = e->d_type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
+                if (::fstatat(dirfd, e->d_name, &st, follow) != 0 || !S_ISREG(st.st_mode)) continue;
+                if (e->d_type != DT_REG) flags |= kStatted;
                 dev = st.st_dev;
                 ino = st.st_ino;
+                size = std::min<qint64>(st.st_size, kMaxArchiveBytes);
             }
             if (out_.Replaces(dev, ino)) {
                 warnings.push_back({Reason::OutputInTree, 0, NameRule::None, -1,
                                     Prefix(folder) + QFile::decodeName(name.toByteArray())});
                 continue;
             }
-            files_.push_back({quint32(names_.size()), quint16(name.size()), folder, flags});
+            files_.push_back(
+                {quint32(names_.size()), quint16(name.size()), folder, flags, qint32(size)});
             names_.append(name);
+            total_ += size;
         }
         const int readErr = errno;
         ::closedir(d);
@@ -156,6 +164,9 @@ class Listing {
     }
 
     std::vector<Listed>& files() { return files_; }
+    bool measured() const { return measure_; }
+    // The sum of the measured sizes.
+    qint64 total() const { return total_; }
     QByteArrayView Native(const Listed& f) const {
         return QByteArrayView(names_.constData() + f.nameAt, f.nameLen);
     }
@@ -199,6 +210,8 @@ class Listing {
     }
 
     const OutputArchive& out_;
+    const bool measure_;
+    qint64 total_ = 0;
     QByteArray names_;
     std::vector<Listed> files_;
 };
@@ -306,7 +319,8 @@ class DataWriter {
         } else if (!io::SameFileState(before, after)) {
             return {Reason::FileChanged};
         }
-        if (got != after.st_size) return {Reason::FileChanged};
+        if (got != after.st_size || (listing_.measured() && got != f.size))
+            return {Reason::FileChanged};
         if (next_ + got > kMaxArchiveBytes) return {Reason::TooLarge};
         f.size = qint32(got);
         buffered_ += got;
@@ -325,7 +339,8 @@ class DataWriter {
         if (::fstat(in, &after) != 0) return {Reason::ReadFailed, errno};
         // A file cut or extended while it was read fails, however much of the
         // change the copy happened to see.
-        if (copied != before.st_size || !io::SameFileState(before, after))
+        if (copied != before.st_size || !io::SameFileState(before, after) ||
+            (listing_.measured() && copied != f.size))
             return {Reason::FileChanged};
         f.size = qint32(copied);
         next_ += copied;
@@ -363,7 +378,8 @@ class DataWriter {
 
 }  // namespace
 
-Result Pack(const QString& root, const QString& archivePath) {
+Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
+            const StopFlag* stop) {
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
     io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!rootFd) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, root});
@@ -387,7 +403,7 @@ Result Pack(const QString& root, const QString& archivePath) {
     if (Failure f = out.Create(archivePath); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     Result r;
-    Listing listing(out);
+    Listing listing(out, bool(progress));
     Failure problem;
     if (!listing.Add(data.get(), 0, r.warnings, &problem) ||
         !listing.Add(version.get(), 1, r.warnings, &problem) || !listing.Check(&problem))
@@ -400,8 +416,20 @@ Result Pack(const QString& root, const QString& archivePath) {
     // The data first, from the end of the directory on; the directory once
     // every size is known.
     const bool localTimes[2] = {LocalTimes(data.get()), LocalTimes(version.get())};
+    if (DirectoryEnd(n) + listing.total() > kMaxArchiveBytes)
+        return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
     DataWriter writer(out, listing, DirectoryEnd(n), localTimes);
-    for (Listed& f : files) {
+    for (qint64 i = 0; i < n; ++i) {
+        Listed& f = files[size_t(i)];
+        if (progress) {
+            const QString entry = listing.Entry(f);
+            progress({i, n, entry, f.size, listing.total()});
+        }
+        if (stop && stop->requested) {
+            Result stopped;  // `out` is discarded unpublished
+            stopped.outcome = Outcome::Stopped;
+            return stopped;
+        }
         if (Failure why = writer.Copy(f.folder == 0 ? data.get() : version.get(), f);
             why.reason != Reason::None)
             return Result::Unusable(std::move(why));

@@ -14,6 +14,8 @@ QUILLMERE_PACKAGES=(
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file
   # the window manager's view of the windows, on a virtual X server
   xvfb xauth
+  # kbx's translations: lupdate, lrelease and their CMake functions
+  qt6-l10n-tools qt6-tools-dev
 )
 
 quillmere_missing_packages() {
