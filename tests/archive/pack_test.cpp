@@ -337,4 +337,19 @@ TEST_F(PackTest, StopPublishesNothing) {
     }
 }
 
+// With a progress hook the sizes come from the listing: a file that grows
+// between its listing and its copy fails, so the sizes shown are the sizes
+// packed.
+TEST_F(PackTest, MeasuredFileThatChangesSizeFails) {
+    Put(QStringLiteral("Version/Data/a.dat"), "aa");
+    Put(QStringLiteral("Version/b.txt"), "bbb");
+    const kbx::Result r = kbx::Pack(root, target, [&](const kbx::PackStep& step) {
+        if (step.index == 1) Put(QStringLiteral("Version/b.txt"), "bbbb");
+    });
+    EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+    EXPECT_EQ(r.failure.reason, kbx::Reason::FileChanged) << Describe(r);
+    EXPECT_EQ(r.failure.subject, QStringLiteral("Version\\b.txt"));
+    ExpectNoTemporaries();
+}
+
 }  // namespace
