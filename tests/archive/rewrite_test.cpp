@@ -283,9 +283,23 @@ TEST_F(RewriteTest, ModeAndLinksAreKept) {
     EXPECT_EQ(Contents().size(), 3u);
 }
 
-TEST_F(RewriteTest, NoEditsWriteNothing) {
+TEST_F(RewriteTest, NoEditsOrAStopWriteNothing) {
     Load(base);
     EXPECT_EQ(kbx::Rewrite(dir, {}).outcome, kbx::Outcome::NothingDone);
+    const QByteArray before = ReadFile(archive);
+    kbx::StopFlag stop;
+    std::vector<qint64> seen;
+    const kbx::Result r = kbx::Rewrite(
+        dir, {Edit::Remove(0), Edit::Add("Version\\n", File("n", "n"))},
+        [&](qint64 index) {
+            seen.push_back(index);
+            stop.requested = index == 3;  // the added entry, after the three kept
+        },
+        &stop);
+    EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
+    EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3}));
+    EXPECT_EQ(ReadFile(archive), before);
+    EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
 }
 
 }  // namespace
