@@ -13,9 +13,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstddef>
 #include <functional>
 #include <utility>
+
+#include "archive/directory.h"
 
 namespace kbx::io {
 
@@ -62,6 +67,9 @@ void ResetFaults();
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
 void ForceBufferedCopy(bool on);
+// Test seam: atomic files take the named temporary path, as on file systems
+// without unnamed files. Not cleared by ResetFaults().
+void ForceNamedFiles(bool on);
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);
@@ -72,6 +80,10 @@ QString ErrorText(int err);
 // Opens an existing file for reading without blocking on FIFOs or devices.
 // Fails with EINVAL-like errors for anything but a regular file.
 Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
+
+// The identity and state of an open file, or a default one (size -1) when
+// it cannot be read.
+FileIdentity IdentityOf(int fd);
 
 // Opens folder `components` beneath `root`, creating missing folders when
 // `create` is set. No component may be a symbolic link.
@@ -105,6 +117,10 @@ long long CopyInPieces(int in, long long inOffset, int out, long long outOffset,
 void StartWriteback(int fd, long long offset, long long len);
 
 bool Fsync(int fd, int* err);
+
+// True when two measurements show the same file unchanged: what a careful
+// archiver compares (identity, size, modification and change times).
+bool SameFileState(const struct stat& a, const struct stat& b);
 bool CloseFd(Fd& fd, int* err);
 
 // A file that appears under its final name only whole, by Commit(). It is
@@ -138,19 +154,28 @@ class AtomicFile {
 
     // Publishes the file under its final name, flushed to disk first when
     // `durable` is set. Refuses (with the kept error) after a failed write.
-    bool Commit(bool durable, int* err);
+    // With `replace` unset, an existing file (or anything else) under the
+    // final name stays and the commit fails with EEXIST; the check and the
+    // naming are one step.
+    bool Commit(bool durable, int* err, bool replace = true);
     // The final name is probably taken (a run that found its files already
-    // there): Commit goes straight to a temporary name and a rename, which
-    // replaces a file and creates a missing one alike, without first trying
-    // a link that would fail.
+    // there): a replacing Commit goes straight to a temporary name and a
+    // rename, which replaces a file and creates a missing one alike, without
+    // first trying a link that would fail.
     void ExpectTaken() { expectTaken_ = true; }
     // True when Commit found the final name taken.
     bool foundTaken() const { return foundTaken_; }
     void Discard();
 
+    // Gives the unpublished file an owner and group, or a mode (07777 bits),
+    // as fchown and fchmod do.
+    bool SetOwner(uid_t uid, gid_t gid, int* err);
+    bool SetMode(mode_t mode, int* err);
+
   private:
     bool CreateNamed(int* err);
     bool LinkUnder(const QByteArray& name);
+    bool RenameNoReplace();
 
     int error_ = 0;
     int dirfd_ = -1;

@@ -398,4 +398,13 @@ Result Verify(const QString& path, const ProblemSink& report, qint64* count) {
     return verifier.Run() == Pass::CutShort ? DirectoryCutShort(path, 0) : Result{};
 }
 
+bool IsSound(const QString& path) {
+    bool sound = true;
+    const Result r = Verify(path, [&](const Problem&) {
+        sound = false;
+        return false;  // one problem is enough
+    });
+    return r.ok() && sound;
+}
+
 }  // namespace kbx

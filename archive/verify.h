@@ -50,6 +50,9 @@ using ProblemSink = std::function<bool(const Problem&)>;
 // names are read again where two may be equal.
 Result Verify(const QString& path, const ProblemSink& report, qint64* count = nullptr);
 
+// True when the archive at `path` can be used and has no problem.
+bool IsSound(const QString& path);
+
 // Test seam: every name hashes alike, so that the names themselves decide
 // every comparison.
 void ForceHashCollisions(bool on);

@@ -1,8 +1,11 @@
 #include "cli/listing.h"
 
 #include <charconv>
+#include <utility>
 
+#include "cli/console.h"
 #include "cli/failure_text.h"
+#include "cli/text.h"
 
 namespace cli {
 
@@ -11,7 +14,7 @@ namespace {
 // Output gathered in memory and written in blocks of about 1 MiB.
 class Sink {
   public:
-    explicit Sink(std::FILE* out) : out_(out) {}
+    explicit Sink(const Output& out) : out_(out) {}
     ~Sink() { Flush(); }
     Sink(const Sink&) = delete;
     Sink& operator=(const Sink&) = delete;
@@ -22,13 +25,13 @@ class Sink {
         if (buf_.size() >= kBlock) Flush();
     }
     void Flush() {
-        std::fwrite(buf_.constData(), 1, size_t(buf_.size()), out_);
+        if (!buf_.isEmpty()) out_(buf_);
         buf_.clear();
     }
 
   private:
     static constexpr qsizetype kBlock = 1 << 20;
-    std::FILE* out_;
+    const Output& out_;
     QByteArray buf_;
 };
 
@@ -54,18 +57,18 @@ void AppendNumber(QByteArray& out, qint64 n) {
 bool IsPlainAscii(QByteArrayView bytes, bool json) {
     for (const char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80 || (json && (u < 0x20 || c == '"' || c == '\\'))) return false;
+        if (u >= 0x7F || u < 0x20 || (json && (c == '"' || c == '\\'))) return false;
     }
     return true;
 }
 
-// An entry's name, as text or as a JSON string. Most names are ASCII without
-// anything to escape; their bytes are the output.
+// An entry's name, quoted for a terminal or as a JSON string. Most names are
+// printable ASCII with nothing to escape; their bytes are the output.
 void AppendName(QByteArray& out, QByteArrayView field, bool json) {
     const QByteArrayView bytes = kbx::NameBytes(field);
     if (!IsPlainAscii(bytes, json)) {
         const QString name = kbx::DecodeName(bytes);
-        json ? AppendJsonString(out, name) : AppendText(out, name);
+        json ? AppendJsonString(out, name) : AppendText(out, Quote(name));
         return;
     }
     if (json) out += '"';
@@ -118,7 +121,9 @@ void AppendJsonString(QByteArray& out, QStringView text) {
     out += '"';
 }
 
-void WriteList(std::FILE* file, const QString& archive, const kbx::Directory& dir, bool json) {
+void WriteList(const Output& file, const QString& archive, const kbx::Directory& dir, bool json,
+               const std::function<bool(qint64 index)>& selected,
+               const std::function<bool()>& going) {
     Sink sink(file);
     QByteArray& out = sink.buffer();
     const qint64 count = dir.UpperBound();
@@ -127,9 +132,11 @@ void WriteList(std::FILE* file, const QString& archive, const kbx::Directory& di
         AppendJsonString(out, archive);
         out += ",\"count\":" + QByteArray::number(count) + ",\"entries\":[";
     }
-    for (qint64 i = 0; i < count; ++i) {
+    bool first = true;
+    for (qint64 i = 0; i < count && going(); ++i) {
+        if (!selected(i)) continue;
         if (json) {
-            out += i > 0 ? ",\n  {\"index\":" : "\n  {\"index\":";
+            out += !std::exchange(first, false) ? ",\n  {\"index\":" : "\n  {\"index\":";
             AppendNumber(out, i);
             out += ",\"name\":";
             AppendName(out, dir.EntryName[i], true);
@@ -153,7 +160,8 @@ void WriteList(std::FILE* file, const QString& archive, const kbx::Directory& di
     if (json) out += "\n]}\n";
 }
 
-kbx::Result WriteVerify(std::FILE* file, const QString& archive, bool json, qint64* problems) {
+kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, bool verbose,
+                        qint64* problems) {
     *problems = 0;
     qint64 count = 0;
     if (json) {
@@ -200,7 +208,7 @@ kbx::Result WriteVerify(std::FILE* file, const QString& archive, bool json, qint
         [&](const kbx::Problem& p) {
             out += kbx::KindName(p.kind);
             out += '\t' + QByteArray::number(p.index) + '\t';
-            AppendText(out, p.name);
+            AppendText(out, Quote(p.name));
             out += '\t';
             AppendText(out, ProblemDetail(p));
             out += '\n';
@@ -213,10 +221,10 @@ kbx::Result WriteVerify(std::FILE* file, const QString& archive, bool json, qint
         out.clear();
         return r;
     }
-    AppendText(out,
-               *problems == 0
-                   ? QStringLiteral("Записей: %1, ошибок нет\n").arg(count)
-                   : QStringLiteral("Записей: %1, найдено ошибок: %2\n").arg(count).arg(*problems));
+    if (*problems > 0)
+        AppendText(out, Kbx::tr("%1 entries, %2 problems\n").arg(count).arg(*problems));
+    else if (verbose)
+        AppendText(out, Kbx::tr("%1 entries, no problems\n").arg(count));
     return r;
 }
 

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringView>
 
-#include <cstdio>
+#include <functional>
 
 #include "archive/directory.h"
 #include "archive/result.h"
@@ -19,13 +19,21 @@ namespace cli {
 // QJsonDocument writes it.
 void AppendJsonString(QByteArray& out, QStringView text);
 
-// Writes one line per entry (index, offset, size, name), or with `json` one
-// compact JSON document.
-void WriteList(std::FILE* out, const QString& archive, const kbx::Directory& dir, bool json);
+// Where the output goes, block by block.
+using Output = std::function<void(QByteArrayView)>;
 
-// Checks `archive` and writes one line per problem and a closing count, or
-// with `json` one indented JSON document. Nothing is written when the archive
-// cannot be used at all; `problems` learns how many were found.
-kbx::Result WriteVerify(std::FILE* out, const QString& archive, bool json, qint64* problems);
+// Writes one line per selected entry (index, offset, size, name quoted for a
+// terminal), or with `json` one compact JSON document with the exact names;
+// stops early when `going` says no.
+void WriteList(const Output& out, const QString& archive, const kbx::Directory& dir, bool json,
+               const std::function<bool(qint64 index)>& selected,
+               const std::function<bool()>& going);
+
+// Checks `archive` and writes one line per problem and a closing count (with
+// no problem, only when `verbose`), or with `json` one indented JSON
+// document. Nothing is written when the archive cannot be used at all;
+// `problems` learns how many were found.
+kbx::Result WriteVerify(const Output& out, const QString& archive, bool json, bool verbose,
+                        qint64* problems);
 
 }  // namespace cli

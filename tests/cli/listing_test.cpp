@@ -7,10 +7,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "archive/archive.h"
+#include "cli/console.h"
 #include "cli/failure_text.h"
 #include "cli/listing.h"
 #include "test_util.h"
@@ -24,16 +22,11 @@ QByteArray QtString(const QString& text) {
     return doc.mid(1, doc.size() - 2);
 }
 
-// What a writer puts into a FILE*.
+// What a writer puts out.
 template <typename Write>
 QByteArray Captured(Write write) {
-    char* data = nullptr;
-    size_t size = 0;
-    std::FILE* f = open_memstream(&data, &size);
-    write(f);
-    std::fclose(f);
-    QByteArray bytes(data, qsizetype(size));
-    std::free(data);
+    QByteArray bytes;
+    write([&](QByteArrayView b) { bytes += b; });
     return bytes;
 }
 
@@ -97,11 +90,14 @@ TEST_F(Output, ListIsWhatQtWrote) {
                      .arg(i)
                      .arg(dir.EntryOffset[size_t(i)])
                      .arg(dir.EntrySize[size_t(i)])
-                     .arg(dir.Name(i));
+                     .arg(cli::Quote(dir.Name(i)));
     }
     json += "\n]}\n";
-    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteList(f, path, dir, true); }), json);
-    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteList(f, path, dir, false); }), plain.toUtf8());
+    const auto all = [](qint64) { return true; };
+    const auto going = [] { return true; };
+    EXPECT_EQ(Captured([&](auto out) { cli::WriteList(out, path, dir, true, all, going); }), json);
+    EXPECT_EQ(Captured([&](auto out) { cli::WriteList(out, path, dir, false, all, going); }),
+              plain.toUtf8());
 }
 
 TEST_F(Output, VerifyIsWhatQtWrote) {
@@ -113,21 +109,21 @@ TEST_F(Output, VerifyIsWhatQtWrote) {
                                 {QStringLiteral("index"), p.index},
                                 {QStringLiteral("name"), p.name},
                                 {QStringLiteral("detail"), cli::ProblemDetail(p)}});
-        plain += kind + u'\t' + QString::number(p.index) + u'\t' + p.name + u'\t' +
+        plain += kind + u'\t' + QString::number(p.index) + u'\t' + cli::Quote(p.name) + u'\t' +
                  cli::ProblemDetail(p) + u'\n';
         return true;
     });
     ASSERT_GE(list.size(), 4);  // the two unsafe names, the duplicate, the overlap
-    plain += QStringLiteral("Записей: 7, найдено ошибок: %1\n").arg(list.size());
+    plain += QStringLiteral("7 entries, %1 problems\n").arg(list.size());
     const QJsonObject doc{{QStringLiteral("archive"), path},
                           {QStringLiteral("count"), dir.UpperBound()},
                           {QStringLiteral("ok"), false},
                           {QStringLiteral("problems"), list}};
     qint64 problems = 0;
-    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteVerify(f, path, true, &problems); }),
+    EXPECT_EQ(Captured([&](auto out) { cli::WriteVerify(out, path, true, false, &problems); }),
               QJsonDocument(doc).toJson(QJsonDocument::Indented));
     EXPECT_EQ(problems, list.size());
-    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteVerify(f, path, false, &problems); }),
+    EXPECT_EQ(Captured([&](auto out) { cli::WriteVerify(out, path, false, false, &problems); }),
               plain.toUtf8());
 
     // With no problem, the empty list as Qt lays it out.
@@ -136,7 +132,7 @@ TEST_F(Output, VerifyIsWhatQtWrote) {
                             {QStringLiteral("count"), 1},
                             {QStringLiteral("ok"), true},
                             {QStringLiteral("problems"), QJsonArray()}};
-    EXPECT_EQ(Captured([&](std::FILE* f) { cli::WriteVerify(f, path, true, &problems); }),
+    EXPECT_EQ(Captured([&](auto out) { cli::WriteVerify(out, path, true, false, &problems); }),
               QJsonDocument(clean).toJson(QJsonDocument::Indented));
     EXPECT_EQ(problems, 0);
 }

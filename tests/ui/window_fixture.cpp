@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QMenu>
 #include <QScrollBar>
@@ -76,6 +77,18 @@ void WindowTest::RightClickAndChoose(int row, const char* action) {
     });
     QTest::mouseClick(Cell("nm", row), Qt::RightButton);
     EXPECT_TRUE(seen) << "the popup menu did not open";
+}
+
+WindowTest::Dropped WindowTest::Drop(const QMimeData& data) {
+    const QPoint at = Form().rect().center();
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(&Form(), &enter);
+    QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(drop.proposedAction(), Qt::MoveAction);
+    QApplication::sendEvent(&Form(), &drop);
+    QApplication::processEvents();
+    return {enter.isAccepted(), drop.isAccepted(), drop.dropAction()};
 }
 
 void WindowTest::SetScroll(int value) {

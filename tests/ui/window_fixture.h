@@ -3,6 +3,7 @@
 // double, plus helpers that write archives and drive the window's controls.
 
 #include <gtest/gtest.h>
+#include <QMimeData>
 
 #include <memory>
 #include <vector>
@@ -63,6 +64,14 @@ class WindowTest : public ::testing::Test {
     void Browse(const QString& answer) { AnswerFile(answer), Click("Command2"); }  // Обзор
     void Load(const QString& path) { Browse(path), Click("Command1"); }  // then Прочитать архив
     void RightClickAndChoose(int row, const char* action);               // action null: dismiss
+    // Drags `data` from a file manager onto the window and drops it there,
+    // the drop delivered even when the drag was refused; a drop is read once
+    // events run. The user holds Shift, asking the file manager for a move.
+    struct Dropped {
+        bool drag, drop;            // accepted
+        Qt::DropAction dropAction;  // what the file manager is told to do
+    };
+    Dropped Drop(const QMimeData& data);
     void SetScroll(int value);
 
     RecordingMessageBox messages_;
