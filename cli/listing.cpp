@@ -48,6 +48,17 @@ void AppendText(QByteArray& out, QStringView text) {
     for (const QChar c : text) *p++ = char(c.unicode());
 }
 
+// Text quoted for a terminal; printable ASCII needs nothing.
+void AppendQuoted(QByteArray& out, QStringView text) {
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() >= 0x7F) {
+            AppendText(out, Quote(text));
+            return;
+        }
+    }
+    AppendText(out, text);
+}
+
 void AppendNumber(QByteArray& out, qint64 n) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
@@ -208,7 +219,7 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
         [&](const kbx::Problem& p) {
             out += kbx::KindName(p.kind);
             out += '\t' + QByteArray::number(p.index) + '\t';
-            AppendText(out, Quote(p.name));
+            AppendQuoted(out, p.name);
             out += '\t';
             AppendText(out, ProblemDetail(p));
             out += '\n';
