@@ -21,6 +21,8 @@ struct FaultPlan {
     std::array<long, size_t(Op::Count_)> remaining{};  // 0 = never fail
     std::array<long, size_t(Op::Count_)> calls{};
     CallHook hook;
+    long long readLimit = 0;  // 0 = whole reads
+    std::vector<std::pair<unsigned long long, unsigned long long>> flushed;
 };
 FaultPlan g_faults;
 
@@ -38,6 +40,11 @@ bool Injected(Op op) {
 }
 
 bool g_forceBuffered = false;
+std::array<bool, size_t(Facility::Count_)> g_disabled{};
+
+bool Disabled(Facility f) {
+    return g_disabled[size_t(f)];
+}
 
 constexpr long long kChunk = 1 << 20;       // bounded buffer for copies without copy_file_range
 constexpr long long kSmallCopy = 64 << 10;  // copied through a stack buffer
@@ -98,6 +105,15 @@ void ResetFaults() {
 void ForceBufferedCopy(bool on) {
     g_forceBuffered = on;
 }
+void LimitReads(long long bytes) {
+    g_faults.readLimit = bytes;
+}
+void Disable(Facility facility, bool disabled) {
+    g_disabled[size_t(facility)] = disabled;
+}
+std::vector<std::pair<unsigned long long, unsigned long long>> Flushed() {
+    return g_faults.flushed;
+}
 
 QByteArray NativePath(const QString& path) {
     return QFile::encodeName(path);
@@ -143,7 +159,7 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
     // Fast path: the whole folder path in one call, refusing links and any
     // escape from the root.
     static bool openat2Works = true;
-    if (openat2Works) {
+    if (openat2Works && !Disabled(Facility::Openat2)) {
         open_how how{};
         how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
@@ -188,7 +204,13 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
 long long ReadAt(int fd, char* buf, long long len, long long offset, int* err) {
     long long done = 0;
     while (done < len) {
-        const ssize_t n = ::pread(fd, buf + done, size_t(len - done), off_t(offset + done));
+        if (Injected(Op::Read)) {
+            *err = errno;
+            return -1;
+        }
+        long long want = len - done;
+        if (g_faults.readLimit > 0) want = std::min(want, g_faults.readLimit);
+        const ssize_t n = ::pread(fd, buf + done, size_t(want), off_t(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             *err = errno;
@@ -288,6 +310,8 @@ bool Fsync(int fd, int* err) {
         *err = errno;
         return false;
     }
+    struct stat st;
+    if (::fstat(fd, &st) == 0) g_faults.flushed.emplace_back(st.st_dev, st.st_ino);
     return true;
 }
 
@@ -315,7 +339,7 @@ bool AtomicFile::Create(int dirfd, const QByteArray& finalName, int* err) {
     // An unnamed file costs one directory change at Commit instead of two
     // (create, then rename). Some file systems cannot make one; they get a
     // named temporary instead.
-    if (CanLinkOpenFiles()) {
+    if (CanLinkOpenFiles() && !Disabled(Facility::UnnamedFiles)) {
         const int fd = ::openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = Fd(fd);
@@ -347,7 +371,7 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
     // Linking the descriptor itself skips a walk through /proc; kernels
     // before 6.10 allow it only with CAP_DAC_READ_SEARCH.
     static bool linkByDescriptor = true;
-    if (linkByDescriptor) {
+    if (linkByDescriptor && !Disabled(Facility::LinkByDescriptor)) {
         if (::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0) return true;
         if (errno != EPERM && errno != ENOENT && errno != EINVAL) return false;
         linkByDescriptor = false;

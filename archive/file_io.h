@@ -1,7 +1,7 @@
 #pragma once
 // The engine's file layer: descriptors, writes that land whole or not at all,
 // folder walks that never leave their root, and in-kernel copying. Every
-// write, rename, fsync and close goes through here, so tests can make the
+// read, write, rename, fsync and close goes through here, so tests can make the
 // k-th one fail.
 
 #include <QByteArray>
@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <utility>
+#include <vector>
 
 namespace kbx::io {
 
@@ -42,8 +43,9 @@ class Fd {
 };
 
 // Test seam: the k-th call (1-based, counted from now) of the given kind
-// fails with EIO. k = 0 switches the kind back to normal.
-enum class Op { Write, Rename, Fsync, Close, Count_ };
+// fails with EIO. k = 0 switches the kind back to normal. A read is one
+// pread of ReadAt, so a read that the kernel cuts short counts again.
+enum class Op { Write, Rename, Fsync, Close, Read, Count_ };
 void FailNth(Op op, long k);
 // Test seam: calls of each kind made since the last ResetFaults(), and a
 // hook run just before each one (with its 1-based number), so that tests can
@@ -56,6 +58,20 @@ void ResetFaults();
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
 void ForceBufferedCopy(bool on);
+// Test seam: each pread returns at most `bytes` bytes (0: no limit), as a
+// signal or a network file system may cut a read short. Cleared by
+// ResetFaults().
+void LimitReads(long long bytes);
+// Test seam: behaves as on a system without the given facility, so that its
+// fallback runs: folder walks name by name instead of openat2, named
+// temporary files instead of unnamed ones, linking through /proc instead of
+// by descriptor. Not cleared by ResetFaults().
+enum class Facility { Openat2, UnnamedFiles, LinkByDescriptor, Count_ };
+void Disable(Facility facility, bool disabled);
+// Test seam: the files (device, inode) that Fsync flushed to disk since the
+// last ResetFaults(), in order, so that a test can see which file and folder
+// were made durable, not only how many flushes ran.
+std::vector<std::pair<unsigned long long, unsigned long long>> Flushed();
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);

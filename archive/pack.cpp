@@ -248,7 +248,7 @@ Result Pack(const QString& root, const QString& archivePath) {
         return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
     if (!out.Commit(true, &err))
         return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
-    ::fsync(targetDirFd.get());
+    io::Fsync(targetDirFd.get(), &err);
     Result r;
     r.written = n;
     return r;

@@ -22,6 +22,34 @@ QRect FillOf(QWidget& widget, const QColor& color = QColor(0, 0, 255)) {
     return box;
 }
 
+// The bounding box of the pixels of `widget` that differ from `background`,
+// and the most saturated of them.
+struct Ink {
+    QRect box;
+    QColor strongest;
+};
+Ink InkOf(QWidget& widget, const QColor& background) {
+    const QImage image = widget.grab().toImage();
+    Ink ink;
+    int best = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c == background) continue;
+            ink.box |= QRect(x, y, 1, 1);
+            const int spread =
+                std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
+            if (spread > best) best = spread, ink.strongest = c;
+        }
+    return ink;
+}
+
+// The dominant channel of a colour: 'r', 'g' or 'b'.
+char Hue(const QColor& c) {
+    if (c.red() > c.green() && c.red() > c.blue()) return 'r';
+    return c.green() > c.blue() ? 'g' : 'b';
+}
+
 int ErrorOf(const std::function<void()>& f) {
     try {
         f();
@@ -53,10 +81,13 @@ TEST(CoolBarDrawing, FilledRegions) {
         {1, 0, 100, 25, QRect(278, 0, 92, 25)},  // from 4162.5 twips
         {2, 0, 100, 40, QRect(0, 0, 370, 10)},
         {3, 0, 100, 25, QRect(0, 19, 370, 6)},  // from 281.25 twips: the bottom quarter
-        {4, 0, 100, 50, QRect(0, 0, 185, 13)},  // the top-left quarter
-        {5, 0, 100, 50, QRect(0, 13, 185, 12)},
-        {6, 0, 100, 50, QRect(185, 0, 185, 13)},
-        {7, 0, 100, 50, QRect(185, 13, 185, 12)},
+        // The corner styles, away from half of Max, where the extent from
+        // Value and the extent from Max - Value differ on both axes.
+        {4, 0, 100, 50, QRect(0, 0, 185, 13)},   // the top-left quarter
+        {4, 0, 100, 25, QRect(0, 0, 93, 6)},     // to 1387.5 and 93.75 twips
+        {5, 0, 100, 25, QRect(0, 19, 93, 6)},    // up from the bottom edge
+        {6, 0, 100, 80, QRect(74, 0, 296, 20)},  // from 1110 twips to the right edge
+        {7, 0, 100, 80, QRect(74, 5, 296, 20)},
         {0, 1, 100, 100, QRect(2, 2, 366, 21)},  // scaled to the outer size, clipped inside
         {0, 1, 100, 50, QRect(2, 2, 185, 21)},
         {1, 0, 100, 150, QRect(0, 0, 370, 25)},  // beyond Max: clipped, full
@@ -292,6 +323,59 @@ TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
     Q_EMIT bar.MouseDown(button, shift, x, y);
     EXPECT_EQ(QList<float>({float(code), float(shift), float(button), x}),
               QList<float>({0, 7, 0, -1.5f}));
+}
+
+// The caption is drawn centred over the bar, in CaptionColor (a system colour
+// follows the palette), in the caption's font, and lets the bar show around
+// its letters.
+TEST(CoolBarDrawing, CaptionPixels) {
+    const QColor white(255, 255, 255);
+    CoolBar bar;
+    bar.resize(370, 25);
+    bar.setBackColor(0x00FFFFFFu);
+    bar.setFont(QFont(QStringLiteral("Sans Serif"), 8));
+    bar.setCaption(QStringLiteral("Загрузка"));
+    const struct {
+        quint32 color;
+        char hue;
+    } colors[] = {{0x000000FFu, 'r'}, {0x0000C000u, 'g'}, {0x00FF0000u, 'b'}};
+    for (const auto& c : colors) {
+        bar.setCaptionColor(c.color);
+        const Ink ink = InkOf(bar, white);
+        ASSERT_FALSE(ink.box.isEmpty()) << c.hue;
+        EXPECT_EQ(Hue(ink.strongest), c.hue);
+        EXPECT_TRUE(bar.CaptionLabel()->geometry().contains(ink.box));
+        EXPECT_NEAR(ink.box.center().x(), 185, 3) << c.hue;
+        EXPECT_NEAR(ink.box.center().y(), 12, 4) << c.hue;
+    }
+    const Ink small = InkOf(bar, white);
+
+    // The default caption colour is the system's button text: it follows
+    // the palette.
+    bar.setCaptionColor(0x80000012u);
+    QPalette palette = bar.palette();
+    palette.setColor(QPalette::ButtonText, QColor(0, 160, 0));
+    bar.setPalette(palette);
+    EXPECT_EQ(Hue(InkOf(bar, white).strongest), 'g');
+
+    // A larger font makes larger letters, still centred.
+    bar.setFont(QFont(QStringLiteral("Sans Serif"), 14));
+    const Ink large = InkOf(bar, white);
+    EXPECT_GT(large.box.height(), small.box.height());
+    EXPECT_GT(large.box.width(), small.box.width());
+    EXPECT_NEAR(large.box.center().x(), 185, 3);
+
+    // Over a full bar the label has no background of its own.
+    bar.setMax(100);
+    bar.setValue(100);
+    const QRect label = bar.CaptionLabel()->geometry();
+    const QImage image = bar.grab().toImage();
+    EXPECT_EQ(image.pixelColor(label.topLeft()), QColor(0, 0, 255));
+    EXPECT_EQ(image.pixelColor(label.bottomRight()), QColor(0, 0, 255));
+
+    bar.setCaption(QString());
+    bar.setValue(0);
+    EXPECT_TRUE(InkOf(bar, white).box.isEmpty());
 }
 
 // Writes coolbar_styles.png (or $QUILLMERE_LOOK_PNG) with the eight styles at
