@@ -1,6 +1,10 @@
 #pragma once
 // The archive engine: loading a directory, extracting, unpacking and packing.
 // It reports through results and a progress hook and never shows a window.
+//
+// Threading: one operation at a time per process. The file layer keeps
+// process-wide state (the test fault plan, capability probes); call the
+// engine from one thread at a time.
 
 #include <QElapsedTimer>
 #include <QString>
@@ -10,7 +14,6 @@
 
 #include "archive/directory.h"
 #include "archive/format.h"
-#include "archive/messages.h"
 #include "archive/names.h"
 #include "archive/result.h"
 
@@ -38,8 +41,8 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
 bool TestFolder(const QString& folder);
 
 // Creates folder/Version and folder/Version/Data unless folder/Version
-// already accepts files.
-void PrepareOutputFolders(const QString& folder);
+// already accepts files. Returns why that failed, or Reason::None.
+Failure PrepareOutputFolders(const QString& folder);
 
 // Writes entry `index` beneath `folder` under its own relative name. An index
 // outside 0..count-1 (the blank element included) does nothing.

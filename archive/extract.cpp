@@ -14,8 +14,6 @@ namespace kbx {
 
 namespace {
 
-constexpr int kNamesInSummary = 5;
-
 QString NativeFolder(const QString& folder) {
     return folder.isEmpty() ? QStringLiteral(".") : folder;
 }
@@ -30,21 +28,15 @@ bool ProbeAt(int dirfd) {
 }
 
 // The Version and Version/Data folders; a Version folder that already
-// accepts files is left as it is. Links are never followed.
-void PrepareAt(int root) {
+// accepts files is left as it is. Links are never followed. Returns why they
+// could not be made (a plain file named Version, say), or Reason::None.
+Failure PrepareAt(int root, const QString& folder) {
     int err = 0;
     const QString version = QStringLiteral("Version");
-    if (io::Fd v = io::OpenDirBeneath(root, {version}, false, &err); v && ProbeAt(v.get())) return;
-    io::OpenDirBeneath(root, {version, QStringLiteral("Data")}, true, &err);
-}
-
-QString SummaryMessage(const std::vector<EntryFailure>& failures) {
-    QString text = QStringLiteral("Распаковка завершена с ошибками") + kCrLf +
-                   QStringLiteral("Не извлечено файлов: ") + QString::number(failures.size());
-    for (size_t i = 0; i < failures.size() && i < size_t(kNamesInSummary); ++i)
-        text += kCrLf + failures[i].name + QStringLiteral(": ") + failures[i].reason;
-    if (failures.size() > size_t(kNamesInSummary)) text += kCrLf + QStringLiteral("…");
-    return text;
+    if (io::Fd v = io::OpenDirBeneath(root, {version}, false, &err); v && ProbeAt(v.get()))
+        return {};
+    if (io::OpenDirBeneath(root, {version, QStringLiteral("Data")}, true, &err)) return {};
+    return {Reason::CannotPrepareFolder, err, {}, -1, folder + QStringLiteral("/Version/Data")};
 }
 
 // Writes entries beneath one target folder, keeping the archive open and
@@ -54,56 +46,64 @@ class Extractor {
     Extractor(const Directory& dir, int archive, long long archiveSize, int root)
         : dir_(dir), archive_(archive), archiveSize_(archiveSize), root_(root) {}
 
-    // Returns an empty string on success, else the reason.
-    QString Write(qint64 index) {
+    // Returns Reason::None on success, else why the entry failed.
+    Failure Write(qint64 index) {
+        Failure f = WriteEntry(index);
+        if (f.reason != Reason::None) {
+            f.index = index;
+            f.subject = dir_.Name(index);
+        }
+        return f;
+    }
+
+  private:
+    static constexpr qint64 kSmallEntry = 64 << 10;
+    static constexpr qint64 kWindow = 1 << 20;
+
+    Failure WriteEntry(qint64 index) {
         // The record on disk must still be the one loaded; otherwise the
         // archive was rewritten since, and its bytes are not this entry's.
         char record[kRecordSize];
         int err = 0;
-        if (io::ReadAt(archive_, record, kRecordSize, DirectoryEnd(index), &err) != kRecordSize ||
+        const long long got = io::ReadAt(archive_, record, kRecordSize, DirectoryEnd(index), &err);
+        if (got < 0) return {Reason::ReadFailed, err};  // a failing disk, not a changed archive
+        if (got != kRecordSize ||
             ReadLE32(record + kRecordOffsetField) != dir_.EntryOffset[size_t(index)] ||
             ReadLE32(record + kRecordSizeField) != dir_.EntrySize[size_t(index)] ||
             NameBytes(QByteArrayView(record + kRecordNameField, kNameSize)) !=
                 dir_.EntryName[index])
-            return QStringLiteral("архив изменился после загрузки");
+            return {Reason::ArchiveChanged};
         const QString name = dir_.Name(index);
-        if (QString problem = NameProblem(name); !problem.isEmpty())
-            return QStringLiteral("недопустимое имя (") + problem + QStringLiteral(")");
+        Failure unsafe{Reason::UnsafeName};
+        if ((unsafe.rule = NameProblem(name, &unsafe.detail)) != NameRule::None) return unsafe;
         const qint64 offset = dir_.EntryOffset[size_t(index)];
         const qint64 size = dir_.EntrySize[size_t(index)];
-        if (offset < 0 || size < 0 || offset + size > archiveSize_)
-            return QStringLiteral("данные записи лежат за пределами архива");
+        if (offset < 0 || size < 0 || offset + size > archiveSize_) return {Reason::OutOfBounds};
 
         QStringList parts = NameComponents(name);
         const QByteArray file = io::NativePath(parts.takeLast());
         if (!parent_ || parts != parentParts_) {
             parent_ = io::OpenDirBeneath(root_, parts, true, &err);
             parentParts_ = parts;
-            if (!parent_) return QStringLiteral("не удалось создать папку: ") + io::ErrorText(err);
+            if (!parent_) return {Reason::CannotCreateFolder, err};
         }
         io::AtomicFile out;
-        if (!out.Create(parent_.get(), file, &err))
-            return QStringLiteral("не удалось создать файл: ") + io::ErrorText(err);
+        if (!out.Create(parent_.get(), file, &err)) return {Reason::CannotCreateFile, err};
         if (size <= kSmallEntry) {
             // Small entries come from a window of the archive read in large
             // blocks: one read for many entries instead of one each.
             const char* bytes = Window(offset, size, &err);
-            if (!bytes && err != 0) return QStringLiteral("ошибка чтения: ") + io::ErrorText(err);
-            if (!bytes) return QStringLiteral("архив изменился или обрезан");
-            if (!io::WriteAll(out.fd(), bytes, size, 0, &err))
-                return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+            if (!bytes && err != 0) return {Reason::ReadFailed, err};
+            if (!bytes) return {Reason::Truncated};
+            if (!out.Write(bytes, size, 0)) return {Reason::WriteFailed, out.error()};
         } else {
-            const long long copied = io::CopyRange(archive_, offset, out.fd(), 0, size, &err);
-            if (copied < 0) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
-            if (copied != size) return QStringLiteral("архив изменился или обрезан");
+            const long long copied = out.CopyFrom(archive_, offset, 0, size, false);
+            if (copied < 0) return {Reason::WriteFailed, out.error()};
+            if (copied != size) return {Reason::Truncated};
         }
-        if (!out.Commit(false, &err)) return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+        if (!out.Commit(false, &err)) return {Reason::WriteFailed, err};
         return {};
     }
-
-  private:
-    static constexpr qint64 kSmallEntry = 64 << 10;
-    static constexpr qint64 kWindow = 1 << 20;
 
     // The archive's bytes [offset, offset + size), read through the window;
     // null with `err` set on a read error, null alone when the archive ends
@@ -134,31 +134,31 @@ class Extractor {
 
 template <typename IndexAt>
 Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
-                   const Progress& progress, const StopFlag* stop, bool single) {
+                   const Progress& progress, const StopFlag* stop) {
     const qint64 count = dir.UpperBound();
     int err = 0;
     long long archiveSize = 0;
     const QByteArray native = io::NativePath(dir.ArchivePath);
     io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &archiveSize, &err);
-    if (!archive) return Result::Unusable(CannotOpenMessage(dir.ArchivePath));
+    if (!archive)
+        return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
     // A file truncated or replaced since the load no longer has the loaded
     // directory's header, or no longer holds the whole directory; nothing is
     // written from it.
     char header[kHeaderSize];
-    if (io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
-        !HasSignature(QByteArrayView(header, kHeaderSize)) ||
+    const long long got = io::ReadAt(archive.get(), header, kHeaderSize, 0, &err);
+    if (got < 0) return Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
+    if (got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
         DirectoryEnd(count) > archiveSize)
-        return Result::Unusable(QStringLiteral("Архив изменился после загрузки: ") +
-                                dir.ArchivePath);
+        return Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root)
-        return Result::Unusable(QStringLiteral("Не удалось открыть папку ") + folder +
-                                QStringLiteral(": ") + io::ErrorText(errno));
-    PrepareAt(root.get());
+    if (!root) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, folder});
+    if (Failure f = PrepareAt(root.get(), folder); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
 
     Extractor extractor(dir, archive.get(), archiveSize, root.get());
     Result result;
@@ -170,17 +170,12 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
             return result;
         }
         if (index < 0 || index >= count) continue;
-        if (QString reason = extractor.Write(index); !reason.isEmpty())
-            result.failures.push_back({index, dir.Name(index), reason});
+        if (Failure f = extractor.Write(index); f.reason != Reason::None)
+            result.failures.push_back(std::move(f));
         else
             ++result.written;
     }
-    if (!result.failures.empty()) {
-        result.outcome = Outcome::EntriesFailed;
-        const EntryFailure& f = result.failures.front();
-        result.message =
-            single ? ExtractFailedMessage(f.name, f.reason) : SummaryMessage(result.failures);
-    }
+    if (!result.failures.empty()) result.outcome = Outcome::EntriesFailed;
     return result;
 }
 
@@ -192,10 +187,11 @@ bool TestFolder(const QString& folder) {
     return dir && ProbeAt(dir.get());
 }
 
-void PrepareOutputFolders(const QString& folder) {
+Failure PrepareOutputFolders(const QString& folder) {
     const QByteArray path = io::NativePath(NativeFolder(folder));
-    if (io::Fd root(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); root)
-        PrepareAt(root.get());
+    io::Fd root(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root) return {Reason::CannotOpenFolder, errno, {}, -1, folder};
+    return PrepareAt(root.get(), folder);
 }
 
 Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
@@ -205,20 +201,20 @@ Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
         return r;
     }
     return ExtractSome(
-        dir, 1, [index](qint64) { return index; }, folder, {}, nullptr, true);
+        dir, 1, [index](qint64) { return index; }, folder, {}, nullptr);
 }
 
 Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
                       const QString& folder, const Progress& progress, const StopFlag* stop) {
     return ExtractSome(
         dir, qint64(indexes.size()), [&](qint64 i) { return indexes[size_t(i)]; }, folder, progress,
-        stop, indexes.size() == 1);
+        stop);
 }
 
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress,
                  const StopFlag* stop) {
     return ExtractSome(
-        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, false);
+        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop);
 }
 
 }  // namespace kbx

@@ -334,6 +334,7 @@ bool CloseFd(Fd& fd, int* err) {
 
 bool AtomicFile::Create(int dirfd, const QByteArray& finalName, int* err) {
     Discard();
+    error_ = 0;
     dirfd_ = dirfd;
     final_ = finalName;
     // An unnamed file costs one directory change at Commit instead of two
@@ -380,9 +381,30 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
     return ::linkat(AT_FDCWD, self.constData(), dirfd_, name.constData(), AT_SYMLINK_FOLLOW) == 0;
 }
 
+bool AtomicFile::Write(const char* buf, long long len, long long offset) {
+    if (error_ != 0) return false;
+    if (!fd_) return error_ = EBADF, false;
+    return WriteAll(fd_.get(), buf, len, offset, &error_);
+}
+
+long long AtomicFile::CopyFrom(int in, long long inOffset, long long outOffset, long long len,
+                               bool startWriteback) {
+    if (error_ != 0) return -1;
+    if (!fd_) return error_ = EBADF, -1;
+    return CopyInPieces(in, inOffset, fd_.get(), outOffset, len, startWriteback, &error_);
+}
+
+void AtomicFile::StartWriteback(long long offset, long long len) const {
+    if (fd_) io::StartWriteback(fd_.get(), offset, len);
+}
+
 bool AtomicFile::Commit(bool durable, int* err) {
+    if (error_ != 0 || !fd_) {
+        *err = error_ != 0 ? error_ : EBADF;
+        return false;
+    }
     if (durable && !Fsync(fd_.get(), err)) return false;
-    const bool injected = Injected(Op::Rename);
+    const bool injected = Injected(Op::Publish);
     if (injected) {
         *err = errno;
         return false;

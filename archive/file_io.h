@@ -1,8 +1,13 @@
 #pragma once
 // The engine's file layer: descriptors, writes that land whole or not at all,
 // folder walks that never leave their root, and in-kernel copying. Every
-// read, write, rename, fsync and close goes through here, so tests can make the
-// k-th one fail.
+// read, write, publication (link or rename), fsync and close goes through
+// here, so tests can make the k-th one fail.
+//
+// Threading: the engine runs one operation at a time per process. The fault
+// plan below and the capability probes (openat2, copy_file_range, linking by
+// descriptor) are process-wide and unsynchronised; call the engine from one
+// thread at a time.
 
 #include <QByteArray>
 #include <QString>
@@ -43,9 +48,11 @@ class Fd {
 };
 
 // Test seam: the k-th call (1-based, counted from now) of the given kind
-// fails with EIO. k = 0 switches the kind back to normal. A read is one
-// pread of ReadAt, so a read that the kernel cuts short counts again.
-enum class Op { Write, Rename, Fsync, Close, Read, Count_ };
+// fails with EIO. k = 0 switches the kind back to normal. Publish counts the
+// step that gives a finished file its final name, by link or by rename. A
+// read is one pread of ReadAt, so a read that the kernel cuts short counts
+// again.
+enum class Op { Write, Publish, Fsync, Close, Read, Count_ };
 void FailNth(Op op, long k);
 // Test seam: calls of each kind made since the last ResetFaults(), and a
 // hook run just before each one (with its 1-based number), so that tests can
@@ -132,8 +139,22 @@ class AtomicFile {
     ~AtomicFile() { Discard(); }
 
     bool Create(int dirfd, const QByteArray& finalName, int* err);
-    int fd() const { return fd_.get(); }
-    // Flushes to disk first when `durable` is set.
+
+    // Writes and copies into the file. The first failure is kept: every
+    // later call fails at once, and Commit refuses, so a file with a hole or
+    // a torn write can never be published. The descriptor is never handed
+    // out, so nothing can write around this record.
+    bool Write(const char* buf, long long len, long long offset);
+    // CopyInPieces into the file; returns the bytes copied (fewer when the
+    // source ends early) or -1 on a failure, which is kept.
+    long long CopyFrom(int in, long long inOffset, long long outOffset, long long len,
+                       bool startWriteback);
+    void StartWriteback(long long offset, long long len) const;
+    // The first error of a write or copy, or 0.
+    int error() const { return error_; }
+
+    // Publishes the file under its final name, flushed to disk first when
+    // `durable` is set. Refuses (with the kept error) after a failed write.
     bool Commit(bool durable, int* err);
     void Discard();
 
@@ -141,6 +162,7 @@ class AtomicFile {
     bool CreateNamed(int* err);
     bool LinkUnder(const QByteArray& name);
 
+    int error_ = 0;
     int dirfd_ = -1;
     QByteArray temp_;  // the temporary name, while the file has one
     QByteArray final_;

@@ -20,25 +20,23 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     long long fileSize = 0;
     const QByteArray native = io::NativePath(path);
     io::Fd fd = io::OpenRegularForRead(AT_FDCWD, native.constData(), &fileSize, &err);
-    if (!fd) return Result::Unusable(CannotOpenMessage(path));
+    if (!fd) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
 
     char header[kHeaderSize];
     const long long got = io::ReadAt(fd.get(), header, kHeaderSize, 0, &err);
-    if (got < 0) return Result::Unusable(CannotOpenMessage(path));
-    if (!HasSignature(QByteArrayView(header, got))) return Result::Unusable(kNotKbxMessage);
-    if (got < kHeaderSize)
-        return Result::Unusable(CorruptMessage(QStringLiteral("файл короче заголовка")));
+    if (got < 0) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+    if (!HasSignature(QByteArrayView(header, got)))
+        return Result::Unusable({Reason::NotKbx, 0, {}, -1, path});
+    if (got < kHeaderSize) return Result::Unusable({Reason::HeaderTooShort, 0, {}, -1, path});
 
     const qint64 directoryEnd = ReadLE32(header + kDirectoryEndOffset);
     const qint64 count = ReadLE32(header + kCountOffset);
-    if (count < 0)
-        return Result::Unusable(CorruptMessage(QStringLiteral("отрицательное число записей")));
+    if (count < 0) return Result::Unusable({Reason::NegativeCount, 0, {}, -1, path});
     if (directoryEnd != DirectoryEnd(count))
-        return Result::Unusable(
-            CorruptMessage(QStringLiteral("конец каталога не совпадает с числом записей")));
+        return Result::Unusable({Reason::DirectoryEndMismatch, 0, {}, -1, path});
     // Checked before anything is allocated for `count` records.
     if (DirectoryEnd(count) > fileSize)
-        return Result::Unusable(CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
+        return Result::Unusable({Reason::DirectoryPastEnd, 0, {}, -1, path});
 
     if (counted) counted(count);
     Directory fresh;
@@ -50,9 +48,10 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     for (qint64 first = 0; first < count; first += kRecordsPerRead) {
         const qint64 n = std::min(kRecordsPerRead, count - first);
         const long long want = n * kRecordSize;
-        if (io::ReadAt(fd.get(), block.data(), want, DirectoryEnd(first), &err) != want)
-            return Result::Unusable(
-                CorruptMessage(QStringLiteral("каталог выходит за конец файла")));
+        const long long read = io::ReadAt(fd.get(), block.data(), want, DirectoryEnd(first), &err);
+        if (read != want)
+            return Result::Unusable(read < 0 ? Failure{Reason::ReadFailed, err, {}, -1, path}
+                                             : Failure{Reason::DirectoryPastEnd, 0, {}, -1, path});
         for (qint64 i = 0; i < n; ++i) {
             const qint64 k = first + i;
             if (progress) progress(k);

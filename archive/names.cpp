@@ -60,24 +60,24 @@ QStringList NameComponents(QStringView name) {
     return parts;
 }
 
-QString NameProblem(QStringView name) {
-    if (name.isEmpty()) return QStringLiteral("пустое имя");
-    if (IsSeparator(name[0])) return QStringLiteral("абсолютный путь");
-    if (name.size() >= 2 && name[1] == u':' && name[0].isLetter())
-        return QStringLiteral("путь с буквой диска");
+NameRule NameProblem(QStringView name, QString* part) {
+    if (name.isEmpty()) return NameRule::Empty;
+    if (IsSeparator(name[0])) return NameRule::Absolute;
+    if (name.size() >= 2 && name[1] == u':' && name[0].isLetter()) return NameRule::DriveLetter;
     // One pass, no allocation: large directories are checked entry by entry.
     qsizetype start = 0;
     for (qsizetype i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && IsControl(name[i].unicode()))
-            return QStringLiteral("управляющий символ в имени");
+        if (i < name.size() && IsControl(name[i].unicode())) return NameRule::ControlChar;
         if (i == name.size() || IsSeparator(name[i])) {
-            const QStringView part = name.mid(start, i - start);
-            if (part.isEmpty() || part == u"." || part == u"..")
-                return QStringLiteral("недопустимая часть пути «%1»").arg(part);
+            const QStringView component = name.mid(start, i - start);
+            if (component.isEmpty() || component == u"." || component == u"..") {
+                if (part) *part = component.toString();
+                return NameRule::BadComponent;
+            }
             start = i + 1;
         }
     }
-    return {};
+    return NameRule::None;
 }
 
 }  // namespace kbx

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "archive/result.h"
+
 namespace kbx {
 
 // The name's bytes: up to the first NUL, or the whole field when it has none.
@@ -27,9 +29,10 @@ std::optional<QByteArray> EncodeName(QStringView name);
 // The folders and file of a name; both "\" and "/" separate them.
 QStringList NameComponents(QStringView name);
 
-// Why a name must not be written beneath a target folder, in Russian, or an
-// empty string when it is safe: not empty, not absolute, no drive letter, no
-// empty, "." or ".." component, no control character.
-QString NameProblem(QStringView name);
+// Why a name must not be written beneath a target folder, or NameRule::None
+// when it is safe: not empty, not absolute, no drive letter, no empty, "." or
+// ".." component, no control character. `part` learns the offending
+// component for NameRule::BadComponent.
+NameRule NameProblem(QStringView name, QString* part = nullptr);
 
 }  // namespace kbx

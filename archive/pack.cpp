@@ -36,19 +36,14 @@ bool IsAscii(QStringView text) {
     return true;
 }
 
-QString Refusal(const QString& reason) {
-    return QStringLiteral("Архив не создан: ") + reason;
-}
-
 // Regular files, and links to regular files, directly inside `dirfd`, in
 // case-insensitive name order. Hidden files are included.
-bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QString* error) {
+bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, Failure* error) {
     const int dupfd = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
     DIR* d = dupfd >= 0 ? ::fdopendir(dupfd) : nullptr;
     if (!d) {
+        *error = {Reason::CannotReadFolder, errno, {}, -1, prefix};
         if (dupfd >= 0) ::close(dupfd);
-        *error = QStringLiteral("не удалось прочитать папку ") + prefix + QStringLiteral(": ") +
-                 io::ErrorText(errno);
         return false;
     }
     ::rewinddir(d);
@@ -70,8 +65,7 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
     const int readErr = errno;
     ::closedir(d);
     if (readErr != 0) {
-        *error = QStringLiteral("не удалось прочитать папку ") + prefix + QStringLiteral(": ") +
-                 io::ErrorText(readErr);
+        *error = {Reason::CannotReadFolder, readErr, {}, -1, prefix};
         return false;
     }
     std::sort(found.begin(), found.end(), [](const Source& a, const Source& b) {
@@ -80,21 +74,17 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
     });
     for (Source& s : found) {
         const QString entry = prefix + s.display;
-        if (s.display.contains(u'\\'))
-            return *error = entry + QStringLiteral(": имя содержит «\\»"), false;
+        Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, entry};
+        if (s.display.contains(u'\\')) bad.rule = NameRule::Backslash;
         // Windows-1251 keeps ASCII as it is; only other names need the
         // converter, whose set-up costs more than the encoding itself.
         std::optional<QByteArray> bytes = IsAscii(entry) ? entry.toLatin1() : EncodeName(entry);
-        if (!bytes)
-            return *error =
-                       entry + QStringLiteral(": имя нельзя записать в кодировке Windows-1251"),
-                   false;
-        if (bytes->size() > kNameSize)
-            return *error = entry + QStringLiteral(": имя длиннее %1 байт").arg(kNameSize), false;
+        if (bad.rule == NameRule::None && !bytes) bad.rule = NameRule::NotEncodable;
+        if (bad.rule == NameRule::None && bytes->size() > kNameSize) bad.rule = NameRule::TooLong;
         // A name that extraction refuses would make an archive that cannot
         // be unpacked whole: a control character in a file name, say.
-        if (QString why = NameProblem(entry); !why.isEmpty())
-            return *error = entry + QStringLiteral(": ") + why, false;
+        if (bad.rule == NameRule::None) bad.rule = NameProblem(entry, &bad.detail);
+        if (bad.rule != NameRule::None) return *error = std::move(bad), false;
         s.encoded = std::move(*bytes);
         s.entry = entry;
         out.push_back(std::move(s));
@@ -109,44 +99,19 @@ bool ListFolder(int dirfd, const QString& prefix, std::vector<Source>& out, QStr
 // archive needs before it may replace an existing one, finds little left.
 class DataWriter {
   public:
-    explicit DataWriter(int out) : out_(out), buffer_(new char[size_t(kBufferSize)]) {}
+    explicit DataWriter(io::AtomicFile& out) : out_(out), buffer_(new char[size_t(kBufferSize)]) {}
 
-    // Returns an empty string on success, else the reason. The file must
-    // still be exactly as long as it was when it was measured.
-    QString Copy(const Source& s) {
-        int err = 0;
-        long long size = 0;
-        io::Fd in = io::OpenRegularForRead(s.folder, s.native.constData(), &size, &err);
-        if (!in) return QStringLiteral("не удалось открыть: ") + io::ErrorText(err);
-        if (size != s.size) return Changed();
-        if (s.size < kSmallFile) {
-            if (bufferStart_ + buffered_ != s.offset || buffered_ + s.size + 1 > kBufferSize) {
-                if (!Flush(&err)) return WriteError(err);
-                bufferStart_ = s.offset;
-            }
-            // One byte more than expected: a file that grew reads it.
-            const long long got =
-                io::ReadAt(in.get(), buffer_.get() + buffered_, s.size + 1, 0, &err);
-            if (got < 0) return QStringLiteral("ошибка чтения: ") + io::ErrorText(err);
-            if (got != s.size) return Changed();
-            buffered_ += s.size;
-            return {};
-        }
-        if (!Flush(&err)) return WriteError(err);
-        const long long copied = io::CopyInPieces(in.get(), 0, out_, s.offset, s.size, true, &err);
-        if (copied < 0) return WriteError(err);
-        if (copied != s.size) return Changed();
-        started_ = s.offset + s.size;  // its writeback has started
-        // Measured again once copied: a file cut or extended while it was
-        // read fails, however much of the change the copy happened to see.
-        struct stat st;
-        if (::fstat(in.get(), &st) != 0 || st.st_size != s.size) return Changed();
-        return {};
+    // Returns Reason::None on success, else why the file failed. The file
+    // must still be exactly as long as it was when it was measured.
+    Failure Copy(const Source& s) {
+        Failure f = CopyFile(s);
+        if (f.reason != Reason::None) f.subject = s.entry;
+        return f;
     }
 
     bool Flush(int* err) {
         if (buffered_ == 0) return true;
-        if (!io::WriteAll(out_, buffer_.get(), buffered_, bufferStart_, err)) return false;
+        if (!out_.Write(buffer_.get(), buffered_, bufferStart_)) return *err = out_.error(), false;
         Written(bufferStart_ + buffered_);
         bufferStart_ += buffered_;
         buffered_ = 0;
@@ -157,19 +122,48 @@ class DataWriter {
     static constexpr qint64 kBufferSize = 1 << 20;
     static constexpr qint64 kSmallFile = 64 << 10;
 
-    static QString Changed() { return QStringLiteral("файл изменился во время упаковки"); }
-    static QString WriteError(int err) {
-        return QStringLiteral("ошибка записи: ") + io::ErrorText(err);
+    static Failure Changed() { return {Reason::FileChanged}; }
+    static Failure WriteError(int err) { return {Reason::WriteFailed, err}; }
+
+    Failure CopyFile(const Source& s) {
+        int err = 0;
+        long long size = 0;
+        io::Fd in = io::OpenRegularForRead(s.folder, s.native.constData(), &size, &err);
+        if (!in) return {Reason::CannotOpenFile, err};
+        if (size != s.size) return Changed();
+        if (s.size < kSmallFile) {
+            if (bufferStart_ + buffered_ != s.offset || buffered_ + s.size + 1 > kBufferSize) {
+                if (!Flush(&err)) return WriteError(err);
+                bufferStart_ = s.offset;
+            }
+            // One byte more than expected: a file that grew reads it.
+            const long long got =
+                io::ReadAt(in.get(), buffer_.get() + buffered_, s.size + 1, 0, &err);
+            if (got < 0) return {Reason::ReadFailed, err};
+            if (got != s.size) return Changed();
+            buffered_ += s.size;
+            return {};
+        }
+        if (!Flush(&err)) return WriteError(err);
+        const long long copied = out_.CopyFrom(in.get(), 0, s.offset, s.size, true);
+        if (copied < 0) return WriteError(out_.error());
+        if (copied != s.size) return Changed();
+        started_ = s.offset + s.size;  // its writeback has started
+        // Measured again once copied: a file cut or extended while it was
+        // read fails, however much of the change the copy happened to see.
+        struct stat st;
+        if (::fstat(in.get(), &st) != 0 || st.st_size != s.size) return Changed();
+        return {};
     }
 
     // Everything before `end` is written: start the disk on what is new.
     void Written(qint64 end) {
         if (end - started_ < io::kCopyPiece) return;
-        io::StartWriteback(out_, started_, end - started_);
+        out_.StartWriteback(started_, end - started_);
         started_ = end;
     }
 
-    int out_;
+    io::AtomicFile& out_;
     std::unique_ptr<char[]> buffer_;
     qint64 bufferStart_ = 0;
     qint64 buffered_ = 0;
@@ -182,8 +176,7 @@ Result Pack(const QString& root, const QString& archivePath) {
     int err = 0;
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
     io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!rootFd)
-        return Result::Unusable(Refusal(QStringLiteral("не удалось открыть папку ") + root));
+    if (!rootFd) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, root});
     io::Fd version(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     int openErr = version ? 0 : errno;
     io::Fd data(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
@@ -191,18 +184,18 @@ Result Pack(const QString& root, const QString& archivePath) {
     // A folder that is there but cannot be read is named with the reason.
     if (openErr != 0 && openErr != ENOENT && openErr != ENOTDIR)
         return Result::Unusable(
-            Refusal(QStringLiteral("не удалось открыть папку ") + root +
-                    (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version")) +
-                    QStringLiteral(": ") + io::ErrorText(openErr)));
-    if (!version || !data)
-        return Result::Unusable(Refusal(QStringLiteral("в папке ") + root +
-                                        QStringLiteral(" нет папок Version и Version/Data")));
+            {Reason::CannotReadFolder,
+             openErr,
+             {},
+             -1,
+             root + (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version"))});
+    if (!version || !data) return Result::Unusable({Reason::NoTree, 0, {}, -1, root});
 
     std::vector<Source> sources;
-    QString problem;
+    Failure problem;
     if (!ListFolder(data.get(), QStringLiteral("Version\\Data\\"), sources, &problem) ||
         !ListFolder(version.get(), QStringLiteral("Version\\"), sources, &problem))
-        return Result::Unusable(Refusal(problem));
+        return Result::Unusable(std::move(problem));
 
     const qint64 n = qint64(sources.size());
     qint64 next = DirectoryEnd(n);
@@ -211,24 +204,25 @@ Result Pack(const QString& root, const QString& archivePath) {
         next += s.size;
     }
     if (next > kMaxArchiveBytes)
-        return Result::Unusable(
-            Refusal(QStringLiteral("данные больше 2 147 483 647 байт, предела формата")));
+        return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
 
     const QFileInfo target(archivePath);
     const QByteArray targetDir = io::NativePath(target.absolutePath());
     io::Fd targetDirFd(::open(targetDir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!targetDirFd)
-        return Result::Unusable(
-            Refusal(QStringLiteral("не удалось открыть папку ") + target.absolutePath()));
+        return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, target.absolutePath()});
+    const auto failed = [&](Reason why, int error) {
+        return Result::Unusable({why, error, {}, -1, archivePath});
+    };
     io::AtomicFile out;
     if (!out.Create(targetDirFd.get(), io::NativePath(target.fileName()), &err))
-        return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
+        return failed(Reason::CannotCreateArchive, err);
 
     // Header and directory first, in bounded blocks, then each file's data.
     QByteArray block = HeaderBytes(qint32(n));
     qint64 written = 0;
     const auto flush = [&] {
-        if (!io::WriteAll(out.fd(), block.constData(), block.size(), written, &err)) return false;
+        if (!out.Write(block.constData(), block.size(), written)) return false;
         written += block.size();
         block.clear();
         return true;
@@ -237,20 +231,20 @@ Result Pack(const QString& root, const QString& archivePath) {
         AppendRecord(block, qint32(s.offset), qint32(s.size), s.encoded);
         if (block.size() >= kDirectoryBlock && !flush()) break;
     }
-    if (err != 0 || !flush())
-        return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
-    DataWriter writer(out.fd());
+    if (out.error() != 0 || !flush()) return failed(Reason::WriteFailed, out.error());
+    DataWriter writer(out);
     for (const Source& s : sources) {
-        if (QString reason = writer.Copy(s); !reason.isEmpty())
-            return Result::Unusable(Refusal(s.entry + QStringLiteral(": ") + reason));
+        if (Failure f = writer.Copy(s); f.reason != Reason::None)
+            return Result::Unusable(std::move(f));
     }
-    if (!writer.Flush(&err))
-        return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
-    if (!out.Commit(true, &err))
-        return Result::Unusable(Refusal(archivePath + QStringLiteral(": ") + io::ErrorText(err)));
-    io::Fsync(targetDirFd.get(), &err);
+    if (!writer.Flush(&err)) return failed(Reason::WriteFailed, err);
+    if (!out.Commit(true, &err)) return failed(Reason::WriteFailed, err);
     Result r;
     r.written = n;
+    // The archive is complete under its name; a folder that cannot be
+    // flushed leaves only the name's durability in doubt, so it warns.
+    if (!io::Fsync(targetDirFd.get(), &err))
+        r.warnings.push_back({Reason::FolderNotFlushed, err, {}, -1, target.absolutePath()});
     return r;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
-// Outcome of an engine operation. An operation either succeeds, does nothing,
-// fails for some entries while finishing the others, or finds the archive,
-// folder or target unusable and stops before it changes anything.
+// Outcome of an engine operation, as data. An operation either succeeds,
+// does nothing, fails for some entries while finishing the others, or finds
+// the archive, folder or target unusable and stops before it changes
+// anything. What went wrong is a reason code with the system's errno and the
+// entry or path concerned; the window and the command line turn it into
+// words. The engine builds no sentences.
 
 #include <QString>
 
@@ -9,11 +12,74 @@
 
 namespace kbx {
 
-struct EntryFailure {
-    qint64 index = -1;  // directory index, or -1 for a file being packed
-    QString name;
-    QString reason;
+// Why a name may not be written beneath a target folder.
+enum class NameRule {
+    None,
+    Empty,             // no characters at all
+    Absolute,          // starts with a separator
+    DriveLetter,       // "C:..."
+    BadComponent,      // an empty, "." or ".." component (Failure::detail holds it)
+    ControlChar,       // a character below 0x20, DEL or a C1 control
+    Backslash,         // pack: a file name that holds "\"
+    NotEncodable,      // pack: no Windows-1251 encoding
+    TooLong,           // pack: over 128 bytes once encoded
+    CaseDuplicate,     // pack: another name in the folder differs only in case
+    ComponentTooLong,  // a component longer than a file name may be on disk
 };
+
+enum class Reason {
+    None,
+    // The archive as a whole.
+    CannotOpenArchive,     // errno; subject = the archive path
+    NotKbx,                // no signature
+    HeaderTooShort,        // the file ends inside the header
+    NegativeCount,         // the header's entry count is below zero
+    DirectoryEndMismatch,  // the header's directory end disagrees with its count
+    DirectoryPastEnd,      // the directory runs past the end of the file
+    ArchiveChanged,        // the file is no longer the one loaded
+    // Folders.
+    CannotOpenFolder,     // errno; subject = the folder
+    CannotPrepareFolder,  // errno; subject = the folder (Version or Version/Data)
+    FolderNotFlushed,     // errno; a warning: the result is complete but its
+                          // folder entry may not survive a power loss
+    // One entry or file.
+    UnsafeName,          // rule; subject = the name
+    OutOfBounds,         // the entry's data lies outside the file
+    CannotCreateFolder,  // errno
+    CannotCreateFile,    // errno
+    ReadFailed,          // errno
+    WriteFailed,         // errno
+    Truncated,           // the archive ended before the entry's data did
+    // Pack.
+    NoTree,               // subject = the root; no Version and Version/Data in it
+    CannotReadFolder,     // errno; subject = the folder
+    CannotOpenFile,       // errno; subject = the entry
+    FileChanged,          // subject = the entry; it changed while it was read
+    TooLarge,             // the data would pass the format's 2^31 - 1 byte limit
+    CannotCreateArchive,  // errno; subject = the archive path
+};
+
+struct Failure {
+    Failure() = default;
+    Failure(Reason why, int err = 0, NameRule nameRule = NameRule::None, qint64 at = -1,
+            QString about = {}, QString part = {})
+        : reason(why),
+          error(err),
+          rule(nameRule),
+          index(at),
+          subject(std::move(about)),
+          detail(std::move(part)) {}
+
+    Reason reason = Reason::None;
+    int error = 0;  // the errno where the system gave one
+    NameRule rule = NameRule::None;
+    qint64 index = -1;  // directory index, or -1 for a file or path
+    QString subject;    // the entry name, file or path concerned
+    QString detail;     // the offending name component, for BadComponent
+};
+
+// Kept under its old name for readers of entry lists.
+using EntryFailure = Failure;
 
 enum class Outcome {
     Ok,
@@ -25,16 +91,19 @@ enum class Outcome {
 
 struct Result {
     Outcome outcome = Outcome::Ok;
-    QString message;  // the Russian message for the user when not ok
-    std::vector<EntryFailure> failures;
+    Failure failure;                // why, when Unusable
+    std::vector<Failure> failures;  // entries that failed, in order
+    // Steps that failed although the result is complete and safe (a folder
+    // flush after pack): the caller shows them as warnings.
+    std::vector<Failure> warnings;
     qint64 written = 0;  // entries written or files packed
 
     bool ok() const { return outcome == Outcome::Ok || outcome == Outcome::NothingDone; }
 
-    static Result Unusable(QString message) {
+    static Result Unusable(Failure why) {
         Result r;
         r.outcome = Outcome::Unusable;
-        r.message = std::move(message);
+        r.failure = std::move(why);
         return r;
     }
 };

@@ -90,17 +90,15 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
         const qint64 size = dir.EntrySize[size_t(i)];
         const NameView name(dir.EntryName[i]);
         if (offset < 0 || size < 0 || offset + size > fileSize) {
-            problems.push_back({Problem::Kind::OutOfBounds, i, name.text().toString(),
-                                QStringLiteral("данные (смещение %1, размер %2) за пределами "
-                                               "файла длиной %3")
-                                    .arg(offset)
-                                    .arg(size)
-                                    .arg(fileSize)});
+            Problem p{Problem::Kind::OutOfBounds, i, name.text().toString()};
+            p.offset = offset, p.size = size, p.fileSize = fileSize;
+            problems.push_back(std::move(p));
         } else if (size > 0) {
             inside.push_back(quint32(i));
         }
-        if (QString why = NameProblem(name.text()); !why.isEmpty())
-            problems.push_back({Problem::Kind::UnsafeName, i, name.text().toString(), why});
+        QString part;
+        if (const NameRule rule = NameProblem(name.text(), &part); rule != NameRule::None)
+            problems.push_back({Problem::Kind::UnsafeName, i, name.text().toString(), rule, part});
         keys.emplace_back(quint32(name.hash()), quint32(i));
     }
     std::sort(keys.begin(), keys.end());
@@ -112,9 +110,12 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
             const QString name = dir.Name(keys[j].second);
             for (size_t k = a; k < j; ++k) {
                 if (FoldedKey(name) == FoldedKey(dir.Name(keys[k].second))) {
-                    duplicates.push_back(
-                        {Problem::Kind::Duplicate, keys[j].second, name,
-                         QStringLiteral("то же имя, что у записи %1").arg(keys[k].second)});
+                    duplicates.push_back({Problem::Kind::Duplicate,
+                                          keys[j].second,
+                                          name,
+                                          NameRule::None,
+                                          {},
+                                          qint64(keys[k].second)});
                     break;
                 }
             }
@@ -132,15 +133,14 @@ std::vector<Problem> Verify(const Directory& dir, qint64 fileSize) {
         const qint64 start = dir.EntryOffset[size_t(i)];
         const qint64 end = start + dir.EntrySize[size_t(i)];
         if (start < reach)
-            problems.push_back({Problem::Kind::Overlap, i, dir.Name(i),
-                                QStringLiteral("данные пересекаются с записью %1").arg(holder)});
+            problems.push_back(
+                {Problem::Kind::Overlap, i, dir.Name(i), NameRule::None, {}, holder});
         if (end > reach) reach = end, holder = i;
     }
     // Data inside the directory itself is an overlap too.
     for (qint64 i : inside) {
         if (dir.EntryOffset[size_t(i)] < DirectoryEnd(count))
-            problems.push_back({Problem::Kind::Overlap, i, dir.Name(i),
-                                QStringLiteral("данные пересекаются с каталогом")});
+            problems.push_back({Problem::Kind::Overlap, i, dir.Name(i), NameRule::None, {}, -1});
     }
     return problems;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/directory.h"
+#include "archive/result.h"
 
 namespace kbx {
 
@@ -15,7 +16,12 @@ struct Problem {
     Kind kind;
     qint64 index;
     QString name;
-    QString detail;  // Russian, for people
+    NameRule rule = NameRule::None;  // UnsafeName: which rule
+    QString part = {};               // UnsafeName: the offending component
+    // Duplicate and Overlap: the other entry, or -1 for the directory itself.
+    qint64 other = -1;
+    // OutOfBounds: the entry's data and the file's length.
+    qint64 offset = 0, size = 0, fileSize = 0;
 };
 
 // The name of a problem kind for machine-readable output.

@@ -23,6 +23,7 @@
 
 #include "archive/archive.h"
 #include "archive/verify.h"
+#include "cli/failure_text.h"
 
 namespace {
 
@@ -81,27 +82,26 @@ bool Load(const QString& path, kbx::Directory& dir, int* exitCode) {
     kbx::Directory fresh;
     const kbx::Result r = kbx::ReadArchive(path, fresh);
     if (!r.ok()) {
-        *exitCode = Error(path, r.message);
+        *exitCode = Error(path, cli::FailureText({r.failure.reason, r.failure.error}));
         return false;
     }
     dir = std::move(fresh);
     return true;
 }
 
-void ReportDone(kbx::Operation op, const kbx::Stopwatch& clock) {
-    QString text = kbx::CompletionText(op, clock.ElapsedMs(), QLocale::system());
-    text.replace(kbx::kCrLf, QStringLiteral(": "));
-    Write(stdout, text + QStringLiteral("\n"));
+void ReportDone(const kbx::Stopwatch& clock) {
+    Write(stdout, QCoreApplication::translate("kbx", "Done in %1 s\n")
+                      .arg(QLocale::system().toString(double(clock.ElapsedMs()) / 1000.0, 'g')));
 }
 
-// Prints each failure on its own line and gives the exit code for `r`.
-int Finish(const kbx::Result& r, const QString& archive, kbx::Operation op,
-           const kbx::Stopwatch& clock) {
-    if (r.outcome == kbx::Outcome::Unusable) return Error(archive, r.message);
-    for (const kbx::EntryFailure& f : r.failures)
-        Error(archive, f.name + QStringLiteral(": ") + f.reason);
+// Prints each failure and warning on its own line and gives the exit code
+// for `r`.
+int Finish(const kbx::Result& r, const QString& archive, const kbx::Stopwatch& clock) {
+    for (const kbx::Failure& w : r.warnings) Error(archive, cli::FailureText(w));
+    if (r.outcome == kbx::Outcome::Unusable) return Error(archive, cli::FailureText(r.failure));
+    for (const kbx::Failure& f : r.failures) Error(archive, cli::FailureText(f));
     if (!r.failures.empty()) return kFailed;
-    ReportDone(op, clock);
+    ReportDone(clock);
     return kOk;
 }
 
@@ -160,7 +160,7 @@ int Verify(const QString& path, bool json) {
                 QJsonObject{{QStringLiteral("problem"), QString::fromLatin1(KindName(p.kind))},
                             {QStringLiteral("index"), p.index},
                             {QStringLiteral("name"), p.name},
-                            {QStringLiteral("detail"), p.detail}});
+                            {QStringLiteral("detail"), cli::ProblemDetail(p)}});
         }
         const QJsonObject doc{{QStringLiteral("archive"), path},
                               {QStringLiteral("count"), dir.UpperBound()},
@@ -172,7 +172,7 @@ int Verify(const QString& path, bool json) {
             Write(stdout, QStringLiteral("%1\t%2\t%3\t%4\n")
                               .arg(QString::fromLatin1(KindName(p.kind)))
                               .arg(p.index)
-                              .arg(p.name, p.detail));
+                              .arg(p.name, cli::ProblemDetail(p)));
         }
         Write(stdout, problems.empty()
                           ? QStringLiteral("Записей: %1, ошибок нет\n").arg(dir.UpperBound())
@@ -207,8 +207,7 @@ int Extract(const QString& path, const QStringList& names, const QString& folder
     const kbx::Stopwatch clock;
     if (indexes.empty()) return kFailed;
     MakeFolder(folder);
-    const int result =
-        Finish(kbx::ExtractEntries(dir, indexes, folder), path, kbx::Operation::Extract, clock);
+    const int result = Finish(kbx::ExtractEntries(dir, indexes, folder), path, clock);
     return result == kOk && missing ? kFailed : result;
 }
 
@@ -220,12 +219,12 @@ int Unpack(const QString& path, const QString& folder) {
     MakeFolder(folder);
     ProgressLine line(QStringLiteral("распаковка"), dir.UpperBound());
     const kbx::Result r = kbx::UnpackAll(dir, folder, std::ref(line));
-    return Finish(r, path, kbx::Operation::Unpack, clock);
+    return Finish(r, path, clock);
 }
 
 int Pack(const QString& root, const QString& archive) {
     const kbx::Stopwatch clock;
-    return Finish(kbx::Pack(root, archive), archive, kbx::Operation::Pack, clock);
+    return Finish(kbx::Pack(root, archive), archive, clock);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "dialogs/cls_dialog.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QPrinter>
 #include <cmath>
 
@@ -138,11 +139,13 @@ QString ClsDialog::ShowFolder(const QString& TopFolder) {
     if (requested >= kBifBrowseForComputer) bi.ulFlags = requested;
 
     const std::optional<QString> chosen = backend_->BrowseForFolder(bi);
+    ChosenFolder_.clear();
     if (chosen) {
         QString path = TextBeforeNul(*chosen);
         while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
+        ChosenFolder_ = path;
         // The path must fit the platform's path buffer with its terminator.
-        if (!path.isEmpty() && path.size() < kMaxPathChars) setInitDir(path);
+        if (!path.isEmpty() && QFile::encodeName(path).size() < kMaxPathChars) setInitDir(path);
     }
     return {};
 }

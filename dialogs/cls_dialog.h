@@ -130,9 +130,14 @@ class ClsDialog {
 
     // Folder picker. Starts at `TopFolder` when one is given and shows
     // DialogPrompt. On a choice InitDir becomes the chosen folder; on cancel,
-    // or a path of 260 characters or more, nothing changes. Never raises an
-    // error for a cancel. The result is always empty.
+    // or a path the platform cannot use (PATH_MAX bytes or more), nothing
+    // changes. Never raises an error for a cancel. The result is always
+    // empty.
     QString ShowFolder(const QString& TopFolder = {});
+    // The folder confirmed in the last ShowFolder, whether or not InitDir
+    // took it; empty after a cancel. A caller that must act only on this
+    // choice reads it instead of InitDir, which keeps earlier choices.
+    QString ChosenFolder() const { return ChosenFolder_; }
 
     // Open and save dialogs, filled by InitOFN from the properties. On a
     // choice FileTitle and then FileName receive the answer; on cancel
@@ -237,6 +242,7 @@ class ClsDialog {
     QString Filter_;
     qint32 FilterIndex_ = 0;
     QString InitDir_;
+    QString ChosenFolder_;
     qint32 HelpCommand_ = 0;
     QString HelpFile_;
     qint32 HelpKey_ = 0;

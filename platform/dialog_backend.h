@@ -29,10 +29,11 @@ inline constexpr quint32 kBifBrowseForComputer = 0x1000;
 inline constexpr quint32 kBifBrowseForPrinter = 0x2000;
 inline constexpr quint32 kBifBrowseIncludeFiles = 0x4000;  // a file may be chosen too
 
-// Size of the file-name and file-title buffers, terminator included.
-inline constexpr int kFileBufferChars = 255;
-// Longest folder path, terminator included.
-inline constexpr int kMaxPathChars = 260;
+// Size of the file-name and file-title buffers, terminator included: any
+// path the system accepts (PATH_MAX) fits.
+inline constexpr int kFileBufferChars = 4096;
+// Longest folder path in bytes, terminator included (PATH_MAX).
+inline constexpr int kMaxPathChars = 4096;
 
 // Request and answer of an open or save dialog.
 struct OpenFileNameRecord {

@@ -33,7 +33,7 @@ class Extract : public ::testing::Test {
     void LoadArchive(const std::vector<RawEntry>& entries) {
         ASSERT_TRUE(WriteFile(path, BuildArchive(entries)));
         const kbx::Result r = kbx::ReadArchive(path, dir);
-        ASSERT_TRUE(r.ok()) << r.message.toStdString();
+        ASSERT_TRUE(r.ok()) << testutil::Describe(r);
     }
     QTemporaryDir tmp;
     QString out, outside, path;
@@ -48,7 +48,7 @@ TEST_F(Extract, UnpackRecreatesTheTreeByteForByte) {
                  {"Version/Sub/deep.txt", "deep"}});
     std::vector<qint64> seen;
     const kbx::Result r = kbx::UnpackAll(dir, out, [&](qint64 i) { seen.push_back(i); });
-    ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    ASSERT_TRUE(r.ok()) << testutil::Describe(r);
     EXPECT_EQ(r.written, 5);
     EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3, 4}));
     EXPECT_EQ(Snapshot(out),
@@ -145,8 +145,11 @@ TEST_F(Extract, HostileNamesAreRefusedAndTheRestIsWritten) {
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_EQ(r.failures.size(), std::size(hostile));
     EXPECT_EQ(r.written, 2);
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("Распаковка завершена с ошибками\r\n")));
-    EXPECT_TRUE(r.message.contains(QStringLiteral("Не извлечено файлов: 14")));
+    for (const kbx::Failure& f : r.failures) {
+        SCOPED_TRACE(f.subject.toStdString());
+        EXPECT_EQ(f.reason, kbx::Reason::UnsafeName);
+        EXPECT_NE(f.rule, kbx::NameRule::None);
+    }
     EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/first.txt", "1"},
                                                             {"Version/last.txt", "2"}}));
     EXPECT_FALSE(QFile::exists(tmp.filePath(QStringLiteral("escape.txt"))));
@@ -183,15 +186,15 @@ TEST_F(Extract, EntriesOutsideTheFileFail) {
          {"Version\\wrap", "abc", 2'000'000'000, 0x7fffffff, true}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         LoadArchive({{"Version\\ok.txt", "fine"}, c.entry});
-        const kbx::Result r = kbx::UnpackAll(dir, out);
-        EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << c.what;
-        ASSERT_EQ(r.failures.size(), 1u) << c.what;
-        EXPECT_EQ(r.failures[0].index, 1) << c.what;
-        EXPECT_EQ(r.failures[0].reason, QStringLiteral("данные записи лежат за пределами архива"));
-        const kbx::Result single = kbx::ExtractEntry(dir, 1, out);
-        EXPECT_EQ(single.message, QStringLiteral("Не удалось извлечь ") + dir.Name(1) +
-                                      QStringLiteral(": данные записи лежат за пределами архива"));
+        for (const kbx::Result& r : {kbx::UnpackAll(dir, out), kbx::ExtractEntry(dir, 1, out)}) {
+            EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
+            ASSERT_EQ(r.failures.size(), 1u);
+            EXPECT_EQ(r.failures[0].index, 1);
+            EXPECT_EQ(r.failures[0].subject, dir.Name(1));
+            EXPECT_EQ(r.failures[0].reason, kbx::Reason::OutOfBounds);
+        }
     }
     EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/ok.txt", "fine"}}));
 }
@@ -204,6 +207,28 @@ TEST_F(Extract, StoppedUnpackKeepsFinishedEntries) {
     EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
     EXPECT_EQ(Snapshot(out),
               (std::map<QString, QByteArray>{{"Version/a", "1"}, {"Version/b", "2"}}));
+}
+
+}  // namespace
+
+namespace {
+
+// A target whose Version folder cannot be made (a plain file stands there)
+// stops the run before anything is written, and says which folder and why.
+TEST_F(Extract, UnpreparableTargetWritesNothing) {
+    ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version"), "plain"));
+    const std::vector<RawEntry> archives[] = {{}, {{"readme.txt", "top level"}}};
+    for (const std::vector<RawEntry>& entries : archives) {
+        SCOPED_TRACE(entries.size());
+        LoadArchive(entries);
+        const kbx::Result r = kbx::UnpackAll(dir, out);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << testutil::Describe(r);
+        EXPECT_EQ(r.failure.reason, kbx::Reason::CannotPrepareFolder);
+        EXPECT_EQ(r.failure.subject, out + QStringLiteral("/Version/Data"));
+        EXPECT_EQ(r.failure.error, ENOTDIR);
+        EXPECT_EQ(r.written, 0);
+        EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version", "plain"}}));
+    }
 }
 
 }  // namespace

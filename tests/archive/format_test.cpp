@@ -24,7 +24,7 @@ class Layout : public ::testing::Test {
     }
     QByteArray PackBytes() {
         const kbx::Result r = kbx::Pack(root, archive);
-        EXPECT_TRUE(r.ok()) << r.message.toStdString();
+        EXPECT_TRUE(r.ok()) << testutil::Describe(r);
         return ReadFile(archive);
     }
     QTemporaryDir tmp;
@@ -123,14 +123,14 @@ TEST_F(Layout, SignatureMustMatchExactly) {
         kbx::Directory dir;
         const kbx::Result r = kbx::ReadArchive(archive, dir);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.at;
-        EXPECT_EQ(r.message, kbx::kNotKbxMessage) << c.at;
+        EXPECT_EQ(r.failure.reason, kbx::Reason::NotKbx) << c.at;
         EXPECT_FALSE(dir.IsLoaded());
     }
     QByteArray lower = good;
     lower.replace(0, 4, "geek");
     ASSERT_TRUE(WriteFile(archive, lower));
     kbx::Directory dir;
-    EXPECT_EQ(kbx::ReadArchive(archive, dir).message, kbx::kNotKbxMessage);
+    EXPECT_EQ(kbx::ReadArchive(archive, dir).failure.reason, kbx::Reason::NotKbx);
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ TEST_F(Load, EveryPrefixOfAnArchiveIsRefused) {
     for (qint64 n = 0; n < 20 + 136 * 3; ++n) {
         const kbx::Result r = LoadBad(whole.left(n));
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << n;
-        EXPECT_FALSE(r.message.isEmpty());
+        EXPECT_NE(r.failure.reason, kbx::Reason::None) << n;
     }
     // Past the directory, a short data area still loads; its entries fail later.
     EXPECT_TRUE(LoadBad(whole.left(20 + 136 * 3)).ok());
@@ -93,22 +93,22 @@ TEST_F(Load, BrokenHeadersAreRefusedWithAReason) {
         const char* what;
         qint64 at;
         qint32 value;
-        const char* reason;
+        kbx::Reason reason;
     } cases[] = {
-        {"negative count", 16, -1, "отрицательное число записей"},
-        {"huge count", 16, 0x7fffffff, "конец каталога не совпадает"},
-        {"count larger than directory", 16, 3, "конец каталога не совпадает"},
-        {"count smaller than directory", 16, 1, "конец каталога не совпадает"},
-        {"directory end off by one", 8, 20 + 136 * 2 + 1, "конец каталога не совпадает"},
-        {"negative directory end", 8, -20, "конец каталога не совпадает"},
+        {"negative count", 16, -1, kbx::Reason::NegativeCount},
+        {"huge count", 16, 0x7fffffff, kbx::Reason::DirectoryEndMismatch},
+        {"count larger than directory", 16, 3, kbx::Reason::DirectoryEndMismatch},
+        {"count smaller than directory", 16, 1, kbx::Reason::DirectoryEndMismatch},
+        {"directory end off by one", 8, 20 + 136 * 2 + 1, kbx::Reason::DirectoryEndMismatch},
+        {"negative directory end", 8, -20, kbx::Reason::DirectoryEndMismatch},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         QByteArray bytes = base;
         PatchLe32(bytes, c.at, c.value);
         const kbx::Result r = LoadBad(bytes);
-        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.what;
-        EXPECT_TRUE(r.message.startsWith(QStringLiteral("Архив повреждён: "))) << c.what;
-        EXPECT_TRUE(r.message.contains(QString::fromUtf8(c.reason))) << c.what;
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+        EXPECT_EQ(r.failure.reason, c.reason);
     }
 }
 
@@ -117,17 +117,25 @@ TEST_F(Load, ConsistentButHugeCountIsRefusedBeforeAllocating) {
     QByteArray bytes =
         QByteArray("GEEK\0\x01\0\0", 8) + Le32(20 + 136 * 10'000'000) + Le32(0) + Le32(10'000'000);
     const kbx::Result r = LoadBad(bytes);
-    EXPECT_EQ(r.message, QStringLiteral("Архив повреждён: каталог выходит за конец файла"));
+    EXPECT_EQ(r.failure.reason, kbx::Reason::DirectoryPastEnd);
 }
 
 TEST_F(Load, UnopenableOrUnusualPathsAreRefused) {
     const QString fifo = tmp.filePath(QStringLiteral("fifo"));
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    const QString cases[] = {tmp.filePath(QStringLiteral("missing.kbx")), tmp.path(), fifo};
-    for (const QString& path : cases) {
-        const kbx::Result r = kbx::ReadArchive(path, loaded);
-        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << path.toStdString();
-        EXPECT_EQ(r.message, QStringLiteral("Не удалось открыть файл ") + path);
+    const struct {
+        QString path;
+        int error;
+    } cases[] = {{tmp.filePath(QStringLiteral("missing.kbx")), ENOENT},
+                 {tmp.path(), EISDIR},
+                 {fifo, EINVAL}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const kbx::Result r = kbx::ReadArchive(c.path, loaded);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+        EXPECT_EQ(r.failure.reason, kbx::Reason::CannotOpenArchive);
+        EXPECT_EQ(r.failure.error, c.error);
+        EXPECT_EQ(r.failure.subject, c.path);
         ExpectGoodDirectory();
     }
 }

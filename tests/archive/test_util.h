@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/describe.h"
+
 namespace testutil {
+
+using testsupport::Describe;
 
 struct RawEntry {
     QByteArray name;  // bytes of the name field (padded to 128, or longer to cut)

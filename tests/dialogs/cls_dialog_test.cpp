@@ -33,9 +33,10 @@ TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
     EXPECT_EQ(r.lStructSize, 76u);
     EXPECT_EQ(r.lpstrDefExt, "kbx");
     EXPECT_EQ(r.lpstrInitialDir, "/data/work");
-    EXPECT_EQ(r.lpstrFile, "old.kbx" + Nuls(255 - 7));
-    EXPECT_EQ(r.lpstrFileTitle, Nuls(255));
-    EXPECT_EQ(std::tuple(r.nMaxFile, r.nMaxFileTitle, r.nFilterIndex), std::tuple(255u, 255u, 2u));
+    EXPECT_EQ(r.lpstrFile, "old.kbx" + Nuls(kFileBufferChars - 7));
+    EXPECT_EQ(r.lpstrFileTitle, Nuls(kFileBufferChars));
+    EXPECT_EQ(std::tuple(r.nMaxFile, r.nMaxFileTitle, r.nFilterIndex),
+              std::tuple(quint32(kFileBufferChars), quint32(kFileBufferChars), 2u));
     EXPECT_EQ(r.lpstrTitle, "Выбор архива");
     EXPECT_EQ(r.hInstance, QCoreApplication::instance());
 }
@@ -61,11 +62,11 @@ TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedList) {
 TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
     // File name length, filter length, error (-1: accepted).
     const std::tuple<int, int, int> cases[] = {
-        {255, 0, -1},
-        {256, 0, RuntimeError::InvalidArgument},
+        {kFileBufferChars, 0, -1},
+        {kFileBufferChars + 1, 0, RuntimeError::InvalidArgument},
         {0, 32767, -1},
         {0, 32768, RuntimeError::Overflow},
-        {256, 32768, RuntimeError::InvalidArgument}};  // the name is checked first
+        {kFileBufferChars + 1, 32768, RuntimeError::InvalidArgument}};  // the name is checked first
     for (const auto& [nameChars, filterChars, error] : cases) {
         for (bool save : {false, true}) {
             Fixture f;
@@ -76,8 +77,9 @@ TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
                 << nameChars << " / " << filterChars;
             ASSERT_EQ(f.backend.fileRequests().size(), error < 0 ? 1 : 0);
             // Exactly full: the proposed name fills the buffer, no terminator.
-            if (nameChars == 255) {
-                EXPECT_EQ(f.backend.fileRequests()[0].record.lpstrFile, QString(255, u'n'));
+            if (nameChars == kFileBufferChars) {
+                EXPECT_EQ(f.backend.fileRequests()[0].record.lpstrFile,
+                          QString(kFileBufferChars, u'n'));
             }
         }
     }
@@ -119,10 +121,11 @@ TEST(ClsDialogFiles, PathTooLongForTheBufferCountsAsCancel) {
     Fixture f;
     f.dialog.setFileName("keep.kbx");
     f.dialog.setCancelError(true);
-    f.backend.chooseFile("/" + QString(254, u'g'));
+    f.backend.chooseFile("/" + QString(kFileBufferChars - 1, u'g'));
     EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowOpen(); }), RuntimeError::Cancel);
     EXPECT_EQ(f.dialog.FileName(), "keep.kbx");
-    const QString fits = "/" + QString(253, u'f');  // 254 characters and the terminator
+    // The longest path Linux accepts: PATH_MAX bytes with the terminator.
+    const QString fits = "/" + QString(kFileBufferChars - 2, u'f');
     f.backend.chooseFile(fits);
     f.dialog.ShowOpen();
     EXPECT_EQ(f.dialog.FileName(), fits);
@@ -146,7 +149,8 @@ TEST(ClsDialogFolder, FlagsBecomeBrowseFlags) {
 }
 
 TEST(ClsDialogFolder, ChoiceSetsInitDirCancelLeavesIt) {
-    const QString longest = "/" + QString(258, u'd');  // 259 characters and the terminator
+    // PATH_MAX bytes with the terminator; longer paths are refused.
+    const QString longest = "/" + QString(kMaxPathChars - 2, u'd');
     // InitDir before, the answer (none: cancel), InitDir after.
     const std::tuple<QString, std::optional<QString>, QString> cases[] = {
         {"", std::nullopt, ""},

@@ -62,15 +62,19 @@ TEST_F(Form1Test, BrowseFillsThePathAndSetsRead) {
 }
 
 TEST_F(Form1Test, ReadReportsUnusableFilesAndStaysUsable) {
-    const QString notKbx = WriteFile("note.kbx", "GEEK\0\2\0\0 and more text");
+    // Sized, so that the bytes after the first NUL are written too.
+    static const char kAlmostSignature[] = "GEEK\0\2\0\0 and more text";
+    const QString notKbx =
+        WriteFile("note.kbx", QByteArray(kAlmostSignature, sizeof kAlmostSignature - 1));
     const QString missing = tmp_.filePath("missing.kbx");
     const std::pair<QString, QString> cases[] = {
         {QString(), "Введите путь к игровому архиву!"},
         {notKbx, "Этот файл не является KBX архивом игры Velmorra"},
         {notKbx, "Этот файл не является KBX архивом игры Velmorra"},
-        {missing, "Не удалось открыть файл " + missing},
+        {missing, "Не удалось открыть файл " + missing + ": нет такого файла или папки"},
     };
     for (const auto& [path, message] : cases) {
+        SCOPED_TRACE(message.toStdString());
         messages_.shown.clear();
         if (!path.isEmpty()) Browse(path);
         Click("Command1");
@@ -325,13 +329,26 @@ TEST_F(Form1Test, FailuresAndCancelledFoldersAreHandled) {
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].icon, Icon::Critical);
     EXPECT_EQ(messages_.shown[0].title, "Ошибка");
-    EXPECT_TRUE(messages_.shown[0].text.startsWith("Распаковка завершена с ошибками"));
+    EXPECT_EQ(messages_.shown[0].text,
+              "Распаковка завершена с ошибками\r\nНе извлечено файлов: 1\r\n"
+              "Version\\Data\\e001.dat: данные записи лежат за пределами архива");
     EXPECT_EQ(ReadFile(out + "/Version/Data/e002.dat"), entries[2].data);  // the others written
-    // A cancel after a confirmed folder uses that folder again.
-    AnswerFolder("");
+    // A cancel after a confirmed folder writes nothing there and says nothing.
+    QDir(out).removeRecursively();
+    for (const char* command : {"Command3", "UP"}) {
+        SCOPED_TRACE(command);
+        AnswerFolder("");
+        command == std::string("UP") ? RightClickAndChoose(0, "UP") : Click(command);
+        EXPECT_EQ(messages_.shown.size(), 1u);
+        EXPECT_FALSE(QFileInfo::exists(out));
+    }
+    ASSERT_TRUE(QDir().mkpath(out));
+    AnswerFolder(out);
     RightClickAndChoose(1, "UP");
     ASSERT_EQ(messages_.shown.size(), 2u);
-    EXPECT_TRUE(messages_.shown[1].text.startsWith("Не удалось извлечь Version\\Data\\e001.dat"));
+    EXPECT_EQ(messages_.shown[1].text,
+              "Не удалось извлечь Version\\Data\\e001.dat: данные записи "
+              "лежат за пределами архива");
     EXPECT_TRUE(Enabled("Command3"));
 }
 

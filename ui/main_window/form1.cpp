@@ -28,6 +28,7 @@
 #include "ui/about/form2.h"
 #include "ui/fonts.h"
 #include "ui/main_window/list_cell.h"
+#include "ui/main_window/long_operation.h"
 #include "ui/resources.h"
 #include "ui/twips_rect.h"
 
@@ -53,33 +54,6 @@ QString PlainToolTip(const QString& text) {
 }
 
 }  // namespace
-
-// Disables the commands that start an archive operation for the length of a
-// run that yields to the event loop, and restores their states afterwards.
-class Form1::RunGuard {
-  public:
-    explicit RunGuard(Form1& f) : f_(f) {
-        f_.savedCommand1_ = f_.Command1_->isEnabled();
-        f_.savedCommand3_ = f_.Command3_->isEnabled();
-        f_.savedUP_ = f_.UP_->isEnabled();
-        f_.Command1_->setEnabled(false);
-        f_.Command3_->setEnabled(false);
-        f_.UP_->setEnabled(false);
-        f_.busy_ = true;
-        f_.stop_.requested = false;
-    }
-    ~RunGuard() {
-        f_.busy_ = false;
-        f_.Command1_->setEnabled(f_.savedCommand1_);
-        f_.Command3_->setEnabled(f_.savedCommand3_);
-        f_.UP_->setEnabled(f_.savedUP_);
-    }
-    RunGuard(const RunGuard&) = delete;
-    RunGuard& operator=(const RunGuard&) = delete;
-
-  private:
-    Form1& f_;
-};
 
 Form1::Form1(const Services& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -212,6 +186,13 @@ void Form1::BuildControls() {
         connect(h, &QPushButton::clicked, this, &Form1::Header_Click);
     connect(Scr_, &QScrollBar::valueChanged, this, &Form1::Scr_Change);
     connect(UP_, &QAction::triggered, this, &Form1::UP_Click);
+
+    ops_ = std::make_unique<LongOperation>(services_.events,
+                                           std::vector<QObject*>{Command1_, Command3_, UP_});
+}
+
+bool Form1::Busy() const {
+    return ops_->Busy();
 }
 
 void Form1::Form_Initialize() {
@@ -300,10 +281,7 @@ bool Form1::ShowFileDialog(bool save) {
 }
 
 void Form1::SetCommand1Enabled(bool enabled) {
-    if (busy_)
-        savedCommand1_ = enabled;  // applied when the running operation ends
-    else
-        Command1_->setEnabled(enabled);
+    ops_->SetEnabled(Command1_, enabled);  // during a run: when it ends
 }
 
 void Form1::Command2_Click() {
@@ -314,7 +292,7 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Command1_Click() {
-    if (busy_) return;
+    if (Busy()) return;
     Bar1_->setValue(0);
     ReadArchive();
 }
@@ -329,26 +307,27 @@ void Form1::Header_Click() {
 }
 
 QString Form1::ChooseFolder() {
+    // Only a folder confirmed in this dialog is written to: a cancel never
+    // falls back to a folder chosen earlier.
     Dialog().ShowFolder(QString());
-    return Dialog().InitDir();
+    const QString chosen = Dialog().ChosenFolder();
+    if (chosen.isEmpty()) return {};
+    if (Dialog().InitDir() != chosen) {
+        ShowError(QStringLiteral("Не удалось использовать папку ") + chosen +
+                  QStringLiteral(": слишком длинный путь"));
+        return {};
+    }
+    return chosen;
 }
 
 kbx::Progress Form1::StepOn(int parity) {
-    return [this, parity](qint64 item) {
-        if (item % 2 == parity) Step();
-    };
-}
-
-void Form1::Step() {
-    services_.events->ProcessPendingEvents();
-    if (closeRequested_) stop_.requested = true;
-    Bar1_->setValue(Bar1_->Value() + 2);
+    return ops_->Yielding(parity, [this] { Bar1_->setValue(Bar1_->Value() + 2); });
 }
 
 void Form1::ReadArchive() {
     const QString path = FilePath_->text();
     if (path.isEmpty()) {
-        ShowError(kbx::kNoPathMessage);
+        ShowError(kNoPathMessage);
         return;
     }
     const double oldMax = Bar1_->Max();
@@ -356,14 +335,14 @@ void Form1::ReadArchive() {
     const qint64 t0 = services_.ticks->Milliseconds();
     kbx::Directory fresh;
     kbx::Result result;
-    {
-        RunGuard guard(*this);
-        result = kbx::ReadArchive(path, fresh, StepOn(1), &stop_,
+    ops_->Run([&] {
+        result = kbx::ReadArchive(path, fresh, StepOn(1), ops_->Stop(),
                                   [this](qint64 count) { Bar1_->setMax(double(count)); });
-    }
+    });
     if (!result.ok()) {
         Bar1_->setMax(oldMax);
-        if (result.outcome != kbx::Outcome::Stopped) ShowError(result.message);
+        if (result.outcome != kbx::Outcome::Stopped)
+            ShowError(FailureMessage(Operation::Load, result));
         CloseIfRequested();
         return;
     }
@@ -382,26 +361,23 @@ void Form1::ReadArchive() {
     Command1_->setEnabled(true);
     Command3_->setEnabled(true);
     Picture3_->setEnabled(true);
-    Report(kbx::Operation::Load, t0, result);
+    Report(Operation::Load, t0, result);
 }
 
 void Form1::Command3_Click() {
-    if (busy_) return;
+    if (Busy()) return;
     Bar1_->setValue(0);
     const QString folder = ChooseFolder();
     if (folder.isEmpty()) return;
     Bar1_->setValue(0);
     const qint64 t0 = services_.ticks->Milliseconds();
     kbx::Result result;
-    {
-        RunGuard guard(*this);
-        result = kbx::UnpackAll(dir_, folder, StepOn(0), &stop_);
-    }
-    Report(kbx::Operation::Unpack, t0, result);
+    ops_->Run([&] { result = kbx::UnpackAll(dir_, folder, StepOn(0), ops_->Stop()); });
+    Report(Operation::Unpack, t0, result);
 }
 
 void Form1::Command8_Click() {
-    if (busy_) return;
+    if (Busy()) return;
     Bar1_->setValue(0);
     Dialog().setInitDir(QString());
     const QString root = ChooseFolder();
@@ -412,7 +388,9 @@ void Form1::Command8_Click() {
     const qint64 t0 = services_.ticks->Milliseconds();
     const QString archive = Dialog().FileName();
     if (archive.isEmpty()) return;
-    Report(kbx::Operation::Pack, t0, kbx::Pack(root, archive));
+    kbx::Result result;
+    ops_->Run([&] { result = kbx::Pack(root, archive); });
+    Report(Operation::Pack, t0, result);
 }
 
 // --- The list ---------------------------------------------------------------
@@ -446,7 +424,7 @@ void Form1::nm_MouseDown(int index, int Button) {
 }
 
 void Form1::UP_Click() {
-    if (busy_) return;
+    if (Busy()) return;
     Bar1_->setValue(0);
     ExtractEntry(qint64(Scr_->value()) + MenuRow_);
 }
@@ -457,49 +435,48 @@ void Form1::ExtractEntry(qint64 index) {
     const QString folder = ChooseFolder();
     if (folder.isEmpty()) return;
     const qint64 t0 = services_.ticks->Milliseconds();
-    Report(kbx::Operation::Extract, t0, kbx::ExtractEntry(dir_, index, folder));
+    kbx::Result result;
+    ops_->Run([&] { result = kbx::ExtractEntry(dir_, index, folder); });
+    Report(Operation::Extract, t0, result);
 }
 
 // --- Reports and closing ----------------------------------------------------
 
-void Form1::Report(kbx::Operation op, qint64 t0, const kbx::Result& result) {
-    if (closeRequested_) {  // the user closed the window during the run
+void Form1::Report(Operation op, qint64 t0, const kbx::Result& result) {
+    if (ops_->CloseRequested()) {  // the user closed the window during the run
         CloseIfRequested();
         return;
     }
     switch (result.outcome) {
         case kbx::Outcome::Ok:
             services_.messages->Show(
-                this, kbx::CompletionText(op, services_.ticks->Milliseconds() - t0, QLocale()),
-                MessageBoxService::Icon::Information, kbx::kInfoTitle);
+                this, CompletionText(op, services_.ticks->Milliseconds() - t0, QLocale()),
+                MessageBoxService::Icon::Information, kInfoTitle);
             break;
         case kbx::Outcome::NothingDone:
         case kbx::Outcome::Stopped:
             break;
         case kbx::Outcome::EntriesFailed:
         case kbx::Outcome::Unusable:
-            ShowError(result.message);
+            ShowError(FailureMessage(op, result));
             break;
     }
+    // A step that failed although the result is complete is still told.
+    for (const kbx::Failure& w : result.warnings) ShowError(WarningMessage(w));
 }
 
 void Form1::ShowError(const QString& text) {
-    services_.messages->Show(this, text, MessageBoxService::Icon::Critical, kbx::kErrorTitle);
+    services_.messages->Show(this, text, MessageBoxService::Icon::Critical, kErrorTitle);
 }
 
 void Form1::CloseIfRequested() {
-    if (closeRequested_) {
-        closeRequested_ = false;
-        close();
-    }
+    if (ops_->TakeCloseRequest()) close();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    if (busy_) {
-        // The run stops after its current item and closes its files; the
-        // window closes when it has returned.
-        closeRequested_ = true;
-        stop_.requested = true;
+    // During a run: it stops after its current item and closes its files;
+    // the window closes when it has returned.
+    if (ops_->DeferClose()) {
         event->ignore();
         return;
     }

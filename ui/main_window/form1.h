@@ -12,6 +12,7 @@
 
 #include "archive/archive.h"
 #include "dialogs/cls_dialog.h"
+#include "ui/messages.h"
 #include "ui/services.h"
 #include "widgets/progress/cool_bar.h"
 
@@ -50,14 +51,12 @@ class Form1 : public QWidget {
     const kbx::Directory& Directory() const { return dir_; }
     int MenuRow() const { return MenuRow_; }
     // True while a load or an unpack runs.
-    bool Busy() const { return busy_; }
+    bool Busy() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    class RunGuard;
-
     void BuildControls();
     void Form_Initialize();
     void Form_Load();
@@ -81,15 +80,15 @@ class Form1 : public QWidget {
     // ShowOpen or ShowSave; false (after a message) when it could not be shown.
     bool ShowFileDialog(bool save);
     void SetCommand1Enabled(bool enabled);
-    // Shows the folder picker; returns the folder the user confirmed (the
-    // dialog keeps it for the next time), or empty when there is none.
+    // Shows the folder picker; returns the folder the user confirmed this
+    // time, or empty when the user cancelled (then nothing is written) or
+    // the folder cannot be used (then the user is told).
     QString ChooseFolder();
-    // Yields and advances Bar1 by 2: the progress callback of a run calls it
-    // before every item whose number has the given parity (odd records while
-    // loading, even entries while unpacking).
+    // The progress hook of a run: yields and advances Bar1 by 2 before every
+    // item whose number has the given parity (odd records while loading,
+    // even entries while unpacking).
     kbx::Progress StepOn(int parity);
-    void Step();
-    void Report(kbx::Operation op, qint64 t0, const kbx::Result& result);
+    void Report(Operation op, qint64 t0, const kbx::Result& result);
     void ShowError(const QString& text);
     void CloseIfRequested();
 
@@ -99,11 +98,7 @@ class Form1 : public QWidget {
     std::unique_ptr<ClsDialog> dialog_;
     QPointer<Form2> about_;
 
-    bool busy_ = false;
-    bool closeRequested_ = false;
-    kbx::StopFlag stop_;
-    // The states a run's end restores; Browse updates them during a run.
-    bool savedCommand1_ = true, savedCommand3_ = false, savedUP_ = true;
+    std::unique_ptr<class LongOperation> ops_;
 
     QGroupBox* Frame1_ = nullptr;
     QLabel* Label1_ = nullptr;

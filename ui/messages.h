@@ -1,10 +1,14 @@
 #pragma once
-// The texts that archive operations show, and their completion reports.
+// The window's words: completion reports, titles, and the Russian text of
+// every engine failure. The engine reports what happened as data; these
+// functions are the only place that turns it into sentences for the window.
 
 #include <QLocale>
 #include <QString>
 
-namespace kbx {
+#include "archive/result.h"
+
+namespace ui {
 
 enum class Operation { Load, Extract, Unpack, Pack };
 
@@ -22,9 +26,16 @@ QString SecondsText(qint64 milliseconds, const QLocale& locale);
 // "Обработка завершена", CR LF, the operation's lead-in, the seconds, " секунд".
 QString CompletionText(Operation op, qint64 milliseconds, const QLocale& locale);
 
-// Errors in the program's message form.
-QString CannotOpenMessage(const QString& path);
-QString CorruptMessage(const QString& reason);
-QString ExtractFailedMessage(const QString& name, const QString& reason);
+// The system's reason for an errno value, in Russian for every reason a user
+// is likely to meet, else the system's own text.
+QString SystemReason(int error);
 
-}  // namespace kbx
+// The message for a result that is not ok: the reason an operation could
+// not start, the single extraction that failed, or the unpack summary with
+// the first five failed names. Empty for a result that needs no message.
+QString FailureMessage(Operation op, const kbx::Result& result);
+
+// A warning that a result carries although it is complete.
+QString WarningMessage(const kbx::Failure& warning);
+
+}  // namespace ui
