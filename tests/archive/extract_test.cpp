@@ -106,12 +106,25 @@ TEST_F(Extract, SingleEntryAndTheBlankElement) {
         EXPECT_EQ(r.outcome, kbx::Outcome::NothingDone) << index;
     }
     EXPECT_EQ(Snapshot(out).size(), 1u);
+    // A list of entries skips the same indexes and writes the others.
+    const kbx::Result r = kbx::ExtractEntries(dir, {2, -1, qint64(1) << 40, 0}, out);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(Snapshot(out).size(), 2u);
 }
 
 TEST_F(Extract, ProbeNeverTouchesAUsersFileNamedTest) {
     ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/test"), "user data"));
     EXPECT_TRUE(kbx::TestFolder(out + QStringLiteral("/Version/")));
     EXPECT_FALSE(kbx::TestFolder(out + QStringLiteral("/missing/")));
+    EXPECT_FALSE(kbx::TestFolder(QStringLiteral("/proc")));  // opens, but takes no file
+    kbx::PrepareOutputFolders(out + QStringLiteral("/fresh"));
+    EXPECT_FALSE(
+        QDir(out + QStringLiteral("/fresh")).exists());  // only beneath a folder that is there
+    ASSERT_TRUE(QDir().mkpath(out + QStringLiteral("/fresh")));
+    kbx::PrepareOutputFolders(out + QStringLiteral("/fresh"));
+    EXPECT_TRUE(QDir(out + QStringLiteral("/fresh/Version/Data")).exists());
+    QDir(out + QStringLiteral("/fresh")).removeRecursively();
     LoadArchive({{"Version\\a.txt", "a"}});
     ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
     // Version was present, so Data was not made; nothing else is left behind.

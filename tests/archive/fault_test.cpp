@@ -512,20 +512,36 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
             ExpectNoPartialFiles(what);
         }
     }
-    // Midway: the archive cut short after the first entry is written.
-    QFile::remove(archive);
-    ASSERT_TRUE(WriteFile(archive, original));
-    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
-    ResetOutput();
-    kbx::io::ResetFaults();
-    kbx::io::SetCallHook([&](Op op, long n) {
-        if (op == Op::Publish && n == 1) QFile::resize(archive, 20 + 136 * 4 + (3 << 20) + 2);
-    });
-    const kbx::Result r = kbx::UnpackAll(dir, out);
-    kbx::io::ResetFaults();
-    EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
-    EXPECT_EQ(r.written, 2);  // a.dat, and the empty entry
-    ExpectNoPartialFiles("cut midway");
+    // Midway: the archive cut short after the first entry is written, inside
+    // the next one's data; and at the start of the first entry's data, as
+    // the kernel copies it. What is cut is truncated, not a write error.
+    const struct {
+        const char* what;
+        Op at;
+        qint64 size;
+        qint64 written;  // the empty entry, and a.dat when it was whole
+    } cuts[] = {
+        {"cut midway", Op::Publish, 20 + 136 * 4 + (3 << 20) + 2, 2},
+        {"cut as the copy starts", Op::Write, 20 + 136 * 4, 1},
+    };
+    for (const auto& cut : cuts) {
+        QFile::remove(archive);
+        ASSERT_TRUE(WriteFile(archive, original));
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        ResetOutput();
+        kbx::io::ResetFaults();
+        kbx::io::SetCallHook([&](Op op, long n) {
+            if (op == cut.at && n == 1) QFile::resize(archive, cut.size);
+        });
+        const kbx::Result r = kbx::UnpackAll(dir, out);
+        kbx::io::ResetFaults();
+        EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << cut.what;
+        EXPECT_EQ(r.written, cut.written) << cut.what;
+        for (const kbx::Failure& f : r.failures)
+            EXPECT_EQ(f.reason, kbx::Reason::Truncated)
+                << cut.what << ": " << f.subject.toStdString();
+        ExpectNoPartialFiles(cut.what);
+    }
 }
 
 // Reads that the kernel cuts short, on both copy paths, change no byte of a
@@ -629,6 +645,24 @@ TEST_F(Faults, PackRefusesDataPastTheFormatLimit) {
     ResetTarget();
     EXPECT_EQ(kbx::Pack(root, target).outcome, kbx::Outcome::Unusable);
     ExpectTargetIntact("past the limit");
+}
+
+// An unnamed file has no name in the folder while it is written; its
+// fallback, a named temporary, has one.
+TEST_F(Faults, UnnamedFilesShowNoNameWhileWritten) {
+    for (bool named : {false, true}) {
+        kbx::io::Disable(Facility::UnnamedFiles, named);
+        ResetOutput();
+        QStringList seen;
+        kbx::io::ResetFaults();
+        kbx::io::SetCallHook([&](Op op, long) {
+            if (op == Op::Write) seen << Temporaries(out);
+        });
+        EXPECT_TRUE(kbx::ExtractEntry(dir, 1, out).ok()) << named;
+        kbx::io::ResetFaults();
+        EXPECT_EQ(seen.size(), named ? 1 : 0) << named;
+        EXPECT_EQ(Temporaries(out), QStringList()) << named;
+    }
 }
 
 // Without openat2 the folders are opened name by name: a link planted where
