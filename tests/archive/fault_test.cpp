@@ -364,29 +364,29 @@ TEST_F(Faults, UnreadableFoldersAndFilesFailWithTheirReason) {
          {root, root + QStringLiteral("/Version"), root + QStringLiteral("/Version/Data"),
           tmp.filePath(QStringLiteral("target"))})
         ASSERT_EQ(::chmod(QFile::encodeName(d), 0777), 0);
-    const QByteArray data = QFile::encodeName(root + QStringLiteral("/Version/Data"));
-    const QByteArray z = QFile::encodeName(root + QStringLiteral("/Version/z.txt"));
-
-    ASSERT_EQ(::chmod(data, 0), 0);
-    EXPECT_EXIT(asNobody([&] {
-                    const kbx::Result r = kbx::Pack(root, target);
-                    std::fprintf(stderr, "%s\n", testutil::Describe(r).c_str());
-                    return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target) &&
-                           r.failure.reason == kbx::Reason::CannotReadFolder &&
-                           r.failure.error == EACCES;
-                }),
-                ::testing::ExitedWithCode(0), ".*/Version/Data\\]");
-    ASSERT_EQ(::chmod(data, 0777), 0);
-
-    ASSERT_EQ(::chmod(z, 0), 0);
-    EXPECT_EXIT(asNobody([&] {
-                    const kbx::Result r = kbx::Pack(root, target);
-                    std::fprintf(stderr, "%s\n", testutil::Describe(r).c_str());
-                    return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target) &&
-                           r.failure.reason == kbx::Reason::CannotOpenFile &&
-                           r.failure.error == EACCES;
-                }),
-                ::testing::ExitedWithCode(0), "Version\\\\z.txt\\]");
+    // A folder, then a file, that only root could read.
+    const struct {
+        const char* path;
+        kbx::Reason reason;
+        const char* subject;
+    } locks[] = {
+        {"/Version/Data", kbx::Reason::CannotReadFolder, ".*/Version/Data\\]"},
+        {"/Version/z.txt", kbx::Reason::CannotOpenFile, "Version\\\\z.txt\\]"},
+    };
+    for (const auto& lock : locks) {
+        const QByteArray path = QFile::encodeName(root + QString::fromLatin1(lock.path));
+        const mode_t mode = QFileInfo(QFile::decodeName(path)).isDir() ? 0777 : 0644;
+        ASSERT_EQ(::chmod(path, 0), 0);
+        EXPECT_EXIT(asNobody([&] {
+                        const kbx::Result r = kbx::Pack(root, target);
+                        std::fprintf(stderr, "%s\n", testutil::Describe(r).c_str());
+                        return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target) &&
+                               r.failure.reason == lock.reason && r.failure.error == EACCES;
+                    }),
+                    ::testing::ExitedWithCode(0), lock.subject)
+            << lock.path;
+        ASSERT_EQ(::chmod(path, mode), 0);
+    }
 
     // A target folder that refuses new files: its Version folders cannot be
     // made, so nothing is written and the run says why.
