@@ -439,6 +439,21 @@ def append_run(row):
         f.write("\t".join(str(row[h]).replace("\t", " ") for h in RUNS_HEADER) + "\n")
 
 
+def runs_rows(spec):
+    """The rows of the runs named in `spec` ("all", or run ids joined by
+    commas). A mutant tested again by a later run (--again) takes the later
+    outcome: the same change in the same file, wherever its line moved."""
+    rows = read_tsv(RUNS)
+    if spec == "all":
+        return rows
+    merged = {}
+    for run in spec.split(","):
+        for r in rows:
+            if r["run"] == run:
+                merged[(r["file"], r["operator"], r["col"], r["original"], r["mutant"])] = r
+    return list(merged.values())
+
+
 def equivalents():
     return {(r["file"], r["line"], r["mutation"]) for r in read_tsv(EQUIVALENT)}
 
@@ -495,10 +510,7 @@ def main():
         print(f"restored {rel}" if rel else "nothing to restore")
         return 0
     if args.score:
-        rows = read_tsv(RUNS)
-        if args.score != "all":
-            rows = [r for r in rows if r["run"] == args.score]
-        score(rows)
+        score(runs_rows(args.score))
         return 0
 
     left = restore()
@@ -569,6 +581,9 @@ def main():
         restore()
     print(f"\nrun {run_id}, seed {args.seed}")
     score(rows)
+    if args.again:
+        print(f"\nrun {args.again} with its survivors tested again ({args.again},{run_id}):")
+        score(runs_rows(f"{args.again},{run_id}"))
     return 0
 
 
