@@ -24,6 +24,7 @@ Python 3 standard library only.
 """
 
 import argparse
+import fcntl
 import json
 import os
 import random
@@ -336,6 +337,22 @@ def apply(mu):
         f.write(text[:mu.start] + mu.replacement + text[mu.end:])
 
 
+_lock_file = None
+
+
+def lock():
+    """Takes the tree's run lock for the life of this process; False when
+    another run holds it."""
+    global _lock_file
+    os.makedirs(BACKUP, exist_ok=True)
+    _lock_file = open(os.path.join(BACKUP, "lock"), "w")
+    try:
+        fcntl.flock(_lock_file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return True
+    except BlockingIOError:
+        return False
+
+
 def restore():
     """Puts back the file a mutant was applied to. The file gets a fresh
     modification time, so that ninja rebuilds it (from ccache) next time."""
@@ -506,16 +523,15 @@ def main():
     args = ap.parse_args()
 
     if args.restore:
+        if not lock():
+            print("a run is going on; it restores its own file", file=sys.stderr)
+            return 2
         rel = restore()
         print(f"restored {rel}" if rel else "nothing to restore")
         return 0
     if args.score:
         score(runs_rows(args.score))
         return 0
-
-    left = restore()
-    if left:
-        print(f"restored {left}, left mutated by an earlier run")
 
     if args.again:
         mutants = survivors_of(args.again)
@@ -529,6 +545,14 @@ def main():
             print(f"{mu.file}:{mu.line}\t{mu.describe()}")
         return 0
 
+    # One run at a time per tree: a second one would rebuild and restore the
+    # first one's mutant under it.
+    if not lock():
+        print("another run is going on in this tree", file=sys.stderr)
+        return 2
+    left = restore()
+    if left:
+        print(f"restored {left}, left mutated by an earlier run")
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGHUP, on_signal)
