@@ -293,7 +293,7 @@ def survivors_of(run):
     the same change in the same file, at the nearest line to the recorded one
     (tests added since then do not move product lines, but edits may)."""
     eq = equivalents()
-    found = []
+    found, gone = [], []
     cache = {}
     for r in read_tsv(RUNS):
         if r["run"] != run or r["status"] != "survived":
@@ -307,9 +307,10 @@ def survivors_of(run):
                 str(m.col) == r["col"]]
         if not same:
             print(f'  gone: {r["file"]}:{r["line"]} {r["original"]}', file=sys.stderr)
+            gone.append(r)
             continue
         found.append(min(same, key=lambda m: abs(m.line - int(r["line"]))))
-    return found
+    return found, gone
 
 
 # ---------------------------------------------------------------------------
@@ -481,7 +482,7 @@ def score(rows):
     for r in rows:
         d = per.setdefault(folder_of(r["file"]) or "?",
                            {"killed": 0, "timeout": 0, "survived": 0, "equivalent": 0,
-                            "did-not-compile": 0})
+                            "did-not-compile": 0, "gone": 0})
         status = r["status"]
         mutation = f'{r["operator"]}@{r["col"]}:{r["original"]}->{r["mutant"]}'
         if status == "survived" and (r["file"], r["line"], mutation) in eq:
@@ -489,13 +490,13 @@ def score(rows):
         elif status in d:
             d[status] += 1
     print(f'{"folder":18} {"killed":>6} {"timeout":>7} {"survived":>8} {"equiv":>5} '
-          f'{"nocompile":>9} {"score":>6}')
+          f'{"nocompile":>9} {"gone":>4} {"score":>6}')
     for folder, d in sorted(per.items()):
         caught = d["killed"] + d["timeout"]
         denom = caught + d["survived"]
         s = f"{100.0 * caught / denom:5.1f}%" if denom else "    -"
         print(f'{folder:18} {d["killed"]:6} {d["timeout"]:7} {d["survived"]:8} '
-              f'{d["equivalent"]:5} {d["did-not-compile"]:9} {s:>6}')
+              f'{d["equivalent"]:5} {d["did-not-compile"]:9} {d["gone"]:4} {s:>6}')
     survivors = [r for r in rows if r["status"] == "survived" and
                  (r["file"], r["line"], f'{r["operator"]}@{r["col"]}:{r["original"]}->{r["mutant"]}') not in eq]
     if survivors:
@@ -534,7 +535,7 @@ def main():
         return 0
 
     if args.again:
-        mutants = survivors_of(args.again)
+        mutants, gone = survivors_of(args.again)
         args.seed = next((r["seed"] for r in read_tsv(RUNS) if r["run"] == args.again), "")
         print(f"{len(mutants)} survivors of run {args.again} (seed {args.seed})")
     else:
@@ -577,6 +578,9 @@ def main():
 
     run_id = time.strftime("%Y%m%dT%H%M%S")
     rows = []
+    # Survivors whose code has changed since: neither killed nor survived.
+    for r in (gone if args.again else []):
+        append_run(dict(r, run=run_id, status="gone", seconds="0", detail="code changed"))
     try:
         for i, mu in enumerate(mutants, 1):
             folder = folder_of(mu.file)
