@@ -210,6 +210,11 @@ TEST_F(Extract, EntriesOutsideTheFileFail) {
         }
     }
     EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/ok.txt", "fine"}}));
+    // The bounds are the file's: an entry at offset 0 is inside, and holds
+    // the header's first bytes.
+    LoadArchive({{"Version\\ok.txt", "fine"}, {"Version\\head", "", -296, 8, true}});
+    EXPECT_TRUE(kbx::UnpackAll(dir, out).ok());
+    EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/head")), QByteArray("GEEK\0\x01\0\0", 8));
 }
 
 TEST_F(Extract, StoppedUnpackKeepsFinishedEntries) {

@@ -133,4 +133,44 @@ TEST_F(Layout, SignatureMustMatchExactly) {
     EXPECT_EQ(kbx::ReadArchive(archive, dir).failure.reason, kbx::Reason::NotKbx);
 }
 
+// The rule each name breaks, at the edges of each rule; and names decode
+// from Windows-1251 whatever their first byte.
+TEST(Names, EachRuleAtItsEdges) {
+    using kbx::NameRule;
+    const struct {
+        QString name;
+        NameRule rule;
+        QString part;
+    } cases[] = {
+        {QStringLiteral("Version\\a.txt"), NameRule::None, {}},
+        {QString(), NameRule::Empty, {}},
+        {QStringLiteral("\\a"), NameRule::Absolute, {}},
+        {QStringLiteral("/a"), NameRule::Absolute, {}},
+        {QStringLiteral("C:"), NameRule::DriveLetter, {}},
+        {QStringLiteral("1:a"), NameRule::None, {}},
+        {QStringLiteral("\x1f"
+                        "a"),
+         NameRule::ControlChar,
+         {}},
+        {QStringLiteral("a\x7f"), NameRule::ControlChar, {}},
+        {QStringLiteral("a~"), NameRule::None, {}},
+        {QStringLiteral("a") + QChar(0x9F), NameRule::ControlChar, {}},
+        {QStringLiteral("a") + QChar(0xA0), NameRule::None, {}},
+        {QStringLiteral(".\\a"), NameRule::BadComponent, QStringLiteral(".")},
+        {QStringLiteral("a\\.."), NameRule::BadComponent, QStringLiteral("..")},
+        {QStringLiteral("a\\\\b"), NameRule::BadComponent, QString()},
+        {QStringLiteral("a/"), NameRule::BadComponent, QString()},
+        {QStringLiteral("a\\...\\b"), NameRule::None, {}},
+    };
+    for (const auto& c : cases) {
+        QString part = QStringLiteral("unset");
+        EXPECT_EQ(kbx::NameProblem(c.name, &part), c.rule) << c.name.toStdString();
+        if (c.rule == NameRule::BadComponent) {
+            EXPECT_EQ(part, c.part) << c.name.toStdString();
+        }
+    }
+    EXPECT_EQ(kbx::DecodeName("\xcf\xf0\xe8"), QStringLiteral("При"));
+    EXPECT_EQ(kbx::DecodeName("a\xcf"), QStringLiteral("aП"));
+}
+
 }  // namespace

@@ -17,6 +17,8 @@ TEST(Verify, FindsEachKindOfProblem) {
                                     {"Version\\over", "dd", -4, -1, false},   // overlaps 2
                                     {"Version\\far", "", 0, 10, true},        // past the end
                                     {"Version\\dir", "ee", -200, -1, false},  // in the directory
+                                    {"Version\\none", "", -7, 0, true},       // empty, inside 1
+                                    {"Version\\one", "", -7, 1, true},        // one byte, inside 1
                                 })));
     kbx::Directory dir;
     ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
@@ -24,6 +26,7 @@ TEST(Verify, FindsEachKindOfProblem) {
     for (const kbx::Problem& p : kbx::Verify(dir, QFileInfo(path).size()))
         found.emplace_back(kbx::KindName(p.kind), p.index);
     const std::vector<std::pair<std::string, qint64>> expected{
-        {"unsafe-name", 2}, {"out-of-bounds", 4}, {"duplicate", 1}, {"overlap", 3}, {"overlap", 5}};
+        {"unsafe-name", 2}, {"out-of-bounds", 4}, {"duplicate", 1},
+        {"overlap", 3},     {"overlap", 7},       {"overlap", 5}};
     EXPECT_EQ(found, expected);
 }
