@@ -372,10 +372,15 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
     // Linking the descriptor itself skips a walk through /proc; kernels
     // before 6.10 allow it only with CAP_DAC_READ_SEARCH.
     static bool linkByDescriptor = true;
-    if (linkByDescriptor && !Disabled(Facility::LinkByDescriptor)) {
-        if (::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0) return true;
+    if (linkByDescriptor) {
+        // The test seam answers as such a kernel does, and leaves the
+        // process's choice alone.
+        const bool refused = Disabled(Facility::LinkByDescriptor);
+        if (refused) errno = EPERM;
+        if (!refused && ::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0)
+            return true;
         if (errno != EPERM && errno != ENOENT && errno != EINVAL) return false;
-        linkByDescriptor = false;
+        if (!refused) linkByDescriptor = false;
     }
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
     return ::linkat(AT_FDCWD, self.constData(), dirfd_, name.constData(), AT_SYMLINK_FOLLOW) == 0;

@@ -13,10 +13,12 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <algorithm>
+#include <csignal>
 #include <functional>
 
 #include "archive/archive.h"
@@ -176,6 +178,7 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
          [](Faults& t, const kbx::Result& r, const std::string& what) {
              EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
              EXPECT_EQ(r.failure.error, EIO) << what;
+             EXPECT_EQ(r.failure.index, -1) << what;  // a file being packed has no index
              t.ExpectTargetIntact(what);
              EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
          },
@@ -645,6 +648,36 @@ TEST_F(Faults, PackRefusesDataPastTheFormatLimit) {
     ResetTarget();
     EXPECT_EQ(kbx::Pack(root, target).outcome, kbx::Outcome::Unusable);
     ExpectTargetIntact("past the limit");
+}
+
+// A write the kernel refuses (here: past the process's file size limit, as a
+// full disk would) fails the entry or the pack with the kernel's reason.
+TEST_F(Faults, RealWriteErrorsAreReported) {
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    for (bool buffered : {false, true}) {
+        kbx::io::ForceBufferedCopy(buffered);
+        ResetOutput();
+        const kbx::Result u = kbx::UnpackAll(dir, out);
+        EXPECT_EQ(u.outcome, kbx::Outcome::EntriesFailed) << buffered;
+        ASSERT_EQ(u.failures.size(), 1u) << buffered;
+        EXPECT_EQ(u.failures[0].subject, QStringLiteral("Version\\Data\\a.dat")) << buffered;
+        EXPECT_EQ(u.failures[0].error, EFBIG) << buffered;
+        EXPECT_EQ(u.written, 3) << buffered;
+        ResetTarget();
+        const kbx::Result p = kbx::Pack(root, target);
+        EXPECT_EQ(p.outcome, kbx::Outcome::Unusable) << buffered;
+        EXPECT_EQ(p.failure.error, EFBIG) << buffered;
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    ::signal(SIGXFSZ, previous);
+    // ResetTarget wrote 70000 bytes under the limit; the old archive is whole.
+    ExpectTargetIntact("over the size limit");
+    ExpectNoPartialFiles("over the size limit");
 }
 
 // An unnamed file has no name in the folder while it is written; its

@@ -66,7 +66,8 @@ TEST_F(Layout, DataFolderFirstThenVersionInNameOrder) {
 }
 
 TEST_F(Layout, CaseInsensitiveOrderAndZeroSizes) {
-    const char* files[][2] = {{"b.txt", ""}, {"A.txt", "aa"}, {"c.txt", "c"}, {"B2.txt", ""}};
+    const char* files[][2] = {
+        {"b.txt", ""}, {"A.txt", "aa"}, {"c.txt", "c"}, {"B2.txt", ""}, {"a1", ""}};
     for (const auto& f : files) Put(QStringLiteral("Version/") + QLatin1String(f[0]), f[1]);
     PackBytes();
     kbx::Directory dir;
@@ -74,12 +75,14 @@ TEST_F(Layout, CaseInsensitiveOrderAndZeroSizes) {
     QStringList names;
     for (qint64 i = 0; i < dir.UpperBound(); ++i) names << dir.Name(i);
     EXPECT_EQ(names,
-              (QStringList{QStringLiteral("Version\\A.txt"), QStringLiteral("Version\\b.txt"),
-                           QStringLiteral("Version\\B2.txt"), QStringLiteral("Version\\c.txt")}));
+              (QStringList{QStringLiteral("Version\\A.txt"), QStringLiteral("Version\\a1"),
+                           QStringLiteral("Version\\b.txt"), QStringLiteral("Version\\B2.txt"),
+                           QStringLiteral("Version\\c.txt")}));
     // Zero-size entries share the offset of the entry after them.
-    const qint32 data = 20 + 136 * 4;
-    EXPECT_EQ(dir.EntryOffset, (std::vector<qint32>{data, data + 2, data + 2, data + 2, 0}));
-    EXPECT_EQ(dir.EntrySize, (std::vector<qint32>{2, 0, 0, 1, 0}));
+    const qint32 data = 20 + 136 * 5;
+    EXPECT_EQ(dir.EntryOffset,
+              (std::vector<qint32>{data, data + 2, data + 2, data + 2, data + 2, 0}));
+    EXPECT_EQ(dir.EntrySize, (std::vector<qint32>{2, 0, 0, 0, 1, 0}));
     EXPECT_EQ(ReadFile(archive).size(), data + 3);
 }
 
