@@ -150,8 +150,9 @@ TEST(CoolBarPercent, ReadAndWrite) {
         int expected;  // -1000: the overflow error
     } reads[] = {
         {7, 7, 99},  // 7 / 0.07 falls just below 100
-        {9, 9, 100},     {100, 29, 29},   {100, 99.9, 99},    {100, -0.5, -1}, {0, 0, 100},
-        {0, 12345, 100}, {-100, 50, -50}, {1, 327.67, 32767}, {1, 400, -1000}, {1, -400, -1000},
+        {9, 9, 100},          {100, 29, 29},   {100, 99.9, 99},  {100, -0.5, -1},
+        {0, 0, 100},          {0, 12345, 100}, {-100, 50, -50},  {1, 327.67, 32767},
+        {1, -327.68, -32768}, {1, 400, -1000}, {1, -400, -1000},
     };
     for (const auto& c : reads) {
         CoolBar bar;
@@ -310,6 +311,8 @@ TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
     QTest::mouseDClick(&bar, Qt::LeftButton, Qt::NoModifier, QPoint(12, 7));
     QTest::mouseRelease(&bar, Qt::LeftButton, Qt::NoModifier, QPoint(12, 7));
     QTest::keyClick(&bar, 'a', Qt::NoModifier);
+    // A release outside the label but inside the surface still clicks.
+    QTest::mouseClick(&bar, Qt::LeftButton, Qt::NoModifier, QPoint(300, 20));
     // Moves report the buttons held, on the surface and on the label; the
     // surface reports moves with no button held too.
     EXPECT_TRUE(bar.hasMouseTracking());
@@ -322,7 +325,8 @@ TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
     EXPECT_EQ(seen, (QStringList{"down 1 1 150 75", "up 1 1 150 75", "click", "down 2 2 15 30",
                                  "up 2 2 15 30", "click", "down 1 0 150 75", "up 1 0 150 75",
                                  "click", "dblclick", "up 1 0 150 75", "keydown 65 0", "97",
-                                 "keyup 65 0", "move 2 4 270 105", "move 2 4 300 135"}));
+                                 "keyup 65 0", "down 1 0 4470 270", "up 1 0 4470 270", "click",
+                                 "move 2 4 270 105", "move 2 4 300 135"}));
 
     // A handler's changes to the arguments are seen by the code that raised the event.
     QObject::connect(&bar, &CoolBar::KeyDown, [](qint16& k, qint16& s) { k = 0, s = 7; });
@@ -387,6 +391,22 @@ TEST(CoolBarDrawing, CaptionPixels) {
     bar.setCaption(QString());
     bar.setValue(0);
     EXPECT_TRUE(InkOf(bar, white).box.isEmpty());
+}
+
+// Key codes at the edges of each range, and keys without a code.
+TEST(CoolBarEvents, KeyCodes) {
+    CoolBar bar;
+    QList<int> codes;
+    QObject::connect(&bar, &CoolBar::KeyDown, [&](qint16& k, qint16&) { codes << k; });
+    for (Qt::Key key : {Qt::Key_A, Qt::Key_Z, Qt::Key_0, Qt::Key_9, Qt::Key_F1, Qt::Key_F24,
+                        Qt::Key_F25, Qt::Key_Launch0})
+        QTest::keyPress(&bar, key);
+    EXPECT_EQ(codes, (QList<int>{65, 90, 48, 57, 0x70, 0x87, 0, 0}));
+    // A new control has its design size; help texts are found by member.
+    EXPECT_EQ(CoolBar().size(), QSize(73, 37));
+    EXPECT_EQ(CoolBar::HelpText(QStringLiteral("MouseMove")),
+              QStringLiteral("Occurs when the user moves the mouse."));
+    EXPECT_EQ(CoolBar::HelpText(QStringLiteral("Nothing")), QString());
 }
 
 // Writes coolbar_styles.png (or $QUILLMERE_LOOK_PNG) with the eight styles at
