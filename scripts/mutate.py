@@ -460,16 +460,25 @@ def append_run(row):
 def runs_rows(spec):
     """The rows of the runs named in `spec` ("all", or run ids joined by
     commas). A mutant tested again by a later run (--again) takes the later
-    outcome: the same change in the same file, wherever its line moved."""
+    outcome: the same change in the same file, at the nearest line (its line
+    may have moved)."""
     rows = read_tsv(RUNS)
     if spec == "all":
         return rows
-    merged = {}
-    for run in spec.split(","):
+    merged = []
+    for n, run in enumerate(spec.split(",")):
         for r in rows:
-            if r["run"] == run:
-                merged[(r["file"], r["operator"], r["col"], r["original"], r["mutant"])] = r
-    return list(merged.values())
+            if r["run"] != run:
+                continue
+            key = (r["file"], r["operator"], r["col"], r["original"], r["mutant"])
+            same = [i for i, m in enumerate(merged) if n > 0 and m["run"] != run and
+                    (m["file"], m["operator"], m["col"], m["original"], m["mutant"]) == key]
+            if same:
+                nearest = min(same, key=lambda i: abs(int(merged[i]["line"]) - int(r["line"])))
+                merged[nearest] = r
+            else:
+                merged.append(r)
+    return merged
 
 
 def equivalents():
