@@ -1,9 +1,17 @@
-// Quillmere: opens the main window and runs until it is closed.
+// Quillmere: opens the main window and runs until it is closed. An archive
+// named on the command line is read as soon as the window shows, as the
+// "Прочитать архив" button would read it.
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
+
+#include <cstdio>
+#include <cstring>
 
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
@@ -13,10 +21,76 @@
 #include "ui/fonts.h"
 #include "ui/main_window/form1.h"
 
+namespace {
+
+struct Options {
+    QCommandLineOption help;
+    QCommandLineOption version;
+};
+
+// The terminal's texts are English, like kbx's; the window's are Russian.
+Options Describe(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        QStringLiteral("View, extract and unpack the KBX archives of Velmorra."));
+    parser.addPositionalArgument(QStringLiteral("archive"),
+                                 QStringLiteral("A KBX archive to read when the window opens."),
+                                 QStringLiteral("[archive]"));
+    return {parser.addHelpOption(), parser.addVersionOption()};
+}
+
+// True when the command line asks only for words on the terminal. It is
+// looked at before the application object exists, because a window system
+// (a display) is needed for that and not for an answer.
+bool AsksForWords(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) return false;
+        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], option) == 0) return true;
+    }
+    return false;
+}
+
+void Print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+int AnswerOnTerminal(int argc, char** argv) {
+    QCoreApplication core(argc, argv);
+    QCommandLineParser parser;
+    const Options options = Describe(parser);
+    parser.parse(core.arguments());  // the window system's own options are no error here
+    if (parser.isSet(options.version)) {
+        Print(stdout, QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
+                                                    QCoreApplication::applicationVersion()));
+    } else {
+        Print(stdout, parser.helpText());
+    }
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
+}
+
+int UsageError(const QString& text) {
+    Print(
+        stderr,
+        QStringLiteral("quillmere: %1\nTry 'quillmere --help' for more information.\n").arg(text));
+    return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillmere"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    if (AsksForWords(argc, argv)) return AnswerOnTerminal(argc, argv);
+
+    QApplication app(argc, argv);  // takes the window system's options out of the arguments
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Quillmere"));
+    QCommandLineParser parser;
+    Describe(parser);
+    if (!parser.parse(QApplication::arguments())) return UsageError(parser.errorText());
+    const QStringList archives = parser.positionalArguments();
+    if (archives.size() > 1) return UsageError(QStringLiteral("only one archive can be opened"));
+
     ui::InstallFontSubstitutions();
 
     // Every text of the program is Russian, so Qt's own dialogs and buttons
@@ -36,5 +110,10 @@ int main(int argc, char** argv) {
     ui::Form1 window(services);
     window.show();
     window.CentreOnScreen();
+    if (!archives.isEmpty() && !archives.first().isEmpty()) {
+        // Read once the window is on the screen, so the bar is seen to move.
+        const QString path = QFileInfo(archives.first()).absoluteFilePath();
+        QTimer::singleShot(0, &window, [&window, path] { window.OpenArchive(path); });
+    }
     return app.exec();
 }

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -25,8 +26,10 @@ using Progress = std::function<void(qint64 index)>;
 
 // Set by the caller (typically from inside the progress hook) to end a load
 // or an unpack after the current item. A stopped load changes nothing.
+// Safe to set from a signal handler: the flag is a lock-free atomic.
 struct StopFlag {
-    bool requested = false;
+    std::atomic<bool> requested{false};
+    static_assert(std::atomic<bool>::is_always_lock_free);
 };
 
 // Loads the archive at `path`. Only a successful load touches `dir`, and it
@@ -48,19 +51,44 @@ Failure PrepareOutputFolders(const QString& folder);
 // outside 0..count-1 (the blank element included) does nothing.
 Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder);
 
+// What extraction does with a file that already stands under an entry's name.
+enum class Overwrite {
+    Replace,  // replaced whole, atomically
+    Keep,     // left as it is; the entry fails with EEXIST
+    Skip,     // left as it is; the entry counts as done
+};
+
 // Writes the given entries beneath `folder`, opening the archive once. Failed
 // entries do not stop the others.
 Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
                       const QString& folder, const Progress& progress = {},
-                      const StopFlag* stop = nullptr);
+                      const StopFlag* stop = nullptr, Overwrite overwrite = Overwrite::Replace);
 
 // Writes every entry beneath `folder`, in directory order.
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress = {},
-                 const StopFlag* stop = nullptr);
+                 const StopFlag* stop = nullptr, Overwrite overwrite = Overwrite::Replace);
+
+// Writes the bytes of the given entries, one after another, to `fd` (a pipe
+// or a terminal as well as a file) through a bounded buffer.
+Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
+                    const Progress& progress = {}, const StopFlag* stop = nullptr);
+
+// One file about to be packed: its place among `count` files, its entry
+// name and size, and the size of all the files' data together.
+struct PackStep {
+    qint64 index;
+    qint64 count;
+    const QString& entry;
+    qint64 size;
+    qint64 totalSize;
+};
+using PackProgress = std::function<void(const PackStep& step)>;
 
 // Packs root/Version/Data/* and then root/Version/* into `archivePath`. An
-// existing archive there is replaced only by a complete new one.
-Result Pack(const QString& root, const QString& archivePath);
+// existing archive there is replaced only by a complete new one. A stop
+// between two files publishes nothing and leaves no temporary file.
+Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress = {},
+            const StopFlag* stop = nullptr);
 
 // Milliseconds from a monotonic clock.
 class Stopwatch {

@@ -38,11 +38,24 @@ class NameFields {
     std::vector<quint32> starts_{0};
 };
 
+// What identifies an archive file and its state when it was loaded: the
+// same file, not rewritten since, has the same values.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = 0;  // modification time in nanoseconds
+    qint64 changedNs = 0;   // status change time in nanoseconds
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // Indexes 0..count-1 hold the entries in directory order; the element at
 // index count is blank (offset 0, size 0, empty name). Before the first
 // successful load every array is empty.
 struct Directory {
     QString ArchivePath;
+    FileIdentity Identity;  // of the file at ArchivePath when it was loaded
     std::vector<qint32> EntryOffset;
     std::vector<qint32> EntrySize;
     NameFields EntryName;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
@@ -43,8 +44,13 @@ Failure PrepareAt(int root, const QString& folder) {
 // the last parent folder open between entries.
 class Extractor {
   public:
-    Extractor(const Directory& dir, int archive, long long archiveSize, int root)
-        : dir_(dir), archive_(archive), archiveSize_(archiveSize), root_(root) {}
+    Extractor(const Directory& dir, int archive, long long archiveSize, int root,
+              Overwrite overwrite)
+        : dir_(dir),
+          archive_(archive),
+          archiveSize_(archiveSize),
+          root_(root),
+          overwrite_(overwrite) {}
 
     // Returns Reason::None on success, else why the entry failed.
     Failure Write(qint64 index) {
@@ -101,7 +107,10 @@ class Extractor {
             if (copied < 0) return {Reason::WriteFailed, out.error()};
             if (copied != size) return {Reason::Truncated};
         }
-        if (!out.Commit(false, &err)) return {Reason::WriteFailed, err};
+        if (!out.Commit(false, &err, overwrite_ == Overwrite::Replace)) {
+            if (err == EEXIST && overwrite_ == Overwrite::Skip) return {};
+            return {err == EEXIST ? Reason::CannotCreateFile : Reason::WriteFailed, err};
+        }
         return {};
     }
 
@@ -125,6 +134,7 @@ class Extractor {
     int archive_;
     long long archiveSize_;
     int root_;
+    Overwrite overwrite_;
     io::Fd parent_;
     QStringList parentParts_;
     QByteArray window_;
@@ -132,27 +142,46 @@ class Extractor {
     qint64 windowLength_ = 0;
 };
 
-template <typename IndexAt>
-Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
-                   const Progress& progress, const StopFlag* stop) {
+// Opens the loaded archive again. A file replaced, rewritten or truncated
+// since the load is another file now, or has another size or time, or no
+// longer has the loaded directory's header or holds the whole directory;
+// nothing is read from it. The records themselves are compared entry by
+// entry.
+io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
     const qint64 count = dir.UpperBound();
     int err = 0;
-    long long archiveSize = 0;
     const QByteArray native = io::NativePath(dir.ArchivePath);
-    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &archiveSize, &err);
-    if (!archive)
-        return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
-    // A file truncated or replaced since the load no longer has the loaded
-    // directory's header, or no longer holds the whole directory; nothing is
-    // written from it.
+    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), archiveSize, &err);
+    if (!archive) {
+        *failure = Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
+        return {};
+    }
     char header[kHeaderSize];
-    const long long got = io::ReadAt(archive.get(), header, kHeaderSize, 0, &err);
-    if (got < 0) return Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
-    if (got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
+    const bool same = io::IdentityOf(archive.get()) == dir.Identity;
+    const long long got = same ? io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) : 0;
+    if (got < 0) {  // a failing disk, not a changed archive
+        *failure = Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
+        return {};
+    }
+    if (!same || got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
-        DirectoryEnd(count) > archiveSize)
-        return Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
+        DirectoryEnd(count) > *archiveSize) {
+        *failure = Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
+        return {};
+    }
+    return archive;
+}
+
+template <typename IndexAt>
+Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
+                   const Progress& progress, const StopFlag* stop,
+                   Overwrite overwrite = Overwrite::Replace) {
+    const qint64 count = dir.UpperBound();
+    long long archiveSize = 0;
+    Result failure;
+    io::Fd archive = OpenLoaded(dir, &archiveSize, &failure);
+    if (!archive) return failure;
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -160,7 +189,7 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
     if (Failure f = PrepareAt(root.get(), folder); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
 
-    Extractor extractor(dir, archive.get(), archiveSize, root.get());
+    Extractor extractor(dir, archive.get(), archiveSize, root.get(), overwrite);
     Result result;
     for (qint64 i = 0; i < n; ++i) {
         const qint64 index = indexAt(i);
@@ -205,16 +234,62 @@ Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
 }
 
 Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
-                      const QString& folder, const Progress& progress, const StopFlag* stop) {
+                      const QString& folder, const Progress& progress, const StopFlag* stop,
+                      Overwrite overwrite) {
     return ExtractSome(
         dir, qint64(indexes.size()), [&](qint64 i) { return indexes[size_t(i)]; }, folder, progress,
-        stop);
+        stop, overwrite);
 }
 
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress,
-                 const StopFlag* stop) {
+                 const StopFlag* stop, Overwrite overwrite) {
     return ExtractSome(
-        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop);
+        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, overwrite);
+}
+
+Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
+                    const Progress& progress, const StopFlag* stop) {
+    long long archiveSize = 0;
+    Result result;
+    io::Fd archive = OpenLoaded(dir, &archiveSize, &result);
+    if (!archive) return result;
+    constexpr long long kBuffer = 1 << 20;
+    std::unique_ptr<char[]> buf(new char[size_t(kBuffer)]);
+    for (qint64 index : indexes) {
+        if (progress) progress(index);
+        if (stop && stop->requested) {
+            result.outcome = Outcome::Stopped;
+            return result;
+        }
+        if (index < 0 || index >= dir.UpperBound()) continue;
+        const qint64 offset = dir.EntryOffset[size_t(index)];
+        const qint64 size = dir.EntrySize[size_t(index)];
+        Failure f;
+        if (offset < 0 || size < 0 || offset + size > archiveSize) f.reason = Reason::OutOfBounds;
+        for (long long done = 0; f.reason == Reason::None && done < size;) {
+            const long long got = io::ReadAt(
+                archive.get(), buf.get(), std::min(kBuffer, size - done), offset + done, &f.error);
+            if (got <= 0) {
+                f.reason = got < 0 ? Reason::ReadFailed : Reason::Truncated;
+                break;
+            }
+            // The output is the caller's, not a file of ours: a failed write
+            // ends the run.
+            int err = 0;
+            if (!io::WriteAll(fd, buf.get(), got, -1, &err))
+                return Result::Unusable({Reason::WriteFailed, err});
+            done += got;
+        }
+        if (f.reason == Reason::None) {
+            ++result.written;
+            continue;
+        }
+        f.index = index;
+        f.subject = dir.Name(index);
+        result.failures.push_back(std::move(f));
+    }
+    if (!result.failures.empty()) result.outcome = Outcome::EntriesFailed;
+    return result;
 }
 
 }  // namespace kbx

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -40,6 +41,7 @@ bool Injected(Op op) {
 }
 
 bool g_forceBuffered = false;
+bool g_forceNamed = false;
 std::array<bool, size_t(Facility::Count_)> g_disabled{};
 
 bool Disabled(Facility f) {
@@ -105,6 +107,9 @@ void ResetFaults() {
 void ForceBufferedCopy(bool on) {
     g_forceBuffered = on;
 }
+void ForceNamedFiles(bool on) {
+    g_forceNamed = on;
+}
 void LimitReads(long long bytes) {
     g_faults.readLimit = bytes;
 }
@@ -143,6 +148,14 @@ Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err) {
     ::fcntl(fd.get(), F_SETFL, 0);
     if (size) *size = st.st_size;
     return fd;
+}
+
+FileIdentity IdentityOf(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return {};
+    const auto ns = [](const timespec& t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), ns(st.st_mtim),
+            ns(st.st_ctim)};
 }
 
 Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err) {
@@ -340,7 +353,7 @@ bool AtomicFile::Create(int dirfd, const QByteArray& finalName, int* err) {
     // An unnamed file costs one directory change at Commit instead of two
     // (create, then rename). Some file systems cannot make one; they get a
     // named temporary instead.
-    if (CanLinkOpenFiles() && !Disabled(Facility::UnnamedFiles)) {
+    if (CanLinkOpenFiles() && !g_forceNamed) {
         const int fd = ::openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = Fd(fd);
@@ -386,6 +399,17 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
     return ::linkat(AT_FDCWD, self.constData(), dirfd_, name.constData(), AT_SYMLINK_FOLLOW) == 0;
 }
 
+// Renames the temporary file to the final name unless that name is taken.
+bool AtomicFile::RenameNoReplace() {
+    if (::renameat2(dirfd_, temp_.constData(), dirfd_, final_.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without the flag: a link fails on a taken name as well.
+    if (::linkat(dirfd_, temp_.constData(), dirfd_, final_.constData(), 0) != 0) return false;
+    ::unlinkat(dirfd_, temp_.constData(), 0);
+    return true;
+}
+
 bool AtomicFile::Write(const char* buf, long long len, long long offset) {
     if (error_ != 0) return false;
     if (!fd_) return error_ = EBADF, false;
@@ -403,7 +427,7 @@ void AtomicFile::StartWriteback(long long offset, long long len) const {
     if (fd_) io::StartWriteback(fd_.get(), offset, len);
 }
 
-bool AtomicFile::Commit(bool durable, int* err) {
+bool AtomicFile::Commit(bool durable, int* err, bool replace) {
     if (error_ != 0 || !fd_) {
         *err = error_ != 0 ? error_ : EBADF;
         return false;
@@ -422,7 +446,7 @@ bool AtomicFile::Commit(bool durable, int* err) {
             ::unlinkat(dirfd_, final_.constData(), 0);
             return false;
         }
-        if (errno != EEXIST) {
+        if (errno != EEXIST || !replace) {
             *err = errno;
             return false;
         }
@@ -441,7 +465,8 @@ bool AtomicFile::Commit(bool durable, int* err) {
         unnamed_ = false;
     }
     if (!CloseFd(fd_, err)) return false;
-    if (::renameat(dirfd_, temp_.constData(), dirfd_, final_.constData()) != 0) {
+    if (replace ? ::renameat(dirfd_, temp_.constData(), dirfd_, final_.constData()) != 0
+                : !RenameNoReplace()) {
         *err = errno;
         return false;
     }

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/directory.h"
+
 namespace kbx::io {
 
 // An owned file descriptor.
@@ -65,15 +67,18 @@ void ResetFaults();
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
 void ForceBufferedCopy(bool on);
+// Test seam: atomic files take the named temporary path, as on file systems
+// without unnamed files. Not cleared by ResetFaults().
+void ForceNamedFiles(bool on);
 // Test seam: each pread returns at most `bytes` bytes (0: no limit), as a
 // signal or a network file system may cut a read short. Cleared by
 // ResetFaults().
 void LimitReads(long long bytes);
 // Test seam: behaves as on a system without the given facility, so that its
-// fallback runs: folder walks name by name instead of openat2, named
-// temporary files instead of unnamed ones, linking through /proc instead of
-// by descriptor. Not cleared by ResetFaults().
-enum class Facility { Openat2, UnnamedFiles, LinkByDescriptor, Count_ };
+// fallback runs: folder walks name by name instead of openat2, linking
+// through /proc instead of by descriptor (named temporaries instead of
+// unnamed files: ForceNamedFiles). Not cleared by ResetFaults().
+enum class Facility { Openat2, LinkByDescriptor, Count_ };
 void Disable(Facility facility, bool disabled);
 // Test seam: the files (device, inode) that Fsync flushed to disk since the
 // last ResetFaults(), in order, so that a test can see which file and folder
@@ -89,6 +94,10 @@ QString ErrorText(int err);
 // Opens an existing file for reading without blocking on FIFOs or devices.
 // Fails with EINVAL-like errors for anything but a regular file.
 Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
+
+// The identity and state of an open file, or a default one (size -1) when
+// it cannot be read.
+FileIdentity IdentityOf(int fd);
 
 // Opens folder `components` beneath `root`, creating missing folders when
 // `create` is set. No component may be a symbolic link.
@@ -155,12 +164,16 @@ class AtomicFile {
 
     // Publishes the file under its final name, flushed to disk first when
     // `durable` is set. Refuses (with the kept error) after a failed write.
-    bool Commit(bool durable, int* err);
+    // With `replace` unset, an existing file (or anything else) under the
+    // final name stays and the commit fails with EEXIST; the check and the
+    // naming are one step.
+    bool Commit(bool durable, int* err, bool replace = true);
     void Discard();
 
   private:
     bool CreateNamed(int* err);
     bool LinkUnder(const QByteArray& name);
+    bool RenameNoReplace();
 
     int error_ = 0;
     int dirfd_ = -1;

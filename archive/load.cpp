@@ -68,6 +68,7 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     }
     fresh.EntryName.Append({});  // the blank element
     fresh.ArchivePath = path;
+    fresh.Identity = io::IdentityOf(fd.get());
     dir = std::move(fresh);
     Result r;
     r.written = count;

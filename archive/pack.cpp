@@ -172,7 +172,8 @@ class DataWriter {
 
 }  // namespace
 
-Result Pack(const QString& root, const QString& archivePath) {
+Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
+            const StopFlag* stop) {
     int err = 0;
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
     io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -233,7 +234,14 @@ Result Pack(const QString& root, const QString& archivePath) {
     }
     if (out.error() != 0 || !flush()) return failed(Reason::WriteFailed, out.error());
     DataWriter writer(out);
-    for (const Source& s : sources) {
+    for (qint64 i = 0; i < n; ++i) {
+        const Source& s = sources[size_t(i)];
+        if (progress) progress({i, n, s.entry, s.size, next - DirectoryEnd(n)});
+        if (stop && stop->requested) {
+            Result r;  // `out` is discarded unpublished
+            r.outcome = Outcome::Stopped;
+            return r;
+        }
         if (Failure f = writer.Copy(s); f.reason != Reason::None)
             return Result::Unusable(std::move(f));
     }

@@ -1,20 +1,9 @@
 #include "cli/failure_text.h"
 
-#include <QCoreApplication>
-
-#include <cstring>
+#include "cli/console.h"
+#include "cli/text.h"
 
 namespace cli {
-
-namespace {
-QString Tr(const char* text) {
-    return QCoreApplication::translate("kbx", text);
-}
-}  // namespace
-
-QString SystemReason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 QString RuleText(const kbx::Failure& f) {
     using kbx::NameRule;
@@ -22,32 +11,32 @@ QString RuleText(const kbx::Failure& f) {
         case NameRule::None:
             break;
         case NameRule::Empty:
-            return Tr("empty name");
+            return Kbx::tr("empty name");
         case NameRule::Absolute:
-            return Tr("absolute path");
+            return Kbx::tr("absolute path");
         case NameRule::DriveLetter:
-            return Tr("path with a drive letter");
+            return Kbx::tr("path with a drive letter");
         case NameRule::BadComponent:
-            return Tr("invalid path component \"%1\"").arg(f.detail);
+            return Kbx::tr("invalid path component \"%1\"").arg(Quote(f.detail));
         case NameRule::ControlChar:
-            return Tr("control character in the name");
+            return Kbx::tr("control character in the name");
         case NameRule::Backslash:
-            return Tr("the name contains \"\\\"");
+            return Kbx::tr("the name contains \"\\\"");
         case NameRule::NotEncodable:
-            return Tr("the name cannot be written in Windows-1251");
+            return Kbx::tr("the name cannot be written in Windows-1251");
         case NameRule::TooLong:
-            return Tr("the name is longer than 128 bytes");
+            return Kbx::tr("the name is longer than 128 bytes");
         case NameRule::CaseDuplicate:
-            return Tr("the name differs from another only in letter case");
+            return Kbx::tr("the name differs from another only in letter case");
         case NameRule::ComponentTooLong:
-            return Tr("a name component is longer than 255 bytes");
+            return Kbx::tr("a name component is longer than 255 bytes");
     }
     return QString();
 }
 
-QString FailureText(const kbx::Failure& f) {
+QString ReasonText(const kbx::Failure& f) {
     using kbx::Reason;
-    const QString why = SystemReason(f.error);
+    const QString why = ErrorText(f.error);
     QString text;
     switch (f.reason) {
         case Reason::None:
@@ -60,67 +49,67 @@ QString FailureText(const kbx::Failure& f) {
             text = why;
             break;
         case Reason::NotKbx:
-            text = Tr("not a KBX archive");
+            text = Kbx::tr("not a KBX archive");
             break;
         case Reason::HeaderTooShort:
-            text = Tr("damaged archive: the file is shorter than its header");
+            text = Kbx::tr("damaged archive: the file is shorter than its header");
             break;
         case Reason::NegativeCount:
-            text = Tr("damaged archive: negative entry count");
+            text = Kbx::tr("damaged archive: negative entry count");
             break;
         case Reason::DirectoryEndMismatch:
-            text = Tr("damaged archive: the directory end does not match the entry count");
+            text = Kbx::tr("damaged archive: the directory end does not match the entry count");
             break;
         case Reason::DirectoryPastEnd:
-            text = Tr("damaged archive: the directory runs past the end of the file");
+            text = Kbx::tr("damaged archive: the directory runs past the end of the file");
             break;
         case Reason::ArchiveChanged:
-            text = Tr("the archive changed after it was loaded");
+            text = Kbx::tr("the archive changed after it was loaded");
             break;
         case Reason::FolderNotFlushed:
-            text = Tr("written, but its folder could not be flushed: %1").arg(why);
+            text = Kbx::tr("written, but its folder could not be flushed: %1").arg(why);
             break;
         case Reason::UnsafeName:
-            text = Tr("unsafe name (%1)").arg(RuleText(f));
+            text = Kbx::tr("unsafe name (%1)").arg(RuleText(f));
             break;
         case Reason::OutOfBounds:
-            text = Tr("the entry's data lies outside the archive");
+            text = Kbx::tr("the entry's data lies outside the archive");
             break;
         case Reason::CannotCreateFolder:
-            text = Tr("cannot create folder: %1").arg(why);
+            text = Kbx::tr("cannot create folder: %1").arg(why);
             break;
         case Reason::CannotCreateFile:
-            text = Tr("cannot create file: %1").arg(why);
+            text = Kbx::tr("cannot create file: %1").arg(why);
             break;
         case Reason::ReadFailed:
-            text = Tr("read error: %1").arg(why);
+            text = Kbx::tr("read error: %1").arg(why);
             break;
         case Reason::WriteFailed:
-            text = Tr("write error: %1").arg(why);
+            text = Kbx::tr("write error: %1").arg(why);
             break;
         case Reason::Truncated:
-            text = Tr("the archive changed or was cut short");
+            text = Kbx::tr("the archive changed or was cut short");
             break;
         case Reason::NoTree:
-            text = Tr("no Version and Version/Data folders here");
+            text = Kbx::tr("no Version and Version/Data folders here");
             break;
         case Reason::CannotOpenFile:
-            text = Tr("cannot open: %1").arg(why);
+            text = Kbx::tr("cannot open: %1").arg(why);
             break;
         case Reason::FileChanged:
-            text = Tr("the file changed while it was packed");
+            text = Kbx::tr("the file changed while it was packed");
             break;
         case Reason::TooLarge:
-            text = Tr("the data would pass the format's limit of 2147483647 bytes");
+            text = Kbx::tr("the data would pass the format's limit of 2147483647 bytes");
             break;
     }
-    return f.subject.isEmpty() ? text : f.subject + QStringLiteral(": ") + text;
+    return text;
 }
 
 QString ProblemDetail(const kbx::Problem& p) {
     switch (p.kind) {
         case kbx::Problem::Kind::OutOfBounds:
-            return Tr("data (offset %1, size %2) outside the file of %3 bytes")
+            return Kbx::tr("data (offset %1, size %2) outside the file of %3 bytes")
                 .arg(p.offset)
                 .arg(p.size)
                 .arg(p.fileSize);
@@ -131,10 +120,10 @@ QString ProblemDetail(const kbx::Problem& p) {
             return RuleText(f);
         }
         case kbx::Problem::Kind::Overlap:
-            return p.other < 0 ? Tr("data overlaps the directory")
-                               : Tr("data overlaps entry %1").arg(p.other);
+            return p.other < 0 ? Kbx::tr("data overlaps the directory")
+                               : Kbx::tr("data overlaps entry %1").arg(p.other);
         case kbx::Problem::Kind::Duplicate:
-            return Tr("same name as entry %1").arg(p.other);
+            return Kbx::tr("same name as entry %1").arg(p.other);
     }
     return QString();
 }

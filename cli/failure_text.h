@@ -1,6 +1,6 @@
 #pragma once
 // kbx's words for engine results. Every text goes through Qt's translation
-// system (context "kbx"), so that it follows the user's locale.
+// system, so that it follows the user's locale.
 
 #include <QString>
 
@@ -9,14 +9,11 @@
 
 namespace cli {
 
-// The system's text for an errno value.
-QString SystemReason(int error);
-
 // Why a name is refused.
 QString RuleText(const kbx::Failure& f);
 
-// One failure as "subject: reason", for an error line.
-QString FailureText(const kbx::Failure& f);
+// What went wrong, without the file or entry concerned; the caller names it.
+QString ReasonText(const kbx::Failure& f);
 
 // The detail of a verify problem.
 QString ProblemDetail(const kbx::Problem& p);

@@ -1,291 +1,286 @@
-// kbx: the archive engine from the command line.
+// kbx: the archive engine from the command line. See kbx(1).
 //
-//   kbx list ARCHIVE [--json]
-//   kbx verify ARCHIVE [--json]
-//   kbx extract ARCHIVE NAME... [-C DIR]
-//   kbx unpack ARCHIVE [-C DIR]
-//   kbx pack ROOT -o ARCHIVE
-//
-// Exit codes: 0 success; 1 some entries failed or verify found problems;
-// 2 a usage error or an unusable archive.
+// Exit codes: 0 success; 1 some entries failed, a pattern matched nothing or
+// verify found problems; 2 a usage error, an unusable archive or path, or a
+// failed write to stdout; 128 + N when signal N stopped the run.
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLocale>
 
+#include <signal.h>
 #include <unistd.h>
-#include <cstdio>
+#include <atomic>
+#include <cstring>
 
 #include "archive/archive.h"
-#include "archive/verify.h"
-#include "cli/failure_text.h"
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/text.h"
 
 namespace {
 
-enum Exit { kOk = 0, kFailed = 1, kUnusable = 2 };
+using cli::Kbx;
 
-const QString kUsage = QStringLiteral(
-    "Использование:\n"
-    "  kbx list ARCHIVE [--json]          список записей: номер, смещение, размер, имя\n"
-    "  kbx verify ARCHIVE [--json]        проверка заголовка, каталога, границ и имён\n"
-    "  kbx extract ARCHIVE NAME... [-C DIR]  извлечь записи по имени, как его печатает list\n"
-    "  kbx unpack ARCHIVE [-C DIR]        распаковать все записи\n"
-    "  kbx pack ROOT -o ARCHIVE           запаковать ROOT/Version/Data и ROOT/Version\n"
-    "\n"
-    "Коды выхода: 0 успех; 1 часть записей не обработана или проверка нашла ошибки;\n"
-    "2 ошибка в командной строке или архив непригоден.\n");
-
-void Write(FILE* f, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
-}
-
-int Error(const QString& subject, const QString& reason) {
-    Write(stderr,
-          QStringLiteral("kbx: ") + subject + QStringLiteral(": ") + reason + QStringLiteral("\n"));
-    return kUnusable;
-}
-
-int Usage(const QString& problem) {
-    Write(stderr, QStringLiteral("kbx: ") + problem + QStringLiteral("\n\n") + kUsage);
-    return kUnusable;
-}
-
-// A progress line on stderr, redrawn in place, only when a person watches.
-class ProgressLine {
-  public:
-    ProgressLine(QString what, qint64 total)
-        : what_(std::move(what)), total_(total), tty_(::isatty(STDERR_FILENO) == 1) {}
-    ~ProgressLine() {
-        if (tty_ && shown_) std::fputs("\r\033[K", stderr);
-    }
-    void operator()(qint64 index) {
-        if (!tty_ || (index % 256 != 0 && index + 1 != total_)) return;
-        shown_ = true;
-        Write(stderr, QStringLiteral("\r%1 %2/%3").arg(what_).arg(index + 1).arg(total_));
-    }
-
-  private:
-    QString what_;
-    qint64 total_;
-    bool tty_;
-    bool shown_ = false;
+struct Command {
+    const char* name;
+    std::vector<cli::OptionSpec> options;
+    size_t minOperands;
+    size_t maxOperands;  // SIZE_MAX: no limit
+    int (*run)(const cli::ParsedArgs&);
 };
 
-// Loads ARCHIVE or reports why it cannot be used.
-bool Load(const QString& path, kbx::Directory& dir, int* exitCode) {
-    kbx::Directory fresh;
-    const kbx::Result r = kbx::ReadArchive(path, fresh);
-    if (!r.ok()) {
-        *exitCode = Error(path, cli::FailureText({r.failure.reason, r.failure.error}));
-        return false;
+constexpr cli::OptionSpec kHelp{'h', "help", false};
+constexpr cli::OptionSpec kVerbose{'v', "verbose", false};
+constexpr cli::OptionSpec kJson{0, "json", false};
+constexpr cli::OptionSpec kDirectory{'C', "directory", true};
+constexpr cli::OptionSpec kKeep{'k', "keep-old-files", false};
+constexpr cli::OptionSpec kSkip{0, "skip-old-files", false};
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"list", {kHelp, kJson}, 1, SIZE_MAX, cli::List},
+        {"verify", {kHelp, kJson, kVerbose}, 1, 1, cli::Verify},
+        {"extract",
+         {kHelp, kVerbose, kDirectory, {'O', "to-stdout", false}, kKeep, kSkip},
+         2,
+         SIZE_MAX,
+         cli::Extract},
+        {"unpack", {kHelp, kVerbose, kDirectory, kKeep, kSkip}, 1, 1, cli::Unpack},
+        {"pack", {kHelp, kVerbose, {'o', "output", true}}, 1, 1, cli::Pack},
+        {"replace", {kHelp, kVerbose}, 3, SIZE_MAX, cli::Replace},
+        {"add", {kHelp, kVerbose}, 3, SIZE_MAX, cli::Add},
+        {"remove", {kHelp, kVerbose}, 2, SIZE_MAX, cli::Remove},
+    };
+    return commands;
+}
+
+QString MainHelp() {
+    return Kbx::tr(
+        "Usage: kbx COMMAND [OPTION...] ARGUMENT...\n"
+        "Lists, checks, unpacks and packs KBX archives of the game Velmorra.\n"
+        "\n"
+        "Commands:\n"
+        "  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name\n"
+        "  verify ARCHIVE                check the header, directory, bounds and names\n"
+        "  extract ARCHIVE PATTERN...    extract the entries that match\n"
+        "  unpack ARCHIVE                extract every entry\n"
+        "  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*\n"
+        "  replace ARCHIVE NAME FILE...  give entries the contents of files\n"
+        "  add ARCHIVE NAME FILE...      append new entries\n"
+        "  remove ARCHIVE PATTERN...     drop entries\n"
+        "  help [COMMAND]                describe a command\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help     show this help\n"
+        "      --version  show the version\n"
+        "\n"
+        "'kbx help COMMAND' or 'kbx COMMAND --help' describes a command and its options.\n"
+        "\n"
+        "Exit status: 0 success; 1 some entries failed, a pattern matched nothing or\n"
+        "verify found problems; 2 a usage error, an unusable archive or path, or a\n"
+        "failed write; 128+N when signal N stopped the run.\n");
+}
+
+QString PatternHelp() {
+    return Kbx::tr(
+        "A PATTERN is an entry's name as 'list' prints it, with '/' or '\\' between\n"
+        "folders and letter case ignored. '*' and '?' match within one folder or file\n"
+        "name, '[...]' one of the characters, '**' any number of folders. A folder's\n"
+        "name selects everything in it. A pattern that matches nothing is an error.\n");
+}
+
+// The options of the commands that write entries into a folder.
+QString WriteOptionsHelp() {
+    return Kbx::tr(
+        "  -C, --directory DIR  write into DIR (default: the current folder),\n"
+        "                       created when missing\n"
+        "  -k, --keep-old-files fail on a file that already exists\n"
+        "      --skip-old-files leave an existing file as it is and go on\n"
+        "  -v, --verbose        print each entry's name and the time taken\n"
+        "  -h, --help           show this help\n"
+        "\n"
+        "An existing file is replaced whole by default: it is never seen half written.\n");
+}
+
+QString CommandHelp(const QString& name) {
+    if (name == u"list")
+        return Kbx::tr(
+                   "Usage: kbx list ARCHIVE [PATTERN...] [--json]\n"
+                   "Prints one line per entry: index, offset, size and name, separated by tabs.\n"
+                   "Control characters in names are shown as escapes such as \\x1b.\n"
+                   "\n"
+                   "      --json     print a JSON document with the exact names\n"
+                   "  -h, --help     show this help\n"
+                   "\n") +
+               PatternHelp();
+    if (name == u"verify")
+        return Kbx::tr(
+            "Usage: kbx verify ARCHIVE [--json] [-v]\n"
+            "Checks the header and directory, that every entry lies inside the file,\n"
+            "that every name is safe to write, and that no data overlaps and no name\n"
+            "repeats. Prints one line per problem; exit status 1 when there are some.\n"
+            "\n"
+            "      --json     print a JSON document\n"
+            "  -v, --verbose  also report an archive without problems\n"
+            "  -h, --help     show this help\n");
+    if (name == u"extract")
+        return Kbx::tr(
+                   "Usage: kbx extract ARCHIVE PATTERN... [-C DIR] [-O] [-k | --skip-old-files] "
+                   "[-v]\n"
+                   "Writes the entries that match beneath DIR under their own names.\n"
+                   "\n"
+                   "  -O, --to-stdout      write the entries' bytes to standard output\n") +
+               WriteOptionsHelp() + u'\n' + PatternHelp();
+    if (name == u"unpack")
+        return Kbx::tr(
+                   "Usage: kbx unpack ARCHIVE [-C DIR] [-k | --skip-old-files] [-v]\n"
+                   "Writes every entry beneath DIR, creating Version/ and Version/Data/ there.\n"
+                   "\n") +
+               WriteOptionsHelp();
+    if (name == u"pack")
+        return Kbx::tr(
+            "Usage: kbx pack ROOT -o ARCHIVE [-v]\n"
+            "Packs the files of ROOT/Version/Data and then those of ROOT/Version into\n"
+            "ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.\n"
+            "\n"
+            "  -o, --output ARCHIVE  the archive to write (required)\n"
+            "  -v, --verbose         print the time taken\n"
+            "  -h, --help            show this help\n");
+    if (name == u"replace")
+        return Kbx::tr(
+            "Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
+            "Gives each entry NAME the contents of FILE; the entry keeps its place and name.\n"
+            "The new archive replaces the old one only when it is complete.\n"
+            "\n"
+            "  -v, --verbose  print the time taken\n"
+            "  -h, --help     show this help\n");
+    if (name == u"add")
+        return Kbx::tr(
+            "Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
+            "Appends entries NAME with the contents of FILE; a name already in the\n"
+            "archive is refused. The new archive replaces the old one only when it is\n"
+            "complete.\n"
+            "\n"
+            "  -v, --verbose  print the time taken\n"
+            "  -h, --help     show this help\n");
+    if (name == u"remove")
+        return Kbx::tr(
+                   "Usage: kbx remove ARCHIVE PATTERN... [-v]\n"
+                   "Drops the entries that match. The new archive replaces the old one only\n"
+                   "when it is complete.\n"
+                   "\n"
+                   "  -v, --verbose  print the time taken\n"
+                   "  -h, --help     show this help\n"
+                   "\n") +
+               PatternHelp();
+    return {};
+}
+
+int Usage(const QString& problem, const QString& command) {
+    cli::Io().Error(problem);
+    const QString hint = command.isEmpty()
+                             ? Kbx::tr("Try 'kbx --help' for more information.")
+                             : Kbx::tr("Try 'kbx %1 --help' for more information.").arg(command);
+    const QByteArray bytes = (hint + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    return cli::kUnusable;
+}
+
+int Help(const QString& text) {
+    cli::Io().Out(text);
+    return cli::kOk;
+}
+
+int RunCommand(const Command& c, const std::vector<QByteArray>& args) {
+    const QString name = QString::fromLatin1(c.name);
+    cli::ParsedArgs parsed;
+    if (QString problem = cli::ParseArgs(args, c.options, &parsed); !problem.isEmpty())
+        return Usage(name + QStringLiteral(": ") + problem, name);
+    if (parsed.Has("help")) return Help(CommandHelp(name));
+    const size_t n = parsed.operands.size();
+    if (n < c.minOperands) {
+        QString missing = Kbx::tr("missing archive");
+        if (name == u"pack")
+            missing = Kbx::tr("missing folder ROOT");
+        else if (n >= 1 && (name == u"extract" || name == u"remove"))
+            missing = Kbx::tr("missing pattern");
+        else if (n >= 1 && (name == u"replace" || name == u"add"))
+            missing = Kbx::tr("missing NAME and FILE");
+        return Usage(name + QStringLiteral(": ") + missing, name);
     }
-    dir = std::move(fresh);
-    return true;
+    if (n > c.maxOperands)
+        return Usage(name + QStringLiteral(": ") +
+                         Kbx::tr("unexpected argument %1")
+                             .arg(cli::QuoteBytes(parsed.operands[c.maxOperands])),
+                     name);
+    if ((name == u"replace" || name == u"add") && (n - 1) % 2 != 0)
+        return Usage(name + QStringLiteral(": ") + Kbx::tr("FILE missing after the last NAME"),
+                     name);
+    if (name == u"pack" && !parsed.Has("output"))
+        return Usage(name + QStringLiteral(": ") + Kbx::tr("missing -o ARCHIVE"), name);
+    if (parsed.Has("keep-old-files") && parsed.Has("skip-old-files"))
+        return Usage(name + QStringLiteral(": ") +
+                         Kbx::tr("--keep-old-files and --skip-old-files exclude each other"),
+                     name);
+    if (parsed.Has("to-stdout") && parsed.Has("directory"))
+        return Usage(name + QStringLiteral(": ") + Kbx::tr("-O and -C exclude each other"), name);
+    return c.run(parsed);
 }
 
-void ReportDone(const kbx::Stopwatch& clock) {
-    Write(stdout, QCoreApplication::translate("kbx", "Done in %1 s\n")
-                      .arg(QLocale::system().toString(double(clock.ElapsedMs()) / 1000.0, 'g')));
+std::atomic<int> g_signal{0};
+
+extern "C" void OnSignal(int signo) {
+    g_signal.store(signo);
+    cli::Stop().requested = true;
 }
 
-// Prints each failure and warning on its own line and gives the exit code
-// for `r`.
-int Finish(const kbx::Result& r, const QString& archive, const kbx::Stopwatch& clock) {
-    for (const kbx::Failure& w : r.warnings) Error(archive, cli::FailureText(w));
-    if (r.outcome == kbx::Outcome::Unusable) return Error(archive, cli::FailureText(r.failure));
-    for (const kbx::Failure& f : r.failures) Error(archive, cli::FailureText(f));
-    if (!r.failures.empty()) return kFailed;
-    ReportDone(clock);
-    return kOk;
+void CatchSignals() {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnSignal;
+    sa.sa_flags = SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
 }
 
-int List(const QString& path, bool json) {
-    int code = kOk;
-    kbx::Directory dir;
-    if (!Load(path, dir, &code)) return code;
-    const qint64 count = dir.UpperBound();
-    if (json) {
-        // Written entry by entry, so that a large directory is never held
-        // twice in memory.
-        QByteArray head = QJsonDocument(QJsonObject{{QStringLiteral("archive"), path},
-                                                    {QStringLiteral("count"), count}})
-                              .toJson(QJsonDocument::Compact);
-        head.chop(1);  // the closing brace; the entries follow
-        QByteArray out = head + ",\"entries\":[";
-        for (qint64 i = 0; i < count; ++i) {
-            if (i > 0) out += ',';
-            out += "\n  " +
-                   QJsonDocument(QJsonObject{{QStringLiteral("index"), i},
-                                             {QStringLiteral("offset"), dir.EntryOffset[size_t(i)]},
-                                             {QStringLiteral("size"), dir.EntrySize[size_t(i)]},
-                                             {QStringLiteral("name"), dir.Name(i)}})
-                       .toJson(QJsonDocument::Compact);
-            if (out.size() > (1 << 20)) {
-                std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-                out.clear();
-            }
-        }
-        out += "\n]}\n";
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-        return kOk;
+int Run(int argc, char** argv) {
+    std::vector<QByteArray> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    if (args.empty()) return Usage(Kbx::tr("missing command"), {});
+    const QByteArray first = args.front();
+    if (first == "-h" || first == "--help") return Help(MainHelp());
+    if (first == "--version" || first == "-V")
+        return Help(QStringLiteral("kbx (Quillmere) %1\n").arg(QStringLiteral(QUILLMERE_VERSION)));
+    if (first == "help") {
+        if (args.size() == 1) return Help(MainHelp());
+        const QString name = QString::fromUtf8(args[1]);
+        const QString text = CommandHelp(name);
+        if (text.isEmpty())
+            return Usage(Kbx::tr("unknown command %1").arg(cli::QuoteBytes(args[1])), {});
+        return Help(text);
     }
-    QString out;
-    for (qint64 i = 0; i < count; ++i) {
-        out += QStringLiteral("%1\t%2\t%3\t%4\n")
-                   .arg(i)
-                   .arg(dir.EntryOffset[size_t(i)])
-                   .arg(dir.EntrySize[size_t(i)])
-                   .arg(dir.Name(i));
-        if (out.size() > (1 << 20)) Write(stdout, std::exchange(out, QString()));
+    for (const Command& c : Commands()) {
+        if (first == c.name) return RunCommand(c, {args.begin() + 1, args.end()});
     }
-    Write(stdout, out);
-    return kOk;
-}
-
-int Verify(const QString& path, bool json) {
-    int code = kOk;
-    kbx::Directory dir;
-    if (!Load(path, dir, &code)) return code;
-    const std::vector<kbx::Problem> problems = kbx::Verify(dir, QFileInfo(path).size());
-    if (json) {
-        QJsonArray list;
-        for (const kbx::Problem& p : problems) {
-            list.append(
-                QJsonObject{{QStringLiteral("problem"), QString::fromLatin1(KindName(p.kind))},
-                            {QStringLiteral("index"), p.index},
-                            {QStringLiteral("name"), p.name},
-                            {QStringLiteral("detail"), cli::ProblemDetail(p)}});
-        }
-        const QJsonObject doc{{QStringLiteral("archive"), path},
-                              {QStringLiteral("count"), dir.UpperBound()},
-                              {QStringLiteral("ok"), problems.empty()},
-                              {QStringLiteral("problems"), list}};
-        Write(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
-    } else {
-        for (const kbx::Problem& p : problems) {
-            Write(stdout, QStringLiteral("%1\t%2\t%3\t%4\n")
-                              .arg(QString::fromLatin1(KindName(p.kind)))
-                              .arg(p.index)
-                              .arg(p.name, cli::ProblemDetail(p)));
-        }
-        Write(stdout, problems.empty()
-                          ? QStringLiteral("Записей: %1, ошибок нет\n").arg(dir.UpperBound())
-                          : QStringLiteral("Записей: %1, найдено ошибок: %2\n")
-                                .arg(dir.UpperBound())
-                                .arg(problems.size()));
-    }
-    return problems.empty() ? kOk : kFailed;
-}
-
-// The -C folder is made when missing, as a convenience for scripts.
-void MakeFolder(const QString& folder) {
-    QDir().mkpath(folder);
-}
-
-int Extract(const QString& path, const QStringList& names, const QString& folder) {
-    int code = kOk;
-    kbx::Directory dir;
-    if (!Load(path, dir, &code)) return code;
-    QHash<QString, qint64> first;
-    for (qint64 i = dir.UpperBound() - 1; i >= 0; --i) first.insert(dir.Name(i), i);
-    std::vector<qint64> indexes;
-    bool missing = false;
-    for (const QString& name : names) {
-        if (auto it = first.constFind(name); it != first.constEnd()) {
-            indexes.push_back(*it);
-        } else {
-            Error(path, name + QStringLiteral(": нет такой записи"));
-            missing = true;
-        }
-    }
-    const kbx::Stopwatch clock;
-    if (indexes.empty()) return kFailed;
-    MakeFolder(folder);
-    const int result = Finish(kbx::ExtractEntries(dir, indexes, folder), path, clock);
-    return result == kOk && missing ? kFailed : result;
-}
-
-int Unpack(const QString& path, const QString& folder) {
-    int code = kOk;
-    kbx::Directory dir;
-    if (!Load(path, dir, &code)) return code;
-    const kbx::Stopwatch clock;
-    MakeFolder(folder);
-    ProgressLine line(QStringLiteral("распаковка"), dir.UpperBound());
-    const kbx::Result r = kbx::UnpackAll(dir, folder, std::ref(line));
-    return Finish(r, path, clock);
-}
-
-int Pack(const QString& root, const QString& archive) {
-    const kbx::Stopwatch clock;
-    return Finish(kbx::Pack(root, archive), archive, clock);
+    if (first.startsWith('-'))
+        return Usage(Kbx::tr("unknown option %1").arg(cli::QuoteBytes(first)), {});
+    return Usage(Kbx::tr("unknown command %1").arg(cli::QuoteBytes(first)), {});
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    CatchSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kbx"));
-    QStringList args = QCoreApplication::arguments();
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kUsage);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Эта справка."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Вывод в JSON."));
-    const QCommandLineOption into(QStringLiteral("C"), QStringLiteral("Папка назначения."),
-                                  QStringLiteral("DIR"), QStringLiteral("."));
-    const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("Файл архива."),
-                                    QStringLiteral("ARCHIVE"));
-    parser.addOption(help);
-    parser.addOption(json);
-    parser.addOption(into);
-    parser.addOption(output);
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, verify, extract, unpack или pack"));
-    if (!parser.parse(args)) return Usage(parser.errorText());
-    if (parser.isSet(help)) {
-        Write(stdout, kUsage);
-        return kOk;
+    cli::LoadTranslation(app);
+    int code = Run(argc, argv);
+    cli::Io().EraseProgress();
+    if (!cli::Io().Flush()) {
+        cli::Io().Error(Kbx::tr("cannot write to standard output: %1")
+                            .arg(cli::ErrorText(cli::Io().OutErrno())));
+        code = cli::kUnusable;
     }
-    QStringList pos = parser.positionalArguments();
-    if (pos.isEmpty()) return Usage(QStringLiteral("не указана команда"));
-    const QString command = pos.takeFirst();
-
-    const auto allow = [&](std::initializer_list<const QCommandLineOption*> allowed) {
-        for (const QCommandLineOption* o : {&json, &into, &output}) {
-            if (parser.isSet(*o) && std::find(allowed.begin(), allowed.end(), o) == allowed.end())
-                return false;
-        }
-        return true;
-    };
-    if (command == u"list" || command == u"verify") {
-        if (pos.size() != 1 || !allow({&json}))
-            return Usage(QStringLiteral("%1: нужен ровно один архив").arg(command));
-        return command == u"list" ? List(pos[0], parser.isSet(json))
-                                  : Verify(pos[0], parser.isSet(json));
-    }
-    if (command == u"extract") {
-        if (pos.size() < 2 || !allow({&into}))
-            return Usage(QStringLiteral("extract: нужны архив и хотя бы одно имя"));
-        const QString archive = pos.takeFirst();
-        return Extract(archive, pos, parser.value(into));
-    }
-    if (command == u"unpack") {
-        if (pos.size() != 1 || !allow({&into}))
-            return Usage(QStringLiteral("unpack: нужен ровно один архив"));
-        return Unpack(pos[0], parser.value(into));
-    }
-    if (command == u"pack") {
-        if (pos.size() != 1 || !parser.isSet(output) || !allow({&output}))
-            return Usage(QStringLiteral("pack: нужны папка ROOT и -o ARCHIVE"));
-        return Pack(pos[0], parser.value(output));
-    }
-    return Usage(QStringLiteral("неизвестная команда «%1»").arg(command));
+    if (const int s = g_signal.load(); s != 0) return 128 + s;
+    return code;
 }

@@ -1,7 +1,9 @@
 #include "dialogs/cls_dialog.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPrinter>
 #include <cmath>
 
@@ -58,6 +60,11 @@ qint32 Checked32(double value) {
 
 }  // namespace
 
+QString StartFolder(const QString& programFolder) {
+    const QFileInfo folder(programFolder);
+    return folder.isDir() && folder.isWritable() ? programFolder : QDir::currentPath();
+}
+
 ClsDialog::ClsDialog(DialogBackend* backend) : ClsDialog(backend, nullptr, nullptr) {}
 
 ClsDialog::ClsDialog(DialogBackend* backend, ShellServices* shell, PrinterRegistry* printers)
@@ -87,7 +94,8 @@ void ClsDialog::InitOFN() {
     OFN.hwndOwner = hOwner_;
     OFN.lStructSize = kOfnRecordSize;
     OFN.lpstrDefExt = DefaultExt_;
-    OFN.lpstrInitialDir = InitDir_.isEmpty() ? QCoreApplication::applicationDirPath() : InitDir_;
+    OFN.lpstrInitialDir =
+        InitDir_.isEmpty() ? StartFolder(QCoreApplication::applicationDirPath()) : InitDir_;
 
     if (FileName_.size() > kFileBufferChars) throw RuntimeError(RuntimeError::InvalidArgument);
     OFN.lpstrFile = FileName_ + QString(kFileBufferChars - FileName_.size(), QChar(u'\0'));

@@ -21,6 +21,12 @@ class PrinterRegistry;
 class QPrinter;
 class ShellServices;
 
+// The folder the open and save dialogs start in while InitDir is empty: the
+// program's own folder, which beside the game is the game's folder. Where
+// the user cannot write to it (an installed program in /usr/bin) it serves
+// nobody, and the working folder the program was started from is used.
+QString StartFolder(const QString& programFolder);
+
 class ClsDialog {
   public:
     // `backend` is not owned and must outlive the object; nullptr selects

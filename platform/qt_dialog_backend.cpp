@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QSettings>
 
 #include "platform/colors.h"
 #include "platform/qt_printer_registry.h"
@@ -52,6 +53,13 @@ int RunFileDialog(OpenFileNameRecord& ofn, QFileDialog::AcceptMode mode) {
 }
 
 }  // namespace
+
+QtDialogBackend::QtDialogBackend() {
+    // The user's settings files are sought in a folder that cannot exist
+    // (a path under a device file), so Qt reads nothing and writes nothing.
+    for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+}
 
 int QtDialogBackend::GetOpenFileName(OpenFileNameRecord& ofn) {
     return RunFileDialog(ofn, QFileDialog::AcceptOpen);

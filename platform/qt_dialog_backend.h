@@ -7,6 +7,11 @@
 
 class QtDialogBackend : public DialogBackend {
   public:
+    // Nothing persists between runs: Qt's dialogs record their history,
+    // last folder and custom colours in the user's QtProject.conf, and this
+    // turns that record off for the whole program.
+    QtDialogBackend();
+
     int GetOpenFileName(OpenFileNameRecord& ofn) override;
     int GetSaveFileName(OpenFileNameRecord& ofn) override;
     std::optional<QString> BrowseForFolder(const BrowseInfoRecord& bi) override;

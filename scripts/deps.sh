@@ -9,6 +9,13 @@ QUILLMERE_PACKAGES=(
   libgtest-dev
   fonts-dejavu-core fonts-liberation fonts-urw-base35
   qt6-translations-l10n
+  libxcb1-dev
+  # the install tree's tests and the Debian package
+  desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file
+  # the window manager's view of the windows, on a virtual X server
+  xvfb xauth
+  # kbx's translations: lupdate, lrelease and their CMake functions
+  qt6-l10n-tools qt6-tools-dev
 )
 
 quillmere_missing_packages() {

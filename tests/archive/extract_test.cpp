@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "archive/archive.h"
+#include "archive/file_io.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -35,7 +36,7 @@ class Extract : public ::testing::Test {
         const kbx::Result r = kbx::ReadArchive(path, dir);
         ASSERT_TRUE(r.ok()) << testutil::Describe(r);
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString out, outside, path;
     kbx::Directory dir;
 };
@@ -246,6 +247,44 @@ TEST_F(Extract, UnpreparableTargetWritesNothing) {
         EXPECT_EQ(r.failure.error, ENOTDIR);
         EXPECT_EQ(r.written, 0);
         EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version", "plain"}}));
+    }
+}
+
+// An existing file is replaced, kept (the entry fails with EEXIST) or
+// skipped, on both ways of creating the new file; no temporary is left.
+TEST_F(Extract, OverwritePolicy) {
+    LoadArchive({{"Version\\a.txt", "new"}, {"Version\\b.txt", "fresh"}});
+    const struct {
+        const char* label;
+        kbx::Overwrite policy;
+        bool named;
+        QByteArray after;
+        bool ok;
+    } cases[] = {
+        {"replace", kbx::Overwrite::Replace, false, "new", true},
+        {"replace_named", kbx::Overwrite::Replace, true, "new", true},
+        {"keep", kbx::Overwrite::Keep, false, "old", false},
+        {"keep_named", kbx::Overwrite::Keep, true, "old", false},
+        {"skip", kbx::Overwrite::Skip, false, "old", true},
+        {"skip_named", kbx::Overwrite::Skip, true, "old", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString target = out + u'/' + QString::fromLatin1(c.label);
+        ASSERT_TRUE(QDir().mkpath(target + QStringLiteral("/Version")));
+        ASSERT_TRUE(WriteFile(target + QStringLiteral("/Version/a.txt"), "old"));
+        kbx::io::ForceNamedFiles(c.named);
+        const kbx::Result r = kbx::UnpackAll(dir, target, {}, nullptr, c.policy);
+        kbx::io::ForceNamedFiles(false);
+        EXPECT_EQ(r.ok(), c.ok);
+        if (!c.ok) {
+            ASSERT_EQ(r.failures.size(), 1u);
+            EXPECT_EQ(r.failures[0].index, 0);
+            EXPECT_EQ(r.failures[0].reason, kbx::Reason::CannotCreateFile);
+            EXPECT_EQ(r.failures[0].error, EEXIST);
+        }
+        EXPECT_EQ(Snapshot(target), (std::map<QString, QByteArray>{{"Version/a.txt", c.after},
+                                                                   {"Version/b.txt", "fresh"}}));
     }
 }
 

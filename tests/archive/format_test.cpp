@@ -27,7 +27,7 @@ class Layout : public ::testing::Test {
         EXPECT_TRUE(r.ok()) << testutil::Describe(r);
         return ReadFile(archive);
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString root, archive;
 };
 

@@ -36,7 +36,7 @@ class Load : public ::testing::Test {
         ASSERT_EQ(loaded.UpperBound(), 3);
         EXPECT_EQ(loaded.Name(1), QStringLiteral("Version\\Data\\b.dat"));
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString good, bad;
     kbx::Directory loaded;
 };

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "archive/archive.h"
+#include "archive/file_io.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -38,7 +39,7 @@ class PackTest : public ::testing::Test {
         EXPECT_TRUE(left.isEmpty() || left == QStringList{QStringLiteral("out.kbx")})
             << left.join(u' ').toStdString();
     }
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     QString root, target;
 };
 
@@ -167,6 +168,35 @@ TEST_F(PackTest, ReplacesALongerArchiveWithoutAStaleTail) {
     Put(QStringLiteral("Version/a.txt"), "a");
     ASSERT_TRUE(kbx::Pack(root, target).ok());
     EXPECT_EQ(QFileInfo(target).size(), 20 + 136 + 1);
+}
+
+// A stop between two files leaves the earlier archive as it was and no
+// temporary file; the hook sees every file before it is copied.
+TEST_F(PackTest, StopPublishesNothing) {
+    Put(QStringLiteral("Version/Data/a.dat"), "aa");
+    Put(QStringLiteral("Version/b.txt"), "bbb");
+    ASSERT_TRUE(WriteFile(target, "earlier"));
+    for (bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named temporary" : "unnamed file");
+        kbx::StopFlag stop;
+        std::vector<QString> seen;
+        kbx::io::ForceNamedFiles(named);
+        const kbx::Result r = kbx::Pack(
+            root, target,
+            [&](const kbx::PackStep& step) {
+                seen.push_back(step.entry);
+                EXPECT_EQ(step.count, 2);
+                EXPECT_EQ(step.totalSize, 5);
+                stop.requested = step.index == 1;
+            },
+            &stop);
+        kbx::io::ForceNamedFiles(false);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
+        EXPECT_EQ(seen, (std::vector<QString>{QStringLiteral("Version\\Data\\a.dat"),
+                                              QStringLiteral("Version\\b.txt")}));
+        EXPECT_EQ(ReadFile(target), "earlier");
+        ExpectNoTemporaries();
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 using namespace testutil;
 
 TEST(Verify, FindsEachKindOfProblem) {
-    QTemporaryDir tmp;
+    testutil::TempDir tmp;
     const QString path = tmp.filePath(QStringLiteral("v.kbx"));
     ASSERT_TRUE(WriteFile(path, BuildArchive({
                                     {"Version\\a.txt", "aaaa"},

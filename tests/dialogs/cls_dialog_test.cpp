@@ -1,6 +1,11 @@
 // Open, save and folder dialogs against the scripted backend.
 
+#include <unistd.h>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <memory>
 #include <tuple>
 
@@ -57,6 +62,36 @@ TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedList) {
         EXPECT_EQ(r.lpstrInitialDir, QCoreApplication::applicationDirPath());
         EXPECT_EQ(f.dialog.InitDir(), QString());
     }
+}
+
+TEST(ClsDialogInitOFN, StartsInTheProgramFolderOnlyWhereTheUserCanWrite) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString locked = tmp.filePath("locked"), file = tmp.filePath("file");
+    ASSERT_TRUE(QDir().mkdir(locked));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    QFile(file).open(QIODevice::WriteOnly);
+    // A folder this user cannot write to: the locked one, or for root, who
+    // may write anywhere, a read-only mount.
+    QString unwritable;
+    for (const QString& f : {locked, QStringLiteral("/proc/sys")})
+        if (unwritable.isEmpty() && QFileInfo(f).isDir() && ::access(qPrintable(f), W_OK) != 0)
+            unwritable = f;
+    const QString here = QDir::currentPath();
+    const struct {
+        const char* what;
+        QString program, start;
+    } cases[] = {
+        {"beside the game", tmp.path(), tmp.path()},
+        {"installed, not writable", unwritable, here},
+        {"gone", tmp.filePath("gone"), here},
+        {"not a folder", file, here},
+    };
+    for (const auto& c : cases) {
+        if (c.program.isEmpty()) continue;  // no unwritable folder on this machine
+        EXPECT_EQ(StartFolder(c.program), c.start) << c.what;
+    }
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {

@@ -129,6 +129,30 @@ TEST_F(QtFileDialogs, FolderPickerSetsInitDirOrKeepsItOnCancel) {
     }
 }
 
+// Runs alone in its process under ctest, so the user folders it sets are
+// the ones Qt looks up.
+TEST(QtSettings, DialogsLeaveNothingInTheUsersConfigFolder) {
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home.filePath(".config").toLocal8Bit());
+    {
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        ClsDialog dialog;
+        dialog.setInitDir(home.path());
+        ModalDriver<QFileDialog> driver([&](QFileDialog* d) { ClickButton(d, {}, kAccept); });
+        dialog.ShowFolder(QString());
+        EXPECT_TRUE(driver.acted());
+    }
+    qputenv("HOME", oldHome);
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+    // The file dialog's history and last folder went nowhere.
+    EXPECT_FALSE(QFileInfo::exists(home.filePath(".config/QtProject.conf")));
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+}
+
 TEST(QtPickers, ColorDialogFollowsFlagsAndReturnsTheChoice) {
     // Flags, whether the custom part shows at once, whether a button opens it.
     const std::tuple<qint32, bool, bool> cases[] = {

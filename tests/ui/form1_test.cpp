@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
+
+#include <cmath>
 
 #include "archive/format.h"
 #include "ui/fonts.h"
@@ -261,6 +264,11 @@ TEST_F(Form1Test, OperationsRefuseReentryWhileTheyYield) {
         Click("Command3");
         Browse(archive);  // Browse itself must not re-enable Read mid-run
         EXPECT_FALSE(Enabled("Command1"));
+        QMimeData dragged;
+        dragged.setUrls({QUrl::fromLocalFile(archive)});
+        const Dropped dropped = Drop(dragged);
+        EXPECT_FALSE(dropped.drag || dropped.drop);
+        EXPECT_FALSE(Form().OpenArchive(archive));
         SetScroll(5);
         EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e005.dat");
     };
@@ -354,10 +362,16 @@ TEST_F(Form1Test, FailuresAndCancelledFoldersAreHandled) {
 
 TEST_F(Form1Test, AboutOpensOneWindowAtATime) {
     Click("Command4");
+    // Moved by the user and asked for again, it stays where it was left.
+    QWidget* first = Form().findChild<QWidget*>("Form2");
+    ASSERT_NE(first, nullptr);
+    first->move(first->pos() + QPoint(40, -25));
+    const QPoint left = first->pos();
     Click("Command4");
     QList<QWidget*> abouts = Form().findChildren<QWidget*>("Form2");
     ASSERT_EQ(abouts.size(), 1);
     EXPECT_TRUE(abouts[0]->isVisible());
+    EXPECT_EQ(abouts[0]->pos(), left);
     abouts[0]->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(Form().findChildren<QWidget*>("Form2").isEmpty());
@@ -368,3 +382,153 @@ TEST_F(Form1Test, AboutOpensOneWindowAtATime) {
     Form().close();
     EXPECT_FALSE(about->isVisible());
 }
+
+TEST_F(Form1Test, ArchivesNamedOrDroppedAreReadAsReadReadsThem) {
+    const QString archive = WriteArchive("a.kbx", 5);
+    const auto boxes = [this] {
+        QStringList out;
+        for (const auto& m : messages_.shown) out << m.title + ": " + m.text;
+        return out;
+    };
+    // "Прочитать архив" after Browse: the messages and rhythm to match.
+    ticks_.script = {1000, 2500};
+    events_.calls = 0;
+    Load(archive);
+    const QStringList reference = boxes();
+    const int pumps = events_.calls;
+    ASSERT_EQ(reference,
+              QStringList{"Quillmere  v1.1: Обработка завершена\r\nАрхив читался 1,5 секунд"});
+
+    for (const bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "dropped" : "named on the command line");
+        Recreate();
+        messages_.shown.clear();
+        ticks_.script = {1000, 2500};
+        events_.calls = 0;
+        if (dropped) {
+            QMimeData dragged;
+            dragged.setUrls({QUrl::fromLocalFile(archive)});
+            EXPECT_TRUE(Form().acceptDrops());
+            const Dropped d = Drop(dragged);
+            EXPECT_TRUE(d.drag && d.drop);
+            EXPECT_EQ(d.dropAction, Qt::CopyAction);  // the file manager keeps the file
+        } else {
+            EXPECT_TRUE(Form().OpenArchive(archive));
+        }
+        EXPECT_EQ(Child<QLineEdit>("FilePath")->text(), archive);
+        EXPECT_EQ(boxes(), reference);
+        EXPECT_EQ(events_.calls, pumps);
+        EXPECT_EQ(Child<CoolBar>("Bar1")->Value(), 4);
+        EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e000.dat");
+        EXPECT_TRUE(Enabled("Command3"));
+        // A Browse cancelled afterwards keeps the archive in the path box.
+        Browse("");
+        EXPECT_EQ(Child<QLineEdit>("FilePath")->text(), archive);
+        EXPECT_TRUE(Enabled("Command1"));
+    }
+
+    // Only a single local file is taken; nothing else starts a read.
+    const QString second = WriteArchive("b.kbx", 3);
+    const struct {
+        const char* what;
+        QList<QUrl> urls;
+    } refused[] = {
+        {"two files", {QUrl::fromLocalFile(archive), QUrl::fromLocalFile(second)}},
+        {"a folder", {QUrl::fromLocalFile(tmp_.path())}},
+        {"a remote file", {QUrl("https://example.org/a.kbx")}},
+        {"no file at all", {}},
+    };
+    messages_.shown.clear();
+    for (const auto& r : refused) {
+        QMimeData dragged;
+        if (r.urls.isEmpty())
+            dragged.setText(second);
+        else
+            dragged.setUrls(r.urls);
+        const Dropped d = Drop(dragged);
+        EXPECT_FALSE(d.drag || d.drop) << r.what;
+    }
+    EXPECT_TRUE(messages_.shown.empty());
+    EXPECT_EQ(Child<QLineEdit>("FilePath")->text(), archive);
+}
+
+TEST_F(Form1Test, WheelOverTheListScrollsLikeTheScrollBar) {
+    const auto entries = NumberedEntries(25);
+    Load(WriteArchive("a.kbx", 25));
+    auto* scr = Child<QScrollBar>("Scr");
+    const struct {
+        const char* over;
+        int notches;  // towards the user: down the list
+        int value;
+    } turns[] = {{"Scr", 1, 3},     {"nm(2)", 1, 6},  {"sz(9)", 2, 12}, {"Command5", -1, 9},
+                 {"off(0)", -5, 0}, {"nm(10)", 9, 9},  // at most a page a turn, as on the bar
+                 {"nm(10)", 4, 15}};
+    for (const auto& t : turns) {
+        SCOPED_TRACE(t.over);
+        QWidget* w = Child(t.over);
+        const QPoint at = w->rect().center();
+        QWheelEvent wheel(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120 * t.notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &wheel);
+        EXPECT_EQ(scr->value(), t.value);
+        EXPECT_EQ(RowTexts(0)[0], QString::fromLatin1(entries[size_t(t.value)].name));
+    }
+}
+
+TEST_F(Form1Test, PathBoxIsDisabledButReadable) {
+    Browse("/a.kbx");
+    auto* box = Child<QLineEdit>("FilePath");
+    EXPECT_FALSE(box->isEnabled());
+    // Still drawn as disabled: not in the enabled text colour.
+    EXPECT_NE(box->palette().color(QPalette::Disabled, QPalette::Text),
+              box->palette().color(QPalette::Active, QPalette::Text));
+    // The contrast of the drawn text on the drawn background.
+    const QImage shot = box->grab().toImage();
+    const auto luminance = [](QRgb c) {
+        const auto lin = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(qRed(c)) + 0.7152 * lin(qGreen(c)) + 0.0722 * lin(qBlue(c));
+    };
+    const double back = luminance(shot.pixel(shot.width() - 6, shot.height() / 2));
+    double best = 1;
+    for (int y = 2; y < shot.height() - 2; ++y) {
+        for (int x = 2; x < shot.width() / 2; ++x) {
+            const double l = luminance(shot.pixel(x, y));
+            best = std::max(best, (std::max(l, back) + 0.05) / (std::min(l, back) + 0.05));
+        }
+    }
+    EXPECT_GE(best, 4.5);
+}
+
+namespace {
+
+// Paths as long as Linux allows are used as chosen: a folder past the old
+// 260-character limit is written to, an archive path past 255 is read.
+TEST_F(Form1Test, LongPathsAreUsedAsChosen) {
+    QString deep = QStringLiteral("d");
+    while (tmp_.filePath(deep).size() < 600) deep += QStringLiteral("/") + QString(100, u'd');
+    const QString archive = WriteArchive("a.kbx", 2);
+    const QString longArchive = Folder(deep) + QStringLiteral("/a.kbx");
+    ASSERT_TRUE(QFile::copy(archive, longArchive));
+    Load(longArchive);
+    EXPECT_EQ(Child<QLineEdit>("FilePath")->text(), longArchive);
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].icon, Icon::Information);
+    AnswerFolder(Folder(deep));
+    Click("Command3");
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[1].icon, Icon::Information);
+    EXPECT_EQ(ReadFile(tmp_.filePath(deep) + "/Version/Data/e001.dat"), NumberedEntries(2)[1].data);
+    // A path the system cannot take is named in an error, and nothing is written.
+    const QString tooLong = QStringLiteral("/") + QString(5000, u'x');
+    AnswerFolder(tooLong);
+    Click("Command3");
+    ASSERT_EQ(messages_.shown.size(), 3u);
+    EXPECT_EQ(messages_.shown[2].icon, Icon::Critical);
+    EXPECT_EQ(messages_.shown[2].text,
+              "Не удалось использовать папку " + tooLong + ": слишком длинный путь");
+}
+
+}  // namespace

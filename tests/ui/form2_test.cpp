@@ -2,6 +2,13 @@
 #include <QLabel>
 #include <QTest>
 
+#ifdef QUILLMERE_HAVE_XCB
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#endif
+
 #include "ui/about/form2.h"
 #include "window_fixture.h"
 
@@ -16,7 +23,7 @@ TEST_F(Form2Test, ShowsItsTextsAndTheLinkTurnsBlueOnlyUnderThePointer) {
     EXPECT_EQ(about->size(), QSize(466, 408));
     EXPECT_EQ(about->findChild<QLabel*>("Image1")->pixmap().size(), QSize(460, 300));
     const char* texts[] = {"Программа для распаковки", "kbx архива для игры Velmorra.",
-                           "Автор проект Quillmere.", "quillmere@example.org"};
+                           "Автор — команда Quillmere.", "quillmere@example.org"};
     for (int i = 0; i < 4; ++i) {
         auto* l = about->findChild<QLabel*>(i < 3 ? QStringLiteral("Label1(%1)").arg(i) : "Label2");
         ASSERT_NE(l, nullptr);
@@ -57,4 +64,47 @@ TEST_F(Form2Test, ShowsItsTextsAndTheLinkTurnsBlueOnlyUnderThePointer) {
     link = Form().findChild<QLabel*>("Label2");
     ASSERT_NE(link, nullptr);
     EXPECT_EQ(link->palette().color(QPalette::WindowText), kRed);
+}
+
+#ifdef QUILLMERE_HAVE_XCB
+namespace {
+// A text property of a window as the window manager reads it.
+QByteArray X11Property(QWidget* w, const char* name) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11->connection();
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    xcb_get_property_reply_t* reply =
+        xcb_get_property_reply(c,
+                               xcb_get_property(c, 0, xcb_window_t(w->winId()), atom->atom,
+                                                XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+                               nullptr);
+    QByteArray value(static_cast<const char*>(xcb_get_property_value(reply)),
+                     xcb_get_property_value_length(reply));
+    free(reply);
+    free(atom);
+    return value;
+}
+}  // namespace
+#endif
+
+// Qt gives the window system the application's name for a window whose
+// title is empty; the About window's title must stay empty there too.
+TEST_F(Form2Test, WindowManagerShowsNoTitle) {
+#ifdef QUILLMERE_HAVE_XCB
+    if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X server";
+    Click("Command4");
+    auto* about = Form().findChild<ui::Form2*>("Form2");
+    ASSERT_NE(about, nullptr);
+    QApplication::processEvents();
+    EXPECT_EQ(X11Property(&Form(), "_NET_WM_NAME"), "Quillmere v1.1");
+    for (const char* name : {"_NET_WM_NAME", "WM_NAME"})
+        EXPECT_EQ(X11Property(about, name), QByteArray()) << name;
+    // Shown again, it is still untitled.
+    Click("Command4");
+    QApplication::processEvents();
+    EXPECT_EQ(X11Property(about, "_NET_WM_NAME"), QByteArray());
+#else
+    GTEST_SKIP() << "built without xcb";
+#endif
 }

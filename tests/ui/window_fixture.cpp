@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QMenu>
 #include <QScrollBar>
@@ -20,23 +21,6 @@ std::vector<TestEntry> NumberedEntries(int count) {
              QByteArray("entry ") + QByteArray::number(i) + QByteArray(i % 7, 'x')});
     }
     return out;
-}
-
-QByteArray ArchiveBytes(const std::vector<TestEntry>& entries) {
-    const qint32 n = qint32(entries.size());
-    QByteArray out = kbx::HeaderBytes(n);
-    qint64 offset = kbx::DirectoryEnd(n);
-    for (const TestEntry& e : entries) {
-        kbx::AppendRecord(out, qint32(offset), qint32(e.data.size()), e.name);
-        offset += e.data.size();
-    }
-    for (const TestEntry& e : entries) out += e.data;
-    return out;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void WindowTest::SetUp() {
@@ -93,6 +77,18 @@ void WindowTest::RightClickAndChoose(int row, const char* action) {
     });
     QTest::mouseClick(Cell("nm", row), Qt::RightButton);
     EXPECT_TRUE(seen) << "the popup menu did not open";
+}
+
+WindowTest::Dropped WindowTest::Drop(const QMimeData& data) {
+    const QPoint at = Form().rect().center();
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(&Form(), &enter);
+    QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(drop.proposedAction(), Qt::MoveAction);
+    QApplication::sendEvent(&Form(), &drop);
+    QApplication::processEvents();
+    return {enter.isAccepted(), drop.isAccepted(), drop.dropAction()};
 }
 
 void WindowTest::SetScroll(int value) {

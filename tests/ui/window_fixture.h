@@ -3,7 +3,7 @@
 // double, plus helpers that write archives and drive the window's controls.
 
 #include <gtest/gtest.h>
-#include <QTemporaryDir>
+#include <QMimeData>
 
 #include <memory>
 #include <vector>
@@ -13,19 +13,19 @@
 #include "tests/support/recording_shell.h"
 #include "tests/support/scripted_dialog_backend.h"
 #include "tests/support/scripted_tick_counter.h"
+#include "test_util.h"
 #include "ui/main_window/form1.h"
 #include "ui/main_window/list_cell.h"
 
-struct TestEntry {
-    QByteArray name;  // Windows-1251 bytes
-    QByteArray data;
-};
+using TestEntry = testutil::RawEntry;
+using testutil::ReadFile;
 
 // Entries Version\Data\e000.dat ... with distinct contents.
 std::vector<TestEntry> NumberedEntries(int count);
 // The archive's bytes: header, directory, then the data in entry order.
-QByteArray ArchiveBytes(const std::vector<TestEntry>& entries);
-QByteArray ReadFile(const QString& path);
+inline QByteArray ArchiveBytes(const std::vector<TestEntry>& entries) {
+    return testutil::BuildArchive(entries);
+}
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -64,6 +64,14 @@ class WindowTest : public ::testing::Test {
     void Browse(const QString& answer) { AnswerFile(answer), Click("Command2"); }  // Обзор
     void Load(const QString& path) { Browse(path), Click("Command1"); }  // then Прочитать архив
     void RightClickAndChoose(int row, const char* action);               // action null: dismiss
+    // Drags `data` from a file manager onto the window and drops it there,
+    // the drop delivered even when the drag was refused; a drop is read once
+    // events run. The user holds Shift, asking the file manager for a move.
+    struct Dropped {
+        bool drag, drop;            // accepted
+        Qt::DropAction dropAction;  // what the file manager is told to do
+    };
+    Dropped Drop(const QMimeData& data);
     void SetScroll(int value);
 
     RecordingMessageBox messages_;
@@ -71,7 +79,7 @@ class WindowTest : public ::testing::Test {
     RecordingEventPump events_;
     RecordingShell shell_;
     ScriptedDialogBackend dialogs_;
-    QTemporaryDir tmp_;
+    testutil::TempDir tmp_;
 
   private:
     std::unique_ptr<ui::Form1> form_;

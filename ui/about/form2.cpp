@@ -9,6 +9,7 @@
 #include "platform/message_box.h"
 #include "platform/shell_service.h"
 #include "platform/twips.h"
+#include "platform/window_title.h"
 #include "ui/fonts.h"
 #include "ui/twips_rect.h"
 
@@ -79,8 +80,10 @@ Form2::Form2(const Services& services, QWidget* owner)
     }
 }
 
-void Form2::ShowCentred() {
-    if (QWidget* owner = parentWidget()) {
+void Form2::Present() {
+    const bool opening = !isVisible();
+    QWidget* owner = parentWidget();
+    if (owner && opening) {
         const QRect frame = owner->frameGeometry();
         QRect r(QPoint(0, 0), size());
         r.moveCenter(frame.center());
@@ -89,6 +92,8 @@ void Form2::ShowCentred() {
     show();
     raise();
     activateWindow();
+    // The design's title is empty, and the window manager must show it so.
+    if (opening) ClearWindowManagerTitle(this);
 }
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {

@@ -15,7 +15,9 @@ class Form2 : public QWidget {
     Q_OBJECT
 
   public:
-    static inline const QString kAuthorName = QStringLiteral("проект Quillmere");
+    // The credit reads "Автор " + name + ".": with a team for the author, a
+    // dash makes it a sentence ("Автор — команда Quillmere.").
+    static inline const QString kAuthorName = QStringLiteral("— команда Quillmere");
     static inline const QString kMailAddress = QStringLiteral("quillmere@example.org");
     static constexpr quint32 kRed = 0x000000FFu;
     static constexpr quint32 kBlue = 0x00FF0000u;
@@ -23,8 +25,9 @@ class Form2 : public QWidget {
     // A tool window owned by `owner`; it deletes itself when closed.
     Form2(const Services& services, QWidget* owner);
 
-    // Shows the window centred on its owner.
-    void ShowCentred();
+    // Shows the window in front: centred on its owner when it opens, and
+    // where the user left it when it is already open.
+    void Present();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -11,12 +13,16 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "platform/colors.h"
 #include "platform/event_pump.h"
@@ -51,6 +57,55 @@ QString PlainToolTip(const QString& text) {
     if (!Qt::mightBeRichText(text)) return text;
     return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
            QStringLiteral("</p>");
+}
+
+// The text colour of a disabled path box: still grey against the enabled
+// text, and at least 4.5:1 against the box's background, so the path stays
+// readable. The palette's own disabled grey is often near 2:1.
+QColor ReadableDisabledText(const QPalette& p) {
+    const QColor back = p.color(QPalette::Disabled, QPalette::Base);
+    const QColor text = p.color(QPalette::Active, QPalette::Text);
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const auto contrast = [&](const QColor& a, const QColor& b) {
+        const double la = luminance(a), lb = luminance(b);
+        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    };
+    // From the background towards the enabled text colour, the first mix
+    // that is readable enough: as grey as the rule allows.
+    for (int percent = 40; percent < 100; percent += 2) {
+        const double t = percent / 100.0;
+        const QColor mix =
+            QColor::fromRgbF(float(back.redF() + (text.redF() - back.redF()) * t),
+                             float(back.greenF() + (text.greenF() - back.greenF()) * t),
+                             float(back.blueF() + (text.blueF() - back.blueF()) * t));
+        if (contrast(mix, back) >= 4.6) return mix;  // 4.5 with room for the 8-bit rounding
+    }
+    return text;
+}
+
+// The one local file a drag carries, or empty when it carries anything else.
+QString DraggedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile()) return {};
+    const QString path = url.toLocalFile();
+    return QFileInfo(path).isDir() ? QString() : path;
+}
+
+// The archive is only read, and the file manager is told so: a drop is a
+// copy even when the user asked to move, so the source never deletes the
+// user's file after the drop.
+bool TakeAsCopy(QDropEvent* event) {
+    if (!(event->possibleActions() & Qt::CopyAction)) return false;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
 }
 
 }  // namespace
@@ -90,6 +145,9 @@ void Form1::BuildControls() {
     FilePath_->setObjectName(QStringLiteral("FilePath"));
     FilePath_->setGeometry(Twips(90, 540, 4020, 285));
     FilePath_->setEnabled(false);  // only Browse fills it
+    QPalette path = FilePath_->palette();
+    path.setColor(QPalette::Disabled, QPalette::Text, ReadableDisabledText(path));
+    FilePath_->setPalette(path);
 
     Picture2_ = new QWidget(Frame1_);
     Picture2_->setObjectName(QStringLiteral("Picture2"));
@@ -159,6 +217,7 @@ void Form1::BuildControls() {
     Scr_->setTracking(false);               // the rows follow the thumb when it is released
     Scr_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, and the arrow keys scroll it
     Picture3_->setEnabled(false);
+    setAcceptDrops(true);
 
     File1_ = new QListWidget(this);
     File1_->setObjectName(QStringLiteral("File1"));
@@ -232,6 +291,11 @@ void Form1::Form_Load() {
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     for (auto* cells : {&nm_, &off_, &sz_})
         for (ListCell* c : *cells) c->setFocusPolicy(Qt::NoFocus);
+
+    // The wheel anywhere on the list panel, scroll bar aside.
+    Picture3_->installEventFilter(this);
+    for (QWidget* w : Picture3_->findChildren<QWidget*>())
+        if (w != Scr_) w->installEventFilter(this);
 }
 
 void Form1::CentreOnScreen() {
@@ -297,9 +361,19 @@ void Form1::Command1_Click() {
     ReadArchive();
 }
 
+bool Form1::OpenArchive(const QString& path) {
+    if (Busy()) return false;
+    FilePath_->setText(path);
+    // A later Browse proposes this file, and cancelling it keeps the path.
+    Dialog().setFileName(path);
+    SetCommand1Enabled(!path.isEmpty());
+    Command1_Click();
+    return true;
+}
+
 void Form1::Command4_Click() {
     if (!about_) about_ = new Form2(services_, this);
-    about_->ShowCentred();
+    about_->Present();
 }
 
 void Form1::Header_Click() {
@@ -400,6 +474,21 @@ void Form1::Scr_Change() {
     ShowTxt(Scr_->value());
 }
 
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // Over the rows and headers the wheel turns the scroll bar exactly as it
+    // would over the bar itself.
+    if (event->type() == QEvent::Wheel && Scr_->isEnabled()) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const QPointF at = Scr_->mapFromGlobal(wheel->globalPosition());
+        QWheelEvent copy(at, wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
+                         wheel->buttons(), wheel->modifiers(), wheel->phase(), wheel->inverted(),
+                         wheel->source(), wheel->pointingDevice());
+        QCoreApplication::sendEvent(Scr_, &copy);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void Form1::nm_Click(int index) {
     for (int a = 0; a < kRows; ++a) {
         nm_[a]->setMark(0);
@@ -471,6 +560,19 @@ void Form1::ShowError(const QString& text) {
 
 void Form1::CloseIfRequested() {
     if (ops_->TakeCloseRequest()) close();
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    // While a run is in progress a drop is refused, as the buttons are.
+    if (!Busy() && !DraggedFile(event->mimeData()).isEmpty()) TakeAsCopy(event);
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const QString path = DraggedFile(event->mimeData());
+    if (path.isEmpty() || !TakeAsCopy(event)) return;
+    // Read after the drop has finished, so the file manager is not held
+    // for the length of the load and its messages.
+    QTimer::singleShot(0, this, [this, path] { OpenArchive(path); });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -48,6 +48,11 @@ class Form1 : public QWidget {
     // blank element show empty cells.
     void ShowTxt(qint64 top);
 
+    // Reads the archive at `path` as "Прочитать архив" does, with the path
+    // box showing it: how an archive named on the command line or dropped
+    // onto the window is opened. Refused (false) while a run is in progress.
+    bool OpenArchive(const QString& path);
+
     const kbx::Directory& Directory() const { return dir_; }
     int MenuRow() const { return MenuRow_; }
     // True while a load or an unpack runs.
@@ -55,6 +60,11 @@ class Form1 : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // A single local file dragged from a file manager is opened on drop.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    // The mouse wheel over the list panel scrolls it through Scr.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildControls();

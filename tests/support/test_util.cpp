@@ -1,12 +1,21 @@
 #include "test_util.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringEncoder>
 
+#include <cstdio>
+
 namespace testutil {
+
+TempDir::~TempDir() {
+    if (!::testing::Test::HasFailure() || !isValid()) return;
+    setAutoRemove(false);
+    std::fprintf(stderr, "kept the failed test's folder: %s\n", qPrintable(path()));
+}
 
 QByteArray Le32(qint32 v) {
     QByteArray b(4, '\0');

@@ -16,6 +16,13 @@ namespace testutil {
 
 using testsupport::Describe;
 
+// A temporary folder that is removed only when the test passed: a failing
+// test keeps its files for a look, and says where they are.
+class TempDir : public QTemporaryDir {
+  public:
+    ~TempDir();
+};
+
 struct RawEntry {
     QByteArray name;  // bytes of the name field (padded to 128, or longer to cut)
     QByteArray data;

@@ -1,0 +1,27 @@
+#pragma once
+// kbx's commands. Each takes its parsed arguments and returns the exit code.
+
+#include "cli/args.h"
+
+namespace kbx {
+struct StopFlag;
+}
+
+namespace cli {
+
+enum Exit { kOk = 0, kFailed = 1, kUnusable = 2 };
+
+// Set from the signal handlers: the operation in progress stops at its next
+// safe point.
+kbx::StopFlag& Stop();
+
+int List(const ParsedArgs& args);
+int Verify(const ParsedArgs& args);
+int Extract(const ParsedArgs& args);
+int Unpack(const ParsedArgs& args);
+int Pack(const ParsedArgs& args);
+int Replace(const ParsedArgs& args);
+int Add(const ParsedArgs& args);
+int Remove(const ParsedArgs& args);
+
+}  // namespace cli

@@ -1,0 +1,28 @@
+#pragma once
+// kbx's words: every sentence the tool prints is made here or passes through
+// Kbx::tr, so that it follows the user's language.
+
+#include <QCoreApplication>
+#include <QString>
+
+namespace cli {
+
+// The translation context of every kbx text.
+class Kbx {
+    Q_DECLARE_TR_FUNCTIONS(Kbx)
+};
+
+// Installs the Russian texts when the environment asks for Russian
+// (LANGUAGE, LC_ALL, LC_MESSAGES, LANG, as gettext reads them); English
+// otherwise.
+void LoadTranslation(QCoreApplication& app);
+
+// True when the texts in use are Russian.
+bool Russian();
+
+// The text of an errno value in the user's language: the C library's text
+// under English, our own table under Russian (with the C library's text for
+// values the table lacks).
+QString ErrorText(int err);
+
+}  // namespace cli

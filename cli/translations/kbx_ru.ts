@@ -1,0 +1,597 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU" sourcelanguage="en">
+<context>
+    <name>Kbx</name>
+    <message>
+        <source>unknown option %1</source>
+        <translation>неизвестный параметр %1</translation>
+    </message>
+    <message>
+        <source>option --%1 takes no value</source>
+        <translation>параметр --%1 не принимает значения</translation>
+    </message>
+    <message>
+        <source>option --%1 needs a value</source>
+        <translation>параметру --%1 нужно значение</translation>
+    </message>
+    <message>
+        <source>unknown option -%1</source>
+        <translation>неизвестный параметр -%1</translation>
+    </message>
+    <message>
+        <source>option -%1 needs a value</source>
+        <translation>параметру -%1 нужно значение</translation>
+    </message>
+    <message>
+        <source>%1: cannot use this path: it is not valid text in the system&apos;s encoding</source>
+        <translation>%1: этот путь нельзя использовать: он не является текстом в кодировке системы</translation>
+    </message>
+    <message>
+        <source>%1: cannot create folder: %2</source>
+        <translation>%1: не удалось создать папку: %2</translation>
+    </message>
+    <message>
+        <source>%1: cannot open folder: %2</source>
+        <translation>%1: не удалось открыть папку: %2</translation>
+    </message>
+    <message>
+        <source>%1: %2: no matching entry</source>
+        <translation>%1: %2: нет подходящих записей</translation>
+    </message>
+    <message>
+        <source>%1 B</source>
+        <translation>%1 Б</translation>
+    </message>
+    <message>
+        <source>%1 KiB</source>
+        <translation>%1 КиБ</translation>
+    </message>
+    <message>
+        <source>%1 MiB</source>
+        <translation>%1 МиБ</translation>
+    </message>
+    <message>
+        <source>%1: %2/%3 entries, %4/%5</source>
+        <translation>%1: записи %2 из %3, %4 из %5</translation>
+    </message>
+    <message>
+        <source>%1: %2 entries, %3 in %4 s</source>
+        <translation>%1: записей: %2, %3 за %4 с</translation>
+    </message>
+    <message>
+        <source>%1 entries, %2 problems
+</source>
+        <translation>Записей: %1, найдено ошибок: %2
+</translation>
+    </message>
+    <message>
+        <source>%1 entries, no problems
+</source>
+        <translation>Записей: %1, ошибок нет
+</translation>
+    </message>
+    <message>
+        <source>extract</source>
+        <translation>извлечение</translation>
+    </message>
+    <message>
+        <source>unpack</source>
+        <translation>распаковка</translation>
+    </message>
+    <message>
+        <source>%1: not available in this version</source>
+        <translation>%1: недоступно в этой версии</translation>
+    </message>
+    <message>
+        <source>empty name</source>
+        <translation>пустое имя</translation>
+    </message>
+    <message>
+        <source>absolute path</source>
+        <translation>абсолютный путь</translation>
+    </message>
+    <message>
+        <source>path with a drive letter</source>
+        <translation>путь с буквой диска</translation>
+    </message>
+    <message>
+        <source>invalid path component &quot;%1&quot;</source>
+        <translation>недопустимая часть пути «%1»</translation>
+    </message>
+    <message>
+        <source>control character in the name</source>
+        <translation>управляющий символ в имени</translation>
+    </message>
+    <message>
+        <source>the name contains &quot;\&quot;</source>
+        <translation>имя содержит «\»</translation>
+    </message>
+    <message>
+        <source>the name cannot be written in Windows-1251</source>
+        <translation>имя нельзя записать в кодировке Windows-1251</translation>
+    </message>
+    <message>
+        <source>the name is longer than 128 bytes</source>
+        <translation>имя длиннее 128 байт</translation>
+    </message>
+    <message>
+        <source>the name differs from another only in letter case</source>
+        <translation>имя отличается от другого только регистром букв</translation>
+    </message>
+    <message>
+        <source>a name component is longer than 255 bytes</source>
+        <translation>часть имени длиннее 255 байт</translation>
+    </message>
+    <message>
+        <source>not a KBX archive</source>
+        <translation>это не KBX архив</translation>
+    </message>
+    <message>
+        <source>damaged archive: the file is shorter than its header</source>
+        <translation>архив повреждён: файл короче заголовка</translation>
+    </message>
+    <message>
+        <source>damaged archive: negative entry count</source>
+        <translation>архив повреждён: отрицательное число записей</translation>
+    </message>
+    <message>
+        <source>damaged archive: the directory end does not match the entry count</source>
+        <translation>архив повреждён: конец каталога не совпадает с числом записей</translation>
+    </message>
+    <message>
+        <source>damaged archive: the directory runs past the end of the file</source>
+        <translation>архив повреждён: каталог выходит за конец файла</translation>
+    </message>
+    <message>
+        <source>the archive changed after it was loaded</source>
+        <translation>архив изменился после загрузки</translation>
+    </message>
+    <message>
+        <source>written, but its folder could not be flushed: %1</source>
+        <translation>записано, но папку не удалось сохранить на диск: %1</translation>
+    </message>
+    <message>
+        <source>unsafe name (%1)</source>
+        <translation>недопустимое имя (%1)</translation>
+    </message>
+    <message>
+        <source>the entry&apos;s data lies outside the archive</source>
+        <translation>данные записи лежат за пределами архива</translation>
+    </message>
+    <message>
+        <source>cannot create folder: %1</source>
+        <translation>не удалось создать папку: %1</translation>
+    </message>
+    <message>
+        <source>cannot create file: %1</source>
+        <translation>не удалось создать файл: %1</translation>
+    </message>
+    <message>
+        <source>read error: %1</source>
+        <translation>ошибка чтения: %1</translation>
+    </message>
+    <message>
+        <source>write error: %1</source>
+        <translation>ошибка записи: %1</translation>
+    </message>
+    <message>
+        <source>the archive changed or was cut short</source>
+        <translation>архив изменился или обрезан</translation>
+    </message>
+    <message>
+        <source>no Version and Version/Data folders here</source>
+        <translation>здесь нет папок Version и Version/Data</translation>
+    </message>
+    <message>
+        <source>cannot open: %1</source>
+        <translation>не удалось открыть: %1</translation>
+    </message>
+    <message>
+        <source>the file changed while it was packed</source>
+        <translation>файл изменился во время упаковки</translation>
+    </message>
+    <message>
+        <source>the data would pass the format&apos;s limit of 2147483647 bytes</source>
+        <translation>данные превысили бы предел формата в 2147483647 байт</translation>
+    </message>
+    <message>
+        <source>data (offset %1, size %2) outside the file of %3 bytes</source>
+        <translation>данные (смещение %1, размер %2) за пределами файла длиной %3 байт</translation>
+    </message>
+    <message>
+        <source>data overlaps the directory</source>
+        <translation>данные перекрывают каталог</translation>
+    </message>
+    <message>
+        <source>data overlaps entry %1</source>
+        <translation>данные перекрывают запись %1</translation>
+    </message>
+    <message>
+        <source>same name as entry %1</source>
+        <translation>то же имя, что у записи %1</translation>
+    </message>
+    <message>
+        <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
+Lists, checks, unpacks and packs KBX archives of the game Velmorra.
+
+Commands:
+  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name
+  verify ARCHIVE                check the header, directory, bounds and names
+  extract ARCHIVE PATTERN...    extract the entries that match
+  unpack ARCHIVE                extract every entry
+  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*
+  replace ARCHIVE NAME FILE...  give entries the contents of files
+  add ARCHIVE NAME FILE...      append new entries
+  remove ARCHIVE PATTERN...     drop entries
+  help [COMMAND]                describe a command
+
+Options:
+  -h, --help     show this help
+      --version  show the version
+
+&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
+
+Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
+verify found problems; 2 a usage error, an unusable archive or path, or a
+failed write; 128+N when signal N stopped the run.
+</source>
+        <translation>Использование: kbx КОМАНДА [ПАРАМЕТР...] АРГУМЕНТ...
+Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
+
+Команды:
+  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
+  verify ARCHIVE                проверка заголовка, каталога, границ и имён
+  extract ARCHIVE PATTERN...    извлечь подходящие записи
+  unpack ARCHIVE                извлечь все записи
+  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
+  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
+  add ARCHIVE NAME FILE...      добавить новые записи
+  remove ARCHIVE PATTERN...     удалить записи
+  help [COMMAND]                описание команды
+
+Параметры:
+  -h, --help     эта справка
+      --version  версия программы
+
+«kbx help КОМАНДА» или «kbx КОМАНДА --help» описывает команду и её параметры.
+
+Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
+подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
+архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
+</translation>
+    </message>
+    <message>
+        <source>A PATTERN is an entry&apos;s name as &apos;list&apos; prints it, with &apos;/&apos; or &apos;\&apos; between
+folders and letter case ignored. &apos;*&apos; and &apos;?&apos; match within one folder or file
+name, &apos;[...]&apos; one of the characters, &apos;**&apos; any number of folders. A folder&apos;s
+name selects everything in it. A pattern that matches nothing is an error.
+</source>
+        <translation>ШАБЛОН — имя записи, как его печатает list: «/» или «\» между папками,
+регистр букв не важен. «*» и «?» подходят к символам внутри одного имени
+папки или файла, «[...]» — к одному из символов, «**» — к любому числу папок.
+Имя папки выбирает всё её содержимое. Шаблон, которому ничего не подошло, —
+ошибка.
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
+Prints one line per entry: index, offset, size and name, separated by tabs.
+Control characters in names are shown as escapes such as \x1b.
+
+      --json     print a JSON document with the exact names
+  -h, --help     show this help
+
+</source>
+        <translation>Использование: kbx list ARCHIVE [PATTERN...] [--json]
+Печатает по строке на запись: номер, смещение, размер и имя через табуляцию.
+Управляющие символы в именах показаны последовательностями вроде \x1b.
+
+      --json     документ JSON с точными именами
+  -h, --help     эта справка
+
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx verify ARCHIVE [--json] [-v]
+Checks the header and directory, that every entry lies inside the file,
+that every name is safe to write, and that no data overlaps and no name
+repeats. Prints one line per problem; exit status 1 when there are some.
+
+      --json     print a JSON document
+  -v, --verbose  also report an archive without problems
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx verify ARCHIVE [--json] [-v]
+Проверяет заголовок и каталог, что каждая запись лежит внутри файла, что
+каждое имя безопасно для записи, что данные не перекрываются и имена не
+повторяются. Печатает по строке на ошибку; код выхода 1, если они есть.
+
+      --json     документ JSON
+  -v, --verbose  сообщить и об архиве без ошибок
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx pack ROOT -o ARCHIVE [-v]
+Packs the files of ROOT/Version/Data and then those of ROOT/Version into
+ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.
+
+  -o, --output ARCHIVE  the archive to write (required)
+  -v, --verbose         print the time taken
+  -h, --help            show this help
+</source>
+        <translation>Использование: kbx pack ROOT -o ARCHIVE [-v]
+Запаковывает файлы ROOT/Version/Data, затем ROOT/Version в ARCHIVE.
+Существующий ARCHIVE заменяется только полностью готовым новым.
+
+  -o, --output ARCHIVE  архив, который нужно записать (обязательно)
+  -v, --verbose         печатать затраченное время
+  -h, --help            эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
+Gives each entry NAME the contents of FILE; the entry keeps its place and name.
+The new archive replaces the old one only when it is complete.
+
+  -v, --verbose  print the time taken
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
+Даёт каждой записи NAME содержимое файла FILE; запись сохраняет место и имя.
+Новый архив заменяет старый, только когда он полностью готов.
+
+  -v, --verbose  печатать затраченное время
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
+Appends entries NAME with the contents of FILE; a name already in the
+archive is refused. The new archive replaces the old one only when it is
+complete.
+
+  -v, --verbose  print the time taken
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
+Добавляет записи NAME с содержимым файлов FILE; имя, которое уже есть в
+архиве, не принимается. Новый архив заменяет старый, только когда он
+полностью готов.
+
+  -v, --verbose  печатать затраченное время
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx remove ARCHIVE PATTERN... [-v]
+Drops the entries that match. The new archive replaces the old one only
+when it is complete.
+
+  -v, --verbose  print the time taken
+  -h, --help     show this help
+
+</source>
+        <translation>Использование: kbx remove ARCHIVE PATTERN... [-v]
+Удаляет подходящие записи. Новый архив заменяет старый, только когда он
+полностью готов.
+
+  -v, --verbose  печатать затраченное время
+  -h, --help     эта справка
+
+</translation>
+    </message>
+    <message>
+        <source>Try &apos;kbx --help&apos; for more information.</source>
+        <translation>Подробнее: «kbx --help».</translation>
+    </message>
+    <message>
+        <source>Try &apos;kbx %1 --help&apos; for more information.</source>
+        <translation>Подробнее: «kbx %1 --help».</translation>
+    </message>
+    <message>
+        <source>missing archive</source>
+        <translation>не указан архив</translation>
+    </message>
+    <message>
+        <source>missing folder ROOT</source>
+        <translation>не указана папка ROOT</translation>
+    </message>
+    <message>
+        <source>missing pattern</source>
+        <translation>не указан шаблон</translation>
+    </message>
+    <message>
+        <source>missing NAME and FILE</source>
+        <translation>не указаны ИМЯ и ФАЙЛ</translation>
+    </message>
+    <message>
+        <source>unexpected argument %1</source>
+        <translation>лишний аргумент %1</translation>
+    </message>
+    <message>
+        <source>FILE missing after the last NAME</source>
+        <translation>после последнего ИМЕНИ не указан ФАЙЛ</translation>
+    </message>
+    <message>
+        <source>missing -o ARCHIVE</source>
+        <translation>не указан -o АРХИВ</translation>
+    </message>
+    <message>
+        <source>--keep-old-files and --skip-old-files exclude each other</source>
+        <translation>--keep-old-files и --skip-old-files исключают друг друга</translation>
+    </message>
+    <message>
+        <source>-O and -C exclude each other</source>
+        <translation>-O и -C исключают друг друга</translation>
+    </message>
+    <message>
+        <source>missing command</source>
+        <translation>не указана команда</translation>
+    </message>
+    <message>
+        <source>unknown command %1</source>
+        <translation>неизвестная команда %1</translation>
+    </message>
+    <message>
+        <source>cannot write to standard output: %1</source>
+        <translation>не удалось записать в стандартный вывод: %1</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>Нет такого файла или папки</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Отказано в доступе</translation>
+    </message>
+    <message>
+        <source>Operation not permitted</source>
+        <translation>Операция не разрешена</translation>
+    </message>
+    <message>
+        <source>No space left on device</source>
+        <translation>На устройстве не осталось места</translation>
+    </message>
+    <message>
+        <source>Disk quota exceeded</source>
+        <translation>Превышена дисковая квота</translation>
+    </message>
+    <message>
+        <source>Read-only file system</source>
+        <translation>Файловая система только для чтения</translation>
+    </message>
+    <message>
+        <source>File exists</source>
+        <translation>Файл существует</translation>
+    </message>
+    <message>
+        <source>Is a directory</source>
+        <translation>Это папка</translation>
+    </message>
+    <message>
+        <source>Not a directory</source>
+        <translation>Это не папка</translation>
+    </message>
+    <message>
+        <source>File name too long</source>
+        <translation>Слишком длинное имя файла</translation>
+    </message>
+    <message>
+        <source>Too many levels of symbolic links</source>
+        <translation>Слишком много уровней символьных ссылок</translation>
+    </message>
+    <message>
+        <source>Input/output error</source>
+        <translation>Ошибка ввода-вывода</translation>
+    </message>
+    <message>
+        <source>File too large</source>
+        <translation>Файл слишком велик</translation>
+    </message>
+    <message>
+        <source>Too many open files</source>
+        <translation>Слишком много открытых файлов</translation>
+    </message>
+    <message>
+        <source>Too many open files in system</source>
+        <translation>Слишком много открытых файлов в системе</translation>
+    </message>
+    <message>
+        <source>Invalid argument</source>
+        <translation>Недопустимый аргумент</translation>
+    </message>
+    <message>
+        <source>Directory not empty</source>
+        <translation>Папка не пуста</translation>
+    </message>
+    <message>
+        <source>Device or resource busy</source>
+        <translation>Устройство или ресурс занято</translation>
+    </message>
+    <message>
+        <source>Cannot allocate memory</source>
+        <translation>Недостаточно памяти</translation>
+    </message>
+    <message>
+        <source>Broken pipe</source>
+        <translation>Канал закрыт</translation>
+    </message>
+    <message>
+        <source>Invalid cross-device link</source>
+        <translation>Ссылка между разными устройствами</translation>
+    </message>
+    <message>
+        <source>Text file busy</source>
+        <translation>Исполняемый файл занят</translation>
+    </message>
+    <message>
+        <source>  -C, --directory DIR  write into DIR (default: the current folder),
+                       created when missing
+  -k, --keep-old-files fail on a file that already exists
+      --skip-old-files leave an existing file as it is and go on
+  -v, --verbose        print each entry&apos;s name and the time taken
+  -h, --help           show this help
+
+An existing file is replaced whole by default: it is never seen half written.
+</source>
+        <translation>  -C, --directory DIR  писать в DIR (по умолчанию — текущая папка);
+                       создаётся, если её нет
+  -k, --keep-old-files ошибка, если файл уже существует
+      --skip-old-files оставить существующий файл как есть и продолжить
+  -v, --verbose        печатать имя каждой записи и затраченное время
+  -h, --help           эта справка
+
+Существующий файл по умолчанию заменяется целиком: наполовину записанным
+его не увидеть.
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx extract ARCHIVE PATTERN... [-C DIR] [-O] [-k | --skip-old-files] [-v]
+Writes the entries that match beneath DIR under their own names.
+
+  -O, --to-stdout      write the entries&apos; bytes to standard output
+</source>
+        <translation>Использование: kbx extract ARCHIVE PATTERN... [-C DIR] [-O] [-k | --skip-old-files] [-v]
+Записывает подходящие записи в DIR под их собственными именами.
+
+  -O, --to-stdout      выдать байты записей в стандартный вывод
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx unpack ARCHIVE [-C DIR] [-k | --skip-old-files] [-v]
+Writes every entry beneath DIR, creating Version/ and Version/Data/ there.
+
+</source>
+        <translation>Использование: kbx unpack ARCHIVE [-C DIR] [-k | --skip-old-files] [-v]
+Записывает все записи в DIR, создавая там Version/ и Version/Data/.
+
+</translation>
+    </message>
+    <message>
+        <source>pack</source>
+        <translation>упаковка</translation>
+    </message>
+    <message>
+        <source>%1: entry %2</source>
+        <translation>%1: запись %2</translation>
+    </message>
+    <message>
+        <source>%1: %2: no such entry</source>
+        <translation>%1: %2: нет такой записи</translation>
+    </message>
+    <message>
+        <source>replace</source>
+        <translation>замена</translation>
+    </message>
+    <message>
+        <source>add</source>
+        <translation>добавление</translation>
+    </message>
+    <message>
+        <source>remove</source>
+        <translation>удаление</translation>
+    </message>
+</context>
+</TS>
