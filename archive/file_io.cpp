@@ -385,12 +385,13 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
     // Linking the descriptor itself skips a walk through /proc; kernels
     // before 6.10 allow it only with CAP_DAC_READ_SEARCH.
     static bool linkByDescriptor = true;
-    if (linkByDescriptor) {
-        // The test seam answers as such a kernel does, and leaves the
-        // process's choice alone.
-        const bool refused = Disabled(Facility::LinkByDescriptor);
-        if (refused) errno = EPERM;
-        if (!refused && ::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0)
+    // The test seam answers as such a kernel does, whatever this one did,
+    // and leaves the process's choice alone.
+    const bool refused = Disabled(Facility::LinkByDescriptor);
+    if (linkByDescriptor || refused) {
+        if (refused)
+            errno = EPERM;
+        else if (::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0)
             return true;
         if (errno != EPERM && errno != ENOENT && errno != EINVAL) return false;
         if (!refused) linkByDescriptor = false;
