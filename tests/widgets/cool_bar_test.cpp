@@ -350,6 +350,10 @@ TEST(CoolBarDrawing, CaptionPixels) {
     bar.setBackColor(0x00FFFFFFu);
     bar.setFont(QFont(QStringLiteral("Sans Serif"), 8));
     bar.setCaption(QStringLiteral("Загрузка"));
+    // Shown: a hidden widget gets its resize event again at each grab, which
+    // would lay the caption out afresh and hide a missed layout.
+    bar.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
     const struct {
         quint32 color;
         char hue;
