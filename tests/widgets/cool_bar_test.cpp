@@ -142,6 +142,11 @@ TEST(CoolBarDrawing, OnlyValueChangesThePictureAndEveryValueRepaints) {
         QCoreApplication::processEvents();
         EXPECT_GT(paints.count, before) << style;
     }
+    // The border is no part of the picture: it shows at once.
+    const int before = paints.count;
+    bar.setBorderStyle(1);
+    QCoreApplication::processEvents();
+    EXPECT_GT(paints.count, before);
 }
 
 TEST(CoolBarPercent, ReadAndWrite) {
