@@ -93,7 +93,8 @@ TEST(CoolBarDrawing, FilledRegions) {
         {0, 1, 100, 50, QRect(2, 2, 185, 21)},
         {1, 0, 100, 150, QRect(0, 0, 370, 25)},  // beyond Max: clipped, full
         {0, 0, 100, -10, QRect()},
-        {0, 0, 0, 50, QRect()},  // Max 0: zero width
+        {0, 0, 0, 50, QRect()},                   // Max 0: zero width
+        {0, 0, 0.5, 0.25, QRect(0, 0, 185, 25)},  // a Max below 1 scales as well
         {0, 0, std::nan(""), 50, QRect()},
         {8, 0, 100, 50, QRect()},
         {0, 0, 1e-306, 50, QRect()},     // the scale overflows and counts as 0
@@ -186,8 +187,13 @@ TEST(CoolBarPercent, ReadAndWrite) {
 
 TEST(CoolBarProperties, BorderStyleRejectsOtherValuesAndMovesTheCaption) {
     const int kInvalid = RuntimeError::InvalidPropertyValue, kOverflow = RuntimeError::Overflow;
-    const std::pair<qint32, int> cases[] = {
-        {1, -1}, {0, -1}, {2, kInvalid}, {-1, kInvalid}, {32768, kOverflow}, {-32769, kOverflow}};
+    const std::pair<qint32, int> cases[] = {{1, -1},
+                                            {0, -1},
+                                            {2, kInvalid},
+                                            {-1, kInvalid},
+                                            {32768, kOverflow},
+                                            {-32768, kInvalid},
+                                            {-32769, kOverflow}};
     CoolBar bar;
     for (const auto& [value, error] : cases) {
         const qint32 before = bar.BorderStyle();
@@ -236,6 +242,7 @@ TEST(CoolBarPersistence, LoadedCaptionAndPictureWaitForAssignment) {
     bag.WriteProperty("Max", 100);
     bag.WriteProperty("Value", 50);
     bag.WriteProperty("Percent", 80);
+    bag.WriteProperty("CaptionColor", 0x000000FFu);
     CoolBar bar;
     bar.resize(370, 25);
     bar.ReadProperties(bag);
@@ -247,6 +254,10 @@ TEST(CoolBarPersistence, LoadedCaptionAndPictureWaitForAssignment) {
     EXPECT_EQ(bar.CaptionLabel()->text(), QString());
     bar.setValue(bar.Value());
     EXPECT_EQ(FillOf(bar), QRect(0, 0, 185, 25));
+    // A loaded caption colour is the one the caption shows.
+    bar.setValue(0);
+    bar.setCaption(QStringLiteral("Загрузка"));
+    EXPECT_EQ(Hue(InkOf(bar, QColor(255, 255, 255)).strongest), 'r');
 }
 
 TEST(CoolBarPersistence, UnconvertibleValueEndsTheLoad) {
@@ -388,6 +399,17 @@ TEST(CoolBarDrawing, CaptionPixels) {
     EXPECT_GT(large.box.height(), small.box.height());
     EXPECT_GT(large.box.width(), small.box.width());
     EXPECT_NEAR(large.box.center().x(), 185, 3);
+    // A longer caption is not cut to the last one's size; a resized
+    // control centres it again.
+    bar.setCaption(QStringLiteral("Загрузка архива"));
+    const Ink longer = InkOf(bar, white);
+    EXPECT_GT(longer.box.width(), large.box.width());
+    EXPECT_NEAR(longer.box.center().x(), 185, 3);
+    bar.resize(500, 25);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(InkOf(bar, white).box.center().x(), 250, 3);
+    bar.resize(370, 25);
+    QCoreApplication::processEvents();
 
     // Over a full bar the label has no background of its own.
     bar.setMax(100);
@@ -396,7 +418,13 @@ TEST(CoolBarDrawing, CaptionPixels) {
     const QImage image = bar.grab().toImage();
     EXPECT_EQ(image.pixelColor(label.topLeft()), QColor(0, 0, 255));
     EXPECT_EQ(image.pixelColor(label.bottomRight()), QColor(0, 0, 255));
+    // The sunken border is drawn over the picture's edge.
+    bar.setBorderStyle(1);
+    const QColor corner = bar.grab().toImage().pixelColor(0, 0);
+    EXPECT_NE(corner, QColor(0, 0, 255));
+    EXPECT_NE(corner, bar.palette().color(QPalette::Window));
 
+    bar.setBorderStyle(0);
     bar.setCaption(QString());
     bar.setValue(0);
     EXPECT_TRUE(InkOf(bar, white).box.isEmpty());
