@@ -142,6 +142,7 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
          [&](Faults&, const kbx::Result& r, const std::string& what) {
              EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
              EXPECT_FALSE(loaded.IsLoaded()) << what << ": a failed load changed the directory";
+             EXPECT_EQ(r.failure.index, -1) << what;
          },
          {Op::Read}},
         {"unpack",
@@ -532,6 +533,7 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
             }
             if (c.reason != kbx::Reason::None) {
                 EXPECT_EQ(r.failure.reason, c.reason) << what << ": " << testutil::Describe(r);
+                EXPECT_EQ(r.failure.index, -1) << what;
             }
             // Whatever was written is the loaded entry's own bytes.
             ExpectNoPartialFiles(what);

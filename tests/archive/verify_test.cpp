@@ -29,4 +29,8 @@ TEST(Verify, FindsEachKindOfProblem) {
         {"unsafe-name", 2}, {"out-of-bounds", 4}, {"duplicate", 1},
         {"overlap", 3},     {"overlap", 7},       {"overlap", 5}};
     EXPECT_EQ(found, expected);
+    // A sound archive, its last entry ending at the end of the file, has none.
+    ASSERT_TRUE(WriteFile(path, BuildArchive({{"Version\\a.txt", "aaaa"}, {"Version\\b", "bb"}})));
+    ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
+    EXPECT_TRUE(kbx::Verify(dir, QFileInfo(path).size()).empty());
 }
