@@ -85,8 +85,13 @@ struct PackStep {
 using PackProgress = std::function<void(const PackStep& step)>;
 
 // Packs root/Version/Data/* and then root/Version/* into `archivePath`. An
-// existing archive there is replaced only by a complete new one. A stop
-// between two files publishes nothing and leaves no temporary file.
+// existing archive there is replaced only by a complete new one (see
+// OutputArchive for what stands at the path). A stop between two files
+// publishes nothing and leaves no temporary file. With a progress hook every
+// file is measured when the folders are listed, so that the hook learns the
+// sizes before the copy (one status call more per file, and a file whose size
+// differs by its copy fails as changed); without one, sizes are learned as
+// the files are read.
 Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress = {},
             const StopFlag* stop = nullptr);
 

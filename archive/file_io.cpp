@@ -328,6 +328,12 @@ bool Fsync(int fd, int* err) {
     return true;
 }
 
+bool SameFileState(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 bool CloseFd(Fd& fd, int* err) {
     const bool injected = Injected(Op::Close);
     const int saved = errno;
@@ -472,6 +478,18 @@ bool AtomicFile::Commit(bool durable, int* err, bool replace) {
         return false;
     }
     temp_.clear();
+    return true;
+}
+
+bool AtomicFile::SetOwner(uid_t uid, gid_t gid, int* err) {
+    if (!fd_) return *err = EBADF, false;
+    if (::fchown(fd_.get(), uid, gid) != 0) return *err = errno, false;
+    return true;
+}
+
+bool AtomicFile::SetMode(mode_t mode, int* err) {
+    if (!fd_) return *err = EBADF, false;
+    if (::fchmod(fd_.get(), mode) != 0) return *err = errno, false;
     return true;
 }
 

@@ -13,6 +13,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstddef>
 #include <functional>
 #include <utility>
@@ -131,6 +134,10 @@ long long CopyInPieces(int in, long long inOffset, int out, long long outOffset,
 void StartWriteback(int fd, long long offset, long long len);
 
 bool Fsync(int fd, int* err);
+
+// True when two measurements show the same file unchanged: what a careful
+// archiver compares (identity, size, modification and change times).
+bool SameFileState(const struct stat& a, const struct stat& b);
 bool CloseFd(Fd& fd, int* err);
 
 // A file that appears under its final name only whole, by Commit(). It is
@@ -169,6 +176,11 @@ class AtomicFile {
     // naming are one step.
     bool Commit(bool durable, int* err, bool replace = true);
     void Discard();
+
+    // Gives the unpublished file an owner and group, or a mode (07777 bits),
+    // as fchown and fchmod do.
+    bool SetOwner(uid_t uid, gid_t gid, int* err);
+    bool SetMode(mode_t mode, int* err);
 
   private:
     bool CreateNamed(int* err);

@@ -24,7 +24,8 @@ void AppendRecord(QByteArray& out, qint32 offset, qint32 size, QByteArrayView na
     char* rec = out.data() + at;
     WriteLE32(rec + kRecordOffsetField, offset);
     WriteLE32(rec + kRecordSizeField, size);
-    std::memcpy(rec + kRecordNameField, name.data(), size_t(name.size()));
+    // An empty view may have no storage at all.
+    if (!name.isEmpty()) std::memcpy(rec + kRecordNameField, name.data(), size_t(name.size()));
 }
 
 }  // namespace kbx

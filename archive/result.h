@@ -25,6 +25,8 @@ enum class NameRule {
     TooLong,           // pack: over 128 bytes once encoded
     CaseDuplicate,     // pack: another name in the folder differs only in case
     ComponentTooLong,  // a component longer than a file name may be on disk
+    FolderClash,       // the name is a folder of another entry, or has one as its folder,
+                       // or is a folder every unpack makes (Failure::detail: the other)
 };
 
 enum class Reason {
@@ -57,6 +59,13 @@ enum class Reason {
     FileChanged,          // subject = the entry; it changed while it was read
     TooLarge,             // the data would pass the format's 2^31 - 1 byte limit
     CannotCreateArchive,  // errno; subject = the archive path
+    TargetNotRegular,     // subject = the archive path; a folder, FIFO, socket or device
+                          // stands there, and is never written through or replaced
+    OutputInTree,         // a warning; subject = the entry: the archive being replaced
+                          // lies in the packed tree and is left out
+    // Changing an archive's entries.
+    NoSuchEntry,   // index: an edit names an index outside the directory
+    EditConflict,  // index or subject: one entry edited twice, one name added twice
 };
 
 struct Failure {

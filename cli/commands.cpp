@@ -386,9 +386,11 @@ int Pack(const ParsedArgs& args) {
     const kbx::Stopwatch clock;
     qint64 bytes = 0;
     qint64 doneBytes = 0;
-    const kbx::Result r = kbx::Pack(
-        *root, *archive,
-        [&](const kbx::PackStep& step) {
+    // A hook makes pack measure every file before copying it, one status
+    // call more per file: only when its names or bytes are shown.
+    kbx::PackProgress hook;
+    if (verbose || Io().ShowsProgress())
+        hook = [&](const kbx::PackStep& step) {
             if (verbose) Io().Verbose(Quote(step.entry));
             Io().Progress(Kbx::tr("%1: %2/%3 entries, %4/%5")
                               .arg(Kbx::tr("pack"))
@@ -397,8 +399,8 @@ int Pack(const ParsedArgs& args) {
                               .arg(Bytes(doneBytes), Bytes(step.totalSize)));
             doneBytes += step.size;
             bytes = step.totalSize;
-        },
-        &Stop());
+        };
+    const kbx::Result r = kbx::Pack(*root, *archive, hook, &Stop());
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
     if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);

@@ -119,9 +119,13 @@ bool Console::Flush() {
     return outErrno_ == 0;
 }
 
-void Console::Progress(const QString& line) {
+bool Console::ShowsProgress() {
     if (tty_ < 0) tty_ = ::isatty(STDERR_FILENO) == 1 ? 1 : 0;
-    if (tty_ == 0) return;
+    return tty_ == 1;
+}
+
+void Console::Progress(const QString& line) {
+    if (!ShowsProgress()) return;
     if (lastDraw_.isValid() && lastDraw_.elapsed() < 100) return;
     lastDraw_.start();
     std::fflush(stdout);

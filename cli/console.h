@@ -44,6 +44,8 @@ class Console {
     // stderr is a terminal.
     void Progress(const QString& line);
     void EraseProgress();
+    // True when progress lines are drawn.
+    bool ShowsProgress();
 
   private:
     int outErrno_ = 0;

@@ -30,6 +30,9 @@ QString RuleText(const kbx::Failure& f) {
             return Kbx::tr("the name differs from another only in letter case");
         case NameRule::ComponentTooLong:
             return Kbx::tr("a name component is longer than 255 bytes");
+        case NameRule::FolderClash:
+            return Kbx::tr("the name clashes with the folder of another entry \"%1\"")
+                .arg(Quote(f.detail));
     }
     return QString();
 }
@@ -101,6 +104,19 @@ QString ReasonText(const kbx::Failure& f) {
             break;
         case Reason::TooLarge:
             text = Kbx::tr("the data would pass the format's limit of 2147483647 bytes");
+            break;
+        case Reason::TargetNotRegular:
+            text =
+                Kbx::tr("not a regular file (a folder, FIFO, socket or device); nothing written");
+            break;
+        case Reason::OutputInTree:
+            text = Kbx::tr("left out: it is the archive being written");
+            break;
+        case Reason::NoSuchEntry:
+            text = Kbx::tr("no entry with index %1").arg(f.index);
+            break;
+        case Reason::EditConflict:
+            text = Kbx::tr("changed more than once in one run");
             break;
     }
     return text;

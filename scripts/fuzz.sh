@@ -5,7 +5,7 @@
 #   scripts/fuzz.sh [-t MINUTES] [TARGET...]   fuzz each target for MINUTES (default 10)
 #   scripts/fuzz.sh --merge [TARGET...]        minimise the committed corpora
 #
-# TARGET is load, extract or pack (default: all three). New inputs collect in
+# TARGET is load, extract, pack or rewrite (default: all four). New inputs collect in
 # build/fuzz/work/TARGET; each run's executions are appended to
 # tests/fuzz/runs.tsv. A crashing input is copied into
 # tests/fuzz/regressions/TARGET, which the replay tests run and merging never
@@ -23,11 +23,11 @@ while [ $# -gt 0 ]; do
   case "$1" in
     -t) minutes="$2"; shift 2 ;;
     --merge) merge=1; shift ;;
-    load|extract|pack) targets+=("$1"); shift ;;
-    *) echo "usage: $0 [-t MINUTES] [--merge] [load|extract|pack]..." >&2; exit 2 ;;
+    load|extract|pack|rewrite) targets+=("$1"); shift ;;
+    *) echo "usage: $0 [-t MINUTES] [--merge] [load|extract|pack|rewrite]..." >&2; exit 2 ;;
   esac
 done
-[ "${#targets[@]}" -gt 0 ] || targets=(load extract pack)
+[ "${#targets[@]}" -gt 0 ] || targets=(load extract pack rewrite)
 
 build=build/fuzz
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
@@ -65,7 +65,7 @@ for t in "${targets[@]}"; do
   rc=0
   start=$SECONDS
   # Small inputs keep the loader fast; trees need room for file contents.
-  case "$t" in load|extract) maxlen=2048 ;; pack) maxlen=16384 ;; esac
+  case "$t" in load|extract|rewrite) maxlen=2048 ;; pack) maxlen=16384 ;; esac
   nice -n 19 "$bin" "$work" "$corpus" -max_total_time=$((minutes * 60)) -timeout=10 \
     -max_len="$maxlen" \
     -print_final_stats=1 -artifact_prefix="$build/findings/$t-" >"$out" 2>&1 || rc=$?

@@ -34,6 +34,8 @@ QString RuleText(const kbx::Failure& f) {
             return QStringLiteral("имя отличается от другого только регистром букв");
         case NameRule::ComponentTooLong:
             return QStringLiteral("часть имени длиннее 255 байт");
+        case NameRule::FolderClash:
+            return QStringLiteral("имя совпадает с папкой другой записи «%1»").arg(f.detail);
     }
     return QString();
 }
@@ -132,6 +134,9 @@ QString PackRefusal(const kbx::Failure& f) {
             break;
         case Reason::CannotCreateArchive:
             text = f.subject + QStringLiteral(": ") + why;
+            break;
+        case Reason::TargetNotRegular:
+            text = f.subject + QStringLiteral(": это не обычный файл");
             break;
         default:
             text = f.subject + QStringLiteral(": ") + EntryClause(f);
@@ -243,6 +248,9 @@ QString WarningMessage(const kbx::Failure& warning) {
     if (warning.reason == kbx::Reason::FolderNotFlushed)
         return QStringLiteral("Архив записан, но папку ") + warning.subject +
                QStringLiteral(" не удалось сохранить на диск: ") + SystemReason(warning.error);
+    if (warning.reason == kbx::Reason::OutputInTree)
+        return QStringLiteral("Архив записан без файла ") + warning.subject +
+               QStringLiteral(": это прежняя копия самого архива");
     return UnusableText(warning);
 }
 

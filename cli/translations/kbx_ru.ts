@@ -124,6 +124,10 @@
         <translation>часть имени длиннее 255 байт</translation>
     </message>
     <message>
+        <source>the name clashes with the folder of another entry &quot;%1&quot;</source>
+        <translation>имя совпадает с папкой другой записи «%1»</translation>
+    </message>
+    <message>
         <source>not a KBX archive</source>
         <translation>это не KBX архив</translation>
     </message>
@@ -194,6 +198,22 @@
     <message>
         <source>the data would pass the format&apos;s limit of 2147483647 bytes</source>
         <translation>данные превысили бы предел формата в 2147483647 байт</translation>
+    </message>
+    <message>
+        <source>not a regular file (a folder, FIFO, socket or device); nothing written</source>
+        <translation>это не обычный файл (папка, канал, сокет или устройство); ничего не записано</translation>
+    </message>
+    <message>
+        <source>left out: it is the archive being written</source>
+        <translation>не упакован: это сам записываемый архив</translation>
+    </message>
+    <message>
+        <source>no entry with index %1</source>
+        <translation>нет записи с номером %1</translation>
+    </message>
+    <message>
+        <source>changed more than once in one run</source>
+        <translation>изменяется дважды за один запуск</translation>
     </message>
     <message>
         <source>data (offset %1, size %2) outside the file of %3 bytes</source>

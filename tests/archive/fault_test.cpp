@@ -1,6 +1,6 @@
 // Failing disks and a changing world: every write, rename, fsync and close
-// of an unpack, a single extraction and a pack made to fail in turn; pack
-// inputs that change or misbehave; folders that disappear; and an archive
+// of an unpack, a single extraction, a pack and a rewrite made to fail in
+// turn; pack inputs that change or misbehave; folders that disappear; and an archive
 // rewritten between its load and its unpack. Each run must end with an error
 // result, no half-written file under a final name, an existing archive
 // byte-identical, and no temporary file left.
@@ -23,6 +23,7 @@
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
+#include "archive/rewrite.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -80,6 +81,11 @@ class Faults : public ::testing::Test {
     void ResetOutput() {
         QDir(out).removeRecursively();
         ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/b.txt"), kOldFile));
+    }
+    // The archive as loaded, whatever a run did to it.
+    void ResetArchive() {
+        ASSERT_TRUE(WriteFile(archive, BuildArchive(entries)));
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
     }
     void ResetTarget() { ASSERT_TRUE(WriteFile(target, kOldArchive)); }
 
@@ -185,6 +191,25 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
              EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
          },
          {Op::Write, Op::Publish, Op::Fsync, Op::Close, Op::Read}},
+        {"rewrite",
+         [](Faults& t) { t.ResetArchive(); },
+         [](Faults& t) {
+             const QString file = t.tmp.filePath(QStringLiteral("replacement"));
+             WriteFile(file, QByteArray(300000, 'r'));
+             return kbx::Rewrite(t.dir, {kbx::Edit::Replace(1, file), kbx::Edit::Remove(3),
+                                         kbx::Edit::Add(QStringLiteral("Version\\new"), file)});
+         },
+         [](Faults& t, const kbx::Result& r, const std::string& what) {
+             EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
+             // Rewrite reports a failed read of the header or the directory
+             // as a changed archive, without the errno.
+             if (what.find(", read #") == std::string::npos) {
+                 EXPECT_EQ(r.failure.error, EIO) << what;
+             }
+             EXPECT_EQ(ReadFile(t.archive), BuildArchive(t.entries)) << what;
+             EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
+         },
+         {Op::Write, Op::Publish, Op::Fsync, Op::Close, Op::Read}},
     };
     // The kernel's copy makes one write per piece; the bounded-buffer copy,
     // used where the kernel cannot copy, makes several per entry and reads
@@ -233,7 +258,9 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
                     kbx::io::FailNth(op, k);
                     const kbx::Result r = o.run(*this);
                     kbx::io::ResetFaults();
-                    if (std::string(o.name) == "pack" && op == Op::Fsync && k == calls) {
+                    const bool publishes =
+                        std::string(o.name) == "pack" || std::string(o.name) == "rewrite";
+                    if (publishes && op == Op::Fsync && k == calls) {
                         // The folder's flush comes after the archive is
                         // complete under its name: a warning, not an error.
                         ASSERT_TRUE(r.ok()) << what;
@@ -257,40 +284,42 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     std::printf("faults injected: %ld\n", injected);
 }
 
-// A file that changes between measuring and copying, or while it is copied,
-// fails the pack; so does one replaced by a FIFO, a device or nothing.
+// A file that changes as it is copied fails the pack, at the same size too;
+// so does one replaced, before it is opened, by a FIFO, a link or nothing.
 TEST_F(Faults, PackInputsThatChangeFailThePack) {
     const QString x = root + QStringLiteral("/Version/Data/x.dat");
+    const QString y = root + QStringLiteral("/Version/Data/y.dat");
+    // Each change runs as x.dat's copy starts: after x.dat was opened and
+    // measured, before y.dat is opened.
     const struct {
         const char* what;
-        long atWrite;  // 1: after measuring, before any copy; 2: as x.dat's copy starts
         std::function<void()> change;
         kbx::Reason reason;
+        const char* subject;
     } cases[] = {
-        {"grows before the copy", 1, [&] { WriteFile(x, QByteArray(200001, 'x')); },
-         kbx::Reason::FileChanged},
-        {"shrinks before the copy", 1, [&] { QFile::resize(x, 100); }, kbx::Reason::FileChanged},
-        {"grows as it is copied", 2,
+        {"grows", [&] { WriteFile(x, QByteArray(200001, 'x')); }, kbx::Reason::FileChanged, "x"},
+        {"shrinks", [&] { QFile::resize(x, 1000); }, kbx::Reason::FileChanged, "x"},
+        {"rewritten in place at the same size",
          [&] {
              QFile f(x);
-             f.open(QIODevice::Append);
-             f.write("more");
+             f.open(QIODevice::ReadWrite);
+             f.seek(100000);
+             f.write("changed");
          },
-         kbx::Reason::FileChanged},
-        {"shrinks as it is copied", 2, [&] { QFile::resize(x, 1000); }, kbx::Reason::FileChanged},
-        {"becomes a FIFO", 1,
+         kbx::Reason::FileChanged, "x"},
+        {"the next file becomes a FIFO",
          [&] {
-             QFile::remove(x);
-             ::mkfifo(QFile::encodeName(x).constData(), 0644);
+             QFile::remove(y);
+             ::mkfifo(QFile::encodeName(y).constData(), 0644);
          },
-         kbx::Reason::CannotOpenFile},
-        {"becomes a link to a device", 1,
+         kbx::Reason::CannotOpenFile, "y"},
+        {"the next file becomes a link to a device",
          [&] {
-             QFile::remove(x);
-             QFile::link(QStringLiteral("/dev/zero"), x);
+             QFile::remove(y);
+             QFile::link(QStringLiteral("/dev/zero"), y);
          },
-         kbx::Reason::CannotOpenFile},
-        {"disappears", 1, [&] { QFile::remove(x); }, kbx::Reason::CannotOpenFile},
+         kbx::Reason::FileChanged, "y"},
+        {"the next file disappears", [&] { QFile::remove(y); }, kbx::Reason::CannotOpenFile, "y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -299,14 +328,14 @@ TEST_F(Faults, PackInputsThatChangeFailThePack) {
         ResetTarget();
         kbx::io::ResetFaults();
         kbx::io::SetCallHook([&](Op op, long n) {
-            if (op == Op::Write && n == c.atWrite) c.change();
+            if (op == Op::Write && n == 1) c.change();
         });
         HangGuard guard(30);
         const kbx::Result r = kbx::Pack(root, target);
         kbx::io::ResetFaults();
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure.reason, c.reason) << testutil::Describe(r);
-        EXPECT_EQ(r.failure.subject, QStringLiteral("Version\\Data\\x.dat"));
+        EXPECT_EQ(r.failure.subject, QStringLiteral("Version\\Data\\%1.dat").arg(c.subject));
         ExpectTargetIntact(c.what);
     }
 }
@@ -640,19 +669,18 @@ TEST_F(Faults, PackFlushesTheArchiveAndThenItsFolder) {
 }
 
 // The format's offsets are 32-bit: data that would end past 2^31 - 1 bytes is
-// refused before the target is touched. Sparse files make the sizes cheap;
-// nothing is copied, since the check comes first.
+// refused before the file that passes the limit is copied, and the old
+// archive stays. Sparse files make the sizes cheap.
 TEST_F(Faults, PackRefusesDataPastTheFormatLimit) {
     const qint64 room = kbx::kMaxArchiveBytes - kbx::DirectoryEnd(1);  // one file fits exactly
     const struct {
         const char* what;
         std::vector<qint64> sizes;
-        bool refused;
     } cases[] = {
-        {"one file that ends at the limit", {room}, false},
-        {"one file a byte past it", {room + 1}, true},
-        {"two files that end past it together", {room / 2, room / 2 + 137}, true},
-        {"a file past 4 GiB", {(4LL << 30) + 5}, true},
+        {"one file a byte past the limit", {room + 1}},
+        {"a small file, then one that passes the limit with it",
+         {10, room - 136 - 9}},  // the second record takes 136 bytes of room
+        {"a file past 4 GiB", {(4LL << 30) + 5}},
     };
     for (const auto& c : cases) {
         QDir(root).removeRecursively();
@@ -661,17 +689,12 @@ TEST_F(Faults, PackRefusesDataPastTheFormatLimit) {
             QFile f(root + QStringLiteral("/Version/Data/big%1").arg(i));
             ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(c.sizes[i])) << c.what;
         }
-        // A target in a folder that does not exist: an archive that passes
-        // the limit fails only there, without copying two gigabytes.
-        const QString missing = tmp.filePath(QStringLiteral("missing/new.kbx"));
-        const kbx::Result r = kbx::Pack(root, missing);
+        ResetTarget();
+        const kbx::Result r = kbx::Pack(root, target);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.what;
-        EXPECT_EQ(r.failure.reason == kbx::Reason::TooLarge, c.refused) << c.what;
-        EXPECT_FALSE(QFileInfo::exists(missing)) << c.what;
+        EXPECT_EQ(r.failure.reason, kbx::Reason::TooLarge) << c.what;
+        ExpectTargetIntact(c.what);
     }
-    ResetTarget();
-    EXPECT_EQ(kbx::Pack(root, target).outcome, kbx::Outcome::Unusable);
-    ExpectTargetIntact("past the limit");
 }
 
 // A write the kernel refuses (here: past the process's file size limit, as a
@@ -767,6 +790,25 @@ TEST(AtomicFile, KeepsItsFirstErrorAndRefusesToCommit) {
     out.Discard();
     EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList());
+}
+
+// The archive rewritten in place, at the same size, while a rewrite copies
+// from it: nothing is published.
+TEST_F(Faults, ArchiveChangedDuringRewrite) {
+    ResetArchive();
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op != Op::Write || n != 1) return;
+        QFile f(archive);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(2000);
+        f.write("changed");
+    });
+    const kbx::Result r = kbx::Rewrite(dir, {kbx::Edit::Remove(1)});
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+    EXPECT_EQ(r.failure.reason, kbx::Reason::ArchiveChanged) << testutil::Describe(r);
+    EXPECT_EQ(Temporaries(tmp.path()), QStringList());
 }
 
 }  // namespace

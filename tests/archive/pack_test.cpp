@@ -87,6 +87,9 @@ TEST_F(PackTest, SmallAndLargeFilesAcrossWriteBlocks) {
         files[QStringLiteral("Version/m%1.dat").arg(i, 2, 10, QLatin1Char('0'))] =
             QByteArray(60000, char('a' + i % 26));
     for (const auto& [rel, data] : files) Put(rel, data);
+    // Files untouched for a moment are trusted from their change time alone;
+    // fresh ones (as in the other tests) are read twice.
+    ::usleep(200000);
     ASSERT_TRUE(kbx::Pack(root, target).ok());
     kbx::Directory dir;
     ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
@@ -135,6 +138,15 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
         {"name of 129 bytes",
          [](PackTest& t) { t.Put(QStringLiteral("Version/") + QString(121, u'n'), "x"); },
          kbx::Reason::UnsafeName, kbx::NameRule::TooLong},
+        {"names that differ only in case",
+         [](PackTest& t) {
+             t.Put(QStringLiteral("Version/Z.txt"), "x");
+             t.Put(QStringLiteral("Version/z.txt"), "x");
+         },
+         kbx::Reason::UnsafeName, kbx::NameRule::CaseDuplicate},
+        {"a file named like the Data folder",
+         [](PackTest& t) { t.Put(QStringLiteral("Version/DATA"), "x"); }, kbx::Reason::UnsafeName,
+         kbx::NameRule::CaseDuplicate},
         {"control character in a name",
          [](PackTest& t) { t.Put(QStringLiteral("Version/bell\x07"), "x"); },
          kbx::Reason::UnsafeName, kbx::NameRule::ControlChar},
@@ -160,6 +172,132 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
         EXPECT_EQ(r.failure.rule, c.rule);
         EXPECT_EQ(ReadFile(target), old) << c.what;
         ExpectNoTemporaries();
+    }
+}
+
+// What stands at the output path decides what is replaced: a file keeps its
+// mode and owner, a link is followed to its file and stays, anything that is
+// not a file is refused before anything is written.
+TEST_F(PackTest, OutputPathKinds) {
+    const QString dirPath = tmp.filePath(QStringLiteral("target"));
+    const QString real = dirPath + QStringLiteral("/real.kbx");
+    const auto native = [](const QString& p) { return QFile::encodeName(p); };
+    const auto fileMode = [&](const QString& p) {
+        struct stat st {};
+        return ::lstat(native(p), &st) == 0 ? st.st_mode : 0u;
+    };
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const QByteArray old = "old archive";
+    const struct {
+        const char* what;
+        std::function<void()> setup;
+        bool refused;
+        std::function<void()> check;
+    } cases[] = {
+        {"nothing there: the usual mode", [] {}, false,
+         [&] { EXPECT_EQ(fileMode(target), S_IFREG | (0666 & ~mask)); }},
+        {"a private file keeps its mode",
+         [&] {
+             WriteFile(target, old);
+             ::chmod(native(target), 0600);
+         },
+         false, [&] { EXPECT_EQ(fileMode(target), S_IFREG | 0600u); }},
+        {"a file keeps its owner and group where the process may set them",
+         [&] {
+             WriteFile(target, old);
+             ASSERT_EQ(::chown(native(target), ::geteuid() == 0 ? 65534 : ::geteuid(),
+                               ::geteuid() == 0 ? 65534 : ::getegid()),
+                       0);
+         },
+         false,
+         [&] {
+             struct stat st {};
+             ASSERT_EQ(::stat(native(target), &st), 0);
+             EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? 65534u : ::geteuid());
+             EXPECT_EQ(st.st_gid, ::geteuid() == 0 ? 65534u : ::getegid());
+         }},
+        {"a link: the file it names is replaced, the link stays",
+         [&] {
+             WriteFile(real, old);
+             ::chmod(native(real), 0640);
+             ::symlink("real.kbx", native(target));
+         },
+         false,
+         [&] {
+             EXPECT_TRUE(S_ISLNK(fileMode(target)));
+             EXPECT_EQ(fileMode(real), S_IFREG | 0640u);
+             EXPECT_TRUE(ReadFile(real).startsWith("GEEK"));
+         }},
+        {"a chain of links, the last one leading nowhere yet",
+         [&] {
+             ::symlink("middle", native(target));
+             ::symlink(native(real), native(dirPath + QStringLiteral("/middle")));
+         },
+         false,
+         [&] {
+             EXPECT_TRUE(S_ISLNK(fileMode(target)));
+             EXPECT_TRUE(S_ISLNK(fileMode(dirPath + QStringLiteral("/middle"))));
+             EXPECT_TRUE(ReadFile(real).startsWith("GEEK"));
+         }},
+        {"a folder", [&] { QDir().mkpath(target); }, true,
+         [&] { EXPECT_TRUE(S_ISDIR(fileMode(target))); }},
+        {"a FIFO", [&] { ::mkfifo(native(target), 0644); }, true,
+         [&] { EXPECT_TRUE(S_ISFIFO(fileMode(target))); }},
+        {"a link to a FIFO",
+         [&] {
+             ::mkfifo(native(real), 0644);
+             ::symlink("real.kbx", native(target));
+         },
+         true, [&] { EXPECT_TRUE(S_ISFIFO(fileMode(real))); }},
+        {"a link to a device", [&] { ::symlink("/dev/null", native(target)); }, true,
+         [&] { EXPECT_TRUE(S_ISCHR(fileMode(QStringLiteral("/dev/null")))); }},
+    };
+    Put(QStringLiteral("Version/a.txt"), "a");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(dirPath).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dirPath));
+        c.setup();
+        ::alarm(30);  // a FIFO opened by mistake would block forever
+        const kbx::Result r = kbx::Pack(root, target);
+        ::alarm(0);
+        if (c.refused) {
+            EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+            EXPECT_EQ(r.failure.reason, kbx::Reason::TargetNotRegular) << Describe(r);
+        } else {
+            EXPECT_TRUE(r.ok()) << Describe(r);
+            EXPECT_EQ(ReadFile(target).size(), 20 + 136 + 1);
+        }
+        c.check();
+        for (const QString& left :
+             QDir(dirPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System))
+            EXPECT_FALSE(left.startsWith(QStringLiteral(".kbx-"))) << left.toStdString();
+    }
+}
+
+// The archive being replaced, found in the packed tree under its own name or
+// through a link, is left out with a warning; the engine's temporaries left
+// in the tree are left out silently.
+TEST_F(PackTest, OwnOutputAndTemporariesAreLeftOut) {
+    Put(QStringLiteral("Version/fine.txt"), "fine");
+    Put(QStringLiteral("Version/.kbx-123-abc.tmp"), "half-written");
+    const QString inside = root + QStringLiteral("/Version/out.kbx");
+    ASSERT_TRUE(
+        QFile::link(QStringLiteral("../out.kbx"), root + QStringLiteral("/Version/Data/link.kbx")));
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "an old file there" : "its own previous archive");
+        if (run == 0) Put(QStringLiteral("Version/out.kbx"), "old");
+        const kbx::Result r = kbx::Pack(root, inside);
+        ASSERT_TRUE(r.ok()) << Describe(r);
+        ASSERT_EQ(r.warnings.size(), 2u) << Describe(r);
+        EXPECT_EQ(r.warnings[0].reason, kbx::Reason::OutputInTree);
+        EXPECT_EQ(r.warnings[0].subject, QStringLiteral("Version\\Data\\link.kbx"));
+        EXPECT_EQ(r.warnings[1].subject, QStringLiteral("Version\\out.kbx"));
+        kbx::Directory dir;
+        ASSERT_TRUE(kbx::ReadArchive(inside, dir).ok());
+        ASSERT_EQ(dir.UpperBound(), 1);
+        EXPECT_EQ(dir.Name(0), QStringLiteral("Version\\fine.txt"));
     }
 }
 
@@ -197,6 +335,21 @@ TEST_F(PackTest, StopPublishesNothing) {
         EXPECT_EQ(ReadFile(target), "earlier");
         ExpectNoTemporaries();
     }
+}
+
+// With a progress hook the sizes come from the listing: a file that grows
+// between its listing and its copy fails, so the sizes shown are the sizes
+// packed.
+TEST_F(PackTest, MeasuredFileThatChangesSizeFails) {
+    Put(QStringLiteral("Version/Data/a.dat"), "aa");
+    Put(QStringLiteral("Version/b.txt"), "bbb");
+    const kbx::Result r = kbx::Pack(root, target, [&](const kbx::PackStep& step) {
+        if (step.index == 1) Put(QStringLiteral("Version/b.txt"), "bbbb");
+    });
+    EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
+    EXPECT_EQ(r.failure.reason, kbx::Reason::FileChanged) << Describe(r);
+    EXPECT_EQ(r.failure.subject, QStringLiteral("Version\\b.txt"));
+    ExpectNoTemporaries();
 }
 
 }  // namespace

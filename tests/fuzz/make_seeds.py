@@ -94,6 +94,35 @@ TREES = {
 }
 
 
+def edits(entries, changes):
+    """A rewrite description: entries as (name pick, size), then edits as
+    ("replace", index + 1, size), ("remove", index + 1) or ("add", name pick,
+    size). Name picks index the target's pool; sizes are in bytes (< 256)."""
+    out = bytes([len(entries)])
+    for pick, size in entries:
+        out += bytes([pick, size, 0])
+    for change in changes:
+        kind = {"replace": 0, "remove": 1, "add": 2}[change[0]]
+        out += bytes([kind]) + bytes(change[1:2])
+        if kind != 1:
+            out += bytes([change[2], 0])
+    return out
+
+
+EDITS = {
+    "replace-middle": edits([(0, 3), (2, 5), (4, 1)], [("replace", 2, 40)]),
+    "remove-and-add": edits([(0, 3), (2, 5)], [("remove", 1), ("add", 1, 7)]),
+    "add-case-twin": edits([(0, 3)], [("add", 1, 2)]),
+    "add-folder-clash": edits([(5, 3)], [("add", 4, 2)]),
+    "add-required-folder": edits([(0, 1)], [("add", 3, 2)]),
+    "unsafe-names": edits([(7, 1), (8, 1)], [("replace", 1, 9), ("add", 9, 1)]),
+    "cyrillic-slashes": edits([(10, 2)], [("add", 6, 3), ("remove", 1)]),
+    "bad-indexes": edits([(0, 1)], [("remove", 0), ("replace", 9, 1)]),
+    "twice": edits([(0, 1), (2, 2)], [("remove", 2), ("replace", 2, 4)]),
+    "everything-removed": edits([(0, 1), (2, 2)], [("remove", 1), ("remove", 2)]),
+}
+
+
 def write(folder, items):
     path = os.path.join(HERE, "corpus", folder)
     os.makedirs(path, exist_ok=True)
@@ -104,6 +133,7 @@ def write(folder, items):
 
 
 if __name__ == "__main__":
-    which = sys.argv[1:] or ["load", "extract", "pack"]
+    which = sys.argv[1:] or ["load", "extract", "pack", "rewrite"]
+    seeds = {"pack": TREES, "rewrite": EDITS}
     for folder in which:
-        write(folder, TREES.values() if folder == "pack" else ARCHIVES.values())
+        write(folder, seeds.get(folder, ARCHIVES).values())

@@ -2,8 +2,10 @@
 // input describes the tree: regular files in Version/Data and Version, links,
 // subfolders and FIFOs, with names of any bytes a file system accepts. A
 // pack either reproduces every packed file byte for byte after the round
-// trip, or refuses for a name that cannot round-trip and leaves the existing
-// archive byte-identical with no temporary beside it.
+// trip, or refuses for a name that cannot round-trip (or would be one file
+// with another on a case-insensitive file system) and leaves the existing
+// archive byte-identical with no temporary beside it. The engine's own
+// temporary files in the tree are never packed.
 
 #include <QFile>
 
@@ -12,6 +14,7 @@
 #include <unistd.h>
 #include <cstdint>
 #include <cstring>
+#include <set>
 
 #include "archive/archive.h"
 #include "fuzz_support.h"
@@ -41,6 +44,23 @@ bool Representable(const QByteArray& prefix, const QByteArray& native) {
     const QString entry = QString::fromLatin1(prefix) + text;
     const std::optional<QByteArray> bytes = kbx::EncodeName(entry);
     return bytes && bytes->size() <= 128 && kbx::NameProblem(entry) == kbx::NameRule::None;
+}
+
+// Temporary files of the engine, left in a tree, are never packed.
+bool IsOurTemporary(const QByteArray& name) {
+    return name.startsWith(".kbx-") && name.endsWith(".tmp");
+}
+
+// True when two packed names of one folder would be one file on the game's
+// case-insensitive file system, or a file in Version would be its Data folder.
+bool CaseClash(const std::map<std::string, QByteArray>& expected) {
+    std::set<std::pair<bool, QString>> seen{{false, QStringLiteral("data")}};
+    for (const auto& [rel, bytes] : expected) {
+        const bool data = rel.rfind("Version/Data/", 0) == 0;
+        const QString name = QFile::decodeName(QByteArray::fromStdString(rel).mid(data ? 13 : 8));
+        if (!seen.insert({data, name.toCaseFolded()}).second) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -89,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size(),
                            path);
                 ::close(fd);
+                if (IsOurTemporary(name)) break;
                 expected[rel] = "f:" + bytes;
                 representable = representable && Representable(prefix, name);
                 if (kind == 0) lastDataFile = name;
@@ -98,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 // A link to a file is packed as that file; a dangling one is not.
                 const QByteArray to = lastDataFile.isEmpty() ? "missing" : "Data/" + lastDataFile;
                 if (::symlink(to.constData(), path.c_str()) != 0) break;
-                if (!lastDataFile.isEmpty()) {
+                if (!lastDataFile.isEmpty() && !IsOurTemporary(name)) {
                     expected[rel] = expected["Version/Data/" + lastDataFile.toStdString()];
                     representable = representable && Representable(prefix, name);
                 }
@@ -115,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
+    representable = representable && !CaseClash(expected);
     const kbx::Result packed =
         kbx::Pack(QString::fromStdString(scene.root), QString::fromStdString(scene.target));
     const std::map<std::string, QByteArray> beside = fuzz::Tree(scene.targetDir);

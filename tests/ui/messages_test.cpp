@@ -123,12 +123,21 @@ TEST(Messages, FailuresInTheWindowsWords) {
          "Архив не создан: Version\\e.dat: файл изменился во время упаковки"},
         {"pack size", ui::Operation::Pack, Unusable({Reason::TooLarge}),
          "Архив не создан: данные больше 2 147 483 647 байт, предела формата"},
+        {"pack over a device", ui::Operation::Pack,
+         Unusable({Reason::TargetNotRegular, 0, NameRule::None, -1, "/dev/null"}),
+         "Архив не создан: /dev/null: это не обычный файл"},
+        {"pack case twins", ui::Operation::Pack,
+         Unusable({Reason::UnsafeName, 0, NameRule::CaseDuplicate, -1, "Version\\Z", "Version\\z"}),
+         "Архив не создан: Version\\Z: имя отличается от другого только регистром букв"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(ui::FailureMessage(c.op, c.result), QString::fromUtf8(c.text));
     }
     EXPECT_EQ(ui::FailureMessage(ui::Operation::Load, kbx::Result{}), QString());
+    EXPECT_EQ(ui::WarningMessage({Reason::OutputInTree, 0, NameRule::None, -1, e}),
+              QStringLiteral("Архив записан без файла Version\\e.dat: это прежняя копия самого "
+                             "архива"));
 }
 
 // Reasons a user meets are Russian; others keep the system's own text.

@@ -1,0 +1,79 @@
+#pragma once
+// Changing a loaded archive without unpacking it: entries replaced by a
+// file's bytes, added at the end, or removed. One operation serves every
+// kind of change, so that several changes cost one new archive.
+
+#include <QString>
+
+#include <vector>
+
+#include "archive/archive.h"
+
+namespace kbx {
+
+// One change to an archive's entries.
+struct Edit {
+    enum class Kind { Replace, Add, Remove };
+    Kind kind = Kind::Replace;
+    qint64 index = -1;  // Replace, Remove: the entry, by its directory index
+    QString name;       // Add: the new entry's name; "/" is taken as "\"
+    QString file;       // Replace, Add: the file whose bytes the entry gets
+
+    static Edit Replace(qint64 index, QString file) {
+        return {Kind::Replace, index, {}, std::move(file)};
+    }
+    static Edit Add(QString name, QString file) {
+        return {Kind::Add, -1, std::move(name), std::move(file)};
+    }
+    static Edit Remove(qint64 index) { return {Kind::Remove, index, {}, {}}; }
+};
+
+// Writes the archive `dir` was loaded from again with `edits` applied, and
+// puts the new archive in the old one's place (see OutputArchive: the file a
+// link names is replaced, the mode and owner are kept).
+//
+// The new archive holds, in this order: the entries of `dir` that are not
+// removed, in their directory order, each under its own name (a replaced
+// entry keeps its place and name and gets the file's bytes); then the added
+// entries, in the order of `edits`. Its data follow the directory back to
+// back in directory order, so later entries' offsets move as sizes change.
+// Untouched entries' bytes are copied from the old archive in the kernel
+// where it can; nothing is held in memory whole.
+//
+// Before anything is written, the edits are checked; any refusal returns
+// Outcome::Unusable with the first reason and leaves the archive untouched:
+// - NoSuchEntry (index): Replace or Remove of an index outside the directory;
+// - EditConflict (index, subject = the entry name): one entry edited twice,
+//   or one name added twice;
+// - UnsafeName (rule, subject = the added name, detail): an added name that
+//   pack would refuse (NotEncodable, TooLong, ComponentTooLong, Empty,
+//   Absolute, DriveLetter, BadComponent, ControlChar), that differs only in
+//   case from a kept entry or another added one (CaseDuplicate; index and
+//   detail name that entry), or that is a folder of a kept entry, has one as
+//   its folder, or is "Version" or "Version\Data" (FolderClash);
+// - ArchiveChanged (subject = the archive path): the file at the path is not
+//   the one loaded (Directory::Identity: device, inode, size, times), no
+//   longer holds the loaded directory, or changed while it was read;
+// - OutOfBounds (index, subject = the name): an untouched entry's data lie
+//   outside the file (its archive would not pass verify anyway);
+// - CannotOpenFile, ReadFailed, FileChanged (index, subject = the file): a
+//   replacement or added file that cannot be read, is not a regular file
+//   (error EISDIR or EINVAL), or changes while it is copied;
+// - TooLarge: the new archive would pass 2^31 - 1 bytes;
+// - CannotOpenArchive, TargetNotRegular, CannotOpenFolder,
+//   CannotCreateArchive, WriteFailed, Truncated (subject = the archive path):
+//   the old archive cannot be read to its end or the new one cannot be
+//   written. Whatever fails, the old archive stays byte for byte as it was
+//   and nothing is left beside it.
+// A folder that cannot be flushed after the new archive took its name is a
+// FolderNotFlushed warning in Result::warnings; the result is still ok.
+//
+// `edits` empty: Outcome::NothingDone, nothing written. `progress` is called
+// with each new entry's index before its bytes are written; a stop request
+// ends the operation with Outcome::Stopped and the old archive in place.
+// On success Result::written is the new archive's number of entries. An
+// archive that passed Verify before passes it after.
+Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress = {},
+               const StopFlag* stop = nullptr);
+
+}  // namespace kbx

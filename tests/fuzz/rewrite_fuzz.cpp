@@ -1,0 +1,170 @@
+// Fuzz target: apply random edits to a small archive. The input describes
+// the archive's entries (names from a pool with case twins, folders of other
+// entries and unsafe names, or raw bytes) and a list of edits (replace,
+// add, remove, with files of given sizes). A rewrite either gives exactly
+// the entries a plain model predicts, laid back to back, and an archive that
+// verify accepts whenever it accepted the old one; or it refuses and leaves
+// the old archive byte-identical with no temporary beside it. Edits that
+// only touch existing entries with readable files never fail.
+
+#include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdint>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/rewrite.h"
+#include "archive/verify.h"
+#include "fuzz_support.h"
+#include "tests/support/describe.h"
+
+namespace {
+
+struct Scene {
+    std::string base, archive, files;
+    Scene() {
+        base = fuzz::MakeScratchRoot("rewrite");
+        archive = base + "/game.kbx";
+        files = base + "/files";
+        ::mkdir(files.c_str(), 0755);
+    }
+};
+
+const char* const kNames[] = {
+    "Version\\a.txt", "Version\\A.TXT",  "Version\\Data\\b.dat", "Version\\Data",
+    "Version\\sub",   "Version\\sub\\c", "version/data/d",       "Version\\\x01",
+    "Version\\..\\e", "\\abs",           "Version\\\xe0\xe1",    "",
+};
+constexpr size_t kNamePool = sizeof(kNames) / sizeof(kNames[0]);
+
+// Reads bytes from the input, zero once it is used up.
+struct Reader {
+    const uint8_t* data;
+    size_t size;
+    size_t at = 0;
+    uint8_t Next() { return at < size ? data[at++] : 0; }
+    bool More() const { return at < size; }
+    QByteArray Name() {
+        const uint8_t pick = Next();
+        if (pick < 0xF0) return kNames[pick % kNamePool];
+        // A raw name of up to 15 bytes.
+        QByteArray raw;
+        for (int n = pick & 0x0F; n > 0; --n) raw.append(char(Next()));
+        return raw;
+    }
+    QByteArray Bytes(char tag) {
+        const size_t n = size_t(Next()) * (Next() & 1 ? 997 : 1);
+        return QByteArray(qsizetype(n), tag);
+    }
+};
+
+QByteArray BuildArchive(const std::vector<std::pair<QByteArray, QByteArray>>& entries) {
+    const qint32 n = qint32(entries.size());
+    QByteArray out = kbx::HeaderBytes(n);
+    qint64 offset = kbx::DirectoryEnd(n);
+    for (const auto& [name, bytes] : entries) {
+        kbx::AppendRecord(out, qint32(offset), qint32(bytes.size()), name.left(kbx::kNameSize));
+        offset += bytes.size();
+    }
+    for (const auto& e : entries) out += e.second;
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const Scene scene;
+    fuzz::ClearFolder(scene.base);
+    ::mkdir(scene.files.c_str(), 0755);
+    Reader in{data, size};
+
+    std::vector<std::pair<QByteArray, QByteArray>> entries;
+    for (int n = in.Next() % 6; n > 0; --n) {
+        const QByteArray name = in.Name();
+        entries.emplace_back(name, in.Bytes(char('a' + entries.size())));
+    }
+    const QByteArray old = BuildArchive(entries);
+    FUZZ_CHECK(fuzz::WriteWhole(scene.archive, old), scene.archive);
+    kbx::Directory dir;
+    const QString archive = QString::fromStdString(scene.archive);
+    FUZZ_CHECK(kbx::ReadArchive(archive, dir).ok(), "");
+    const bool wasClean = kbx::Verify(dir, old.size()).empty();
+    const qint64 count = dir.UpperBound();
+
+    // The edits, and what a plain model expects of them.
+    std::vector<kbx::Edit> edits;
+    std::vector<std::pair<QByteArray, QByteArray>> kept = entries;
+    std::vector<bool> removed(entries.size(), false);
+    std::set<qint64> touched;
+    std::vector<std::pair<QByteArray, QByteArray>> appended;
+    bool simple = true;  // only valid, distinct indexes with readable files
+    while (in.More() && edits.size() < 6) {
+        const uint8_t kind = in.Next() % 3;
+        const std::string file = scene.files + "/f" + std::to_string(edits.size());
+        if (kind == 2) {
+            const QByteArray name = in.Name();
+            const QByteArray bytes = in.Bytes('N');
+            FUZZ_CHECK(fuzz::WriteWhole(file, bytes), file);
+            edits.push_back(kbx::Edit::Add(kbx::DecodeName(name), QString::fromStdString(file)));
+            std::optional<QByteArray> encoded =
+                kbx::EncodeName(kbx::DecodeName(name).replace(u'/', u'\\'));
+            appended.emplace_back(encoded.value_or(QByteArray()), bytes);
+            simple = false;
+            continue;
+        }
+        const qint64 index = qint64(in.Next()) - 1;
+        simple = simple && index >= 0 && index < count && touched.insert(index).second;
+        if (kind == 0) {
+            const QByteArray bytes = in.Bytes('R');
+            FUZZ_CHECK(fuzz::WriteWhole(file, bytes), file);
+            edits.push_back(kbx::Edit::Replace(index, QString::fromStdString(file)));
+            if (index >= 0 && index < count) kept[size_t(index)].second = bytes;
+        } else {
+            edits.push_back(kbx::Edit::Remove(index));
+            if (index >= 0 && index < count) removed[size_t(index)] = true;
+        }
+    }
+
+    const kbx::Result r = kbx::Rewrite(dir, edits);
+    const std::map<std::string, QByteArray> beside = fuzz::Tree(scene.base, "files");
+    for (const auto& [name, what] : beside)
+        FUZZ_CHECK(name == "game.kbx" || name == "files", "left beside the archive: " + name);
+    if (edits.empty()) {
+        FUZZ_CHECK(r.outcome == kbx::Outcome::NothingDone, "");
+        FUZZ_CHECK(fuzz::ReadWhole(scene.archive) == old, "");
+        return 0;
+    }
+    if (!r.ok()) {
+        FUZZ_CHECK(r.outcome == kbx::Outcome::Unusable, "");
+        FUZZ_CHECK(fuzz::ReadWhole(scene.archive) == old, "a refused rewrite changed the archive");
+        FUZZ_CHECK(!simple, "refused plain edits: " + testsupport::Describe(r));
+        return 0;
+    }
+
+    std::vector<std::pair<QByteArray, QByteArray>> expected;
+    for (size_t i = 0; i < kept.size(); ++i)
+        if (!removed[i]) expected.push_back(kept[i]);
+    expected.insert(expected.end(), appended.begin(), appended.end());
+    const QByteArray now = fuzz::ReadWhole(scene.archive);
+    kbx::Directory after;
+    FUZZ_CHECK(kbx::ReadArchive(archive, after).ok(), "");
+    FUZZ_CHECK(after.UpperBound() == qint64(expected.size()), "wrong number of entries");
+    FUZZ_CHECK(r.written == after.UpperBound(), "");
+    qint64 next = kbx::DirectoryEnd(after.UpperBound());
+    for (qint64 i = 0; i < after.UpperBound(); ++i) {
+        const qint64 offset = after.EntryOffset[size_t(i)], length = after.EntrySize[size_t(i)];
+        FUZZ_CHECK(offset == next, "data not back to back");
+        FUZZ_CHECK(after.EntryName[i] == kbx::NameBytes(expected[size_t(i)].first.left(128)),
+                   "entry " + std::to_string(i) + " has another name");
+        FUZZ_CHECK(now.mid(offset, length) == expected[size_t(i)].second,
+                   "entry " + std::to_string(i) + " has other bytes");
+        next += length;
+    }
+    FUZZ_CHECK(now.size() == next, "bytes after the last entry");
+    if (wasClean) FUZZ_CHECK(kbx::Verify(after, now.size()).empty(), "verify rejects the result");
+    return 0;
+}
