@@ -77,11 +77,14 @@ class Extractor {
         // A small entry's bytes are read (with those of the entries after it)
         // before its record is compared, so that the record on disk is never
         // older than the bytes written under its name.
-        if (small && offset >= 0 && size >= 0 && offset + size <= archiveSize_)
-            Window(offset, size, &err);
+        if (small && offset >= 0 && size >= 0 && offset + size <= archiveSize_ &&
+            !Window(offset, size, &err) && err != 0)
+            return {Reason::ReadFailed, err};
         // The record on disk must still be the one loaded; otherwise the
         // archive was rewritten since, and its bytes are not this entry's.
+        err = 0;
         const char* record = Record(index, !small, &err);
+        if (!record && err != 0) return {Reason::ReadFailed, err};  // a failing disk
         if (!record || ReadLE32(record + kRecordOffsetField) != offset ||
             ReadLE32(record + kRecordSizeField) != size ||
             NameBytes(QByteArrayView(record + kRecordNameField, kNameSize)) !=
@@ -237,9 +240,13 @@ io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure)
         return {};
     }
     char header[kHeaderSize];
-    if (io::IdentityOf(archive.get()) != dir.Identity ||
-        io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) != kHeaderSize ||
-        !HasSignature(QByteArrayView(header, kHeaderSize)) ||
+    const bool same = io::IdentityOf(archive.get()) == dir.Identity;
+    const long long got = same ? io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) : 0;
+    if (got < 0) {  // a failing disk, not a changed archive
+        *failure = Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
+        return {};
+    }
+    if (!same || got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
         DirectoryEnd(count) > *archiveSize) {

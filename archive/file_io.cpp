@@ -22,6 +22,8 @@ struct FaultPlan {
     std::array<long, size_t(Op::Count_)> remaining{};  // 0 = never fail
     std::array<long, size_t(Op::Count_)> calls{};
     CallHook hook;
+    long long readLimit = 0;  // 0 = whole reads
+    std::vector<std::pair<unsigned long long, unsigned long long>> flushed;
 };
 FaultPlan g_faults;
 
@@ -40,6 +42,11 @@ bool Injected(Op op) {
 
 bool g_forceBuffered = false;
 bool g_forceNamed = false;
+std::array<bool, size_t(Facility::Count_)> g_disabled{};
+
+bool Disabled(Facility f) {
+    return g_disabled[size_t(f)];
+}
 
 constexpr long long kChunk = 1 << 20;       // bounded buffer for copies without copy_file_range
 constexpr long long kSmallCopy = 64 << 10;  // copied through a stack buffer
@@ -104,6 +111,15 @@ void ForceBufferedCopy(bool on) {
 void ForceNamedFiles(bool on) {
     g_forceNamed = on;
 }
+void LimitReads(long long bytes) {
+    g_faults.readLimit = bytes;
+}
+void Disable(Facility facility, bool disabled) {
+    g_disabled[size_t(facility)] = disabled;
+}
+std::vector<std::pair<unsigned long long, unsigned long long>> Flushed() {
+    return g_faults.flushed;
+}
 
 QByteArray NativePath(const QString& path) {
     return QFile::encodeName(path);
@@ -157,7 +173,7 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
     // Fast path: the whole folder path in one call, refusing links and any
     // escape from the root.
     static bool openat2Works = true;
-    if (openat2Works) {
+    if (openat2Works && !Disabled(Facility::Openat2)) {
         open_how how{};
         how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
@@ -202,7 +218,13 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
 long long ReadAt(int fd, char* buf, long long len, long long offset, int* err) {
     long long done = 0;
     while (done < len) {
-        const ssize_t n = ::pread(fd, buf + done, size_t(len - done), off_t(offset + done));
+        if (Injected(Op::Read)) {
+            *err = errno;
+            return -1;
+        }
+        long long want = len - done;
+        if (g_faults.readLimit > 0) want = std::min(want, g_faults.readLimit);
+        const ssize_t n = ::pread(fd, buf + done, size_t(want), off_t(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             *err = errno;
@@ -302,6 +324,8 @@ bool Fsync(int fd, int* err) {
         *err = errno;
         return false;
     }
+    struct stat st;
+    if (::fstat(fd, &st) == 0) g_faults.flushed.emplace_back(st.st_dev, st.st_ino);
     return true;
 }
 
@@ -368,10 +392,16 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
     // Linking the descriptor itself skips a walk through /proc; kernels
     // before 6.10 allow it only with CAP_DAC_READ_SEARCH.
     static bool linkByDescriptor = true;
-    if (linkByDescriptor) {
-        if (::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0) return true;
+    // The test seam answers as such a kernel does, whatever this one did,
+    // and leaves the process's choice alone.
+    const bool refused = Disabled(Facility::LinkByDescriptor);
+    if (linkByDescriptor || refused) {
+        if (refused)
+            errno = EPERM;
+        else if (::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0)
+            return true;
         if (errno != EPERM && errno != ENOENT && errno != EINVAL) return false;
-        linkByDescriptor = false;
+        if (!refused) linkByDescriptor = false;
     }
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
     return ::linkat(AT_FDCWD, self.constData(), dirfd_, name.constData(), AT_SYMLINK_FOLLOW) == 0;

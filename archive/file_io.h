@@ -1,8 +1,8 @@
 #pragma once
 // The engine's file layer: descriptors, writes that land whole or not at all,
 // folder walks that never leave their root, and in-kernel copying. Every
-// write, publication (link or rename), fsync and close goes through here, so
-// tests can make the k-th one fail.
+// read, write, publication (link or rename), fsync and close goes through
+// here, so tests can make the k-th one fail.
 //
 // Threading: the engine runs one operation at a time per process. The fault
 // plan below and the capability probes (openat2, copy_file_range, linking by
@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "archive/directory.h"
 
@@ -53,8 +54,10 @@ class Fd {
 
 // Test seam: the k-th call (1-based, counted from now) of the given kind
 // fails with EIO. k = 0 switches the kind back to normal. Publish counts the
-// step that gives a finished file its final name, by link or by rename.
-enum class Op { Write, Publish, Fsync, Close, Count_ };
+// step that gives a finished file its final name, by link or by rename. A
+// read is one pread of ReadAt, so a read that the kernel cuts short counts
+// again.
+enum class Op { Write, Publish, Fsync, Close, Read, Count_ };
 void FailNth(Op op, long k);
 // Test seam: calls of each kind made since the last ResetFaults(), and a
 // hook run just before each one (with its 1-based number), so that tests can
@@ -70,6 +73,20 @@ void ForceBufferedCopy(bool on);
 // Test seam: atomic files take the named temporary path, as on file systems
 // without unnamed files. Not cleared by ResetFaults().
 void ForceNamedFiles(bool on);
+// Test seam: each pread returns at most `bytes` bytes (0: no limit), as a
+// signal or a network file system may cut a read short. Cleared by
+// ResetFaults().
+void LimitReads(long long bytes);
+// Test seam: behaves as on a system without the given facility, so that its
+// fallback runs: folder walks name by name instead of openat2, linking
+// through /proc instead of by descriptor (named temporaries instead of
+// unnamed files: ForceNamedFiles). Not cleared by ResetFaults().
+enum class Facility { Openat2, LinkByDescriptor, Count_ };
+void Disable(Facility facility, bool disabled);
+// Test seam: the files (device, inode) that Fsync flushed to disk since the
+// last ResetFaults(), in order, so that a test can see which file and folder
+// were made durable, not only how many flushes ran.
+std::vector<std::pair<unsigned long long, unsigned long long>> Flushed();
 
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);

@@ -27,6 +27,7 @@
 #include "platform/qt_dialog_backend.h"
 #include "platform/shell_service.h"
 #include "platform/tick_counter.h"
+#include "tests/support/recording_message_box.h"
 #include "ui/main_window/form1.h"
 
 int main(int argc, char** argv) {

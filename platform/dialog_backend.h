@@ -2,7 +2,7 @@
 // The desktop's standard dialogs as the dialog wrapper sees them: plain
 // records that carry a request in and the answer back, and an interface that
 // shows a dialog for a record. QtDialogBackend shows real dialogs;
-// ScriptedDialogBackend answers from a script for tests.
+// ScriptedDialogBackend (tests/support/) answers from a script for tests.
 //
 // Text buffers are QStrings of fixed length, padded with NUL characters: the
 // answer is the text up to the first NUL, as callers of the record expect.

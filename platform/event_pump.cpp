@@ -5,9 +5,3 @@
 void QtEventPump::ProcessPendingEvents() {
     QCoreApplication::processEvents();
 }
-
-void RecordingEventPump::ProcessPendingEvents() {
-    ++calls;
-    if (processQtEvents) QCoreApplication::processEvents();
-    if (onPump) onPump(calls);
-}

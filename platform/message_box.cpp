@@ -12,8 +12,3 @@ void QtMessageBoxService::Show(QWidget* parent, const QString& text, Icon icon,
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
-
-void RecordingMessageBox::Show(QWidget*, const QString& text, Icon icon, const QString& title) {
-    shown.push_back({text, icon, title});
-    if (onShow) onShow(shown.back());
-}

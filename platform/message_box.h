@@ -5,9 +5,6 @@
 
 #include <QString>
 
-#include <functional>
-#include <vector>
-
 class QWidget;
 
 class MessageBoxService {
@@ -24,20 +21,4 @@ class MessageBoxService {
 class QtMessageBoxService final : public MessageBoxService {
   public:
     void Show(QWidget* parent, const QString& text, Icon icon, const QString& title) override;
-};
-
-// Records each box. `onShow` runs while the box would be open, so a test can
-// act at that moment (for example close the window behind it).
-class RecordingMessageBox final : public MessageBoxService {
-  public:
-    struct Shown {
-        QString text;
-        Icon icon;
-        QString title;
-    };
-
-    void Show(QWidget* parent, const QString& text, Icon icon, const QString& title) override;
-
-    std::vector<Shown> shown;
-    std::function<void(const Shown&)> onShow;
 };

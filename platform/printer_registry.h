@@ -2,7 +2,7 @@
 // The program's current printer (where its print output would go) and the
 // printers installed on the system, as the printer dialog reads and switches
 // them. QtPrinterRegistry is the real one; ScriptedPrinterRegistry stands in
-// for it in tests.
+// for it in tests (tests/support/).
 
 #include <QList>
 #include <QString>

@@ -4,8 +4,6 @@
 
 #include <QUrl>
 
-#include <vector>
-
 class ShellService {
   public:
     virtual ~ShellService() = default;
@@ -17,16 +15,4 @@ class ShellService {
 class QtShellService final : public ShellService {
   public:
     bool OpenUrl(const QUrl& url) override;
-};
-
-// Records the links and answers with `result`.
-class RecordingShell final : public ShellService {
-  public:
-    bool OpenUrl(const QUrl& url) override {
-        opened.push_back(url);
-        return result;
-    }
-
-    std::vector<QUrl> opened;
-    bool result = true;
 };

@@ -5,8 +5,6 @@
 #include <QElapsedTimer>
 #include <QtGlobal>
 
-#include <deque>
-
 class TickCounter {
   public:
     virtual ~TickCounter() = default;
@@ -21,15 +19,4 @@ class QtTickCounter final : public TickCounter {
 
   private:
     QElapsedTimer timer_;
-};
-
-// Returns the scripted readings in turn, then keeps the last one. `Advance`
-// moves the current reading on.
-class ScriptedTickCounter final : public TickCounter {
-  public:
-    qint64 Milliseconds() override;
-    void Advance(qint64 ms) { now += ms; }
-
-    std::deque<qint64> script;
-    qint64 now = 0;
 };

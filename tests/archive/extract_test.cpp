@@ -107,12 +107,25 @@ TEST_F(Extract, SingleEntryAndTheBlankElement) {
         EXPECT_EQ(r.outcome, kbx::Outcome::NothingDone) << index;
     }
     EXPECT_EQ(Snapshot(out).size(), 1u);
+    // A list of entries skips the same indexes and writes the others.
+    const kbx::Result r = kbx::ExtractEntries(dir, {2, -1, qint64(1) << 40, 0}, out);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(Snapshot(out).size(), 2u);
 }
 
 TEST_F(Extract, ProbeNeverTouchesAUsersFileNamedTest) {
     ASSERT_TRUE(WriteFile(out + QStringLiteral("/Version/test"), "user data"));
     EXPECT_TRUE(kbx::TestFolder(out + QStringLiteral("/Version/")));
     EXPECT_FALSE(kbx::TestFolder(out + QStringLiteral("/missing/")));
+    EXPECT_FALSE(kbx::TestFolder(QStringLiteral("/proc")));  // opens, but takes no file
+    kbx::PrepareOutputFolders(out + QStringLiteral("/fresh"));
+    EXPECT_FALSE(
+        QDir(out + QStringLiteral("/fresh")).exists());  // only beneath a folder that is there
+    ASSERT_TRUE(QDir().mkpath(out + QStringLiteral("/fresh")));
+    kbx::PrepareOutputFolders(out + QStringLiteral("/fresh"));
+    EXPECT_TRUE(QDir(out + QStringLiteral("/fresh/Version/Data")).exists());
+    QDir(out + QStringLiteral("/fresh")).removeRecursively();
     LoadArchive({{"Version\\a.txt", "a"}});
     ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
     // Version was present, so Data was not made; nothing else is left behind.
@@ -198,6 +211,11 @@ TEST_F(Extract, EntriesOutsideTheFileFail) {
         }
     }
     EXPECT_EQ(Snapshot(out), (std::map<QString, QByteArray>{{"Version/ok.txt", "fine"}}));
+    // The bounds are the file's: an entry at offset 0 is inside, and holds
+    // the header's first bytes.
+    LoadArchive({{"Version\\ok.txt", "fine"}, {"Version\\head", "", -296, 8, true}});
+    EXPECT_TRUE(kbx::UnpackAll(dir, out).ok());
+    EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/head")), QByteArray("GEEK\0\x01\0\0", 8));
 }
 
 TEST_F(Extract, StoppedUnpackKeepsFinishedEntries) {

@@ -13,9 +13,12 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <algorithm>
+#include <csignal>
 #include <functional>
 
 #include "archive/archive.h"
@@ -28,11 +31,12 @@ using kbx::io::Op;
 
 namespace {
 
-const Op kOps[] = {Op::Write, Op::Publish, Op::Fsync, Op::Close};
+const Op kOps[] = {Op::Write, Op::Publish, Op::Fsync, Op::Close, Op::Read};
 const char* OpName(Op op) {
-    static const char* names[] = {"write", "publish", "fsync", "close"};
+    static const char* names[] = {"write", "publish", "fsync", "close", "read"};
     return names[int(op)];
 }
+using kbx::io::Facility;
 
 // Names of the engine's temporary files anywhere beneath `root`.
 QStringList Temporaries(const QString& root) {
@@ -68,6 +72,9 @@ class Faults : public ::testing::Test {
     void TearDown() override {
         kbx::io::ResetFaults();
         kbx::io::ForceBufferedCopy(false);
+        for (Facility f : {Facility::Openat2, Facility::LinkByDescriptor})
+            kbx::io::Disable(f, false);
+        kbx::io::ForceNamedFiles(false);
     }
 
     // The output folder as a user had it: one entry's file already there.
@@ -123,40 +130,69 @@ class Faults : public ::testing::Test {
     kbx::Directory dir;
 };
 
-// Every k-th call of every kind, across the four operations.
+// Every k-th call of every kind, across the four operations, with every
+// descriptor closed again whatever the outcome.
 TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     struct Operation {
         const char* name;
         std::function<void(Faults&)> reset;
         std::function<kbx::Result(Faults&)> run;
         std::function<void(Faults&, const kbx::Result&, const std::string&)> check;
+        std::vector<Op> makes;  // kinds of call a clean run must make
     };
+    kbx::Directory loaded;
     const Operation operations[] = {
-        {"unpack", [](Faults& t) { t.ResetOutput(); },
+        {"load",
+         [&](Faults&) { loaded = kbx::Directory(); },
+         [&](Faults& t) { return kbx::ReadArchive(t.archive, loaded); },
+         [&](Faults&, const kbx::Result& r, const std::string& what) {
+             EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
+             EXPECT_FALSE(loaded.IsLoaded()) << what << ": a failed load changed the directory";
+             EXPECT_EQ(r.failure.index, -1) << what;
+         },
+         {Op::Read}},
+        {"unpack",
+         [](Faults& t) { t.ResetOutput(); },
          [](Faults& t) { return kbx::UnpackAll(t.dir, t.out); },
          [](Faults& t, const kbx::Result& r, const std::string& what) {
-             EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << what;
-             EXPECT_EQ(r.failures.size(), 1u) << what;
+             // Only a failed read of the header makes the archive unusable.
+             if (r.outcome != kbx::Outcome::Unusable || !what.ends_with("read #1")) {
+                 EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << what;
+                 EXPECT_EQ(r.failures.size(), 1u) << what;
+             } else {
+                 EXPECT_EQ(r.failure.error, EIO) << what;
+             }
              t.ExpectNoPartialFiles(what);
-         }},
-        {"extract", [](Faults& t) { t.ResetOutput(); },
+         },
+         {Op::Write, Op::Publish, Op::Close, Op::Read}},
+        {"extract",
+         [](Faults& t) { t.ResetOutput(); },
          [](Faults& t) { return kbx::ExtractEntry(t.dir, 0, t.out); },
          [](Faults& t, const kbx::Result& r, const std::string& what) {
-             EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << what;
-             ASSERT_EQ(r.failures.size(), 1u) << what;
-             EXPECT_EQ(r.failures[0].subject, QStringLiteral("Version\\Data\\a.dat")) << what;
-             EXPECT_EQ(r.failures[0].error, EIO) << what;
+             if (r.outcome == kbx::Outcome::Unusable && what.ends_with("read #1")) {
+                 EXPECT_EQ(r.failure.error, EIO) << what;
+             } else {
+                 EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << what;
+                 ASSERT_EQ(r.failures.size(), 1u) << what;
+                 EXPECT_EQ(r.failures[0].subject, QStringLiteral("Version\\Data\\a.dat")) << what;
+                 EXPECT_EQ(r.failures[0].error, EIO) << what;
+             }
              t.ExpectNoPartialFiles(what);
-         }},
-        {"pack", [](Faults& t) { t.ResetTarget(); },
+         },
+         {Op::Write, Op::Publish, Op::Close, Op::Read}},
+        {"pack",
+         [](Faults& t) { t.ResetTarget(); },
          [](Faults& t) { return kbx::Pack(t.root, t.target); },
          [](Faults& t, const kbx::Result& r, const std::string& what) {
              EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
              EXPECT_EQ(r.failure.error, EIO) << what;
+             EXPECT_EQ(r.failure.index, -1) << what;  // a file being packed has no index
              t.ExpectTargetIntact(what);
              EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
-         }},
-        {"rewrite", [](Faults& t) { t.ResetArchive(); },
+         },
+         {Op::Write, Op::Publish, Op::Fsync, Op::Close, Op::Read}},
+        {"rewrite",
+         [](Faults& t) { t.ResetArchive(); },
          [](Faults& t) {
              const QString file = t.tmp.filePath(QStringLiteral("replacement"));
              WriteFile(file, QByteArray(300000, 'r'));
@@ -165,31 +201,58 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
          },
          [](Faults& t, const kbx::Result& r, const std::string& what) {
              EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << what;
-             EXPECT_EQ(r.failure.error, EIO) << what;
+             // Rewrite reports a failed read of the header or the directory
+             // as a changed archive, without the errno.
+             if (what.find(", read #") == std::string::npos) {
+                 EXPECT_EQ(r.failure.error, EIO) << what;
+             }
              EXPECT_EQ(ReadFile(t.archive), BuildArchive(t.entries)) << what;
              EXPECT_EQ(Temporaries(t.tmp.path()), QStringList()) << what;
-         }},
+         },
+         {Op::Write, Op::Publish, Op::Fsync, Op::Close, Op::Read}},
+    };
+    // The kernel's copy makes one write per piece; the bounded-buffer copy,
+    // used where the kernel cannot copy, makes several per entry and reads
+    // through ReadAt. The fallbacks for systems without openat2, unnamed
+    // files or linking by descriptor take other paths to the same files.
+    const struct {
+        const char* name;
+        bool buffered;
+        std::vector<Facility> disabled;
+        bool named = false;
+    } modes[] = {
+        {"", false, {}},
+        {" (buffered)", true, {}},
+        {" (no openat2, link through /proc)",
+         false,
+         {Facility::Openat2, Facility::LinkByDescriptor}},
+        {" (named temporaries)", false, {}, true},
     };
     long injected = 0;
-    // The kernel's copy makes one write per piece; the bounded-buffer copy,
-    // used where the kernel cannot copy, makes several per entry.
-    for (bool buffered : {false, true}) {
-        kbx::io::ForceBufferedCopy(buffered);
+    for (const auto& mode : modes) {
+        kbx::io::ForceBufferedCopy(mode.buffered);
+        for (Facility f : mode.disabled) kbx::io::Disable(f, true);
+        kbx::io::ForceNamedFiles(mode.named);
         for (const Operation& o : operations) {
             for (Op op : kOps) {
+                if (op == Op::Read && (!mode.disabled.empty() || mode.named))
+                    continue;  // reads take no fallback
                 // A clean run counts the calls of this kind.
                 o.reset(*this);
                 kbx::io::ResetFaults();
+                const int descriptors = OpenDescriptors();
                 const kbx::Result clean = o.run(*this);
-                ASSERT_TRUE(clean.ok() && clean.warnings.empty()) << o.name;
+                ASSERT_TRUE(clean.ok() && clean.warnings.empty()) << o.name << mode.name;
+                EXPECT_EQ(OpenDescriptors(), descriptors) << o.name << mode.name << " leaks";
                 const long calls = kbx::io::Calls(op);
-                if (op != Op::Fsync || std::string(o.name) == "pack" ||
-                    std::string(o.name) == "rewrite") {
+                if (std::count(o.makes.begin(), o.makes.end(), op)) {
                     EXPECT_GT(calls, 0) << o.name << " makes no " << OpName(op);
+                } else {
+                    EXPECT_EQ(calls, 0) << o.name << " makes a " << OpName(op);
                 }
                 for (long k = 1; k <= calls; ++k) {
-                    const std::string what = std::string(o.name) + (buffered ? " (buffered)" : "") +
-                                             ", " + OpName(op) + " #" + std::to_string(k);
+                    const std::string what = std::string(o.name) + mode.name + ", " + OpName(op) +
+                                             " #" + std::to_string(k);
                     o.reset(*this);
                     kbx::io::ResetFaults();
                     kbx::io::FailNth(op, k);
@@ -208,10 +271,13 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
                     }
                     ASSERT_FALSE(r.ok()) << what << " failed but was reported as success";
                     o.check(*this, r, what);
+                    EXPECT_EQ(OpenDescriptors(), descriptors) << what << ": descriptors leaked";
                     ++injected;
                 }
             }
         }
+        for (Facility f : mode.disabled) kbx::io::Disable(f, false);
+        kbx::io::ForceNamedFiles(false);
     }
     kbx::io::ForceBufferedCopy(false);
     RecordProperty("faults_injected", int(injected));
@@ -336,29 +402,29 @@ TEST_F(Faults, UnreadableFoldersAndFilesFailWithTheirReason) {
          {root, root + QStringLiteral("/Version"), root + QStringLiteral("/Version/Data"),
           tmp.filePath(QStringLiteral("target"))})
         ASSERT_EQ(::chmod(QFile::encodeName(d), 0777), 0);
-    const QByteArray data = QFile::encodeName(root + QStringLiteral("/Version/Data"));
-    const QByteArray z = QFile::encodeName(root + QStringLiteral("/Version/z.txt"));
-
-    ASSERT_EQ(::chmod(data, 0), 0);
-    EXPECT_EXIT(asNobody([&] {
-                    const kbx::Result r = kbx::Pack(root, target);
-                    std::fprintf(stderr, "%s\n", testutil::Describe(r).c_str());
-                    return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target) &&
-                           r.failure.reason == kbx::Reason::CannotReadFolder &&
-                           r.failure.error == EACCES;
-                }),
-                ::testing::ExitedWithCode(0), ".*/Version/Data\\]");
-    ASSERT_EQ(::chmod(data, 0777), 0);
-
-    ASSERT_EQ(::chmod(z, 0), 0);
-    EXPECT_EXIT(asNobody([&] {
-                    const kbx::Result r = kbx::Pack(root, target);
-                    std::fprintf(stderr, "%s\n", testutil::Describe(r).c_str());
-                    return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target) &&
-                           r.failure.reason == kbx::Reason::CannotOpenFile &&
-                           r.failure.error == EACCES;
-                }),
-                ::testing::ExitedWithCode(0), "Version\\\\z.txt\\]");
+    // A folder, then a file, that only root could read.
+    const struct {
+        const char* path;
+        kbx::Reason reason;
+        const char* subject;
+    } locks[] = {
+        {"/Version/Data", kbx::Reason::CannotReadFolder, ".*/Version/Data\\]"},
+        {"/Version/z.txt", kbx::Reason::CannotOpenFile, "Version\\\\z.txt\\]"},
+    };
+    for (const auto& lock : locks) {
+        const QByteArray path = QFile::encodeName(root + QString::fromLatin1(lock.path));
+        const mode_t mode = QFileInfo(QFile::decodeName(path)).isDir() ? 0777 : 0644;
+        ASSERT_EQ(::chmod(path, 0), 0);
+        EXPECT_EXIT(asNobody([&] {
+                        const kbx::Result r = kbx::Pack(root, target);
+                        std::fprintf(stderr, "%s\n", testutil::Describe(r).c_str());
+                        return r.outcome == kbx::Outcome::Unusable && !QFile::exists(target) &&
+                               r.failure.reason == lock.reason && r.failure.error == EACCES;
+                    }),
+                    ::testing::ExitedWithCode(0), lock.subject)
+            << lock.path;
+        ASSERT_EQ(::chmod(path, mode), 0);
+    }
 
     // A target folder that refuses new files: its Version folders cannot be
     // made, so nothing is written and the run says why.
@@ -496,26 +562,42 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
             }
             if (c.reason != kbx::Reason::None) {
                 EXPECT_EQ(r.failure.reason, c.reason) << what << ": " << testutil::Describe(r);
+                EXPECT_EQ(r.failure.index, -1) << what;
             }
             // Whatever was written is the loaded entry's own bytes.
             ExpectNoPartialFiles(what);
         }
     }
-    // Midway: the archive cut short after the first entry is written. The
-    // entries after the cut fail one by one; those written stay whole.
-    QFile::remove(archive);
-    ASSERT_TRUE(WriteFile(archive, original));
-    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
-    ResetOutput();
-    kbx::io::ResetFaults();
-    kbx::io::SetCallHook([&](Op op, long n) {
-        if (op == Op::Publish && n == 1) QFile::resize(archive, 20 + 136 * 4 + (3 << 20) + 2);
-    });
-    const kbx::Result r = kbx::UnpackAll(dir, out);
-    kbx::io::ResetFaults();
-    EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
-    EXPECT_EQ(r.written, 2);  // a.dat, and the empty entry
-    ExpectNoPartialFiles("cut midway");
+    // Midway: the archive cut short after the first entry is written, inside
+    // the next one's data; and at the start of the first entry's data, as
+    // the kernel copies it. What is cut is truncated, not a write error.
+    const struct {
+        const char* what;
+        Op at;
+        qint64 size;
+        qint64 written;  // the empty entry, and a.dat when it was whole
+    } cuts[] = {
+        {"cut midway", Op::Publish, 20 + 136 * 4 + (3 << 20) + 2, 2},
+        {"cut as the copy starts", Op::Write, 20 + 136 * 4, 1},
+    };
+    for (const auto& cut : cuts) {
+        QFile::remove(archive);
+        ASSERT_TRUE(WriteFile(archive, original));
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        ResetOutput();
+        kbx::io::ResetFaults();
+        kbx::io::SetCallHook([&](Op op, long n) {
+            if (op == cut.at && n == 1) QFile::resize(archive, cut.size);
+        });
+        const kbx::Result r = kbx::UnpackAll(dir, out);
+        kbx::io::ResetFaults();
+        EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << cut.what;
+        EXPECT_EQ(r.written, cut.written) << cut.what;
+        for (const kbx::Failure& f : r.failures)
+            EXPECT_EQ(f.reason, kbx::Reason::Truncated)
+                << cut.what << ": " << f.subject.toStdString();
+        ExpectNoPartialFiles(cut.what);
+    }
 
     // Midway: the directory rewritten in place after the first entry. Records
     // are read in blocks, never before the bytes they vouch for.
@@ -531,6 +613,169 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
     EXPECT_EQ(rewritten.failures[0].reason, kbx::Reason::ArchiveChanged);
     EXPECT_EQ(rewritten.failures[0].index, 1);
     ExpectNoPartialFiles("rewritten midway");
+}
+
+// Reads that the kernel cuts short, on both copy paths, change no byte of a
+// load, an unpack or a pack.
+TEST_F(Faults, ShortReadsChangeNothing) {
+    ResetTarget();
+    ASSERT_TRUE(kbx::Pack(root, target).ok());
+    const QByteArray packed = ReadFile(target);
+    std::map<QString, QByteArray> unpacked;
+    for (const RawEntry& e : entries)
+        unpacked[QString::fromLatin1(e.name).replace(u'\\', u'/')] = e.data;
+    for (bool buffered : {false, true}) {
+        for (long long limit : {1LL, 4093LL}) {
+            const std::string what = "at most " + std::to_string(limit) + " bytes per read" +
+                                     (buffered ? ", buffered" : "");
+            // A read of one byte at a time is slow on a 3 MiB entry: the
+            // load and the small entries get it, the large copies 4093.
+            kbx::io::ForceBufferedCopy(buffered && limit > 1);
+            kbx::io::ResetFaults();
+            kbx::io::LimitReads(limit);
+            kbx::Directory loaded;
+            ASSERT_TRUE(kbx::ReadArchive(archive, loaded).ok()) << what;
+            EXPECT_EQ(loaded.EntryOffset, dir.EntryOffset) << what;
+            EXPECT_EQ(loaded.EntrySize, dir.EntrySize) << what;
+            for (qint64 i = 0; i < dir.UpperBound(); ++i)
+                EXPECT_EQ(loaded.Name(i), dir.Name(i)) << what;
+            ResetOutput();
+            EXPECT_TRUE(kbx::UnpackAll(loaded, out).ok()) << what;
+            EXPECT_EQ(Snapshot(out), unpacked) << what;
+            ResetOutput();
+            EXPECT_TRUE(kbx::ExtractEntry(loaded, 1, out).ok()) << what;
+            EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/b.txt")), "new b") << what;
+            ResetTarget();
+            EXPECT_TRUE(kbx::Pack(root, target).ok()) << what;
+            EXPECT_TRUE(ReadFile(target) == packed) << what;
+            EXPECT_GT(kbx::io::Calls(Op::Read), 0) << what;
+        }
+    }
+}
+
+// Pack makes the archive durable and then the folder entry that names it;
+// unpacking flushes nothing (a modder can unpack again). A failed flush of
+// the folder leaves the new archive whole in place.
+TEST_F(Faults, PackFlushesTheArchiveAndThenItsFolder) {
+    const auto id = [](const QString& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+        return std::pair<unsigned long long, unsigned long long>(st.st_dev, st.st_ino);
+    };
+    using Ids = std::vector<std::pair<unsigned long long, unsigned long long>>;
+    ResetTarget();
+    kbx::io::ResetFaults();
+    ASSERT_TRUE(kbx::Pack(root, target).ok());
+    EXPECT_EQ(kbx::io::Flushed(), (Ids{id(target), id(tmp.filePath(QStringLiteral("target")))}));
+    const QByteArray packed = ReadFile(target);
+
+    ResetOutput();
+    kbx::io::ResetFaults();
+    ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
+    EXPECT_EQ(kbx::io::Flushed(), Ids{});
+
+    ResetTarget();
+    kbx::io::ResetFaults();
+    kbx::io::FailNth(Op::Fsync, 2);
+    kbx::Pack(root, target);
+    EXPECT_EQ(kbx::io::Calls(Op::Fsync), 2);
+    EXPECT_TRUE(ReadFile(target) == packed);
+    EXPECT_EQ(Temporaries(tmp.path()), QStringList());
+}
+
+// The format's offsets are 32-bit: data that would end past 2^31 - 1 bytes is
+// refused before the file that passes the limit is copied, and the old
+// archive stays. Sparse files make the sizes cheap.
+TEST_F(Faults, PackRefusesDataPastTheFormatLimit) {
+    const qint64 room = kbx::kMaxArchiveBytes - kbx::DirectoryEnd(1);  // one file fits exactly
+    const struct {
+        const char* what;
+        std::vector<qint64> sizes;
+    } cases[] = {
+        {"one file a byte past the limit", {room + 1}},
+        {"a small file, then one that passes the limit with it",
+         {10, room - 136 - 9}},  // the second record takes 136 bytes of room
+        {"a file past 4 GiB", {(4LL << 30) + 5}},
+    };
+    for (const auto& c : cases) {
+        QDir(root).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
+        for (size_t i = 0; i < c.sizes.size(); ++i) {
+            QFile f(root + QStringLiteral("/Version/Data/big%1").arg(i));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(c.sizes[i])) << c.what;
+        }
+        ResetTarget();
+        const kbx::Result r = kbx::Pack(root, target);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << c.what;
+        EXPECT_EQ(r.failure.reason, kbx::Reason::TooLarge) << c.what;
+        ExpectTargetIntact(c.what);
+    }
+}
+
+// A write the kernel refuses (here: past the process's file size limit, as a
+// full disk would) fails the entry or the pack with the kernel's reason.
+TEST_F(Faults, RealWriteErrorsAreReported) {
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    for (bool buffered : {false, true}) {
+        kbx::io::ForceBufferedCopy(buffered);
+        ResetOutput();
+        const kbx::Result u = kbx::UnpackAll(dir, out);
+        EXPECT_EQ(u.outcome, kbx::Outcome::EntriesFailed) << buffered;
+        ASSERT_EQ(u.failures.size(), 1u) << buffered;
+        EXPECT_EQ(u.failures[0].subject, QStringLiteral("Version\\Data\\a.dat")) << buffered;
+        EXPECT_EQ(u.failures[0].error, EFBIG) << buffered;
+        EXPECT_EQ(u.written, 3) << buffered;
+        ResetTarget();
+        const kbx::Result p = kbx::Pack(root, target);
+        EXPECT_EQ(p.outcome, kbx::Outcome::Unusable) << buffered;
+        EXPECT_EQ(p.failure.error, EFBIG) << buffered;
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    ::signal(SIGXFSZ, previous);
+    // ResetTarget wrote 70000 bytes under the limit; the old archive is whole.
+    ExpectTargetIntact("over the size limit");
+    ExpectNoPartialFiles("over the size limit");
+}
+
+// An unnamed file has no name in the folder while it is written; its
+// fallback, a named temporary, has one.
+TEST_F(Faults, UnnamedFilesShowNoNameWhileWritten) {
+    for (bool named : {false, true}) {
+        kbx::io::ForceNamedFiles(named);
+        ResetOutput();
+        QStringList seen;
+        kbx::io::ResetFaults();
+        kbx::io::SetCallHook([&](Op op, long) {
+            if (op == Op::Write) seen << Temporaries(out);
+        });
+        EXPECT_TRUE(kbx::ExtractEntry(dir, 1, out).ok()) << named;
+        kbx::io::ResetFaults();
+        EXPECT_EQ(seen.size(), named ? 1 : 0) << named;
+        EXPECT_EQ(Temporaries(out), QStringList()) << named;
+    }
+}
+
+// Without openat2 the folders are opened name by name: a link planted where
+// a folder goes is still never followed.
+TEST_F(Faults, NameByNameWalkRefusesLinks) {
+    const QString elsewhere = tmp.filePath(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    for (bool fallback : {false, true}) {
+        kbx::io::Disable(Facility::Openat2, fallback);
+        ResetOutput();
+        ASSERT_TRUE(QFile::link(elsewhere, out + QStringLiteral("/Version/Sub")));
+        const kbx::Result r = kbx::UnpackAll(dir, out);
+        EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed) << fallback;
+        EXPECT_EQ(r.written, 3) << fallback;
+        EXPECT_EQ(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList())
+            << fallback;
+    }
 }
 
 }  // namespace

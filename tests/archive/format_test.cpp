@@ -66,7 +66,8 @@ TEST_F(Layout, DataFolderFirstThenVersionInNameOrder) {
 }
 
 TEST_F(Layout, CaseInsensitiveOrderAndZeroSizes) {
-    const char* files[][2] = {{"b.txt", ""}, {"A.txt", "aa"}, {"c.txt", "c"}, {"B2.txt", ""}};
+    const char* files[][2] = {
+        {"b.txt", ""}, {"A.txt", "aa"}, {"c.txt", "c"}, {"B2.txt", ""}, {"a1", ""}};
     for (const auto& f : files) Put(QStringLiteral("Version/") + QLatin1String(f[0]), f[1]);
     PackBytes();
     kbx::Directory dir;
@@ -74,12 +75,14 @@ TEST_F(Layout, CaseInsensitiveOrderAndZeroSizes) {
     QStringList names;
     for (qint64 i = 0; i < dir.UpperBound(); ++i) names << dir.Name(i);
     EXPECT_EQ(names,
-              (QStringList{QStringLiteral("Version\\A.txt"), QStringLiteral("Version\\b.txt"),
-                           QStringLiteral("Version\\B2.txt"), QStringLiteral("Version\\c.txt")}));
+              (QStringList{QStringLiteral("Version\\A.txt"), QStringLiteral("Version\\a1"),
+                           QStringLiteral("Version\\b.txt"), QStringLiteral("Version\\B2.txt"),
+                           QStringLiteral("Version\\c.txt")}));
     // Zero-size entries share the offset of the entry after them.
-    const qint32 data = 20 + 136 * 4;
-    EXPECT_EQ(dir.EntryOffset, (std::vector<qint32>{data, data + 2, data + 2, data + 2, 0}));
-    EXPECT_EQ(dir.EntrySize, (std::vector<qint32>{2, 0, 0, 1, 0}));
+    const qint32 data = 20 + 136 * 5;
+    EXPECT_EQ(dir.EntryOffset,
+              (std::vector<qint32>{data, data + 2, data + 2, data + 2, data + 2, 0}));
+    EXPECT_EQ(dir.EntrySize, (std::vector<qint32>{2, 0, 0, 0, 1, 0}));
     EXPECT_EQ(ReadFile(archive).size(), data + 3);
 }
 
@@ -131,6 +134,46 @@ TEST_F(Layout, SignatureMustMatchExactly) {
     ASSERT_TRUE(WriteFile(archive, lower));
     kbx::Directory dir;
     EXPECT_EQ(kbx::ReadArchive(archive, dir).failure.reason, kbx::Reason::NotKbx);
+}
+
+// The rule each name breaks, at the edges of each rule; and names decode
+// from Windows-1251 whatever their first byte.
+TEST(Names, EachRuleAtItsEdges) {
+    using kbx::NameRule;
+    const struct {
+        QString name;
+        NameRule rule;
+        QString part;
+    } cases[] = {
+        {QStringLiteral("Version\\a.txt"), NameRule::None, {}},
+        {QString(), NameRule::Empty, {}},
+        {QStringLiteral("\\a"), NameRule::Absolute, {}},
+        {QStringLiteral("/a"), NameRule::Absolute, {}},
+        {QStringLiteral("C:"), NameRule::DriveLetter, {}},
+        {QStringLiteral("1:a"), NameRule::None, {}},
+        {QStringLiteral("\x1f"
+                        "a"),
+         NameRule::ControlChar,
+         {}},
+        {QStringLiteral("a\x7f"), NameRule::ControlChar, {}},
+        {QStringLiteral("a~"), NameRule::None, {}},
+        {QStringLiteral("a") + QChar(0x9F), NameRule::ControlChar, {}},
+        {QStringLiteral("a") + QChar(0xA0), NameRule::None, {}},
+        {QStringLiteral(".\\a"), NameRule::BadComponent, QStringLiteral(".")},
+        {QStringLiteral("a\\.."), NameRule::BadComponent, QStringLiteral("..")},
+        {QStringLiteral("a\\\\b"), NameRule::BadComponent, QString()},
+        {QStringLiteral("a/"), NameRule::BadComponent, QString()},
+        {QStringLiteral("a\\...\\b"), NameRule::None, {}},
+    };
+    for (const auto& c : cases) {
+        QString part = QStringLiteral("unset");
+        EXPECT_EQ(kbx::NameProblem(c.name, &part), c.rule) << c.name.toStdString();
+        if (c.rule == NameRule::BadComponent) {
+            EXPECT_EQ(part, c.part) << c.name.toStdString();
+        }
+    }
+    EXPECT_EQ(kbx::DecodeName("\xcf\xf0\xe8"), QStringLiteral("При"));
+    EXPECT_EQ(kbx::DecodeName("a\xcf"), QStringLiteral("aП"));
 }
 
 }  // namespace

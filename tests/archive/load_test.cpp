@@ -81,7 +81,11 @@ TEST_F(Load, EveryPrefixOfAnArchiveIsRefused) {
     for (qint64 n = 0; n < 20 + 136 * 3; ++n) {
         const kbx::Result r = LoadBad(whole.left(n));
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << n;
-        EXPECT_NE(r.failure.reason, kbx::Reason::None) << n;
+        EXPECT_EQ(r.failure.index, -1) << n;  // the archive's failure, no entry's
+        EXPECT_EQ(r.failure.reason, n < 8    ? kbx::Reason::NotKbx
+                                    : n < 20 ? kbx::Reason::HeaderTooShort
+                                             : kbx::Reason::DirectoryPastEnd)
+            << n;
     }
     // Past the directory, a short data area still loads; its entries fail later.
     EXPECT_TRUE(LoadBad(whole.left(20 + 136 * 3)).ok());

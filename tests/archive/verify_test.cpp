@@ -61,6 +61,15 @@ TEST(Verify, FindsEachKindOfProblemInOrder) {
     EXPECT_TRUE(kbx::Verify(path, first, &count).ok());
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(count, 11);
+    // An empty entry inside another's data overlaps nothing; a one-byte one
+    // does. A sound archive, its last entry ending at the file's end, has none.
+    ASSERT_TRUE(WriteFile(path, BuildArchive({{"Version\\a.txt", "aaaa"},
+                                              {"Version\\none", "", -3, 0, true},
+                                              {"Version\\one", "", -3, 1, true},
+                                              {"Version\\b", "bb"}})));
+    EXPECT_EQ(Problems(path), (std::vector<Found>{{"overlap", 2, 0}}));
+    ASSERT_TRUE(WriteFile(path, BuildArchive({{"Version\\a.txt", "aaaa"}, {"Version\\b", "bb"}})));
+    EXPECT_EQ(Problems(path), std::vector<Found>{});
 }
 
 TEST(Verify, ProblemsCarryTheirFields) {

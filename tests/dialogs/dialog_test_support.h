@@ -9,10 +9,10 @@
 #include <ostream>
 
 #include "dialogs/cls_dialog.h"
-#include "platform/recording_shell_services.h"
 #include "platform/runtime_error.h"
-#include "platform/scripted_dialog_backend.h"
-#include "platform/scripted_printer_registry.h"
+#include "tests/support/recording_shell_services.h"
+#include "tests/support/scripted_dialog_backend.h"
+#include "tests/support/scripted_printer_registry.h"
 
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';

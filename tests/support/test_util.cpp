@@ -72,4 +72,10 @@ std::map<QString, QByteArray> Snapshot(const QString& root) {
     return files;
 }
 
+int OpenDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
+}
+
 }  // namespace testutil

@@ -47,4 +47,8 @@ QByteArray ReadFile(const QString& path);
 // Every regular file beneath `root`, as relative path -> content.
 std::map<QString, QByteArray> Snapshot(const QString& root);
 
+// The descriptors this process has open: the same before and after an
+// engine operation, whatever its outcome, or the operation leaks.
+int OpenDescriptors();
+
 }  // namespace testutil

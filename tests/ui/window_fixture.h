@@ -8,11 +8,11 @@
 #include <memory>
 #include <vector>
 
-#include "platform/event_pump.h"
-#include "platform/message_box.h"
-#include "platform/scripted_dialog_backend.h"
-#include "platform/shell_service.h"
-#include "platform/tick_counter.h"
+#include "tests/support/recording_event_pump.h"
+#include "tests/support/recording_message_box.h"
+#include "tests/support/recording_shell.h"
+#include "tests/support/scripted_dialog_backend.h"
+#include "tests/support/scripted_tick_counter.h"
 #include "test_util.h"
 #include "ui/main_window/form1.h"
 #include "ui/main_window/list_cell.h"

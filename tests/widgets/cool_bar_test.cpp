@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QTest>
@@ -20,6 +21,34 @@ QRect FillOf(QWidget& widget, const QColor& color = QColor(0, 0, 255)) {
         for (int x = 0; x < image.width(); ++x)
             if (image.pixelColor(x, y) == color) box |= QRect(x, y, 1, 1);
     return box;
+}
+
+// The bounding box of the pixels of `widget` that differ from `background`,
+// and the most saturated of them.
+struct Ink {
+    QRect box;
+    QColor strongest;
+};
+Ink InkOf(QWidget& widget, const QColor& background) {
+    const QImage image = widget.grab().toImage();
+    Ink ink;
+    int best = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c == background) continue;
+            ink.box |= QRect(x, y, 1, 1);
+            const int spread =
+                std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
+            if (spread > best) best = spread, ink.strongest = c;
+        }
+    return ink;
+}
+
+// The dominant channel of a colour: 'r', 'g' or 'b'.
+char Hue(const QColor& c) {
+    if (c.red() > c.green() && c.red() > c.blue()) return 'r';
+    return c.green() > c.blue() ? 'g' : 'b';
 }
 
 int ErrorOf(const std::function<void()>& f) {
@@ -53,15 +82,19 @@ TEST(CoolBarDrawing, FilledRegions) {
         {1, 0, 100, 25, QRect(278, 0, 92, 25)},  // from 4162.5 twips
         {2, 0, 100, 40, QRect(0, 0, 370, 10)},
         {3, 0, 100, 25, QRect(0, 19, 370, 6)},  // from 281.25 twips: the bottom quarter
-        {4, 0, 100, 50, QRect(0, 0, 185, 13)},  // the top-left quarter
-        {5, 0, 100, 50, QRect(0, 13, 185, 12)},
-        {6, 0, 100, 50, QRect(185, 0, 185, 13)},
-        {7, 0, 100, 50, QRect(185, 13, 185, 12)},
+        // The corner styles, away from half of Max, where the extent from
+        // Value and the extent from Max - Value differ on both axes.
+        {4, 0, 100, 50, QRect(0, 0, 185, 13)},   // the top-left quarter
+        {4, 0, 100, 25, QRect(0, 0, 93, 6)},     // to 1387.5 and 93.75 twips
+        {5, 0, 100, 25, QRect(0, 19, 93, 6)},    // up from the bottom edge
+        {6, 0, 100, 80, QRect(74, 0, 296, 20)},  // from 1110 twips to the right edge
+        {7, 0, 100, 80, QRect(74, 5, 296, 20)},
         {0, 1, 100, 100, QRect(2, 2, 366, 21)},  // scaled to the outer size, clipped inside
         {0, 1, 100, 50, QRect(2, 2, 185, 21)},
         {1, 0, 100, 150, QRect(0, 0, 370, 25)},  // beyond Max: clipped, full
         {0, 0, 100, -10, QRect()},
-        {0, 0, 0, 50, QRect()},  // Max 0: zero width
+        {0, 0, 0, 50, QRect()},                   // Max 0: zero width
+        {0, 0, 0.5, 0.25, QRect(0, 0, 185, 25)},  // a Max below 1 scales as well
         {0, 0, std::nan(""), 50, QRect()},
         {8, 0, 100, 50, QRect()},
         {0, 0, 1e-306, 50, QRect()},     // the scale overflows and counts as 0
@@ -110,6 +143,11 @@ TEST(CoolBarDrawing, OnlyValueChangesThePictureAndEveryValueRepaints) {
         QCoreApplication::processEvents();
         EXPECT_GT(paints.count, before) << style;
     }
+    // The border is no part of the picture: it shows at once.
+    const int before = paints.count;
+    bar.setBorderStyle(1);
+    QCoreApplication::processEvents();
+    EXPECT_GT(paints.count, before);
 }
 
 TEST(CoolBarPercent, ReadAndWrite) {
@@ -118,8 +156,9 @@ TEST(CoolBarPercent, ReadAndWrite) {
         int expected;  // -1000: the overflow error
     } reads[] = {
         {7, 7, 99},  // 7 / 0.07 falls just below 100
-        {9, 9, 100},     {100, 29, 29},   {100, 99.9, 99},    {100, -0.5, -1}, {0, 0, 100},
-        {0, 12345, 100}, {-100, 50, -50}, {1, 327.67, 32767}, {1, 400, -1000}, {1, -400, -1000},
+        {9, 9, 100},          {100, 29, 29},   {100, 99.9, 99},  {100, -0.5, -1},
+        {0, 0, 100},          {0, 12345, 100}, {-100, 50, -50},  {1, 327.67, 32767},
+        {1, -327.68, -32768}, {1, 400, -1000}, {1, -400, -1000},
     };
     for (const auto& c : reads) {
         CoolBar bar;
@@ -148,8 +187,13 @@ TEST(CoolBarPercent, ReadAndWrite) {
 
 TEST(CoolBarProperties, BorderStyleRejectsOtherValuesAndMovesTheCaption) {
     const int kInvalid = RuntimeError::InvalidPropertyValue, kOverflow = RuntimeError::Overflow;
-    const std::pair<qint32, int> cases[] = {
-        {1, -1}, {0, -1}, {2, kInvalid}, {-1, kInvalid}, {32768, kOverflow}, {-32769, kOverflow}};
+    const std::pair<qint32, int> cases[] = {{1, -1},
+                                            {0, -1},
+                                            {2, kInvalid},
+                                            {-1, kInvalid},
+                                            {32768, kOverflow},
+                                            {-32768, kInvalid},
+                                            {-32769, kOverflow}};
     CoolBar bar;
     for (const auto& [value, error] : cases) {
         const qint32 before = bar.BorderStyle();
@@ -198,6 +242,7 @@ TEST(CoolBarPersistence, LoadedCaptionAndPictureWaitForAssignment) {
     bag.WriteProperty("Max", 100);
     bag.WriteProperty("Value", 50);
     bag.WriteProperty("Percent", 80);
+    bag.WriteProperty("CaptionColor", 0x000000FFu);
     CoolBar bar;
     bar.resize(370, 25);
     bar.ReadProperties(bag);
@@ -209,6 +254,10 @@ TEST(CoolBarPersistence, LoadedCaptionAndPictureWaitForAssignment) {
     EXPECT_EQ(bar.CaptionLabel()->text(), QString());
     bar.setValue(bar.Value());
     EXPECT_EQ(FillOf(bar), QRect(0, 0, 185, 25));
+    // A loaded caption colour is the one the caption shows.
+    bar.setValue(0);
+    bar.setCaption(QStringLiteral("Загрузка"));
+    EXPECT_EQ(Hue(InkOf(bar, QColor(255, 255, 255)).strongest), 'r');
 }
 
 TEST(CoolBarPersistence, UnconvertibleValueEndsTheLoad) {
@@ -262,6 +311,7 @@ TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
     };
     QObject::connect(&bar, &CoolBar::MouseDown, mouse("down"));
     QObject::connect(&bar, &CoolBar::MouseUp, mouse("up"));
+    QObject::connect(&bar, &CoolBar::MouseMove, mouse("move"));
     QObject::connect(&bar, &CoolBar::Click, [&] { seen << "click"; });
     QObject::connect(&bar, &CoolBar::DblClick, [&] { seen << "dblclick"; });
     QObject::connect(&bar, &CoolBar::KeyDown, key("keydown"));
@@ -277,10 +327,22 @@ TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
     QTest::mouseDClick(&bar, Qt::LeftButton, Qt::NoModifier, QPoint(12, 7));
     QTest::mouseRelease(&bar, Qt::LeftButton, Qt::NoModifier, QPoint(12, 7));
     QTest::keyClick(&bar, 'a', Qt::NoModifier);
-    EXPECT_EQ(seen,
-              (QStringList{"down 1 1 150 75", "up 1 1 150 75", "click", "down 2 2 15 30",
-                           "up 2 2 15 30", "click", "down 1 0 150 75", "up 1 0 150 75", "click",
-                           "dblclick", "up 1 0 150 75", "keydown 65 0", "97", "keyup 65 0"}));
+    // A release outside the label but inside the surface still clicks.
+    QTest::mouseClick(&bar, Qt::LeftButton, Qt::NoModifier, QPoint(300, 20));
+    // Moves report the buttons held, on the surface and on the label; the
+    // surface reports moves with no button held too.
+    EXPECT_TRUE(bar.hasMouseTracking());
+    for (QWidget* piece :
+         {static_cast<QWidget*>(&bar), static_cast<QWidget*>(bar.CaptionLabel())}) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(20, 9), piece->mapToGlobal(QPointF(20, 9)),
+                         Qt::NoButton, Qt::RightButton, Qt::AltModifier);
+        QApplication::sendEvent(piece, &move);
+    }
+    EXPECT_EQ(seen, (QStringList{"down 1 1 150 75", "up 1 1 150 75", "click", "down 2 2 15 30",
+                                 "up 2 2 15 30", "click", "down 1 0 150 75", "up 1 0 150 75",
+                                 "click", "dblclick", "up 1 0 150 75", "keydown 65 0", "97",
+                                 "keyup 65 0", "down 1 0 4470 270", "up 1 0 4470 270", "click",
+                                 "move 2 4 270 105", "move 2 4 300 135"}));
 
     // A handler's changes to the arguments are seen by the code that raised the event.
     QObject::connect(&bar, &CoolBar::KeyDown, [](qint16& k, qint16& s) { k = 0, s = 7; });
@@ -292,6 +354,96 @@ TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
     Q_EMIT bar.MouseDown(button, shift, x, y);
     EXPECT_EQ(QList<float>({float(code), float(shift), float(button), x}),
               QList<float>({0, 7, 0, -1.5f}));
+}
+
+// The caption is drawn centred over the bar, in CaptionColor (a system colour
+// follows the palette), in the caption's font, and lets the bar show around
+// its letters.
+TEST(CoolBarDrawing, CaptionPixels) {
+    const QColor white(255, 255, 255);
+    CoolBar bar;
+    bar.resize(370, 25);
+    bar.setBackColor(0x00FFFFFFu);
+    bar.setFont(QFont(QStringLiteral("Sans Serif"), 8));
+    bar.setCaption(QStringLiteral("Загрузка"));
+    // Shown: a hidden widget gets its resize event again at each grab, which
+    // would lay the caption out afresh and hide a missed layout.
+    bar.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
+    const struct {
+        quint32 color;
+        char hue;
+    } colors[] = {{0x000000FFu, 'r'}, {0x0000C000u, 'g'}, {0x00FF0000u, 'b'}};
+    for (const auto& c : colors) {
+        bar.setCaptionColor(c.color);
+        const Ink ink = InkOf(bar, white);
+        ASSERT_FALSE(ink.box.isEmpty()) << c.hue;
+        EXPECT_EQ(Hue(ink.strongest), c.hue);
+        EXPECT_TRUE(bar.CaptionLabel()->geometry().contains(ink.box));
+        EXPECT_NEAR(ink.box.center().x(), 185, 3) << c.hue;
+        EXPECT_NEAR(ink.box.center().y(), 12, 4) << c.hue;
+    }
+    const Ink small = InkOf(bar, white);
+
+    // The default caption colour is the system's button text: it follows
+    // the palette.
+    bar.setCaptionColor(0x80000012u);
+    QPalette palette = bar.palette();
+    palette.setColor(QPalette::ButtonText, QColor(0, 160, 0));
+    bar.setPalette(palette);
+    EXPECT_EQ(Hue(InkOf(bar, white).strongest), 'g');
+
+    // A larger font makes larger letters, still centred.
+    bar.setFont(QFont(QStringLiteral("Sans Serif"), 14));
+    const Ink large = InkOf(bar, white);
+    EXPECT_GT(large.box.height(), small.box.height());
+    EXPECT_GT(large.box.width(), small.box.width());
+    EXPECT_NEAR(large.box.center().x(), 185, 3);
+    // A longer caption is not cut to the last one's size; a resized
+    // control centres it again.
+    bar.setCaption(QStringLiteral("Загрузка архива"));
+    const Ink longer = InkOf(bar, white);
+    EXPECT_GT(longer.box.width(), large.box.width());
+    EXPECT_NEAR(longer.box.center().x(), 185, 3);
+    bar.resize(500, 25);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(InkOf(bar, white).box.center().x(), 250, 3);
+    bar.resize(370, 25);
+    QCoreApplication::processEvents();
+
+    // Over a full bar the label has no background of its own.
+    bar.setMax(100);
+    bar.setValue(100);
+    const QRect label = bar.CaptionLabel()->geometry();
+    const QImage image = bar.grab().toImage();
+    EXPECT_EQ(image.pixelColor(label.topLeft()), QColor(0, 0, 255));
+    EXPECT_EQ(image.pixelColor(label.bottomRight()), QColor(0, 0, 255));
+    // The sunken border is drawn over the picture's edge.
+    bar.setBorderStyle(1);
+    const QColor corner = bar.grab().toImage().pixelColor(0, 0);
+    EXPECT_NE(corner, QColor(0, 0, 255));
+    EXPECT_NE(corner, bar.palette().color(QPalette::Window));
+
+    bar.setBorderStyle(0);
+    bar.setCaption(QString());
+    bar.setValue(0);
+    EXPECT_TRUE(InkOf(bar, white).box.isEmpty());
+}
+
+// Key codes at the edges of each range, and keys without a code.
+TEST(CoolBarEvents, KeyCodes) {
+    CoolBar bar;
+    QList<int> codes;
+    QObject::connect(&bar, &CoolBar::KeyDown, [&](qint16& k, qint16&) { codes << k; });
+    for (Qt::Key key : {Qt::Key_A, Qt::Key_Z, Qt::Key_0, Qt::Key_9, Qt::Key_F1, Qt::Key_F24,
+                        Qt::Key_F25, Qt::Key_Launch0})
+        QTest::keyPress(&bar, key);
+    EXPECT_EQ(codes, (QList<int>{65, 90, 48, 57, 0x70, 0x87, 0, 0}));
+    // A new control has its design size; help texts are found by member.
+    EXPECT_EQ(CoolBar().size(), QSize(73, 37));
+    EXPECT_EQ(CoolBar::HelpText(QStringLiteral("MouseMove")),
+              QStringLiteral("Occurs when the user moves the mouse."));
+    EXPECT_EQ(CoolBar::HelpText(QStringLiteral("Nothing")), QString());
 }
 
 // Writes coolbar_styles.png (or $QUILLMERE_LOOK_PNG) with the eight styles at

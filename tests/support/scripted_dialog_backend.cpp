@@ -1,4 +1,4 @@
-#include "platform/scripted_dialog_backend.h"
+#include "tests/support/scripted_dialog_backend.h"
 
 int ScriptedDialogBackend::answerFile(FileDialogKind kind, OpenFileNameRecord& ofn) {
     fileRequests_.append({kind, ofn});

@@ -1,4 +1,4 @@
-#include "platform/scripted_printer_registry.h"
+#include "tests/support/scripted_printer_registry.h"
 
 #include "platform/runtime_error.h"
 

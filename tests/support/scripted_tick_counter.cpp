@@ -1,4 +1,4 @@
-#include "platform/tick_counter.h"
+#include "tests/support/scripted_tick_counter.h"
 
 qint64 ScriptedTickCounter::Milliseconds() {
     if (!script.empty()) {

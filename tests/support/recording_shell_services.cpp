@@ -1,4 +1,4 @@
-#include "platform/recording_shell_services.h"
+#include "tests/support/recording_shell_services.h"
 
 void RecordingShellServices::ShutDownDialog(QWidget* owner) {
     calls.append("ShutDownDialog");
