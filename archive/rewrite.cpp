@@ -124,11 +124,11 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
 }
 
 // True when the file behind `fd` still holds the header and records of `dir`.
-bool SameDirectory(int fd, const Directory& dir) {
+// A read that fails leaves its errno in *err; a short one leaves it alone.
+bool SameDirectory(int fd, const Directory& dir, int* err) {
     const qint64 count = dir.UpperBound();
-    int err = 0;
     char header[kHeaderSize];
-    if (io::ReadAt(fd, header, kHeaderSize, 0, &err) != kHeaderSize ||
+    if (io::ReadAt(fd, header, kHeaderSize, 0, err) != kHeaderSize ||
         !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count))
@@ -136,7 +136,7 @@ bool SameDirectory(int fd, const Directory& dir) {
     QByteArray block(std::min(count, kRecordsPerBlock) * kRecordSize, Qt::Uninitialized);
     for (qint64 first = 0; first < count; first += kRecordsPerBlock) {
         const qint64 n = std::min(kRecordsPerBlock, count - first);
-        if (io::ReadAt(fd, block.data(), n * kRecordSize, DirectoryEnd(first), &err) !=
+        if (io::ReadAt(fd, block.data(), n * kRecordSize, DirectoryEnd(first), err) !=
             n * kRecordSize)
             return false;
         for (qint64 k = 0; k < n; ++k) {
@@ -247,8 +247,10 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     const QByteArray native = io::NativePath(path);
     io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &fileSize, &err);
     if (!archive) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
-    if (io::IdentityOf(archive.get()) != dir.Identity || !SameDirectory(archive.get(), dir))
-        return changed();
+    if (io::IdentityOf(archive.get()) != dir.Identity) return changed();
+    err = 0;
+    if (!SameDirectory(archive.get(), dir, &err))
+        return err ? Result::Unusable({Reason::ReadFailed, err, {}, -1, path}) : changed();
     for (qint64 i = 0; i < count; ++i) {
         if (action.count(i)) continue;
         const qint64 offset = dir.EntryOffset[size_t(i)], size = dir.EntrySize[size_t(i)];
