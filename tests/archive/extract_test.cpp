@@ -58,6 +58,15 @@ TEST_F(Extract, UnpackRecreatesTheTreeByteForByte) {
                                              {"Version/Data/c.dat", ""},
                                              {QStringLiteral("Version/Data/карта.dat"), "map"},
                                              {"Version/Sub/deep.txt", "deep"}}));
+    // The same bytes, empty entry included, one after another into a
+    // descriptor.
+    const QString piped = tmp.filePath(QStringLiteral("piped"));
+    QFile file(piped);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const kbx::Result w = kbx::WriteEntries(dir, {4, 2, 0, 1}, file.handle());
+    file.close();
+    EXPECT_TRUE(w.ok()) << testutil::Describe(w);
+    EXPECT_EQ(ReadFile(piped), "deepalpha" + QByteArray(3 << 20, 'b'));
 }
 
 TEST_F(Extract, SmallEntriesAreRightWhateverTheirDataOrder) {

@@ -113,6 +113,9 @@ TEST_F(Cli, UsageErrorsNameTheProblem) {
          "kbx: unpack: option -C needs a value\nTry 'kbx unpack --help' for more information.\n"},
         {{"pack", "root"},
          "kbx: pack: missing -o ARCHIVE\nTry 'kbx pack --help' for more information.\n"},
+        {{"pack", "root", "--output"},
+         "kbx: pack: option --output needs a value\nTry 'kbx pack --help' for more "
+         "information.\n"},
         {{"replace", good, "a"},
          "kbx: replace: missing NAME and FILE\nTry 'kbx replace --help' for more information.\n"},
         {{"add", good, "a", "f", "b"},
@@ -261,7 +264,7 @@ TEST_F(Cli, SilenceIsSuccess) {
          "Version\\a.txt\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8() +
              "Version\\Data\\b.dat\n"},
         {{"extract", good, "Version/a.txt", "-C", root}, "Version\\a.txt\n"},
-        {{"pack", root, "-o", Path("p.kbx")},
+        {{"pack", root, "--output=" + Path("p.kbx")},
          "Version\\Data\\b.dat\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8() +
              "Version\\a.txt\n"},
         {{"verify", good}, ""},
