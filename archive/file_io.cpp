@@ -43,6 +43,9 @@ bool Injected(Op op) {
 bool g_forceBuffered = false;
 bool g_forceNamed = false;
 std::array<bool, size_t(Facility::Count_)> g_disabled{};
+int g_openat2Error = 0;
+// Cleared for good by the first call that finds openat2 unavailable.
+bool g_openat2Works = true;
 
 bool Disabled(Facility f) {
     return g_disabled[size_t(f)];
@@ -117,6 +120,10 @@ void LimitReads(long long bytes) {
 void Disable(Facility facility, bool disabled) {
     g_disabled[size_t(facility)] = disabled;
 }
+void FailOpenat2(int err) {
+    g_openat2Error = err;
+    g_openat2Works = true;
+}
 std::vector<std::pair<unsigned long long, unsigned long long>> Flushed() {
     return g_faults.flushed;
 }
@@ -172,15 +179,17 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
     }
     // Fast path: the whole folder path in one call, refusing links and any
     // escape from the root.
-    static bool openat2Works = true;
-    if (openat2Works && !Disabled(Facility::Openat2)) {
+    if (g_openat2Works && !Disabled(Facility::Openat2)) {
         open_how how{};
         how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-        const int fd = int(::syscall(SYS_openat2, root, joined.constData(), &how, sizeof how));
+        const int fd =
+            g_openat2Error != 0
+                ? (errno = g_openat2Error, -1)
+                : int(::syscall(SYS_openat2, root, joined.constData(), &how, sizeof how));
         if (fd >= 0) return Fd(fd);
         if (Openat2Unavailable(errno)) {
-            openat2Works = false;
+            g_openat2Works = false;
         } else if (errno != ENOENT || !create) {
             *err = errno;
             return {};
