@@ -43,9 +43,10 @@ bool Injected(Op op) {
 bool g_forceBuffered = false;
 bool g_forceNamed = false;
 std::array<bool, size_t(Facility::Count_)> g_disabled{};
-int g_openat2Error = 0;
-// Cleared for good by the first call that finds openat2 unavailable.
+std::array<int, size_t(Facility::Count_)> g_refusal{};
+// Cleared for good by the first call that finds the facility unavailable.
 bool g_openat2Works = true;
+bool g_linkByDescriptor = true;
 
 bool Disabled(Facility f) {
     return g_disabled[size_t(f)];
@@ -120,9 +121,9 @@ void LimitReads(long long bytes) {
 void Disable(Facility facility, bool disabled) {
     g_disabled[size_t(facility)] = disabled;
 }
-void FailOpenat2(int err) {
-    g_openat2Error = err;
-    g_openat2Works = true;
+void Refuse(Facility facility, int err) {
+    g_refusal[size_t(facility)] = err;
+    g_openat2Works = g_linkByDescriptor = true;
 }
 std::vector<std::pair<unsigned long long, unsigned long long>> Flushed() {
     return g_faults.flushed;
@@ -184,8 +185,8 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
         how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
         const int fd =
-            g_openat2Error != 0
-                ? (errno = g_openat2Error, -1)
+            g_refusal[size_t(Facility::Openat2)] != 0
+                ? (errno = g_refusal[size_t(Facility::Openat2)], -1)
                 : int(::syscall(SYS_openat2, root, joined.constData(), &how, sizeof how));
         if (fd >= 0) return Fd(fd);
         if (Openat2Unavailable(errno)) {
@@ -400,17 +401,18 @@ bool AtomicFile::CreateNamed(int* err) {
 bool AtomicFile::LinkUnder(const QByteArray& name) {
     // Linking the descriptor itself skips a walk through /proc; kernels
     // before 6.10 allow it only with CAP_DAC_READ_SEARCH.
-    static bool linkByDescriptor = true;
     // The test seam answers as such a kernel does, whatever this one did,
     // and leaves the process's choice alone.
     const bool refused = Disabled(Facility::LinkByDescriptor);
-    if (linkByDescriptor || refused) {
+    if (g_linkByDescriptor || refused) {
         if (refused)
             errno = EPERM;
+        else if (g_refusal[size_t(Facility::LinkByDescriptor)] != 0)
+            errno = g_refusal[size_t(Facility::LinkByDescriptor)];
         else if (::linkat(fd_.get(), "", dirfd_, name.constData(), AT_EMPTY_PATH) == 0)
             return true;
         if (errno != EPERM && errno != ENOENT && errno != EINVAL) return false;
-        if (!refused) linkByDescriptor = false;
+        if (!refused) g_linkByDescriptor = false;
     }
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
     return ::linkat(AT_FDCWD, self.constData(), dirfd_, name.constData(), AT_SYMLINK_FOLLOW) == 0;

@@ -83,9 +83,10 @@ void LimitReads(long long bytes);
 // unnamed files: ForceNamedFiles). Not cleared by ResetFaults().
 enum class Facility { Openat2, LinkByDescriptor, Count_ };
 void Disable(Facility facility, bool disabled);
-// Test seam: openat2 fails with `err` (0: it runs), as where the kernel lacks
-// it or a sandbox refuses it; openat2 is trusted again from the next call.
-void FailOpenat2(int err);
+// Test seam: the facility's call fails with `err` (0: it runs), as where the
+// kernel lacks it or a sandbox refuses it; the process trusts the facility
+// again from its next call.
+void Refuse(Facility facility, int err);
 // Test seam: the files (device, inode) that Fsync flushed to disk since the
 // last ResetFaults(), in order, so that a test can see which file and folder
 // were made durable, not only how many flushes ran.

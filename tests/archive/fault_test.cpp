@@ -75,7 +75,7 @@ class Faults : public ::testing::Test {
         for (Facility f : {Facility::Openat2, Facility::LinkByDescriptor})
             kbx::io::Disable(f, false);
         kbx::io::ForceNamedFiles(false);
-        kbx::io::FailOpenat2(0);
+        for (Facility f : {Facility::Openat2, Facility::LinkByDescriptor}) kbx::io::Refuse(f, 0);
     }
 
     // The output folder as a user had it: one entry's file already there.
@@ -757,25 +757,40 @@ TEST_F(Faults, UnnamedFilesShowNoNameWhileWritten) {
     }
 }
 
-// Without openat2 (absent from the kernel, refused by a sandbox) the folders
-// are opened name by name: a link planted where a folder goes is still never
-// followed. Any other failure of openat2 is the folder's.
-TEST_F(Faults, NameByNameWalkRefusesLinks) {
+// Without openat2 or linking by descriptor (absent from the kernel, refused
+// by a sandbox) the fallbacks do the work: folders opened name by name, where
+// a link planted in place of a folder is still never followed, and files
+// linked through /proc. Any other failure is the folder's or the file's.
+TEST_F(Faults, FallbacksTakeOverAndStillRefuseLinks) {
     const QString elsewhere = tmp.filePath(QStringLiteral("elsewhere"));
     ASSERT_TRUE(QDir().mkpath(elsewhere));
     const struct {
-        int refusal;  // 0: openat2 runs
+        Facility facility;
+        int refusal;  // 0: the call runs
         bool disabled;
         qint64 written;
-    } cases[] = {{0, false, 3},     {0, true, 3},       {ENOSYS, false, 3}, {EPERM, false, 3},
-                 {E2BIG, false, 3}, {EINVAL, false, 3}, {EACCES, false, 0}};
+    } cases[] = {
+        {Facility::Openat2, 0, false, 3},
+        {Facility::Openat2, 0, true, 3},
+        {Facility::Openat2, ENOSYS, false, 3},
+        {Facility::Openat2, EPERM, false, 3},
+        {Facility::Openat2, E2BIG, false, 3},
+        {Facility::Openat2, EINVAL, false, 3},
+        {Facility::Openat2, EACCES, false, 0},
+        {Facility::LinkByDescriptor, EPERM, false, 3},
+        {Facility::LinkByDescriptor, ENOENT, false, 3},
+        {Facility::LinkByDescriptor, EINVAL, false, 3},
+        {Facility::LinkByDescriptor, EACCES, false, 0},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.refusal << (c.disabled ? " disabled" : ""));
-        kbx::io::Disable(Facility::Openat2, c.disabled);
-        kbx::io::FailOpenat2(c.refusal);
+        SCOPED_TRACE(testing::Message() << int(c.facility) << " refused with " << c.refusal
+                                        << (c.disabled ? ", disabled" : ""));
+        kbx::io::Disable(c.facility, c.disabled);
+        kbx::io::Refuse(c.facility, c.refusal);
         ResetOutput();
         ASSERT_TRUE(QFile::link(elsewhere, out + QStringLiteral("/Version/Sub")));
         const kbx::Result r = kbx::UnpackAll(dir, out);
+        kbx::io::Refuse(c.facility, 0);
         EXPECT_NE(r.outcome, kbx::Outcome::Ok);
         EXPECT_EQ(r.written, c.written);
         EXPECT_EQ(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
