@@ -420,7 +420,10 @@ bool AtomicFile::LinkUnder(const QByteArray& name) {
 
 // Renames the temporary file to the final name unless that name is taken.
 bool AtomicFile::RenameNoReplace() {
-    if (::renameat2(dirfd_, temp_.constData(), dirfd_, final_.constData(), RENAME_NOREPLACE) == 0)
+    if (const int refusal = g_refusal[size_t(Facility::RenameNoReplace)]; refusal != 0)
+        errno = refusal;
+    else if (::renameat2(dirfd_, temp_.constData(), dirfd_, final_.constData(), RENAME_NOREPLACE) ==
+             0)
         return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without the flag: a link fails on a taken name as well.

@@ -81,7 +81,7 @@ void LimitReads(long long bytes);
 // fallback runs: folder walks name by name instead of openat2, linking
 // through /proc instead of by descriptor (named temporaries instead of
 // unnamed files: ForceNamedFiles). Not cleared by ResetFaults().
-enum class Facility { Openat2, LinkByDescriptor, Count_ };
+enum class Facility { Openat2, LinkByDescriptor, RenameNoReplace, Count_ };
 void Disable(Facility facility, bool disabled);
 // Test seam: the facility's call fails with `err` (0: it runs), as where the
 // kernel lacks it or a sandbox refuses it; the process trusts the facility

@@ -269,13 +269,16 @@ TEST_F(Extract, OverwritePolicy) {
         bool named;
         QByteArray after;
         bool ok;
+        int refusal = 0;  // of renaming without replacing: a link takes over
     } cases[] = {
         {"replace", kbx::Overwrite::Replace, false, "new", true},
         {"replace_named", kbx::Overwrite::Replace, true, "new", true},
         {"keep", kbx::Overwrite::Keep, false, "old", false},
         {"keep_named", kbx::Overwrite::Keep, true, "old", false},
+        {"keep_named_linked", kbx::Overwrite::Keep, true, "old", false, EINVAL},
         {"skip", kbx::Overwrite::Skip, false, "old", true},
         {"skip_named", kbx::Overwrite::Skip, true, "old", true},
+        {"skip_named_linked", kbx::Overwrite::Skip, true, "old", true, ENOSYS},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -283,7 +286,9 @@ TEST_F(Extract, OverwritePolicy) {
         ASSERT_TRUE(QDir().mkpath(target + QStringLiteral("/Version")));
         ASSERT_TRUE(WriteFile(target + QStringLiteral("/Version/a.txt"), "old"));
         kbx::io::ForceNamedFiles(c.named);
+        kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, c.refusal);
         const kbx::Result r = kbx::UnpackAll(dir, target, {}, nullptr, c.policy);
+        kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, 0);
         kbx::io::ForceNamedFiles(false);
         EXPECT_EQ(r.ok(), c.ok);
         if (!c.ok) {
