@@ -157,32 +157,36 @@ TEST_F(Cli, HelpAndVersion) {
 TEST_F(Cli, NamesAndPathsAreQuoted) {
     const QByteArray title = "Version\\\x1b]0;t\x07\x1b[2J.txt";
     const QByteArray lines = "Version\\a\tb\nc";
-    const QByteArray hostile = Archive(
-        "hostile.kbx",
-        {{title, "x"}, {lines, "y"}, {Cp1251(QStringLiteral("Version\\Data\\карта.dat")), "map"}});
+    const QByteArray hostile =
+        Archive("hostile.kbx", {{title, "x"},
+                                {lines, "y"},
+                                {Cp1251(QStringLiteral("Version\\Data\\карта.dat")), "map"},
+                                {"Version\\del\x7f", "z"}});
     const KbxRun list = RunKbx({"list", hostile});
     EXPECT_EQ(list.code, 0);
     EXPECT_EQ(
         list.out,
-        "0\t428\t1\tVersion\\\\x1b]0;t\\x07\\x1b[2J.txt\n1\t429\t1\tVersion\\a\\x09b\\x0ac\n" +
-            QStringLiteral("2\t430\t3\tVersion\\Data\\карта.dat\n").toUtf8());
+        "0\t564\t1\tVersion\\\\x1b]0;t\\x07\\x1b[2J.txt\n1\t565\t1\tVersion\\a\\x09b\\x0ac\n" +
+            QStringLiteral("2\t566\t3\tVersion\\Data\\карта.dat\n").toUtf8() +
+            "3\t569\t1\tVersion\\del\\x7f\n");
     const QJsonArray entries =
         QJsonDocument::fromJson(RunKbx({"list", hostile, "--json"}).out)["entries"].toArray();
-    ASSERT_EQ(entries.size(), 3);
+    ASSERT_EQ(entries.size(), 4);
     EXPECT_EQ(entries[0]["name"].toString().toLatin1(), title);
     EXPECT_EQ(entries[1]["name"].toString().toLatin1(), lines);
     EXPECT_EQ(entries[2]["name"].toString(), QStringLiteral("Version\\Data\\карта.dat"));
 
     const QByteArray out = Path("out");
+    const QByteArray odd = "\x1b[2J\xc2\x9b\xff\xe2\x80\xa8\xe2\x81\xa9\xef\xbb\xbf.kbx";
     const struct {
         std::vector<QByteArray> args;
         int code;
         int lines;  // lines on stdout and stderr together
     } cases[] = {
-        {{"verify", hostile}, 1, 3},
-        {{"unpack", "-v", hostile, "-C", out}, 1, 5},
-        {{"extract", "-v", hostile, "**", "-C", out}, 1, 5},
-        {{"list", "\x1b[2J\xc2\x9b\xff.kbx"}, 2, 1},
+        {{"verify", hostile}, 1, 4},
+        {{"unpack", "-v", hostile, "-C", out}, 1, 7},
+        {{"extract", "-v", hostile, "**", "-C", out}, 1, 7},
+        {{"list", odd}, 2, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0].toStdString());
@@ -193,8 +197,10 @@ TEST_F(Cli, NamesAndPathsAreQuoted) {
         EXPECT_EQ(r.out.count('\n') + r.err.count('\n'), c.lines)
             << r.out.toStdString() << r.err.toStdString();
     }
-    EXPECT_TRUE(RunKbx({"list", "\x1b[2J\xc2\x9b\xff.kbx"})
-                    .err.startsWith("kbx: \\x1b[2J\\u009b\\xff.kbx: "));
+    // Also the line separator, the bidirectional isolates and the byte order
+    // mark, which reorder or hide text.
+    EXPECT_TRUE(RunKbx({"list", odd})
+                    .err.startsWith("kbx: \\x1b[2J\\u009b\\xff\\u2028\\u2069\\ufeff.kbx: "));
 }
 
 // A failed write to stdout is reported and exits 2.
@@ -268,6 +274,7 @@ TEST_F(Cli, SilenceIsSuccess) {
          "Version\\Data\\b.dat\n" + QStringLiteral("Version\\Data\\карта.dat\n").toUtf8() +
              "Version\\a.txt\n"},
         {{"verify", good}, ""},
+        {{"replace", good, "Version/a.txt", root + "/Version/a.txt"}, ""},  // the same bytes
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0].toStdString());

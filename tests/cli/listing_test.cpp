@@ -137,4 +137,30 @@ TEST_F(Output, VerifyIsWhatQtWrote) {
     EXPECT_EQ(problems, 0);
 }
 
+// However long the output, it leaves in pieces of about a megabyte: the
+// writers never hold it whole.
+TEST_F(Output, LongOutputLeavesInBoundedPieces) {
+    const std::vector<RawEntry> same(12000, {"Version\\" + QByteArray(100, 'n'), "x"});
+    ASSERT_TRUE(WriteFile(path, BuildArchive(same)));
+    ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
+    qint64 problems = 0;
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        const bool json = k % 2;
+        qint64 largest = 0, total = 0;
+        const cli::Output out = [&](QByteArrayView b) {
+            largest = std::max(largest, b.size());
+            total += b.size();
+        };
+        if (k < 2)
+            cli::WriteList(
+                out, path, dir, json, [](qint64) { return true; }, [] { return true; });
+        else
+            cli::WriteVerify(out, path, json, false, &problems);
+        constexpr qint64 kPiece = (1 << 20) + 1024;  // a megabyte and the record that passed it
+        EXPECT_GT(total, kPiece);
+        EXPECT_LT(largest, kPiece);
+    }
+}
+
 }  // namespace
