@@ -239,7 +239,6 @@ void CatchSignals() {
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = OnSignal;
     sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
 }
 
