@@ -192,17 +192,17 @@ TEST_F(PackTest, OutputPathKinds) {
     const struct {
         const char* what;
         std::function<void()> setup;
-        bool refused;
+        kbx::Reason refused;  // None: packed
         std::function<void()> check;
     } cases[] = {
-        {"nothing there: the usual mode", [] {}, false,
+        {"nothing there: the usual mode", [] {}, kbx::Reason::None,
          [&] { EXPECT_EQ(fileMode(target), S_IFREG | (0666 & ~mask)); }},
         {"a private file keeps its mode",
          [&] {
              WriteFile(target, old);
              ::chmod(native(target), 0600);
          },
-         false, [&] { EXPECT_EQ(fileMode(target), S_IFREG | 0600u); }},
+         kbx::Reason::None, [&] { EXPECT_EQ(fileMode(target), S_IFREG | 0600u); }},
         {"a file keeps its owner and group where the process may set them",
          [&] {
              WriteFile(target, old);
@@ -210,7 +210,7 @@ TEST_F(PackTest, OutputPathKinds) {
                                ::geteuid() == 0 ? 65534 : ::getegid()),
                        0);
          },
-         false,
+         kbx::Reason::None,
          [&] {
              struct stat st {};
              ASSERT_EQ(::stat(native(target), &st), 0);
@@ -223,7 +223,7 @@ TEST_F(PackTest, OutputPathKinds) {
              ::chmod(native(real), 0640);
              ::symlink("real.kbx", native(target));
          },
-         false,
+         kbx::Reason::None,
          [&] {
              EXPECT_TRUE(S_ISLNK(fileMode(target)));
              EXPECT_EQ(fileMode(real), S_IFREG | 0640u);
@@ -234,24 +234,27 @@ TEST_F(PackTest, OutputPathKinds) {
              ::symlink("middle", native(target));
              ::symlink(native(real), native(dirPath + QStringLiteral("/middle")));
          },
-         false,
+         kbx::Reason::None,
          [&] {
              EXPECT_TRUE(S_ISLNK(fileMode(target)));
              EXPECT_TRUE(S_ISLNK(fileMode(dirPath + QStringLiteral("/middle"))));
              EXPECT_TRUE(ReadFile(real).startsWith("GEEK"));
          }},
-        {"a folder", [&] { QDir().mkpath(target); }, true,
+        {"a folder", [&] { QDir().mkpath(target); }, kbx::Reason::TargetNotRegular,
          [&] { EXPECT_TRUE(S_ISDIR(fileMode(target))); }},
-        {"a FIFO", [&] { ::mkfifo(native(target), 0644); }, true,
+        {"a FIFO", [&] { ::mkfifo(native(target), 0644); }, kbx::Reason::TargetNotRegular,
          [&] { EXPECT_TRUE(S_ISFIFO(fileMode(target))); }},
         {"a link to a FIFO",
          [&] {
              ::mkfifo(native(real), 0644);
              ::symlink("real.kbx", native(target));
          },
-         true, [&] { EXPECT_TRUE(S_ISFIFO(fileMode(real))); }},
-        {"a link to a device", [&] { ::symlink("/dev/null", native(target)); }, true,
+         kbx::Reason::TargetNotRegular, [&] { EXPECT_TRUE(S_ISFIFO(fileMode(real))); }},
+        {"a link to a device", [&] { ::symlink("/dev/null", native(target)); },
+         kbx::Reason::TargetNotRegular,
          [&] { EXPECT_TRUE(S_ISCHR(fileMode(QStringLiteral("/dev/null")))); }},
+        {"a link into a missing folder", [&] { ::symlink("missing/real.kbx", native(target)); },
+         kbx::Reason::CannotOpenFolder, [&] { EXPECT_TRUE(S_ISLNK(fileMode(target))); }},
     };
     Put(QStringLiteral("Version/a.txt"), "a");
     for (const auto& c : cases) {
@@ -262,9 +265,10 @@ TEST_F(PackTest, OutputPathKinds) {
         ::alarm(30);  // a FIFO opened by mistake would block forever
         const kbx::Result r = kbx::Pack(root, target);
         ::alarm(0);
-        if (c.refused) {
+        if (c.refused != kbx::Reason::None) {
             EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
-            EXPECT_EQ(r.failure.reason, kbx::Reason::TargetNotRegular) << Describe(r);
+            EXPECT_EQ(r.failure.reason, c.refused) << Describe(r);
+            EXPECT_EQ(r.failure.index, -1);
         } else {
             EXPECT_TRUE(r.ok()) << Describe(r);
             EXPECT_EQ(ReadFile(target).size(), 20 + 136 + 1);
