@@ -27,23 +27,27 @@ std::vector<Found> Problems(const QString& path) {
 TEST(Verify, FindsEachKindOfProblemInOrder) {
     testutil::TempDir tmp;
     const QString path = tmp.filePath(QStringLiteral("v.kbx"));
-    ASSERT_TRUE(WriteFile(path, BuildArchive({
-                                    {"Version\\dir", "ee", -560, -1, false},  // 0: in the directory
-                                    {"Version\\a.txt", "aaaa"},
-                                    {"version/A.TXT", "bb"},                  // 2: same as 1
-                                    {"..\\evil", "cc"},                       // 3: unsafe
-                                    {"Version\\over", "dd", -2, -1, false},   // 4: overlaps 3
-                                    {"Version\\Data\\far", "", 0, 10, true},  // 5: past the end
-                                    {"version\\DATA", ""},                    // 6: made a folder
-                                    {"Version\\sub", ""},                     // 7: folder of 9
-                                    {"Version\\subway", ""},
-                                    {"Version/SUB\\x", ""},
-                                    {"Version\\x", "ff", -571, -1, false},  // 10: overlaps 0
-                                })));
+    ASSERT_TRUE(
+        WriteFile(path, BuildArchive({
+                            {"Version\\dir", "ee", -1788, -1, false},  // 0: at 0, the header
+                            {"Version\\a.txt", "aaaa"},
+                            {"version/A.TXT", "bb"},                  // 2: same as 1
+                            {"..\\evil", "cc"},                       // 3: unsafe
+                            {"Version\\over", "dd", -2, -1, false},   // 4: overlaps 3
+                            {"Version\\Data\\far", "", 0, 10, true},  // 5: past the end
+                            {"version\\DATA", ""},                    // 6: made a folder
+                            {"Version\\sub", ""},                     // 7: folder of 9
+                            {"Version\\subway", ""},
+                            {"Version/SUB\\x", ""},
+                            {"Version\\x", "ff", -1799, -1, false},  // 10: overlaps 0
+                            {"v", ""},                               // 11: folder of 12
+                            {"V\\w", ""},
+                        })));
     const std::vector<Found> expected{
-        {"unsafe-name", 3, -1},   {"out-of-bounds", 5, -1}, {"required-folder", 6, -1},
-        {"name-is-folder", 7, 9}, {"duplicate", 2, 1},      {"overlap", 0, -1},
-        {"overlap", 4, 3},        {"overlap", 10, 0},       {"overlap", 10, -1},
+        {"unsafe-name", 3, -1},   {"out-of-bounds", 5, -1},   {"required-folder", 6, -1},
+        {"name-is-folder", 7, 9}, {"name-is-folder", 11, 12}, {"duplicate", 2, 1},
+        {"overlap", 0, -1},       {"overlap", 4, 3},          {"overlap", 10, 0},
+        {"overlap", 10, -1},
     };
     EXPECT_EQ(Problems(path), expected);
     // Names are told apart by themselves, not by their hashes.
@@ -60,7 +64,7 @@ TEST(Verify, FindsEachKindOfProblemInOrder) {
     };
     EXPECT_TRUE(kbx::Verify(path, first, &count).ok());
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(count, 11);
+    EXPECT_EQ(count, 13);
     // An empty entry inside another's data overlaps nothing; a one-byte one
     // does. A sound archive, its last entry ending at the file's end, has none.
     ASSERT_TRUE(WriteFile(path, BuildArchive({{"Version\\a.txt", "aaaa"},
