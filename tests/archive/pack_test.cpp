@@ -108,6 +108,8 @@ TEST_F(PackTest, SmallAndLargeFilesAcrossWriteBlocks) {
 
 TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
     Put(QStringLiteral("Version/real.txt"), "real");
+    Put(QStringLiteral("Version/A.txt"), "a");  // after _ in an order that ignores case
+    Put(QStringLiteral("Version/_u.txt"), "u");
     Put(QStringLiteral("Version/Data/Sub/deep.txt"), "not packed");
     Put(QStringLiteral("Version/Other/x.txt"), "not packed");
     ASSERT_EQ(::symlink("real.txt", (root + QStringLiteral("/Version/link.txt")).toLocal8Bit()), 0);
@@ -119,8 +121,10 @@ TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
     ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
     QStringList names;
     for (qint64 i = 0; i < dir.UpperBound(); ++i) names << dir.Name(i);
-    EXPECT_EQ(names, (QStringList{QStringLiteral("Version\\link.txt"),
-                                  QStringLiteral("Version\\real.txt")}));
+    EXPECT_EQ(
+        names,
+        (QStringList{QStringLiteral("Version\\_u.txt"), QStringLiteral("Version\\A.txt"),
+                     QStringLiteral("Version\\link.txt"), QStringLiteral("Version\\real.txt")}));
 }
 
 TEST_F(PackTest, RefusesBeforeWritingAnything) {
