@@ -293,7 +293,7 @@ TEST(CoolBarPersistence, UnconvertibleValueEndsTheLoad) {
     EXPECT_NO_THROW(bar.setValue(50));
 }
 
-TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
+TEST(CoolBarEvents, FromTheControls) {
     CoolBar bar;
     bar.resize(370, 25);
     bar.setBorderStyle(1);
@@ -343,17 +343,6 @@ TEST(CoolBarEvents, FromTheControlsWithChangesSeenByTheRaiser) {
                                  "click", "dblclick", "up 1 0 150 75", "keydown 65 0", "97",
                                  "keyup 65 0", "down 1 0 4470 270", "up 1 0 4470 270", "click",
                                  "move 2 4 270 105", "move 2 4 300 135"}));
-
-    // A handler's changes to the arguments are seen by the code that raised the event.
-    QObject::connect(&bar, &CoolBar::KeyDown, [](qint16& k, qint16& s) { k = 0, s = 7; });
-    QObject::connect(&bar, &CoolBar::MouseDown,
-                     [](qint16& b, qint16&, float& x, float&) { b = 0, x = -1.5f; });
-    qint16 code = 65, shift = 1, button = 1;
-    float x = 30, y = 45;
-    Q_EMIT bar.KeyDown(code, shift);
-    Q_EMIT bar.MouseDown(button, shift, x, y);
-    EXPECT_EQ(QList<float>({float(code), float(shift), float(button), x}),
-              QList<float>({0, 7, 0, -1.5f}));
 }
 
 // The caption is drawn centred over the bar, in CaptionColor (a system colour
