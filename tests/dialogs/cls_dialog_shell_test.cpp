@@ -62,43 +62,40 @@ TEST(ClsDialogShell, IconPathEndingInSeparatorOrTooLong) {
     }
 }
 
-TEST(ClsDialogShell, IconPickCopiesOneIconAndDestroysBoth) {
-    for (bool large : {true, false}) {
-        Fixture f;
-        f.dialog.setFileName("/old/app.ico");
-        f.shell.iconFiles.insert("/new/set.ico", 3);
-        f.shell.pickIcon = RecordingShellServices::PickIconAnswer{"/new/set.ico", 2};
-        f.dialog.ShowIcon(large);
-        ASSERT_EQ(f.shell.pickIconCalls.size(), 1);
-        const auto& pick = f.shell.pickIconCalls[0];
-        EXPECT_EQ(std::tuple(pick.owner, pick.cchPath, pick.index), std::tuple(nullptr, 260, 0));
-        EXPECT_EQ(pick.path, "/old/app.ico" + Nuls(260 - 12));
-        EXPECT_EQ(f.shell.calls, QStringList({"PickIconDlg", "ExtractIconEx", "CopyIcon",
-                                              "DestroyIcon", "DestroyIcon"}));
-        ASSERT_EQ(f.shell.destroyedIcons.size(), 2);
-        EXPECT_FALSE(f.shell.destroyedIcons.contains(f.dialog.hIcon()));
-        EXPECT_TRUE(f.shell.icons.Contains(f.dialog.hIcon()));
-        EXPECT_EQ(f.shell.icons.size(), 1);  // only the copy is left
-        EXPECT_EQ(f.dialog.FileName(), "/old/app.ico");
-    }
-}
-
-TEST(ClsDialogShell, IconPickWithoutAnIconLeavesHIcon) {
+TEST(ClsDialogShell, IconPickKeepsOnlyACopyOfAnExtractedIcon) {
     using Answer = RecordingShellServices::PickIconAnswer;
-    const std::tuple<std::optional<Answer>, QStringList> cases[] = {
-        {std::nullopt, {"PickIconDlg"}},  // cancelled
-        {Answer{"/new/set.ico", 3}, {"PickIconDlg", "ExtractIconEx"}},
-        {Answer{"/none.png", 0}, {"PickIconDlg", "ExtractIconEx"}}};
-    for (const auto& [pick, calls] : cases) {
+    const QStringList picked = {"PickIconDlg", "ExtractIconEx", "CopyIcon", "DestroyIcon",
+                                "DestroyIcon"};
+    // The answer (none: cancelled), the large icon or the small one, the calls made.
+    const std::tuple<std::optional<Answer>, bool, QStringList> cases[] = {
+        {Answer{"/new/set.ico", 2}, true, picked},
+        {Answer{"/new/set.ico", 2}, false, picked},
+        {std::nullopt, true, {"PickIconDlg"}},
+        {Answer{"/new/set.ico", 3}, true, {"PickIconDlg", "ExtractIconEx"}},  // past the last
+        {Answer{"/none.png", 0}, true, {"PickIconDlg", "ExtractIconEx"}}};
+    for (const auto& [pick, large, calls] : cases) {
+        SCOPED_TRACE(calls.join(",").toStdString());
         Fixture f;
         f.dialog.setFileName("/old/app.ico");
         f.dialog.setHIcon(42);
         f.shell.iconFiles.insert("/new/set.ico", 3);
         f.shell.pickIcon = pick;
-        f.dialog.ShowIcon(true);
+        f.dialog.ShowIcon(large);
         EXPECT_EQ(f.shell.calls, calls);
-        EXPECT_EQ(f.dialog.hIcon(), 42u);
         EXPECT_EQ(f.dialog.FileName(), "/old/app.ico");
+        ASSERT_EQ(f.shell.pickIconCalls.size(), 1);
+        const auto& asked = f.shell.pickIconCalls[0];
+        EXPECT_EQ(std::tuple(asked.owner, asked.cchPath, asked.index), std::tuple(nullptr, 260, 0));
+        EXPECT_EQ(asked.path, "/old/app.ico" + Nuls(260 - 12));
+        if (calls != picked) {
+            EXPECT_EQ(f.dialog.hIcon(), 42u);
+            continue;
+        }
+        ASSERT_EQ(f.shell.destroyedIcons.size(), 2);
+        EXPECT_FALSE(f.shell.destroyedIcons.contains(f.dialog.hIcon()));
+        EXPECT_EQ(f.shell.icons.Icon(f.dialog.hIcon()).availableSizes(),
+                  QList<QSize>({large ? QSize(32, 32) : QSize(16, 16)}));
+        EXPECT_EQ(f.shell.icons.size(), 1);  // only the copy is left
     }
 }
 
