@@ -9,6 +9,7 @@
 
 #include "platform/property_bag.h"
 #include "platform/runtime_error.h"
+#include "tests/support/error_number.h"
 #include "widgets/progress/cool_bar.h"
 
 namespace {
@@ -49,15 +50,6 @@ Ink InkOf(QWidget& widget, const QColor& background) {
 char Hue(const QColor& c) {
     if (c.red() > c.green() && c.red() > c.blue()) return 'r';
     return c.green() > c.blue() ? 'g' : 'b';
-}
-
-int ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return -1;
 }
 
 // Counts the paint events a widget receives.
@@ -164,7 +156,7 @@ TEST(CoolBarPercent, ReadAndWrite) {
         CoolBar bar;
         bar.setMax(c.max);
         bar.setValue(c.value);
-        const int error = ErrorOf([&] { EXPECT_EQ(bar.Percent(), c.expected) << c.value; });
+        const int error = ErrorNumberOf([&] { EXPECT_EQ(bar.Percent(), c.expected) << c.value; });
         EXPECT_EQ(error, c.expected == -1000 ? RuntimeError::Overflow : -1) << c.value;
     }
     const struct {
@@ -197,7 +189,7 @@ TEST(CoolBarProperties, BorderStyleRejectsOtherValuesAndMovesTheCaption) {
     CoolBar bar;
     for (const auto& [value, error] : cases) {
         const qint32 before = bar.BorderStyle();
-        EXPECT_EQ(ErrorOf([&] { bar.setBorderStyle(value); }), error) << value;
+        EXPECT_EQ(ErrorNumberOf([&] { bar.setBorderStyle(value); }), error) << value;
         EXPECT_EQ(bar.BorderStyle(), error == -1 ? value : before);
     }
     // The label is placed in the inner area: a border moves it with the area.
@@ -280,7 +272,7 @@ TEST(CoolBarPersistence, UnconvertibleValueEndsTheLoad) {
         bag.WriteProperty(c.key, c.stored);
         bag.WriteProperty("Value", 7);
         CoolBar bar;
-        EXPECT_EQ(ErrorOf([&] { bar.ReadProperties(bag); }), c.error) << c.key;
+        EXPECT_EQ(ErrorNumberOf([&] { bar.ReadProperties(bag); }), c.error) << c.key;
         EXPECT_EQ(bar.Value(), c.value) << c.key;
     }
     // A loaded Style that does not fit 32 bits loads, fails when read and draws nothing.
@@ -288,7 +280,7 @@ TEST(CoolBarPersistence, UnconvertibleValueEndsTheLoad) {
     CoolBar bar;
     bag.WriteProperty("Style", 1e12);
     bar.ReadProperties(bag);
-    EXPECT_EQ(ErrorOf([&] { bar.Style(); }), RuntimeError::Overflow);
+    EXPECT_EQ(ErrorNumberOf([&] { bar.Style(); }), RuntimeError::Overflow);
     bar.setMax(100);
     EXPECT_NO_THROW(bar.setValue(50));
 }
