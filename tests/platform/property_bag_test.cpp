@@ -35,6 +35,8 @@ TEST(PropertyBag, Conversions) {
     const int kOverflow = RuntimeError::Overflow;
     Check(PropertyToInt16, 2.5, qint16(2));  // halves round to even
     Check(PropertyToInt16, -2.5, qint16(-2));
+    Check(PropertyToInt16, 32767, qint16(32767));  // the bounds still fit
+    Check(PropertyToInt16, -32768, qint16(-32768));
     Check(PropertyToInt16, 32768, {}, kOverflow);
     Check(PropertyToInt16, true, qint16(-1));
     Check(PropertyToInt16, QString(" 12 "), qint16(12));
