@@ -47,17 +47,19 @@ TEST(ClsDialogShell, ObjectPropertiesByKind) {
 }
 
 TEST(ClsDialogShell, IconPathEndingInSeparatorOrTooLong) {
-    const std::tuple<QString, int> cases[] = {
-        {"/usr/share/icons/", -1},
-        {"/", -1},
-        {"/" + QString(260, u'i'), RuntimeError::InvalidArgument},
-        {QString(300, u'i') + "/", -1}};  // the separator is looked at first
-    for (const auto& [fileName, error] : cases) {
+    // The file name, the error (-1: none), whether the picker is asked.
+    const std::tuple<QString, int, bool> cases[] = {
+        {"/usr/share/icons/", -1, false},
+        {"/", -1, false},
+        {"/" + QString(259, u'i'), -1, true},  // exactly fills the picker's buffer
+        {"/" + QString(260, u'i'), RuntimeError::InvalidArgument, false},
+        {QString(300, u'i') + "/", -1, false}};  // the separator is looked at first
+    for (const auto& [fileName, error, picked] : cases) {
         Fixture f;
         f.dialog.setFileName(fileName);
         f.dialog.setHIcon(7);
         EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowIcon(true); }), error);
-        EXPECT_TRUE(f.shell.calls.isEmpty()) << f.shell.calls.join(",").toStdString();
+        EXPECT_EQ(f.shell.calls, picked ? QStringList{"PickIconDlg"} : QStringList());
         EXPECT_EQ(f.dialog.hIcon(), 7u);
     }
 }
