@@ -77,37 +77,32 @@ TEST(ClsDialogFont, ErrorsBeforeAnyDialog) {
 }
 
 TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
-    Fixture f;
-    f.dialog.setFontName("Arial");
-    f.dialog.setUnderline(true);
-    f.backend.matchedFace = "Liberation Sans";
-    // 12.5 points: the size is truncated.
-    f.backend.chooseFont({"Arial", 125, 700, /*italic=*/true});
-    f.dialog.ShowFont();
-    EXPECT_EQ(f.backend.fontRequests()[0].lpLogFont.lfWeight, 0);  // Bold false: no preference
-    EXPECT_EQ(f.dialog.FontSize(), 12);
-    EXPECT_TRUE(f.dialog.Bold());  // read from the font type
-    EXPECT_TRUE(f.dialog.Italic());
-    EXPECT_FALSE(f.dialog.Underline());
-    EXPECT_FALSE(f.dialog.StrikeThru());
-    EXPECT_EQ(f.dialog.FontName(), "Liberation Sans");
-    ASSERT_EQ(f.backend.faceRequests().size(), 1);
-    EXPECT_EQ(TextBeforeNul(f.backend.faceRequests()[0].lfFaceName), "Arial");
-}
-
-TEST(ClsDialogFont, FaceNameLimitsAndFailedFont) {
-    // The face the platform matches (none: no font can be made), FontName after.
-    const std::tuple<std::optional<QString>, QString> cases[] = {
-        {QString(100, u'x'), QString(79, u'x')}, {QString(), QString()}, {std::nullopt, "Old"}};
-    for (const auto& [matched, name] : cases) {
+    using Answer = ScriptedDialogBackend::FontAnswer;
+    // The face the platform matches (none: no font can be made), the answer, FontName after.
+    const std::tuple<std::optional<QString>, Answer, QString> cases[] = {
+        {"Liberation Sans", {"Arial", 125, 700, /*italic=*/true}, "Liberation Sans"},
+        {QString(100, u'x'), {"Other", 90, 400}, QString(79, u'x')},
+        {QString(), {"Other", 90, 400}, QString()},
+        {std::nullopt, {"Other", 90, 400}, "Arial"}};
+    for (const auto& [matched, answer, name] : cases) {
+        SCOPED_TRACE(name.toStdString());
         Fixture f;
-        f.dialog.setFontName("Old");
+        f.dialog.setFontName("Arial");
+        f.dialog.setUnderline(true);
         f.backend.fontCreationFails = !matched;
         f.backend.matchedFace = matched;
-        f.backend.chooseFont({"Other", 90, 400});
+        f.backend.chooseFont(answer);
         f.dialog.ShowFont();
+        EXPECT_EQ(f.backend.fontRequests()[0].lpLogFont.lfWeight, 0);  // Bold false: no preference
         EXPECT_EQ(f.dialog.FontName(), name);
-        EXPECT_EQ(f.dialog.FontSize(), 9);  // the rest of the answer still arrives
+        // The rest of the answer arrives in any case; the size is truncated.
+        EXPECT_EQ(f.dialog.FontSize(), answer.tenthsOfPoint / 10);
+        EXPECT_EQ(f.dialog.Bold(), answer.weight == 700);  // read from the font type
+        EXPECT_EQ(f.dialog.Italic(), answer.italic);
+        EXPECT_FALSE(f.dialog.Underline());
+        EXPECT_FALSE(f.dialog.StrikeThru());
+        ASSERT_EQ(f.backend.faceRequests().size(), 1);
+        EXPECT_EQ(TextBeforeNul(f.backend.faceRequests()[0].lfFaceName), answer.face);
     }
 }
 

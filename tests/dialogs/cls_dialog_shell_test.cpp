@@ -47,58 +47,57 @@ TEST(ClsDialogShell, ObjectPropertiesByKind) {
 }
 
 TEST(ClsDialogShell, IconPathEndingInSeparatorOrTooLong) {
-    const std::tuple<QString, int> cases[] = {
-        {"/usr/share/icons/", -1},
-        {"/", -1},
-        {"/" + QString(260, u'i'), RuntimeError::InvalidArgument},
-        {QString(300, u'i') + "/", -1}};  // the separator is looked at first
-    for (const auto& [fileName, error] : cases) {
+    // The file name, the error (-1: none), whether the picker is asked.
+    const std::tuple<QString, int, bool> cases[] = {
+        {"/usr/share/icons/", -1, false},
+        {"/", -1, false},
+        {"/" + QString(259, u'i'), -1, true},  // exactly fills the picker's buffer
+        {"/" + QString(260, u'i'), RuntimeError::InvalidArgument, false},
+        {QString(300, u'i') + "/", -1, false}};  // the separator is looked at first
+    for (const auto& [fileName, error, picked] : cases) {
         Fixture f;
         f.dialog.setFileName(fileName);
         f.dialog.setHIcon(7);
         EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowIcon(true); }), error);
-        EXPECT_TRUE(f.shell.calls.isEmpty()) << f.shell.calls.join(",").toStdString();
+        EXPECT_EQ(f.shell.calls, picked ? QStringList{"PickIconDlg"} : QStringList());
         EXPECT_EQ(f.dialog.hIcon(), 7u);
     }
 }
 
-TEST(ClsDialogShell, IconPickCopiesOneIconAndDestroysBoth) {
-    for (bool large : {true, false}) {
-        Fixture f;
-        f.dialog.setFileName("/old/app.ico");
-        f.shell.iconFiles.insert("/new/set.ico", 3);
-        f.shell.pickIcon = RecordingShellServices::PickIconAnswer{"/new/set.ico", 2};
-        f.dialog.ShowIcon(large);
-        ASSERT_EQ(f.shell.pickIconCalls.size(), 1);
-        const auto& pick = f.shell.pickIconCalls[0];
-        EXPECT_EQ(std::tuple(pick.owner, pick.cchPath, pick.index), std::tuple(nullptr, 260, 0));
-        EXPECT_EQ(pick.path, "/old/app.ico" + Nuls(260 - 12));
-        EXPECT_EQ(f.shell.calls, QStringList({"PickIconDlg", "ExtractIconEx", "CopyIcon",
-                                              "DestroyIcon", "DestroyIcon"}));
-        ASSERT_EQ(f.shell.destroyedIcons.size(), 2);
-        EXPECT_FALSE(f.shell.destroyedIcons.contains(f.dialog.hIcon()));
-        EXPECT_TRUE(f.shell.icons.Contains(f.dialog.hIcon()));
-        EXPECT_EQ(f.shell.icons.size(), 1);  // only the copy is left
-        EXPECT_EQ(f.dialog.FileName(), "/old/app.ico");
-    }
-}
-
-TEST(ClsDialogShell, IconPickWithoutAnIconLeavesHIcon) {
+TEST(ClsDialogShell, IconPickKeepsOnlyACopyOfAnExtractedIcon) {
     using Answer = RecordingShellServices::PickIconAnswer;
-    const std::tuple<std::optional<Answer>, QStringList> cases[] = {
-        {std::nullopt, {"PickIconDlg"}},  // cancelled
-        {Answer{"/new/set.ico", 3}, {"PickIconDlg", "ExtractIconEx"}},
-        {Answer{"/none.png", 0}, {"PickIconDlg", "ExtractIconEx"}}};
-    for (const auto& [pick, calls] : cases) {
+    const QStringList picked = {"PickIconDlg", "ExtractIconEx", "CopyIcon", "DestroyIcon",
+                                "DestroyIcon"};
+    // The answer (none: cancelled), the large icon or the small one, the calls made.
+    const std::tuple<std::optional<Answer>, bool, QStringList> cases[] = {
+        {Answer{"/new/set.ico", 2}, true, picked},
+        {Answer{"/new/set.ico", 2}, false, picked},
+        {std::nullopt, true, {"PickIconDlg"}},
+        {Answer{"/new/set.ico", 3}, true, {"PickIconDlg", "ExtractIconEx"}},  // past the last
+        {Answer{"/none.png", 0}, true, {"PickIconDlg", "ExtractIconEx"}}};
+    for (const auto& [pick, large, calls] : cases) {
+        SCOPED_TRACE(calls.join(",").toStdString());
         Fixture f;
         f.dialog.setFileName("/old/app.ico");
         f.dialog.setHIcon(42);
         f.shell.iconFiles.insert("/new/set.ico", 3);
         f.shell.pickIcon = pick;
-        f.dialog.ShowIcon(true);
+        f.dialog.ShowIcon(large);
         EXPECT_EQ(f.shell.calls, calls);
-        EXPECT_EQ(f.dialog.hIcon(), 42u);
         EXPECT_EQ(f.dialog.FileName(), "/old/app.ico");
+        ASSERT_EQ(f.shell.pickIconCalls.size(), 1);
+        const auto& asked = f.shell.pickIconCalls[0];
+        EXPECT_EQ(std::tuple(asked.owner, asked.cchPath, asked.index), std::tuple(nullptr, 260, 0));
+        EXPECT_EQ(asked.path, "/old/app.ico" + Nuls(260 - 12));
+        if (calls != picked) {
+            EXPECT_EQ(f.dialog.hIcon(), 42u);
+            continue;
+        }
+        ASSERT_EQ(f.shell.destroyedIcons.size(), 2);
+        EXPECT_FALSE(f.shell.destroyedIcons.contains(f.dialog.hIcon()));
+        EXPECT_EQ(f.shell.icons.Icon(f.dialog.hIcon()).availableSizes(),
+                  QList<QSize>({large ? QSize(32, 32) : QSize(16, 16)}));
+        EXPECT_EQ(f.shell.icons.size(), 1);  // only the copy is left
     }
 }
 

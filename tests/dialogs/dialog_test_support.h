@@ -5,27 +5,17 @@
 #include <gtest/gtest.h>
 #include <QString>
 #include <QWidget>
-#include <functional>
 #include <ostream>
 
 #include "dialogs/cls_dialog.h"
 #include "platform/runtime_error.h"
+#include "tests/support/error_number.h"
 #include "tests/support/recording_shell_services.h"
 #include "tests/support/scripted_dialog_backend.h"
 #include "tests/support/scripted_printer_registry.h"
 
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
-}
-
-// The RuntimeError number `call` raises; -1 when it returns.
-inline int ErrorNumberOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return -1;
 }
 
 inline QString Nuls(int n) {

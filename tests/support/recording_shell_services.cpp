@@ -1,5 +1,7 @@
 #include "tests/support/recording_shell_services.h"
 
+#include <QPixmap>
+
 void RecordingShellServices::ShutDownDialog(QWidget* owner) {
     calls.append("ShutDownDialog");
     shutDownCalls.append(owner);
@@ -41,8 +43,9 @@ int RecordingShellServices::ExtractIconEx(const QString& path, int index, quint3
                                           quint32* small, int nIcons) {
     calls.append("ExtractIconEx");
     if (nIcons < 1 || index < 0 || index >= iconFiles.value(path, 0)) return 0;
-    if (large) *large = icons.Add(QIcon());
-    if (small) *small = icons.Add(QIcon());
+    // Sized apart, so that a test can tell which of the two was kept.
+    if (large) *large = icons.Add(QIcon(QPixmap(32, 32)));
+    if (small) *small = icons.Add(QIcon(QPixmap(16, 16)));
     return 1;
 }
 

@@ -79,9 +79,6 @@ class ScriptedDialogBackend : public DialogBackend {
     const QList<PrintDlgRecord>& printerRequests() const { return printerRequests_; }
     const QList<Message>& messages() const { return messages_; }
     const QList<BrowseInfoRecord>& folderRequests() const { return folderRequests_; }
-    // Answers prepared but not yet used.
-    qsizetype pendingFileAnswers() const { return fileAnswers_.size(); }
-    qsizetype pendingFolderAnswers() const { return folderAnswers_.size(); }
 
     int GetOpenFileName(OpenFileNameRecord& ofn) override;
     int GetSaveFileName(OpenFileNameRecord& ofn) override;

@@ -4,12 +4,10 @@
 
 #include "platform/tick_counter.h"
 
-// Returns the scripted readings in turn, then keeps the last one. `Advance`
-// moves the current reading on.
+// Returns the scripted readings in turn, then keeps the last one.
 class ScriptedTickCounter final : public TickCounter {
   public:
     qint64 Milliseconds() override;
-    void Advance(qint64 ms) { now += ms; }
 
     std::deque<qint64> script;
     qint64 now = 0;

@@ -360,29 +360,6 @@ TEST_F(Form1Test, FailuresAndCancelledFoldersAreHandled) {
     EXPECT_TRUE(Enabled("Command3"));
 }
 
-TEST_F(Form1Test, AboutOpensOneWindowAtATime) {
-    Click("Command4");
-    // Moved by the user and asked for again, it stays where it was left.
-    QWidget* first = Form().findChild<QWidget*>("Form2");
-    ASSERT_NE(first, nullptr);
-    first->move(first->pos() + QPoint(40, -25));
-    const QPoint left = first->pos();
-    Click("Command4");
-    QList<QWidget*> abouts = Form().findChildren<QWidget*>("Form2");
-    ASSERT_EQ(abouts.size(), 1);
-    EXPECT_TRUE(abouts[0]->isVisible());
-    EXPECT_EQ(abouts[0]->pos(), left);
-    abouts[0]->close();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(Form().findChildren<QWidget*>("Form2").isEmpty());
-    Click("Command4");
-    ASSERT_EQ(Form().findChildren<QWidget*>("Form2").size(), 1);
-    // Closing the main window takes the About window with it.
-    QWidget* about = Form().findChild<QWidget*>("Form2");
-    Form().close();
-    EXPECT_FALSE(about->isVisible());
-}
-
 TEST_F(Form1Test, ArchivesNamedOrDroppedAreReadAsReadReadsThem) {
     const QString archive = WriteArchive("a.kbx", 5);
     const auto boxes = [this] {

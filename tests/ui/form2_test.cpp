@@ -57,13 +57,24 @@ TEST_F(Form2Test, ShowsItsTextsAndTheLinkTurnsBlueOnlyUnderThePointer) {
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].title, "Ошибка");
 
-    // Closed and opened again, the link is red again.
+    // Asked for again, the one window stays where the user moved it.
+    about->move(about->pos() + QPoint(40, -25));
+    const QPoint left = about->pos();
+    Click("Command4");
+    EXPECT_EQ(Form().findChildren<ui::Form2*>("Form2"), QList<ui::Form2*>({about}));
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_EQ(about->pos(), left);
+    // Closed, it is gone; opened again, there is one and its link is red again.
     about->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Form().findChildren<QWidget*>("Form2").isEmpty());
     Click("Command4");
-    link = Form().findChild<QLabel*>("Label2");
-    ASSERT_NE(link, nullptr);
-    EXPECT_EQ(link->palette().color(QPalette::WindowText), kRed);
+    ASSERT_EQ(Form().findChildren<ui::Form2*>("Form2").size(), 1);
+    about = Form().findChild<ui::Form2*>("Form2");
+    EXPECT_EQ(about->findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText), kRed);
+    // Closing the main window takes the About window with it.
+    Form().close();
+    EXPECT_FALSE(about->isVisible());
 }
 
 #ifdef QUILLMERE_HAVE_XCB

@@ -31,22 +31,6 @@ TEST(Messages, SecondsInTheShortestForm) {
     }
 }
 
-TEST(Messages, CompletionTexts) {
-    const QLocale ru(QLocale::Russian, QLocale::Russia);
-    const struct {
-        ui::Operation op;
-        qint64 ms;
-        const char* text;
-    } cases[] = {
-        {ui::Operation::Load, 1500, "Обработка завершена\r\nАрхив читался 1,5 секунд"},
-        {ui::Operation::Extract, 2000, "Обработка завершена\r\nФайл извлекался 2 секунд"},
-        {ui::Operation::Unpack, 20, "Обработка завершена\r\nАрхив распаковывался 0,02 секунд"},
-        {ui::Operation::Pack, 1234, "Обработка завершена\r\nАрхив запаковывался 1,234 секунд"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ui::CompletionText(c.op, c.ms, ru), QString::fromUtf8(c.text));
-}
-
 namespace {
 
 using kbx::Failure;
