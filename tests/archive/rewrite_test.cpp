@@ -244,6 +244,15 @@ TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
              return std::vector<Edit>{Edit::Remove(0)};
          },
          kbx::Reason::ArchiveChanged, kbx::NameRule::None},
+        {"a kept entry of negative size",
+         [](RewriteTest& t) {
+             std::vector<RawEntry> bad = t.base;
+             bad[3].sizeOverride = -1;
+             bad[3].forceSize = true;
+             t.Load(bad);
+             return std::vector<Edit>{Edit::Remove(0)};
+         },
+         kbx::Reason::OutOfBounds, kbx::NameRule::None},
         {"the archive replaced by a FIFO",
          [](RewriteTest& t) {
              QFile::remove(t.archive);
