@@ -303,7 +303,9 @@ TEST_F(Form1Test, ClosingDuringARunStopsItQuietly) {
     messages_.shown.clear();
     const QString out = Folder("out");
     events_.onPump = [&](int call) {
-        if (call == 2) Form().close();
+        if (call != 2) return;
+        Form().close();
+        EXPECT_TRUE(Form().isVisible());  // until the run has returned
     };
     events_.calls = 0;
     AnswerFolder(out);
@@ -506,6 +508,31 @@ TEST_F(Form1Test, LongPathsAreUsedAsChosen) {
     EXPECT_EQ(messages_.shown[2].icon, Icon::Critical);
     EXPECT_EQ(messages_.shown[2].text,
               "Не удалось использовать папку " + tooLong + ": слишком длинный путь");
+}
+
+}  // namespace
+
+namespace {
+
+// A press on a row reports its keyboard state in the design's codes.
+TEST_F(Form1Test, RowPressReportsShiftCodes) {
+    const std::pair<Qt::KeyboardModifiers, int> cases[] = {
+        {Qt::NoModifier, 0},
+        {Qt::ShiftModifier, 1},
+        {Qt::ControlModifier, 2},
+        {Qt::AltModifier, 4},
+        {Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 7}};
+    Load(WriteArchive("a.kbx", 5));  // the list takes clicks once loaded
+    ui::ListCell* cell = Cell("nm", 3);
+    int shift = -1;
+    QObject::connect(cell, &ui::ListCell::MouseDown,
+                     [&](int, int Shift, float, float) { shift = Shift; });
+    for (const auto& [modifiers, code] : cases) {
+        SCOPED_TRACE(code);
+        QTest::mousePress(cell, Qt::LeftButton, modifiers, cell->rect().center());
+        QTest::mouseRelease(cell, Qt::LeftButton, modifiers, cell->rect().center());
+        EXPECT_EQ(shift, code);
+    }
 }
 
 }  // namespace
