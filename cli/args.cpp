@@ -7,21 +7,21 @@ namespace cli {
 
 namespace {
 
-const OptionSpec* FindShort(const std::vector<OptionSpec>& specs, char c) {
-    for (const OptionSpec& s : specs)
+const OptionDef* FindShort(const std::vector<OptionDef>& defs, char c) {
+    for (const OptionDef& s : defs)
         if (s.shortName == c) return &s;
     return nullptr;
 }
 
-const OptionSpec* FindLong(const std::vector<OptionSpec>& specs, QByteArrayView name) {
-    for (const OptionSpec& s : specs)
+const OptionDef* FindLong(const std::vector<OptionDef>& defs, QByteArrayView name) {
+    for (const OptionDef& s : defs)
         if (name == s.longName) return &s;
     return nullptr;
 }
 
 }  // namespace
 
-QString ParseArgs(const std::vector<QByteArray>& args, const std::vector<OptionSpec>& specs,
+QString ParseArgs(const std::vector<QByteArray>& args, const std::vector<OptionDef>& defs,
                   ParsedArgs* out) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -37,17 +37,16 @@ QString ParseArgs(const std::vector<QByteArray>& args, const std::vector<OptionS
         if (a.startsWith("--")) {
             const qsizetype eq = a.indexOf('=');
             const QByteArray name = a.mid(2, eq < 0 ? -1 : eq - 2);
-            const OptionSpec* spec = FindLong(specs, name);
-            if (!spec)
-                return Kbx::tr("unknown option %1").arg(QuoteBytes(a.left(eq < 0 ? -1 : eq)));
-            if (!spec->takesValue) {
+            const OptionDef* def = FindLong(defs, name);
+            if (!def) return Kbx::tr("unknown option %1").arg(QuoteBytes(a.left(eq < 0 ? -1 : eq)));
+            if (!def->takesValue) {
                 if (eq >= 0)
                     return Kbx::tr("option --%1 takes no value").arg(QString::fromLatin1(name));
-                out->options[spec->longName] = QByteArray();
+                out->options[def->longName] = QByteArray();
             } else if (eq >= 0) {
-                out->options[spec->longName] = a.mid(eq + 1);
+                out->options[def->longName] = a.mid(eq + 1);
             } else if (i + 1 < args.size()) {
-                out->options[spec->longName] = args[++i];
+                out->options[def->longName] = args[++i];
             } else {
                 return Kbx::tr("option --%1 needs a value").arg(QString::fromLatin1(name));
             }
@@ -56,16 +55,16 @@ QString ParseArgs(const std::vector<QByteArray>& args, const std::vector<OptionS
         // A group of short options: flags, then at most one taking a value
         // (the rest of the group, or the next argument).
         for (qsizetype k = 1; k < a.size(); ++k) {
-            const OptionSpec* spec = FindShort(specs, a[k]);
-            if (!spec) return Kbx::tr("unknown option -%1").arg(QuoteBytes(a.mid(k, 1)));
-            if (!spec->takesValue) {
-                out->options[spec->longName] = QByteArray();
+            const OptionDef* def = FindShort(defs, a[k]);
+            if (!def) return Kbx::tr("unknown option -%1").arg(QuoteBytes(a.mid(k, 1)));
+            if (!def->takesValue) {
+                out->options[def->longName] = QByteArray();
                 continue;
             }
             if (k + 1 < a.size())
-                out->options[spec->longName] = a.mid(k + 1);
+                out->options[def->longName] = a.mid(k + 1);
             else if (i + 1 < args.size())
-                out->options[spec->longName] = args[++i];
+                out->options[def->longName] = args[++i];
             else
                 return Kbx::tr("option -%1 needs a value").arg(QChar(a[k]));
             break;

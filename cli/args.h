@@ -12,7 +12,7 @@
 
 namespace cli {
 
-struct OptionSpec {
+struct OptionDef {
     char shortName;  // 0 when the option has only a long name
     const char* longName;
     bool takesValue;
@@ -29,9 +29,9 @@ struct ParsedArgs {
     }
 };
 
-// Parses `args` against `specs`. Returns an empty string, or the problem in
+// Parses `args` against `defs`. Returns an empty string, or the problem in
 // the user's language ("unknown option -C").
-QString ParseArgs(const std::vector<QByteArray>& args, const std::vector<OptionSpec>& specs,
+QString ParseArgs(const std::vector<QByteArray>& args, const std::vector<OptionDef>& defs,
                   ParsedArgs* out);
 
 }  // namespace cli

@@ -23,18 +23,18 @@ using cli::Kbx;
 
 struct Command {
     const char* name;
-    std::vector<cli::OptionSpec> options;
+    std::vector<cli::OptionDef> options;
     size_t minOperands;
     size_t maxOperands;  // SIZE_MAX: no limit
     int (*run)(const cli::ParsedArgs&);
 };
 
-constexpr cli::OptionSpec kHelp{'h', "help", false};
-constexpr cli::OptionSpec kVerbose{'v', "verbose", false};
-constexpr cli::OptionSpec kJson{0, "json", false};
-constexpr cli::OptionSpec kDirectory{'C', "directory", true};
-constexpr cli::OptionSpec kKeep{'k', "keep-old-files", false};
-constexpr cli::OptionSpec kSkip{0, "skip-old-files", false};
+constexpr cli::OptionDef kHelp{'h', "help", false};
+constexpr cli::OptionDef kVerbose{'v', "verbose", false};
+constexpr cli::OptionDef kJson{0, "json", false};
+constexpr cli::OptionDef kDirectory{'C', "directory", true};
+constexpr cli::OptionDef kKeep{'k', "keep-old-files", false};
+constexpr cli::OptionDef kSkip{0, "skip-old-files", false};
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {

@@ -457,16 +457,16 @@ def append_run(row):
         f.write("\t".join(str(row[h]).replace("\t", " ") for h in RUNS_HEADER) + "\n")
 
 
-def runs_rows(spec):
-    """The rows of the runs named in `spec` ("all", or run ids joined by
+def runs_rows(runs):
+    """The rows of the runs named in `runs` ("all", or run ids joined by
     commas). A mutant tested again by a later run (--again) takes the later
     outcome: the same change in the same file, at the nearest line (its line
     may have moved)."""
     rows = read_tsv(RUNS)
-    if spec == "all":
+    if runs == "all":
         return rows
     merged = []
-    for n, run in enumerate(spec.split(",")):
+    for n, run in enumerate(runs.split(",")):
         for r in rows:
             if r["run"] != run:
                 continue
