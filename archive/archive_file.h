@@ -1,6 +1,6 @@
 #pragma once
 // An archive opened for reading with its header checked against the file:
-// shared by the directory loader and the verifier.
+// shared by the directory loader, the verifier, extraction and rewriting.
 
 #include <QString>
 
@@ -18,6 +18,12 @@ struct ArchiveFile {
 // Opens `path` and checks its signature, count and directory end; the result
 // is unusable when any of them is wrong.
 Result OpenArchiveFile(const QString& path, ArchiveFile& file);
+
+// Opens the loaded archive `dir` again for reading what it loaded: the same
+// file (identity and times), with the same header and the whole directory.
+// Otherwise `failure` says why (cannot open, read failed, archive changed)
+// and the result is closed.
+io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure);
 
 // The result of a directory that ends before its last record, or whose read
 // failed with `error`.

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "archive/archive.h"
+#include "archive/archive_file.h"
 #include "archive/file_io.h"
 
 namespace kbx {
@@ -224,37 +225,6 @@ class Extractor {
     qint64 recordsWindow_ = -1;
     char single_[kRecordSize];
 };
-
-// Opens the loaded archive again. A file replaced, rewritten or truncated
-// since the load is another file now, or has another size or time, or no
-// longer has the loaded directory's header or holds the whole directory;
-// nothing is read from it. The records themselves are compared as their
-// entries are written.
-io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
-    const qint64 count = dir.UpperBound();
-    int err = 0;
-    const QByteArray native = io::NativePath(dir.ArchivePath);
-    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), archiveSize, &err);
-    if (!archive) {
-        *failure = Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
-        return {};
-    }
-    char header[kHeaderSize];
-    const bool same = io::IdentityOf(archive.get()) == dir.Identity;
-    const long long got = same ? io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) : 0;
-    if (got < 0) {  // a failing disk, not a changed archive
-        *failure = Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
-        return {};
-    }
-    if (!same || got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
-        ReadLE32(header + kCountOffset) != count ||
-        ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
-        DirectoryEnd(count) > *archiveSize) {
-        *failure = Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
-        return {};
-    }
-    return archive;
-}
 
 template <typename IndexAt>
 Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,

@@ -89,4 +89,35 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     return r;
 }
 
+// Opens the loaded archive again. A file replaced, rewritten or truncated
+// since the load is another file now, or has another size or time, or no
+// longer has the loaded directory's header or holds the whole directory;
+// nothing is read from it. The records themselves are compared as their
+// entries are written.
+io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
+    const qint64 count = dir.UpperBound();
+    int err = 0;
+    const QByteArray native = io::NativePath(dir.ArchivePath);
+    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), archiveSize, &err);
+    if (!archive) {
+        *failure = Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
+        return {};
+    }
+    char header[kHeaderSize];
+    const bool same = io::IdentityOf(archive.get()) == dir.Identity;
+    const long long got = same ? io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) : 0;
+    if (got < 0) {  // a failing disk, not a changed archive
+        *failure = Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
+        return {};
+    }
+    if (!same || got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
+        ReadLE32(header + kCountOffset) != count ||
+        ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
+        DirectoryEnd(count) > *archiveSize) {
+        *failure = Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
+        return {};
+    }
+    return archive;
+}
+
 }  // namespace kbx

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <map>
 
+#include "archive/archive_file.h"
 #include "archive/file_io.h"
 #include "archive/output.h"
 
@@ -123,16 +124,11 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
     return {};
 }
 
-// True when the file behind `fd` still holds the header and records of `dir`.
-// A read that fails leaves its errno in *err; a short one leaves it alone.
-bool SameDirectory(int fd, const Directory& dir, int* err) {
+// True when the file behind `fd`, whose header OpenLoaded checked, still
+// holds the records of `dir`. A read that fails leaves its errno in *err; a
+// short one leaves it alone.
+bool SameRecords(int fd, const Directory& dir, int* err) {
     const qint64 count = dir.UpperBound();
-    char header[kHeaderSize];
-    if (io::ReadAt(fd, header, kHeaderSize, 0, err) != kHeaderSize ||
-        !HasSignature(QByteArrayView(header, kHeaderSize)) ||
-        ReadLE32(header + kCountOffset) != count ||
-        ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count))
-        return false;
     QByteArray block(std::min(count, kRecordsPerBlock) * kRecordSize, Qt::Uninitialized);
     for (qint64 first = 0; first < count; first += kRecordsPerBlock) {
         const qint64 n = std::min(kRecordsPerBlock, count - first);
@@ -244,12 +240,10 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     };
     int err = 0;
     long long fileSize = 0;
-    const QByteArray native = io::NativePath(path);
-    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), &fileSize, &err);
-    if (!archive) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
-    if (io::IdentityOf(archive.get()) != dir.Identity) return changed();
-    err = 0;
-    if (!SameDirectory(archive.get(), dir, &err))
+    Result opened;
+    io::Fd archive = OpenLoaded(dir, &fileSize, &opened);
+    if (!archive) return opened;
+    if (!SameRecords(archive.get(), dir, &err))
         return err ? Result::Unusable({Reason::ReadFailed, err, {}, -1, path}) : changed();
     for (qint64 i = 0; i < count; ++i) {
         if (action.count(i)) continue;
