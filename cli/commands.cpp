@@ -400,34 +400,39 @@ std::optional<std::vector<kbx::Edit>> Pairs(const ParsedArgs& args, const QStrin
 
 }  // namespace
 
-int Replace(const ParsedArgs& args) {
+namespace {
+
+// replace and add: NAME FILE pairs, turned into edits by `make`; `existing`
+// says whether each NAME must already be an entry.
+template <typename Make>
+int EditPairs(const ParsedArgs& args, bool existing, Make make, const QString& command) {
     int code = kOk;
     kbx::Directory dir;
     const std::optional<QString> path = Load(args.operands[0], dir);
     if (!path) return kUnusable;
-    const auto edits = Pairs(
-        args, *path, dir, true,
+    const auto edits = Pairs(args, *path, dir, existing, make, &code);
+    if (!edits) return code;
+    return Rewrite(args, *path, dir, *edits, command);
+}
+
+}  // namespace
+
+int Replace(const ParsedArgs& args) {
+    return EditPairs(
+        args, true,
         [](qint64 index, QString, QString file) {
             return kbx::Edit::Replace(index, std::move(file));
         },
-        &code);
-    if (!edits) return code;
-    return Rewrite(args, *path, dir, *edits, Kbx::tr("replace"));
+        Kbx::tr("replace"));
 }
 
 int Add(const ParsedArgs& args) {
-    int code = kOk;
-    kbx::Directory dir;
-    const std::optional<QString> path = Load(args.operands[0], dir);
-    if (!path) return kUnusable;
-    const auto edits = Pairs(
-        args, *path, dir, false,
+    return EditPairs(
+        args, false,
         [](qint64, QString name, QString file) {
             return kbx::Edit::Add(std::move(name), std::move(file));
         },
-        &code);
-    if (!edits) return code;
-    return Rewrite(args, *path, dir, *edits, Kbx::tr("add"));
+        Kbx::tr("add"));
 }
 
 int Remove(const ParsedArgs& args) {
