@@ -288,18 +288,26 @@ def sample(paths, seed, count):
     return chosen, len(every)
 
 
-def survivors_of(run):
+def survivors_of(run, killed_by=None):
     """The survivors of an earlier run, found again in the current sources:
     the same change in the same file, at the nearest line to the recorded one
-    (tests added since then do not move product lines, but edits may)."""
+    (tests added since then do not move product lines, but edits may).
+    With killed_by (a regular expression), instead every mutant of any run
+    whose first failing test matched it: after tests are merged or shortened,
+    those are the only kills that can have been lost."""
     eq = equivalents()
     found, gone = [], []
-    cache = {}
+    cache, seen = {}, set()
     for r in read_tsv(RUNS):
-        if r["run"] != run or r["status"] != "survived":
+        if killed_by is not None:
+            if r["status"] != "killed" or not re.search(killed_by, r["detail"]):
+                continue
+        elif r["run"] != run or r["status"] != "survived":
             continue
-        if (r["file"], r["line"], f'{r["operator"]}@{r["col"]}:{r["original"]}->{r["mutant"]}') in eq:
+        key = (r["file"], r["line"], f'{r["operator"]}@{r["col"]}:{r["original"]}->{r["mutant"]}')
+        if key in eq or key in seen:
             continue
+        seen.add(key)
         if r["file"] not in cache:
             cache[r["file"]] = find_mutants(r["file"])
         same = [m for m in cache[r["file"]] if m.operator == r["operator"] and
@@ -529,6 +537,8 @@ def main():
     ap.add_argument("--score", nargs="?", const="all", help="score the recorded run(s)")
     ap.add_argument("--again", metavar="RUN",
                     help="test again the survivors of an earlier run (after new tests)")
+    ap.add_argument("--killed-by", metavar="REGEX",
+                    help="test again every recorded kill whose first failing test matches")
     ap.add_argument("--restore", action="store_true", help="put back a file left mutated")
     args = ap.parse_args()
 
@@ -543,7 +553,11 @@ def main():
         score(runs_rows(args.score))
         return 0
 
-    if args.again:
+    if args.killed_by:
+        mutants, gone = survivors_of(None, args.killed_by)
+        args.seed = ""
+        print(f"{len(mutants)} recorded kills by tests matching {args.killed_by}")
+    elif args.again:
         mutants, gone = survivors_of(args.again)
         args.seed = next((r["seed"] for r in read_tsv(RUNS) if r["run"] == args.again), "")
         print(f"{len(mutants)} survivors of run {args.again} (seed {args.seed})")
@@ -588,7 +602,7 @@ def main():
     run_id = time.strftime("%Y%m%dT%H%M%S")
     rows = []
     # Survivors whose code has changed since: neither killed nor survived.
-    for r in (gone if args.again else []):
+    for r in (gone if args.again or args.killed_by else []):
         append_run(dict(r, run=run_id, status="gone", seconds="0", detail="code changed"))
     try:
         for i, mu in enumerate(mutants, 1):
@@ -618,6 +632,8 @@ def main():
         restore()
     print(f"\nrun {run_id}, seed {args.seed}")
     score(rows)
+    if args.killed_by and any(r["status"] == "survived" for r in rows):
+        print("\nkills lost: the survivors above were killed before by the tests named")
     if args.again:
         print(f"\nrun {args.again} with its survivors tested again ({args.again},{run_id}):")
         score(runs_rows(f"{args.again},{run_id}"))
