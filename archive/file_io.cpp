@@ -52,7 +52,8 @@ bool Disabled(Facility f) {
     return g_disabled[size_t(f)];
 }
 
-constexpr long long kChunk = 1 << 20;       // bounded buffer for copies without copy_file_range
+constexpr long long kChunk = 1 << 20;  // bounded buffer for copies without the kernel
+constexpr long long kSplicePipe = 256 << 10;
 constexpr long long kSmallCopy = 64 << 10;  // copied through a stack buffer
 constexpr long long kPage = 4096;
 
@@ -266,21 +267,100 @@ bool WriteAll(int fd, const char* buf, long long len, long long offset, int* err
     return true;
 }
 
+namespace {
+
+// A pipe of our own for copies between offsets that sit at different places
+// within a page (entries follow each other without padding, so that is the
+// usual case for both pack and unpack). The kernel's own file-to-file copy
+// goes through a pipe of 16 slots, and at such offsets every page travels as
+// two pieces: twice the round trips, and slower than a copy through user
+// space. A pipe of 256 KiB moves 64 pages a trip with no copy through user
+// space, which measured as fast as the kernel's copy between aligned files
+// (a 1 MiB pipe was often several times slower, all of it spent copying into
+// the page cache). One pipe per copy: four calls against the 8 per MiB
+// of the copy, and no descriptor outlives the operation.
+struct SplicePipe {
+    SplicePipe() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return;
+        out = Fd(fds[0]);
+        in = Fd(fds[1]);
+        const int size = ::fcntl(in.get(), F_SETPIPE_SZ, int(kSplicePipe));
+        capacity = size > 0 ? size : ::fcntl(in.get(), F_GETPIPE_SZ);
+        if (capacity <= 0) capacity = kPage;
+    }
+    Fd out, in;  // the pipe's read and write ends
+    long long capacity = 0;
+};
+
+constexpr long long kNoSplice = -2;
+
+// Copies through the pipe; kNoSplice when these files cannot be spliced
+// (nothing has been copied then), fewer than `len` when the source ended.
+long long SpliceCopy(int in, long long inOffset, int out, long long outOffset, long long len,
+                     int* err) {
+    static bool works = true;
+    if (!works) return kNoSplice;
+    SplicePipe pipe;
+    if (pipe.in.get() < 0) return kNoSplice;  // no descriptors left: copy otherwise
+    long long done = 0;
+    while (done < len) {
+        if (Injected(Op::Read)) {
+            *err = errno;
+            return -1;
+        }
+        long long want = std::min(len - done, pipe.capacity);
+        if (g_faults.readLimit > 0) want = std::min(want, g_faults.readLimit);
+        loff_t inOff = inOffset + done;
+        const ssize_t n = ::splice(in, &inOff, pipe.in.get(), nullptr, size_t(want), 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0 && (errno == EINVAL || errno == ENOSYS)) {
+                if (errno == ENOSYS) works = false;
+                return kNoSplice;
+            }
+            *err = errno;
+            return -1;
+        }
+        if (n == 0) return done;  // the source ended early
+        if (Injected(Op::Write)) {
+            *err = errno;
+            return -1;
+        }
+        loff_t outOff = outOffset + done;
+        for (long long left = n; left > 0;) {
+            const ssize_t m = ::splice(pipe.out.get(), nullptr, out, &outOff, size_t(left), 0);
+            if (m < 0 && errno == EINTR) continue;
+            if (m < 0 && errno == EINVAL && done == 0 && left == n) return kNoSplice;
+            if (m <= 0) {
+                *err = m < 0 ? errno : EIO;
+                return -1;
+            }
+            left -= m;
+        }
+        done += n;
+    }
+    return done;
+}
+
+}  // namespace
+
 long long CopyRange(int in, long long inOffset, int out, long long outOffset, long long len,
                     int* err) {
     if (len <= kSmallCopy) {
         char buf[kSmallCopy];
         return BufferedCopy(in, inOffset, out, outOffset, len, buf, kSmallCopy, err);
     }
-    // The kernel's copy moves page by page; writing those pages at an offset
-    // inside a page (packing: entries follow each other at any offset)
-    // touches every output page twice, and a plain copy through a large
-    // buffer costs less. Measured on ext4; reading at such an offset
-    // (unpacking) is cheap either way.
-    const bool pagesMatch = outOffset % kPage == 0 || (inOffset - outOffset) % kPage == 0;
     long long done = 0;
+    if (!g_forceBuffered && (inOffset - outOffset) % kPage != 0) {
+        done = SpliceCopy(in, inOffset, out, outOffset, len, err);
+        if (done != kNoSplice) return done;
+        done = 0;
+    }
+    // Where the offsets sit at the same place within a page, the kernel's copy
+    // moves whole pages (and some file systems share the blocks instead).
     static bool kernelCopy = true;
-    while (kernelCopy && pagesMatch && !g_forceBuffered && done < len) {
+    while (kernelCopy && !g_forceBuffered && done < len) {
         if (Injected(Op::Write)) {
             *err = errno;
             return -1;
