@@ -19,11 +19,11 @@ struct KbxRun {
 };
 
 struct KbxOptions {
-    std::vector<QByteArray> env;  // "NAME=value" added to (or replacing in) the environment
+    std::vector<QByteArray> env = {};  // "NAME=value" added to (or replacing in) the environment
     const char* stdoutPath = nullptr;
     bool stderrOnTerminal = false;
-    // Called with the child's pid and all stdout so far, each time more arrives.
-    std::function<void(pid_t, const QByteArray&)> onOutput;
+    // Called with the child's pid each time more stdout arrives.
+    std::function<void(pid_t)> onOutput = {};
 };
 
 KbxRun RunKbx(const std::vector<QByteArray>& args, const KbxOptions& options = {});
