@@ -1,12 +1,10 @@
 #pragma once
 
-#include <functional>
 #include <vector>
 
 #include "platform/message_box.h"
 
-// Records each box. `onShow` runs while the box would be open, so a test can
-// act at that moment (for example close the window behind it).
+// Records each box instead of showing it.
 class RecordingMessageBox final : public MessageBoxService {
   public:
     struct Shown {
@@ -15,8 +13,9 @@ class RecordingMessageBox final : public MessageBoxService {
         QString title;
     };
 
-    void Show(QWidget* parent, const QString& text, Icon icon, const QString& title) override;
+    void Show(QWidget*, const QString& text, Icon icon, const QString& title) override {
+        shown.push_back({text, icon, title});
+    }
 
     std::vector<Shown> shown;
-    std::function<void(const Shown&)> onShow;
 };

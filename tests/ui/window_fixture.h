@@ -3,35 +3,93 @@
 // double, plus helpers that write archives and drive the window's controls.
 
 #include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
-#include "tests/support/recording_event_pump.h"
-#include "tests/support/recording_message_box.h"
-#include "tests/support/recording_shell.h"
-#include "tests/support/scripted_dialog_backend.h"
-#include "tests/support/scripted_tick_counter.h"
+#include "platform/event_pump.h"
+#include "platform/shell_service.h"
+#include "platform/tick_counter.h"
 #include "test_util.h"
+#include "tests/support/recording_message_box.h"
+#include "tests/support/scripted_dialog_backend.h"
+#include "ui/fonts.h"
 #include "ui/main_window/form1.h"
 #include "ui/main_window/list_cell.h"
 
 using TestEntry = testutil::RawEntry;
 using testutil::ReadFile;
+using Icon = MessageBoxService::Icon;
+
+// Returns the scripted readings in turn, then keeps the last one.
+struct ScriptedTickCounter final : TickCounter {
+    qint64 Milliseconds() override {
+        if (!script.empty()) now = script.front(), script.pop_front();
+        return now;
+    }
+    std::deque<qint64> script;
+    qint64 now = 0;
+};
+
+// Counts the calls; `onPump` (given the call number, from 1) stands for what
+// the user does at that moment.
+struct RecordingEventPump final : EventPump {
+    void ProcessPendingEvents() override {
+        ++calls;
+        if (onPump) onPump(calls);
+    }
+    int calls = 0;
+    std::function<void(int call)> onPump;
+};
+
+// Records the links and answers with `result`.
+struct RecordingShell final : ShellService {
+    bool OpenUrl(const QUrl& url) override { return opened.push_back(url), result; }
+    std::vector<QUrl> opened;
+    bool result = true;
+};
 
 // Entries Version\Data\e000.dat ... with distinct contents.
-std::vector<TestEntry> NumberedEntries(int count);
-// The archive's bytes: header, directory, then the data in entry order.
-inline QByteArray ArchiveBytes(const std::vector<TestEntry>& entries) {
-    return testutil::BuildArchive(entries);
+inline std::vector<TestEntry> NumberedEntries(int count) {
+    std::vector<TestEntry> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(
+            {QStringLiteral("Version\\Data\\e%1.dat").arg(i, 3, 10, QChar('0')).toLatin1(),
+             QByteArray("entry ") + QByteArray::number(i) + QByteArray(i % 7, 'x')});
+    return out;
 }
 
 class WindowTest : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
-    void Recreate();
+    void SetUp() override {
+        ASSERT_TRUE(tmp_.isValid());
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        ui::InstallFontSubstitutions();
+        Recreate();
+    }
+    void TearDown() override {
+        form_.reset();
+        QLocale::setDefault(QLocale::c());
+    }
+    void Recreate() {
+        form_.reset();
+        form_ = std::make_unique<ui::Form1>(
+            ui::Services{&messages_, &ticks_, &events_, &shell_, &dialogs_});
+        form_->show();
+        QApplication::setActiveWindow(form_.get());
+    }
     ui::Form1& Form() { return *form_; }
 
     template <typename T = QWidget>
@@ -41,17 +99,40 @@ class WindowTest : public ::testing::Test {
         return w;
     }
     bool Enabled(const char* name) { return Child(name)->isEnabled(); }
+    QString Path() { return Child<QLineEdit>("FilePath")->text(); }
+    QScrollBar* Scroll() { return Child<QScrollBar>("Scr"); }
     ui::ListCell* Cell(const char* array, int row) {
         return Child<ui::ListCell>(QStringLiteral("%1(%2)").arg(array).arg(row));
     }
-    QStringList RowTexts(int row);  // name, offset, size
+    QStringList RowTexts(int row) {  // name, offset, size
+        return {Cell("nm", row)->text(), Cell("off", row)->text(), Cell("sz", row)->text()};
+    }
+    // `count` boxes shown so far, the last one with `icon`, its title and
+    // `text` (a null text: any).
+    void ExpectBoxes(size_t count, Icon icon, const QString& text) {
+        ASSERT_EQ(messages_.shown.size(), count);
+        EXPECT_EQ(messages_.shown.back().icon, icon);
+        EXPECT_EQ(messages_.shown.back().title,
+                  icon == Icon::Critical ? "Ошибка" : "Quillmere  v1.1");
+        if (!text.isNull()) {
+            EXPECT_EQ(messages_.shown.back().text, text);
+        }
+    }
 
     // Writes a file (or an archive of `count` numbered entries) in the temporary folder.
-    QString WriteFile(const QString& name, const QByteArray& bytes);
-    QString WriteArchive(const QString& name, int count) {
-        return WriteFile(name, ArchiveBytes(NumberedEntries(count)));
+    QString WriteFile(const QString& name, const QByteArray& bytes) {
+        QFile f(tmp_.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        return f.fileName();
     }
-    QString Folder(const QString& name);  // a new empty folder
+    QString WriteArchive(const QString& name, int count) {
+        return WriteFile(name, testutil::BuildArchive(NumberedEntries(count)));
+    }
+    QString Folder(const QString& name) {  // a new empty folder
+        EXPECT_TRUE(QDir().mkpath(tmp_.filePath(name)));
+        return tmp_.filePath(name);
+    }
 
     // What the next file or folder dialog answers; an empty answer cancels.
     void AnswerFile(const QString& a) {
@@ -60,19 +141,45 @@ class WindowTest : public ::testing::Test {
     void AnswerFolder(const QString& a) {
         a.isEmpty() ? dialogs_.cancelFolder() : dialogs_.chooseFolder(a);
     }
-    void Click(const char* name);  // a left click on a button
+    void Click(const char* name) {  // a left click on a button
+        if (auto* b = Child<QAbstractButton>(name)) QTest::mouseClick(b, Qt::LeftButton);
+    }
     void Browse(const QString& answer) { AnswerFile(answer), Click("Command2"); }  // Обзор
     void Load(const QString& path) { Browse(path), Click("Command1"); }  // then Прочитать архив
-    void RightClickAndChoose(int row, const char* action);               // action null: dismiss
-    // Drags `data` from a file manager onto the window and drops it there,
-    // the drop delivered even when the drag was refused; a drop is read once
-    // events run. The user holds Shift, asking the file manager for a move.
+    void RightClickAndChoose(int row, const char* action) {              // action null: dismiss
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            seen = true;
+            if (!action) return void(menu->close());
+            QAction* a = menu->findChild<QAction*>(action);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+        });
+        QTest::mouseClick(Cell("nm", row), Qt::RightButton);
+        EXPECT_TRUE(seen) << "the popup menu did not open";
+    }
+    // Drags `urls` (none: the path of a.kbx as text) from a file manager onto the window and
+    // drops them there, the drop delivered even when the drag was refused; a
+    // drop is read once events run. The user holds Shift, asking the file
+    // manager for a move.
     struct Dropped {
         bool drag, drop;            // accepted
         Qt::DropAction dropAction;  // what the file manager is told to do
     };
-    Dropped Drop(const QMimeData& data);
-    void SetScroll(int value);
+    Dropped Drop(const QList<QUrl>& urls) {
+        QMimeData data;
+        urls.isEmpty() ? data.setText(tmp_.filePath("a.kbx")) : data.setUrls(urls);
+        const QPoint at = Form().rect().center();
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(&Form(), &enter);
+        QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+        EXPECT_EQ(drop.proposedAction(), Qt::MoveAction);
+        QApplication::sendEvent(&Form(), &drop);
+        QApplication::processEvents();
+        return {enter.isAccepted(), drop.isAccepted(), drop.dropAction()};
+    }
 
     RecordingMessageBox messages_;
     ScriptedTickCounter ticks_;

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QTest>
-#include <QVBoxLayout>
 
 #include <cmath>
+#include <functional>
 
 #include "platform/property_bag.h"
 #include "platform/runtime_error.h"
@@ -14,36 +13,34 @@
 
 namespace {
 
-// The bounding box of the pixels of `widget` painted in `color`.
-QRect FillOf(QWidget& widget, const QColor& color = QColor(0, 0, 255)) {
-    const QImage image = widget.grab().toImage();
-    QRect box;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixelColor(x, y) == color) box |= QRect(x, y, 1, 1);
-    return box;
-}
+const QColor kBlue(0, 0, 255), kWhite(255, 255, 255);
 
-// The bounding box of the pixels of `widget` that differ from `background`,
-// and the most saturated of them.
+// The bounding box of the pixels of `widget` painted in `color` (with
+// `other`: in any other colour), and the most saturated of them.
 struct Ink {
     QRect box;
     QColor strongest;
 };
-Ink InkOf(QWidget& widget, const QColor& background) {
+Ink InkOf(QWidget& widget, const QColor& color, bool other = false) {
     const QImage image = widget.grab().toImage();
     Ink ink;
     int best = -1;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (c == background) continue;
+            if ((c == color) == other) continue;
             ink.box |= QRect(x, y, 1, 1);
             const int spread =
                 std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
             if (spread > best) best = spread, ink.strongest = c;
         }
     return ink;
+}
+QRect FillOf(QWidget& widget, const QColor& color = kBlue) {
+    return InkOf(widget, color).box;
+}
+Ink Letters(QWidget& bar) {  // on a white bar
+    return InkOf(bar, kWhite, true);
 }
 
 // The dominant channel of a colour: 'r', 'g' or 'b'.
@@ -52,18 +49,43 @@ char Hue(const QColor& c) {
     return c.green() > c.blue() ? 'g' : 'b';
 }
 
-// Counts the paint events a widget receives.
-struct PaintCounter : QObject {
-    int count = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        count += event->type() == QEvent::Paint;
-        return false;
-    }
-};
+// Whether `change` makes the shown `widget` paint again.
+bool Repaints(QWidget& widget, const std::function<void()>& change) {
+    struct Counter : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    widget.installEventFilter(&paints);
+    change();
+    QCoreApplication::processEvents();
+    return paints.count > 0;
+}
+
+// The main window's bar: 5550 x 375 twips (370 x 25 pixels), white, no caption.
+void Plain(CoolBar& bar) {
+    bar.resize(370, 25);
+    bar.setBackColor(0x00FFFFFFu);
+    bar.setCaption(QString());
+}
+
+// A bag from key, value, key, value...
+PropertyBag BagOf(const QVariantList& pairs) {
+    PropertyBag bag;
+    for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
+        bag.WriteProperty(pairs[i].toString(), pairs[i + 1]);
+    return bag;
+}
+PropertyBag Saved(const CoolBar& bar) {
+    PropertyBag bag;
+    bar.WriteProperties(bag);
+    return bag;
+}
 
 }  // namespace
 
-// The main window's bar: 5550 x 375 twips (370 x 25 pixels), no caption, white.
 TEST(CoolBarDrawing, FilledRegions) {
     const struct {
         qint32 style, border;
@@ -97,10 +119,8 @@ TEST(CoolBarDrawing, FilledRegions) {
         SCOPED_TRACE(testing::Message()
                      << c.style << " " << c.border << " " << c.max << " " << c.value);
         CoolBar bar;
-        bar.resize(370, 25);
+        Plain(bar);
         bar.setBorderStyle(c.border);
-        bar.setBackColor(0x00FFFFFFu);
-        bar.setCaption(QString());
         bar.setMax(c.max);
         bar.setStyle(c.style);
         bar.setValue(100);  // an earlier picture that the next Value must clear
@@ -111,8 +131,7 @@ TEST(CoolBarDrawing, FilledRegions) {
 
 TEST(CoolBarDrawing, OnlyValueChangesThePictureAndEveryValueRepaints) {
     CoolBar bar;
-    bar.resize(370, 25);
-    bar.setCaption(QString());
+    Plain(bar);
     bar.setMax(100);
     bar.setValue(50);
     bar.setBarColor(0x000000FFu);  // red
@@ -126,20 +145,12 @@ TEST(CoolBarDrawing, OnlyValueChangesThePictureAndEveryValueRepaints) {
 
     bar.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
-    PaintCounter paints;
-    bar.installEventFilter(&paints);
     for (qint32 style : {0, 8}) {  // a drawn bar, then one that only clears
         bar.setStyle(style);
-        const int before = paints.count;
-        bar.setValue(50);
-        QCoreApplication::processEvents();
-        EXPECT_GT(paints.count, before) << style;
+        EXPECT_TRUE(Repaints(bar, [&] { bar.setValue(50); })) << style;
     }
     // The border is no part of the picture: it shows at once.
-    const int before = paints.count;
-    bar.setBorderStyle(1);
-    QCoreApplication::processEvents();
-    EXPECT_GT(paints.count, before);
+    EXPECT_TRUE(Repaints(bar, [&] { bar.setBorderStyle(1); }));
 }
 
 TEST(CoolBarPercent, ReadAndWrite) {
@@ -171,9 +182,7 @@ TEST(CoolBarPercent, ReadAndWrite) {
         bar.setPercent(c.p);
         EXPECT_EQ(bar.Value(), c.value);
         bar.setValue(c.value + 1);  // the kept percentage does not follow Value
-        PropertyBag bag;
-        bar.WriteProperties(bag);
-        EXPECT_EQ(bag.ReadProperty("Percent", 0).toInt(), c.stored);
+        EXPECT_EQ(Saved(bar).ReadProperty("Percent", 0).toInt(), c.stored);
     }
 }
 
@@ -200,9 +209,7 @@ TEST(CoolBarProperties, BorderStyleRejectsOtherValuesAndMovesTheCaption) {
 
 TEST(CoolBarPersistence, RoundTripOmitsDefaults) {
     CoolBar bar;
-    PropertyBag bag;
-    bar.WriteProperties(bag);
-    EXPECT_TRUE(bag.Keys().isEmpty()) << bag.Keys().join(",").toStdString();
+    EXPECT_TRUE(Saved(bar).Keys().isEmpty()) << Saved(bar).Keys().join(",").toStdString();
 
     bar.setFont(QFont("Sans Serif", 11, QFont::Bold));
     bar.setBorderStyle(1);
@@ -213,13 +220,12 @@ TEST(CoolBarPersistence, RoundTripOmitsDefaults) {
     bar.setBarColor(0x0000FF00u);
     bar.setPercent(20);
     bar.setEnabled(false);
-    bar.WriteProperties(bag);
+    const PropertyBag bag = Saved(bar);
     EXPECT_EQ(bag.Keys(), (QStringList{"Enabled", "Font", "BorderStyle", "Caption", "Max", "Value",
                                        "Style", "BarColor", "Percent"}));
     CoolBar loaded;
     loaded.ReadProperties(bag);
-    PropertyBag again;
-    loaded.WriteProperties(again);
+    const PropertyBag again = Saved(loaded);
     EXPECT_EQ(again.Keys(), bag.Keys());
     for (const QString& key : bag.Keys())
         EXPECT_TRUE(PropertyBag::SameValue(again.ReadProperty(key), bag.ReadProperty(key)))
@@ -228,13 +234,8 @@ TEST(CoolBarPersistence, RoundTripOmitsDefaults) {
 }
 
 TEST(CoolBarPersistence, LoadedCaptionAndPictureWaitForAssignment) {
-    PropertyBag bag;
-    bag.WriteProperty("BackColor", 0x00FFFFFFu);
-    bag.WriteProperty("Caption", "Загрузка");
-    bag.WriteProperty("Max", 100);
-    bag.WriteProperty("Value", 50);
-    bag.WriteProperty("Percent", 80);
-    bag.WriteProperty("CaptionColor", 0x000000FFu);
+    const PropertyBag bag = BagOf({"BackColor", 0x00FFFFFFu, "Caption", "Загрузка", "Max", 100,
+                                   "Value", 50, "Percent", 80, "CaptionColor", 0x000000FFu});
     CoolBar bar;
     bar.resize(370, 25);
     bar.ReadProperties(bag);
@@ -249,7 +250,7 @@ TEST(CoolBarPersistence, LoadedCaptionAndPictureWaitForAssignment) {
     // A loaded caption colour is the one the caption shows.
     bar.setValue(0);
     bar.setCaption(QStringLiteral("Загрузка"));
-    EXPECT_EQ(Hue(InkOf(bar, QColor(255, 255, 255)).strongest), 'r');
+    EXPECT_EQ(Hue(Letters(bar).strongest), 'r');
 }
 
 TEST(CoolBarPersistence, UnconvertibleValueEndsTheLoad) {
@@ -268,18 +269,14 @@ TEST(CoolBarPersistence, UnconvertibleValueEndsTheLoad) {
         {"Percent", 40000, RuntimeError::Overflow, 7},
     };
     for (const auto& c : cases) {
-        PropertyBag bag;
-        bag.WriteProperty(c.key, c.stored);
-        bag.WriteProperty("Value", 7);
         CoolBar bar;
+        const PropertyBag bag = BagOf({c.key, c.stored, "Value", 7});
         EXPECT_EQ(ErrorNumberOf([&] { bar.ReadProperties(bag); }), c.error) << c.key;
         EXPECT_EQ(bar.Value(), c.value) << c.key;
     }
     // A loaded Style that does not fit 32 bits loads, fails when read and draws nothing.
-    PropertyBag bag;
     CoolBar bar;
-    bag.WriteProperty("Style", 1e12);
-    bar.ReadProperties(bag);
+    bar.ReadProperties(BagOf({"Style", 1e12}));
     EXPECT_EQ(ErrorNumberOf([&] { bar.Style(); }), RuntimeError::Overflow);
     bar.setMax(100);
     EXPECT_NO_THROW(bar.setValue(50));
@@ -291,12 +288,12 @@ TEST(CoolBarEvents, FromTheControls) {
     bar.setBorderStyle(1);
     bar.setCaption("Загрузка");
     QStringList seen;
-    auto mouse = [&](QString name) {
+    const auto mouse = [&](const char* name) {
         return [&seen, name](qint16& b, qint16& s, float& x, float& y) {
             seen << QString("%1 %2 %3 %4 %5").arg(name).arg(b).arg(s).arg(x).arg(y);
         };
     };
-    auto key = [&](QString name) {
+    const auto key = [&](const char* name) {
         return [&seen, name](qint16& k, qint16& s) {
             seen << QString("%1 %2 %3").arg(name).arg(k).arg(s);
         };
@@ -324,8 +321,7 @@ TEST(CoolBarEvents, FromTheControls) {
     // Moves report the buttons held, on the surface and on the label; the
     // surface reports moves with no button held too.
     EXPECT_TRUE(bar.hasMouseTracking());
-    for (QWidget* piece :
-         {static_cast<QWidget*>(&bar), static_cast<QWidget*>(bar.CaptionLabel())}) {
+    for (QWidget* piece : std::initializer_list<QWidget*>{&bar, bar.CaptionLabel()}) {
         QMouseEvent move(QEvent::MouseMove, QPointF(20, 9), piece->mapToGlobal(QPointF(20, 9)),
                          Qt::NoButton, Qt::RightButton, Qt::AltModifier);
         QApplication::sendEvent(piece, &move);
@@ -341,30 +337,29 @@ TEST(CoolBarEvents, FromTheControls) {
 // follows the palette), in the caption's font, and lets the bar show around
 // its letters.
 TEST(CoolBarDrawing, CaptionPixels) {
-    const QColor white(255, 255, 255);
     CoolBar bar;
-    bar.resize(370, 25);
-    bar.setBackColor(0x00FFFFFFu);
+    Plain(bar);
     bar.setFont(QFont(QStringLiteral("Sans Serif"), 8));
     bar.setCaption(QStringLiteral("Загрузка"));
     // Shown: a hidden widget gets its resize event again at each grab, which
     // would lay the caption out afresh and hide a missed layout.
     bar.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
-    const struct {
-        quint32 color;
-        char hue;
-    } colors[] = {{0x000000FFu, 'r'}, {0x0000C000u, 'g'}, {0x00FF0000u, 'b'}};
-    for (const auto& c : colors) {
-        bar.setCaptionColor(c.color);
-        const Ink ink = InkOf(bar, white);
-        ASSERT_FALSE(ink.box.isEmpty()) << c.hue;
-        EXPECT_EQ(Hue(ink.strongest), c.hue);
+    const auto centredAt = [&](const Ink& ink, int x) {
+        EXPECT_NEAR(ink.box.center().x(), x, 3);
+        EXPECT_NEAR(ink.box.center().y(), 12, 4);
+    };
+    for (const auto& [color, hue] :
+         {std::pair{0x000000FFu, 'r'}, {0x0000C000u, 'g'}, {0x00FF0000u, 'b'}}) {
+        SCOPED_TRACE(hue);
+        bar.setCaptionColor(color);
+        const Ink ink = Letters(bar);
+        ASSERT_FALSE(ink.box.isEmpty());
+        EXPECT_EQ(Hue(ink.strongest), hue);
         EXPECT_TRUE(bar.CaptionLabel()->geometry().contains(ink.box));
-        EXPECT_NEAR(ink.box.center().x(), 185, 3) << c.hue;
-        EXPECT_NEAR(ink.box.center().y(), 12, 4) << c.hue;
+        centredAt(ink, 185);
     }
-    const Ink small = InkOf(bar, white);
+    const Ink small = Letters(bar);
 
     // The default caption colour is the system's button text: it follows
     // the palette.
@@ -372,43 +367,43 @@ TEST(CoolBarDrawing, CaptionPixels) {
     QPalette palette = bar.palette();
     palette.setColor(QPalette::ButtonText, QColor(0, 160, 0));
     bar.setPalette(palette);
-    EXPECT_EQ(Hue(InkOf(bar, white).strongest), 'g');
+    EXPECT_EQ(Hue(Letters(bar).strongest), 'g');
 
     // A larger font makes larger letters, still centred.
     bar.setFont(QFont(QStringLiteral("Sans Serif"), 14));
-    const Ink large = InkOf(bar, white);
+    const Ink large = Letters(bar);
     EXPECT_GT(large.box.height(), small.box.height());
     EXPECT_GT(large.box.width(), small.box.width());
-    EXPECT_NEAR(large.box.center().x(), 185, 3);
+    centredAt(large, 185);
     // A longer caption is not cut to the last one's size; a resized
     // control centres it again.
     bar.setCaption(QStringLiteral("Загрузка архива"));
-    const Ink longer = InkOf(bar, white);
+    const Ink longer = Letters(bar);
     EXPECT_GT(longer.box.width(), large.box.width());
-    EXPECT_NEAR(longer.box.center().x(), 185, 3);
-    bar.resize(500, 25);
-    QCoreApplication::processEvents();
-    EXPECT_NEAR(InkOf(bar, white).box.center().x(), 250, 3);
-    bar.resize(370, 25);
-    QCoreApplication::processEvents();
+    centredAt(longer, 185);
+    for (const int width : {500, 370}) {
+        bar.resize(width, 25);
+        QCoreApplication::processEvents();
+        centredAt(Letters(bar), width / 2);
+    }
 
     // Over a full bar the label has no background of its own.
     bar.setMax(100);
     bar.setValue(100);
     const QRect label = bar.CaptionLabel()->geometry();
     const QImage image = bar.grab().toImage();
-    EXPECT_EQ(image.pixelColor(label.topLeft()), QColor(0, 0, 255));
-    EXPECT_EQ(image.pixelColor(label.bottomRight()), QColor(0, 0, 255));
+    EXPECT_EQ(image.pixelColor(label.topLeft()), kBlue);
+    EXPECT_EQ(image.pixelColor(label.bottomRight()), kBlue);
     // The sunken border is drawn over the picture's edge.
     bar.setBorderStyle(1);
     const QColor corner = bar.grab().toImage().pixelColor(0, 0);
-    EXPECT_NE(corner, QColor(0, 0, 255));
+    EXPECT_NE(corner, kBlue);
     EXPECT_NE(corner, bar.palette().color(QPalette::Window));
 
     bar.setBorderStyle(0);
     bar.setCaption(QString());
     bar.setValue(0);
-    EXPECT_TRUE(InkOf(bar, white).box.isEmpty());
+    EXPECT_TRUE(Letters(bar).box.isEmpty());
 }
 
 // Key codes at the edges of each range, and keys without a code.
@@ -425,30 +420,4 @@ TEST(CoolBarEvents, KeyCodes) {
     EXPECT_EQ(CoolBar::HelpText(QStringLiteral("MouseMove")),
               QStringLiteral("Occurs when the user moves the mouse."));
     EXPECT_EQ(CoolBar::HelpText(QStringLiteral("Nothing")), QString());
-}
-
-// Writes coolbar_styles.png (or $QUILLMERE_LOOK_PNG) with the eight styles at
-// 60 %, to be looked at. $QUILLMERE_LOOK_SHOW_MS keeps the window on screen.
-TEST(CoolBarLook, EightStyles) {
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    for (int style = 0; style < 8; ++style) {
-        auto* bar = new CoolBar(&window);
-        bar->setFixedSize(370, 25);
-        bar->setBorderStyle(1);
-        bar->setMax(100);
-        bar->setStyle(style);
-        bar->setBarColor(style % 2 ? 0x00C08000u : 0x00FF0000u);
-        bar->setCaptionColor(0x00000000u);
-        bar->setCaption(QString("Стиль %1").arg(style));
-        bar->setValue(60);
-        layout->addWidget(bar);
-    }
-    window.show();
-    QTest::qWait(qEnvironmentVariableIntValue("QUILLMERE_LOOK_SHOW_MS"));
-    const QString path = qEnvironmentVariableIsSet("QUILLMERE_LOOK_PNG")
-                             ? qEnvironmentVariable("QUILLMERE_LOOK_PNG")
-                             : QDir::current().filePath("coolbar_styles.png");
-    ASSERT_TRUE(window.grab().save(path));
-    EXPECT_FALSE(FillOf(window).isEmpty());
 }
