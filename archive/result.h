@@ -24,6 +24,7 @@ enum class NameRule {
     NotEncodable,      // pack: no Windows-1251 encoding
     TooLong,           // pack: over 128 bytes once encoded
     CaseDuplicate,     // pack: another name in the folder differs only in case
+    Exists,            // add: an entry of exactly this name is in the archive already
     ComponentTooLong,  // a component longer than a file name may be on disk
     FolderClash,       // the name is a folder of another entry, or has one as its folder,
                        // or is a folder every unpack makes (Failure::detail: the other)

@@ -111,7 +111,7 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
             return Failure{Reason::UnsafeName, 0, rule, i, added[at].name, name};
         };
         if (auto it = addedKeys.constFind(key); it != addedKeys.cend())
-            return clash(*it, NameRule::CaseDuplicate);
+            return clash(*it, name == added[*it].name ? NameRule::Exists : NameRule::CaseDuplicate);
         if (addedFolders.contains(key)) {
             for (size_t at = 0; at < added.size(); ++at)
                 if (added[at].key.startsWith(key + u'\\')) return clash(at, NameRule::FolderClash);

@@ -28,6 +28,8 @@ QString RuleText(const kbx::Failure& f) {
             return Kbx::tr("the name is longer than 128 bytes");
         case NameRule::CaseDuplicate:
             return Kbx::tr("the name differs from another only in letter case");
+        case NameRule::Exists:
+            return Kbx::tr("an entry of that name is in the archive already (replace changes it)");
         case NameRule::ComponentTooLong:
             return Kbx::tr("a name component is longer than 255 bytes");
         case NameRule::FolderClash:

@@ -308,8 +308,9 @@ def survivors_of(run, killed_by=None):
         if key in eq or key in seen:
             continue
         seen.add(key)
-        if r["file"] not in cache:
-            cache[r["file"]] = find_mutants(r["file"])
+        if r["file"] not in cache:  # a file since removed holds none of them
+            cache[r["file"]] = (find_mutants(r["file"])
+                                if os.path.exists(os.path.join(ROOT, r["file"])) else [])
         same = [m for m in cache[r["file"]] if m.operator == r["operator"] and
                 norm(m.original) == r["original"] and norm(m.replacement) == r["mutant"] and
                 str(m.col) == r["col"]]

@@ -32,6 +32,8 @@ QString RuleText(const kbx::Failure& f) {
             return QStringLiteral("имя длиннее 128 байт");
         case NameRule::CaseDuplicate:
             return QStringLiteral("имя отличается от другого только регистром букв");
+        case NameRule::Exists:
+            return QStringLiteral("запись с таким именем уже есть в архиве");
         case NameRule::ComponentTooLong:
             return QStringLiteral("часть имени длиннее 255 байт");
         case NameRule::FolderClash:

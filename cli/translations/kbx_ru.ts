@@ -120,6 +120,10 @@
         <translation>имя отличается от другого только регистром букв</translation>
     </message>
     <message>
+        <source>an entry of that name is in the archive already (replace changes it)</source>
+        <translation>запись с таким именем уже есть в архиве (её меняет replace)</translation>
+    </message>
+    <message>
         <source>a name component is longer than 255 bytes</source>
         <translation>часть имени длиннее 255 байт</translation>
     </message>

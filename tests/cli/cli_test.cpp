@@ -126,6 +126,14 @@ TEST_F(Cli, ExactAnswers) {
          Failure(hostile, "C:\\evil: unsafe name (path with a drive letter)"),
          1},
         {{"extract", good, "x*", "-C", Path("none")}, Failure(good, "x*: no matching entry"), 1},
+        {{"add", good, "Version/a.txt", plain},
+         Failure(good,
+                 "Version\\a.txt: unsafe name (an entry of that name is in the archive "
+                 "already (replace changes it))")},
+        {{"add", good, "version/A.TXT", plain},
+         Failure(good,
+                 "version\\A.TXT: unsafe name (the name differs from another only in "
+                 "letter case)")},
         {{"list", good}, full, 2, {}, "/dev/full"},
         {{"list", good, "--json"}, full, 2, {}, "/dev/full"},
         {{"verify", good, "-v"}, full, 2, {}, "/dev/full"},
