@@ -15,8 +15,7 @@ namespace {
 
 // The record of the one open dialog asked for, cancelled.
 OpenFileNameRecord RecordOfCancelledOpen(Fixture& f) {
-    f.backend.cancelFile();
-    f.dialog.ShowOpen();
+    f.dialog.ShowOpen();  // no answer prepared: cancelled
     EXPECT_EQ(f.backend.fileRequests().size(), 1);
     return f.backend.fileRequests().value(0).record;
 }
@@ -130,7 +129,7 @@ TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
 TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
     for (int kind = 0; kind < 5; ++kind) {  // open, save, colour, font, printer
         for (bool cancelError : {false, true}) {
-            Fixture f;
+            Fixture f;  // answers nothing after the first file: every dialog is cancelled
             f.printers.installed = {{"Office", "drv", "port"}};
             f.printers.current = 0;
             f.backend.chooseFile("/arch/first.kbx");
@@ -140,10 +139,6 @@ TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
             f.dialog.setRGBResult(0x00ABCDEF);
             f.dialog.setFontName("Serif");
             f.dialog.setFontSize(11);
-            f.backend.cancelFile();
-            f.backend.cancelColor();
-            f.backend.cancelFont();
-            f.backend.cancelPrinter();
             const std::function<void()> shows[] = {
                 [&] { f.dialog.ShowOpen(); }, [&] { f.dialog.ShowSave(); },
                 [&] { f.dialog.ShowColor(); }, [&] { f.dialog.ShowFont(); },
@@ -173,57 +168,41 @@ TEST(ClsDialogFiles, PathTooLongForTheBufferCountsAsCancel) {
     EXPECT_EQ(f.dialog.FileName(), fits);
 }
 
-TEST(ClsDialogFolder, FlagsBecomeBrowseFlags) {
-    const std::tuple<qint32, quint32> cases[] = {{0, 0x1},      {0x4000, 0x4000}, {0x5001, 0x5001},
-                                                 {0x0FFF, 0x1}, {0x1000, 0x1000}, {0x2002, 0x2000},
-                                                 {-1, 0x7001}};
-    for (const auto& [flags, ulFlags] : cases) {
-        Fixture f;
-        f.dialog.setFlags(flags);
-        f.dialog.setDialogPrompt("Куда распаковать?");
-        f.dialog.ShowFolder("/games");
-        ASSERT_EQ(f.backend.folderRequests().size(), 1);
-        const BrowseInfoRecord& r = f.backend.folderRequests()[0];
-        EXPECT_EQ(r.ulFlags, ulFlags) << std::hex << flags;
-        EXPECT_EQ(r.pidlRoot, "/games");
-        EXPECT_EQ(r.lpszTitle, "Куда распаковать?");
-    }
-}
-
-TEST(ClsDialogFolder, ChoiceSetsInitDirCancelLeavesIt) {
+TEST(ClsDialogFolder, FlagsAndChoiceOfTheFolderPicker) {
     // PATH_MAX bytes with the terminator; longer paths are refused.
     const QString longest = "/" + QString(kMaxPathChars - 2, u'd');
-    // InitDir before, the answer (none: cancel), InitDir after.
-    const std::tuple<QString, std::optional<QString>, QString> cases[] = {
-        {"", std::nullopt, ""},
-        {"/old", std::nullopt, "/old"},
-        {"", "/games/work", "/games/work"},
-        {"/old", "/games/work/", "/games/work"},
-        {"", "/", "/"},
-        {"", "//", "/"},
-        {"/old", longest, longest},
-        {"/old", longest + "d", "/old"},  // past the limit
-        {"/old", "", "/old"}};
-    for (const auto& [before, answer, after] : cases) {
+    // Flags, the record's flags, InitDir before, the answer (none: cancel), InitDir after.
+    const std::tuple<qint32, quint32, QString, std::optional<QString>, QString> cases[] = {
+        {0, 0x1, "", std::nullopt, ""},
+        {0x4000, 0x4000, "/old", std::nullopt, "/old"},
+        {0x5001, 0x5001, "", "/games/work", "/games/work"},
+        {0x0FFF, 0x1, "/old", "/games/work/", "/games/work"},
+        {0x1000, 0x1000, "", "/", "/"},
+        {0x2002, 0x2000, "", "//", "/"},
+        {-1, 0x7001, "/old", longest, longest},
+        {0, 0x1, "/old", longest + "d", "/old"},  // past the limit
+        {0, 0x1, "/old", "", "/old"}};
+    for (const auto& [flags, ulFlags, before, answer, after] : cases) {
+        SCOPED_TRACE(answer.value_or("<cancel>").left(20).toStdString());
         Fixture f;
+        auto owner = std::make_unique<QWidget>();
+        f.dialog.setHOwner(owner.get());
+        owner.reset();  // a deleted owner is not handed on
+        f.dialog.setFlags(flags);
+        f.dialog.setDialogPrompt("Куда распаковать?");
         f.dialog.setCancelError(true);  // has no effect on the folder picker
         f.dialog.setFileName("keep.kbx");
         f.dialog.setInitDir(before);
         answer ? f.backend.chooseFolder(*answer) : f.backend.cancelFolder();
-        EXPECT_EQ(f.dialog.ShowFolder(), QString());
-        EXPECT_EQ(f.dialog.InitDir(), after) << answer.value_or("<cancel>").toStdString();
-        EXPECT_EQ(f.dialog.FileName(), "keep.kbx");
+        EXPECT_EQ(f.dialog.ShowFolder("/games"), QString());
+        EXPECT_EQ(std::tuple(f.dialog.InitDir(), f.dialog.FileName()),
+                  std::tuple(after, QString("keep.kbx")));
+        ASSERT_EQ(f.backend.folderRequests().size(), 1);
+        const BrowseInfoRecord& r = f.backend.folderRequests()[0];
+        EXPECT_EQ(std::tuple(r.ulFlags, r.pidlRoot, r.lpszTitle, r.hwndOwner),
+                  std::tuple(ulFlags, QString("/games"), QString("Куда распаковать?"), nullptr))
+            << std::hex << flags;
     }
-}
-
-TEST(ClsDialogOwner, DeletedOwnerIsNotHandedOn) {
-    Fixture f;
-    auto owner = std::make_unique<QWidget>();
-    f.dialog.setHOwner(owner.get());
-    owner.reset();
-    f.dialog.ShowFolder();
-    ASSERT_EQ(f.backend.folderRequests().size(), 1);
-    EXPECT_EQ(f.backend.folderRequests()[0].hwndOwner, nullptr);
 }
 
 TEST(DialogRecords, StoredChoiceOffsets) {

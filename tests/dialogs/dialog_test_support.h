@@ -23,6 +23,7 @@ inline QString Nuls(int n) {
 }
 
 struct Fixture {
+    Fixture() { owner.setObjectName("owner"); }
     QWidget owner;  // for the tests that give the dialog one
     ScriptedDialogBackend backend;
     RecordingShellServices shell;

@@ -1,8 +1,9 @@
 #pragma once
-// Drives a modal dialog from a test: waits until a visible modal widget of
-// type T is open and hands it to `act`. Whatever is still modal a while
-// later, or a modal widget of another type that opens instead, is rejected
-// and the test fails, so that no test can hang.
+// Drives a modal dialog from a test: runs `call` while a timer waits until a
+// visible modal widget of type T is open and hands it to `act`. Whatever is
+// still modal a while later, or a modal widget of another type that opens
+// instead, is rejected and the test fails, so that no test can hang; so does
+// a call that opens no T.
 
 #include <gtest/gtest.h>
 #include <QApplication>
@@ -15,37 +16,30 @@
 #include <functional>
 
 template <typename T>
-class ModalDriver {
-  public:
-    explicit ModalDriver(std::function<void(T*)> act) : act_(std::move(act)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
-        timer_.start(20);
-    }
-    bool acted() const { return acted_; }
-
-  private:
-    void tick() {
-        ++ticks_;
+void Drive(const std::function<void(T*)>& act, const std::function<void()>& call) {
+    QTimer timer;
+    int ticks = 0;
+    bool acted = false;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
         QWidget* modal = QApplication::activeModalWidget();
-        auto* dialog = acted_ ? nullptr : qobject_cast<T*>(modal);
+        auto* dialog = acted ? nullptr : qobject_cast<T*>(modal);
         if (dialog && dialog->isVisible()) {
-            acted_ = true;
-            ticks_ = 0;
+            acted = true;
+            ticks = 0;
             // Acted on from a timer of its own, so that a further box opened
             // by the action runs while this watch keeps ticking.
-            QTimer::singleShot(0, dialog, [this, dialog] { act_(dialog); });
-        } else if (modal && ticks_ > (acted_ ? 100 : 150)) {
-            ADD_FAILURE() << (acted_ ? "still open: " : "unexpected dialog: ")
+            QTimer::singleShot(0, dialog, [&act, dialog] { act(dialog); });
+        } else if (modal && ticks > (acted ? 100 : 150)) {
+            ADD_FAILURE() << (acted ? "still open: " : "unexpected dialog: ")
                           << modal->metaObject()->className();
             if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
         }
-    }
-
-    std::function<void(T*)> act_;
-    QTimer timer_;
-    int ticks_ = 0;
-    bool acted_ = false;
-};
+    });
+    timer.start(20);
+    call();
+    EXPECT_TRUE(acted) << "no " << T::staticMetaObject.className() << " opened";
+}
 
 // Clicks the visible button of `dialog` whose text is `text` (after "&" is
 // removed) or whose role in a button box is `role`.

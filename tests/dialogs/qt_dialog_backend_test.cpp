@@ -44,66 +44,53 @@ class QtFileDialogs : public testing::Test {
 
 }  // namespace
 
-TEST_F(QtFileDialogs, OpenShowsTheRecordAndReturnsTheTypedFile) {
-    dialog_.setInitDir(dir_.path());
-    dialog_.setFilter("KBX Архив|*.kbx|Все файлы|*.*");
-    dialog_.setFilterIndex(2);
-    dialog_.setDialogTitle("Выбор архива");
-    QStringList seen;
-    QFileDialog::FileMode mode = QFileDialog::Directory;
-    bool confirmOverwrite = true;
-    ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
-        seen = d->nameFilters() << d->selectedNameFilter() << d->directory().absolutePath()
-                                << d->windowTitle();
-        mode = d->fileMode();
-        confirmOverwrite = !d->testOption(QFileDialog::DontConfirmOverwrite);
-        TypeInto(NameEdit(d), "a.kbx");
-        ClickButton(d, {}, kAccept);
-    });
-    dialog_.ShowOpen();
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(seen, QStringList({"KBX Архив (*.kbx)", "Все файлы (*.*)", "Все файлы (*.*)",
-                                 QDir(dir_.path()).absolutePath(), "Выбор архива"}));
-    EXPECT_EQ(mode, QFileDialog::AnyFile);  // flags 0: no existence check
-    EXPECT_FALSE(confirmOverwrite);
-    EXPECT_EQ(dialog_.FileName(), path("a.kbx"));
-    EXPECT_EQ(dialog_.FileTitle(), "a.kbx");
-}
-
-TEST_F(QtFileDialogs, SaveKeepsTheTypedNameAndReplacesWithoutAsking) {
-    dialog_.setInitDir(dir_.path());
-    dialog_.setFilter("KBX Архив|*.kbx");
-    // "Новый" gets no extension; "a.kbx" exists: no question with flags 0.
-    for (const QString typed : {"Новый", "a.kbx"}) {
-        ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
-            TypeInto(NameEdit(d), typed);
-            ClickButton(d, {}, kAccept);
-        });
-        dialog_.ShowSave();
-        ASSERT_TRUE(driver.acted());
-        EXPECT_EQ(dialog_.FileName(), path(typed));
+TEST_F(QtFileDialogs, OpenAndSaveShowTheRecordAndReturnTheTypedName) {
+    using Mode = QFileDialog::FileMode;
+    const QString all = "Все файлы (*.*)", dir = QDir(dir_.path()).absolutePath();
+    const int mustExist = kOfnFileMustExist | kOfnOverwritePrompt;
+    // Save or open, flags, FileFilter index, FileName before, what is typed
+    // (empty: cancel), the file mode, whether a replacement is confirmed, the
+    // name proposed, the filter selected, FileName after.
+    const std::tuple<bool, int, int, QString, QString, Mode, bool, QString, QString, QString>
+        cases[] = {// flags 0: no existence check, no question before replacing "a.kbx"
+                   {false, 0, 2, "", "a.kbx", QFileDialog::AnyFile, false, "", all, path("a.kbx")},
+                   {true, 0, 1, "", "Новый", QFileDialog::AnyFile, false, "", "KBX Архив (*.kbx)",
+                    path("Новый")},  // no extension added
+                   {true, 0, 0, "", "a.kbx", QFileDialog::AnyFile, false, "", "KBX Архив (*.kbx)",
+                    path("a.kbx")},
+                   // a full path proposes its own folder and name
+                   {true, mustExist, 2, path("a.kbx"), "", QFileDialog::ExistingFile, true, "a.kbx",
+                    all, path("a.kbx")}};
+    for (const auto& [save, flags, index, before, typed, mode, confirm, proposed, selected, after] :
+         cases) {
+        SCOPED_TRACE(typed.toStdString());
+        dialog_.setInitDir(before.isEmpty() ? dir_.path() : "");
+        dialog_.setFilter("KBX Архив|*.kbx|Все файлы|*.*");
+        dialog_.setFilterIndex(index);
+        dialog_.setDialogTitle("Выбор архива");
+        dialog_.setFlags(flags);
+        dialog_.setFileName(before);
+        dialog_.setCancelError(true);
+        Drive<QFileDialog>(
+            [&](QFileDialog* d) {
+                EXPECT_EQ(d->nameFilters(), QStringList({"KBX Архив (*.kbx)", all}));
+                EXPECT_EQ(std::tuple(d->selectedNameFilter(), d->directory().absolutePath(),
+                                     d->windowTitle(), NameEdit(d)->text()),
+                          std::tuple(selected, dir, QString("Выбор архива"), proposed));
+                EXPECT_EQ(d->fileMode(), mode);
+                EXPECT_EQ(!d->testOption(QFileDialog::DontConfirmOverwrite), confirm);
+                if (!typed.isEmpty()) TypeInto(NameEdit(d), typed);
+                ClickButton(d, {}, typed.isEmpty() ? kReject : kAccept);
+            },
+            [&] {
+                EXPECT_EQ(ErrorNumberOf([&] { save ? dialog_.ShowSave() : dialog_.ShowOpen(); }),
+                          typed.isEmpty() ? RuntimeError::Cancel : -1);
+            });
+        EXPECT_EQ(dialog_.FileName(), after);
+        if (!typed.isEmpty()) {
+            EXPECT_EQ(dialog_.FileTitle(), typed);
+        }
     }
-}
-
-TEST_F(QtFileDialogs, FlagBitsAndCancel) {
-    dialog_.setFileName(path("a.kbx"));  // proposes its own folder and name
-    dialog_.setFlags(kOfnFileMustExist | kOfnOverwritePrompt);
-    dialog_.setCancelError(true);
-    QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    bool confirmOverwrite = false;
-    QStringList seen;
-    ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
-        mode = d->fileMode();
-        confirmOverwrite = !d->testOption(QFileDialog::DontConfirmOverwrite);
-        seen = {d->directory().absolutePath(), NameEdit(d)->text()};
-        ClickButton(d, {}, kReject);
-    });
-    EXPECT_EQ(ErrorNumberOf([&] { dialog_.ShowSave(); }), RuntimeError::Cancel);
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(mode, QFileDialog::ExistingFile);
-    EXPECT_TRUE(confirmOverwrite);
-    EXPECT_EQ(seen, QStringList({QDir(dir_.path()).absolutePath(), "a.kbx"}));
-    EXPECT_EQ(dialog_.FileName(), path("a.kbx"));
 }
 
 TEST_F(QtFileDialogs, FolderPickerSetsInitDirOrKeepsItOnCancel) {
@@ -115,16 +102,16 @@ TEST_F(QtFileDialogs, FolderPickerSetsInitDirOrKeepsItOnCancel) {
         dialog_.setFlags(flags);
         dialog_.setInitDir("/kept");
         dialog_.setDialogPrompt("Папка для распаковки");
-        QStringList seen;
-        ModalDriver<QFileDialog> driver([&](QFileDialog* d) {
-            seen = {d->windowTitle(), d->directory().absolutePath()};
-            EXPECT_EQ(d->fileMode(), mode);
-            if (pick) TypeInto(NameEdit(d), "sub");
-            ClickButton(d, {}, pick ? kAccept : kReject);
-        });
-        EXPECT_EQ(dialog_.ShowFolder(dir_.path()), QString());
-        ASSERT_TRUE(driver.acted());
-        EXPECT_EQ(seen, QStringList({"Папка для распаковки", QDir(dir_.path()).absolutePath()}));
+        Drive<QFileDialog>(
+            [&](QFileDialog* d) {
+                EXPECT_EQ(
+                    std::tuple(d->windowTitle(), d->directory().absolutePath(), d->fileMode()),
+                    std::tuple(QString("Папка для распаковки"), QDir(dir_.path()).absolutePath(),
+                               mode));
+                if (pick) TypeInto(NameEdit(d), "sub");
+                ClickButton(d, {}, pick ? kAccept : kReject);
+            },
+            [&] { EXPECT_EQ(dialog_.ShowFolder(dir_.path()), QString()); });
         EXPECT_EQ(dialog_.InitDir(), pick ? path("sub") : "/kept");
     }
 }
@@ -141,9 +128,8 @@ TEST(QtSettings, DialogsLeaveNothingInTheUsersConfigFolder) {
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         ClsDialog dialog;
         dialog.setInitDir(home.path());
-        ModalDriver<QFileDialog> driver([&](QFileDialog* d) { ClickButton(d, {}, kAccept); });
-        dialog.ShowFolder(QString());
-        EXPECT_TRUE(driver.acted());
+        Drive<QFileDialog>([&](QFileDialog* d) { ClickButton(d, {}, kAccept); },
+                           [&] { dialog.ShowFolder(QString()); });
     }
     qputenv("HOME", oldHome);
     qputenv("XDG_CONFIG_HOME", oldConfig);
@@ -165,26 +151,27 @@ TEST(QtPickers, ColorDialogFollowsFlagsAndReturnsTheChoice) {
         ClsDialog dialog;
         dialog.setFlags(flags);  // bit 1: start at RGBResult
         dialog.setRGBResult(0x00336699);
-        ModalDriver<QColorDialog> driver([&](QColorDialog* d) {
-            EXPECT_EQ(d->currentColor(), QColor(0x99, 0x66, 0x33));
-            for (int i = 0; i < 16; ++i) EXPECT_EQ(QColorDialog::customColor(i), QColor(Qt::white));
-            QWidget* custom = nullptr;
-            for (QWidget* w : d->findChildren<QWidget*>()) {
-                if (QByteArray(w->metaObject()->className()).endsWith("QColorPicker")) custom = w;
-            }
-            ASSERT_NE(custom, nullptr);
-            EXPECT_EQ(custom->isVisibleTo(d), customShown) << flags;
-            auto* define = d->findChild<QPushButton*>("defineCustomButton");
-            EXPECT_EQ(define != nullptr, defineButton) << flags;
-            if (define) {
-                QTest::mouseClick(define, Qt::LeftButton);
-                EXPECT_TRUE(custom->isVisibleTo(d));
-            }
-            d->setCurrentColor(QColor(0x12, 0x34, 0x56));
-            ClickButton(d, "OK");
-        });
-        dialog.ShowColor();
-        ASSERT_TRUE(driver.acted());
+        Drive<QColorDialog>(
+            [&](QColorDialog* d) {
+                EXPECT_EQ(d->currentColor(), QColor(0x99, 0x66, 0x33));
+                for (int i = 0; i < 16; ++i) EXPECT_EQ(QColorDialog::customColor(i), Qt::white);
+                QWidget* custom = nullptr;
+                for (QWidget* w : d->findChildren<QWidget*>()) {
+                    if (QByteArray(w->metaObject()->className()).endsWith("QColorPicker"))
+                        custom = w;
+                }
+                ASSERT_NE(custom, nullptr);
+                EXPECT_EQ(custom->isVisibleTo(d), customShown) << flags;
+                auto* define = d->findChild<QPushButton*>("defineCustomButton");
+                EXPECT_EQ(define != nullptr, defineButton) << flags;
+                if (define) {
+                    QTest::mouseClick(define, Qt::LeftButton);
+                    EXPECT_TRUE(custom->isVisibleTo(d));
+                }
+                d->setCurrentColor(QColor(0x12, 0x34, 0x56));
+                ClickButton(d, "OK");
+            },
+            [&] { dialog.ShowColor(); });
         EXPECT_EQ(dialog.RGBResult(), 0x00563412u);
     }
 }
@@ -200,34 +187,31 @@ TEST(QtPickers, FontDialogStartsFromPropertiesAndReadsBackTheMatchedFace) {
     chosen.setPointSize(12);
     chosen.setWeight(QFont::Bold);
     chosen.setUnderline(true);
-    ModalDriver<QFontDialog> driver([&](QFontDialog* d) {
-        const QFont start = d->currentFont();
-        EXPECT_EQ(std::tuple(start.family(), start.pointSize(), start.italic()),
-                  std::tuple(families.first(), 10, true));
-        d->setCurrentFont(chosen);
-        ClickButton(d, "OK");
-    });
-    dialog.ShowFont();
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(dialog.FontSize(), 12);
-    EXPECT_TRUE(dialog.Bold());
-    EXPECT_TRUE(dialog.Underline());
-    EXPECT_EQ(dialog.FontName(), QFontInfo(chosen).family());
+    Drive<QFontDialog>(
+        [&](QFontDialog* d) {
+            const QFont start = d->currentFont();
+            EXPECT_EQ(std::tuple(start.family(), start.pointSize(), start.italic()),
+                      std::tuple(families.first(), 10, true));
+            d->setCurrentFont(chosen);
+            ClickButton(d, "OK");
+        },
+        [&] { dialog.ShowFont(); });
+    EXPECT_EQ(std::tuple(dialog.FontSize(), dialog.Bold(), dialog.Underline(), dialog.FontName()),
+              std::tuple(12, true, true, QFontInfo(chosen).family()));
 }
 
 TEST(QtPickers, PrinterErrorWithoutAnyPrinter) {
     if (!QPrinterInfo::availablePrinters().isEmpty()) GTEST_SKIP() << "a printer is installed";
     ClsDialog dialog;
     dialog.setCancelError(true);
-    QStringList seen;
-    ModalDriver<QMessageBox> driver([&](QMessageBox* box) {
-        seen = {box->windowTitle(), box->text()};
-        EXPECT_EQ(box->icon(), QMessageBox::Warning);
-        ClickButton(box, "ОК");
-    });
-    EXPECT_EQ(ErrorNumberOf([&] { dialog.ShowPrinter(); }), -1);
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(seen, QStringList({"Printer Error", PrinterInfoErrorText()}));
+    Drive<QMessageBox>(
+        [&](QMessageBox* box) {
+            EXPECT_EQ(
+                std::tuple(box->windowTitle(), box->text(), box->icon()),
+                std::tuple(QString("Printer Error"), PrinterInfoErrorText(), QMessageBox::Warning));
+            ClickButton(box, "ОК");
+        },
+        [&] { EXPECT_EQ(ErrorNumberOf([&] { dialog.ShowPrinter(); }), -1); });
 }
 
 TEST(QtPickers, PrintDialogShowsAndCancels) {
@@ -236,14 +220,12 @@ TEST(QtPickers, PrintDialogShowsAndCancels) {
     f.printers.current = 0;
     ClsDialog dialog(nullptr, &f.shell, &f.printers);  // the Qt dialogs
     dialog.setCancelError(true);
-    QString title;
-    ModalDriver<QPrintDialog> driver([&](QPrintDialog* d) {
-        title = d->windowTitle();
-        ClickButton(d, {}, kReject);
-    });
-    EXPECT_EQ(ErrorNumberOf([&] { dialog.ShowPrinter(); }), RuntimeError::Cancel);
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(title, "Печать");
+    Drive<QPrintDialog>(
+        [&](QPrintDialog* d) {
+            EXPECT_EQ(d->windowTitle(), "Печать");
+            ClickButton(d, {}, kReject);
+        },
+        [&] { EXPECT_EQ(ErrorNumberOf([&] { dialog.ShowPrinter(); }), RuntimeError::Cancel); });
     EXPECT_TRUE(f.printers.switches.isEmpty());
 }
 

@@ -1,61 +1,27 @@
 #pragma once
-// Shell services for tests: answers from a script, records every call in
-// order, keeps icons in a table of its own, and never shows a dialog, starts
-// a program or asks the system for anything.
+// Shell services for tests: records every call with its arguments, answers
+// from a script, keeps icons in a table of its own, and never shows a
+// dialog, starts a program or asks the system for anything.
 
 #include <QHash>
-#include <QList>
 #include <QStringList>
 #include <optional>
+#include <utility>
 
 #include "platform/icon_handles.h"
 #include "platform/shell_services.h"
 
 class RecordingShellServices : public ShellServices {
   public:
-    struct RestartCall {
-        QWidget* owner;
-        QString prompt;
-        quint32 restartKind;
-    };
-    struct FormatCall {
-        QWidget* owner;
-        qint32 drive, fmtID, options;
-    };
-    struct PickIconCall {
-        QWidget* owner;
-        QString path;  // the buffer as it arrived
-        int cchPath;
-        int index;
-    };
-    struct PickIconAnswer {
-        QString path;
-        int index;
-    };
-
-    // Names of the calls, in order ("ShutDownDialog", "DestroyIcon" ...).
+    // Every call in order as "Name(arguments)": an owner window as its object
+    // name ("-": none), icon handles in hex, strings as they arrived.
     QStringList calls;
-    QList<QWidget*> shutDownCalls;
-    QList<RestartCall> restartCalls;
-    QList<RunDialogRequest> runCalls;
-    QList<FormatCall> formatCalls;
-    QList<PickIconCall> pickIconCalls;
-    QList<ObjectPropertiesRequest> propertyCalls;
-    QList<AboutRequest> aboutCalls;
-    QList<HelpRequest> helpCalls;
-    QList<quint32> destroyedIcons;
-    int displaySettingsStarts = 0;
-
-    // Answers. The next icon picker chooses this, or is cancelled (nothing
-    // prepared).
-    std::optional<PickIconAnswer> pickIcon;
+    // The file and index the next icon picker chooses; none: it is cancelled.
+    std::optional<std::pair<QString, int>> pickIcon;
     // Icons in a file, by path: how many it holds.
     QHash<QString, int> iconFiles;
-    int restartAnswer = kIdNo;
-    int helpResult = 1;
-    QString trashFolder = QStringLiteral("/home/tester/.local/share/Trash/files");
-
     IconHandleTable icons;
+    QString trashFolder = QStringLiteral("/home/tester/.local/share/Trash/files");
 
     void ShutDownDialog(QWidget* owner) override;
     int RestartDialog(QWidget* owner, const QString& prompt, quint32 restartKind) override;
@@ -71,4 +37,7 @@ class RecordingShellServices : public ShellServices {
     bool StartDisplaySettings() override;
     int ShellAbout(const AboutRequest& request) override;
     int WinHelp(const HelpRequest& request) override;
+
+  private:
+    void record(const char* name, const QStringList& arguments = {});
 };
