@@ -29,7 +29,8 @@ TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
 
 TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
     const QString serif = "DejaVu Serif", full(32, u'Ж');
-    // FontName, FontSize, lfHeight (size × 1.3, half to even), iPointSize (tenths), error.
+    // FontName, FontSize, lfHeight (size × 1.3, half to even), iPointSize
+    // (tenths), error.
     const std::tuple<QString, qint32, qint32, qint32, int> cases[] = {
         {serif, 10, 13, 100, -1},
         {serif, 5, 6, 50, -1},
@@ -75,7 +76,8 @@ TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
 
 TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
     using Answer = ScriptedDialogBackend::FontAnswer;
-    // The face the platform matches (none: no font can be made), the answer, FontName after.
+    // The face the platform matches (none: no font can be made), the answer,
+    // FontName after.
     const std::tuple<std::optional<QString>, Answer, QString> cases[] = {
         {"Liberation Sans", {"Arial", 125, 700, /*italic=*/true}, "Liberation Sans"},
         {QString(100, u'x'), {"Other", 90, 400}, QString(79, u'x')},
@@ -90,7 +92,8 @@ TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
         f.backend.matchedFace = matched;
         f.backend.fontAnswers = {answer};
         f.dialog.ShowFont();
-        EXPECT_EQ(f.backend.fontRequests[0].lpLogFont.lfWeight, 0);  // Bold false: no preference
+        EXPECT_EQ(f.backend.fontRequests[0].lpLogFont.lfWeight,
+                  0);  // Bold false: no preference
         EXPECT_EQ(f.dialog.FontName(), name);
         // The rest of the answer arrives in any case; the size is truncated.
         EXPECT_EQ(f.dialog.FontSize(), answer.tenthsOfPoint / 10);
@@ -169,44 +172,39 @@ TEST(ClsDialogPrinter, ChoiceSwitchesAndAdjustsTheCurrentPrinter) {
     auto device = std::make_shared<QPrinter>();
     // Current printer before, flags, the answer, the error (-1: none), setCurrent
     // calls, current after, the settings after.
-    const struct {
-        qsizetype before;
-        qint32 flags;
-        Answer answer;
-        int error;
-        QList<qsizetype> switches;
-        qsizetype after;
-        Settings settings;
-    } cases[] = {
-        {0, 0, {"Brother", 2, 2, 3}, -1, {1}, 1, {2, 2, 3}},      // matched whatever its case
-        {0, 0, {"HP LaserJet", 2, 2, 3}, -1, {0}, 0, {2, 2, 3}},  // stored with lower case
-        {0, 0, {"HP LASERJET", 2, 2, 3}, -1, {0}, 0, {2, 2, 3}},
-        {0, 0, {"pdf writer", 2, 2, 3}, -1, {2}, 2, {2, 2, 3}},
-        {1, 0, {"brother", 2, 2, 3}, -1, {}, 1, {2, 2, 3}},  // an upper-case current name
-        {0, 0, {"Gone", 2, 2, 3}, -1, {}, 0, {2, 2, 3}},     // not installed: stays
-        {0, 0, {"", 2, 2, 3}, -1, {}, 0, {2, 2, 3}},         // printed to a file
-        {0, 0x100, {"BROTHER"}, -1, {1}, 1, {1, 1, 1}},      // the device comes back
-        {0, 0x200, {"BROTHER"}, -1, {1}, 1, {1, 1, 1}},
-        // A full device-name field fails before any switch or setting.
-        {0, 0, {QString(32, u'P'), 2, 2, 5}, RuntimeError::InvalidArgument, {}, 0, {1, 1, 1}},
-        {0, 0, {QString(31, u'P'), 1, 1, 5}, -1, {}, 0, {1, 1, 5}},
-        // Copies 0 and duplex 9 are refused; the orientation still changes.
-        {0, 0, {"BROTHER", 2, 9, 0}, -1, {1}, 1, {2, 1, 1}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answer.deviceName.toStdString());
+    const std::tuple<qsizetype, qint32, Answer, int, QList<qsizetype>, qsizetype, Settings>
+        cases[] = {
+            // Matched whatever its case; a current name with lower case is always
+            // "different", an upper-case one the same; one not installed, or none
+            // (printed to a file), switches nothing.
+            {0, 0, {"Brother", 2, 2, 3}, -1, {1}, 1, {2, 2, 3}},
+            {0, 0, {"HP LaserJet", 2, 2, 3}, -1, {0}, 0, {2, 2, 3}},
+            {0, 0, {"HP LASERJET", 2, 2, 3}, -1, {0}, 0, {2, 2, 3}},
+            {0, 0, {"pdf writer", 2, 2, 3}, -1, {2}, 2, {2, 2, 3}},
+            {1, 0, {"brother", 2, 2, 3}, -1, {}, 1, {2, 2, 3}},
+            {0, 0, {"Gone", 2, 2, 3}, -1, {}, 0, {2, 2, 3}},
+            {0, 0, {"", 2, 2, 3}, -1, {}, 0, {2, 2, 3}},
+            // The device comes back when the flags ask for it.
+            {0, 0x100, {"BROTHER"}, -1, {1}, 1, {1, 1, 1}},
+            {0, 0x200, {"BROTHER"}, -1, {1}, 1, {1, 1, 1}},
+            // A full device-name field fails before any switch or setting.
+            {0, 0, {QString(32, u'P'), 2, 2, 5}, RuntimeError::InvalidArgument, {}, 0, {1, 1, 1}},
+            {0, 0, {QString(31, u'P'), 1, 1, 5}, -1, {}, 0, {1, 1, 5}},
+            // Copies 0 and duplex 9 are refused; the orientation still changes.
+            {0, 0, {"BROTHER", 2, 9, 0}, -1, {1}, 1, {2, 1, 1}}};
+    for (const auto& [before, flags, answer, error, switches, after, settings] : cases) {
+        SCOPED_TRACE(answer.deviceName.toStdString());
         Fixture f;
         InstallPrinters(f.printers);
-        f.printers.current = c.before;
+        f.printers.current = before;
         f.dialog.setHOwner(&f.owner);
-        f.dialog.setFlags(c.flags);
-        f.backend.printerAnswers = {c.answer};
+        f.dialog.setFlags(flags);
+        f.backend.printerAnswers = {answer};
         f.backend.printerAnswers[0].device = device;
-        EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), c.error);
-        EXPECT_EQ(f.printers.switches, c.switches);
-        EXPECT_EQ(f.printers.current, c.after);
-        EXPECT_EQ(Settings(f.printers.orientation, f.printers.duplex, f.printers.copies),
-                  c.settings);
-        EXPECT_EQ(f.dialog.hDC(), c.flags ? device.get() : nullptr);
+        EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), error);
+        EXPECT_EQ(std::tuple(f.printers.switches, f.printers.current), std::tuple(switches, after));
+        EXPECT_EQ(Settings(f.printers.orientation, f.printers.duplex, f.printers.copies), settings);
+        EXPECT_EQ(f.dialog.hDC(), flags ? device.get() : nullptr);
         EXPECT_EQ(f.dialog.hOwner(), &f.owner);  // not replaced by the device
     }
 }

@@ -32,17 +32,15 @@ TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
     f.dialog.setFilterIndex(2);
     f.dialog.setDialogTitle("Выбор архива");
     const OpenFileNameRecord r = RecordOfCancelledOpen(f);
-    EXPECT_EQ(r.Flags, 0x7FFFFF1F);  // hook and template bits cleared, all else kept
-    EXPECT_EQ(r.hwndOwner, &f.owner);
-    EXPECT_EQ(r.lStructSize, 76u);
-    EXPECT_EQ(r.lpstrDefExt, "kbx");
-    EXPECT_EQ(r.lpstrInitialDir, "/data/work");
-    EXPECT_EQ(r.lpstrFile, "old.kbx" + Nuls(kFileBufferChars - 7));
-    EXPECT_EQ(r.lpstrFileTitle, Nuls(kFileBufferChars));
+    // Hook and template bits cleared, all else kept.
+    EXPECT_EQ(std::tuple(r.Flags, r.hwndOwner, r.lStructSize, r.hInstance),
+              std::tuple(0x7FFFFF1Fu, &f.owner, 76u, QCoreApplication::instance()));
+    EXPECT_EQ(std::tuple(r.lpstrDefExt, r.lpstrInitialDir, r.lpstrTitle),
+              std::tuple(QString("kbx"), QString("/data/work"), QString("Выбор архива")));
+    EXPECT_EQ(std::tuple(r.lpstrFile, r.lpstrFileTitle),
+              std::tuple("old.kbx" + Nuls(kFileBufferChars - 7), Nuls(kFileBufferChars)));
     EXPECT_EQ(std::tuple(r.nMaxFile, r.nMaxFileTitle, r.nFilterIndex),
               std::tuple(quint32(kFileBufferChars), quint32(kFileBufferChars), 2u));
-    EXPECT_EQ(r.lpstrTitle, "Выбор архива");
-    EXPECT_EQ(r.hInstance, QCoreApplication::instance());
 }
 
 TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedListAndQtNameFilters) {
@@ -64,7 +62,8 @@ TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedListAndQtNameFilters) {
         const OpenFileNameRecord r = RecordOfCancelledOpen(f);
         EXPECT_EQ(r.lpstrFilter, list);
         EXPECT_EQ(QtNameFilters(r.lpstrFilter), filters);
-        // Without InitDir the dialog starts in the program's folder; InitDir stays empty.
+        // Without InitDir the dialog starts in the program's folder; InitDir stays
+        // empty.
         EXPECT_EQ(r.lpstrInitialDir, QCoreApplication::applicationDirPath());
         EXPECT_EQ(f.dialog.InitDir(), QString());
     }
@@ -72,30 +71,19 @@ TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedListAndQtNameFilters) {
 
 TEST(ClsDialogInitOFN, StartsInTheProgramFolderOnlyWhereTheUserCanWrite) {
     QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
     const QString locked = tmp.filePath("locked"), file = tmp.filePath("file");
-    ASSERT_TRUE(QDir().mkdir(locked));
+    ASSERT_TRUE(QDir().mkdir(locked) && QFile(file).open(QIODevice::WriteOnly));
     ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    QFile(file).open(QIODevice::WriteOnly);
-    // A folder this user cannot write to: the locked one, or for root, who
-    // may write anywhere, a read-only mount.
-    QString unwritable;
-    for (const QString& f : {locked, QStringLiteral("/proc/sys")})
-        if (unwritable.isEmpty() && QFileInfo(f).isDir() && ::access(qPrintable(f), W_OK) != 0)
-            unwritable = f;
     const QString here = QDir::currentPath();
-    const struct {
-        const char* what;
-        QString program, start;
-    } cases[] = {
-        {"beside the game", tmp.path(), tmp.path()},
-        {"installed, not writable", unwritable, here},
-        {"gone", tmp.filePath("gone"), here},
-        {"not a folder", file, here},
-    };
-    for (const auto& c : cases) {
-        if (c.program.isEmpty()) continue;  // no unwritable folder on this machine
-        EXPECT_EQ(StartFolder(c.program), c.start) << c.what;
+    EXPECT_EQ(StartFolder(tmp.path()), tmp.path());  // beside the game
+    EXPECT_EQ(StartFolder(tmp.filePath("gone")), here);
+    EXPECT_EQ(StartFolder(file), here);  // not a folder
+    // Installed where this user cannot write: the locked folder, or for root,
+    // who may write anywhere, a read-only mount.
+    for (const QString& unwritable : {locked, QStringLiteral("/proc/sys")}) {
+        if (QFileInfo(unwritable).isDir() && ::access(qPrintable(unwritable), W_OK) != 0) {
+            EXPECT_EQ(StartFolder(unwritable), here) << unwritable.toStdString();
+        }
     }
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -117,11 +105,13 @@ TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
                       error)
                 << nameChars << " / " << filterChars;
             ASSERT_EQ(f.backend.fileRequests().size(), error < 0 ? 1 : 0);
+            if (error >= 0) continue;
+            const auto& [kind, record] = f.backend.fileRequests()[0];
+            EXPECT_EQ(kind, save ? ScriptedDialogBackend::FileDialogKind::Save
+                                 : ScriptedDialogBackend::FileDialogKind::Open);
             // Exactly full: the proposed name fills the buffer, no terminator.
-            if (nameChars == kFileBufferChars) {
-                EXPECT_EQ(f.backend.fileRequests()[0].record.lpstrFile,
-                          QString(kFileBufferChars, u'n'));
-            }
+            EXPECT_EQ(record.lpstrFile,
+                      QString(nameChars, u'n') + Nuls(kFileBufferChars - nameChars));
         }
     }
 }
@@ -171,7 +161,8 @@ TEST(ClsDialogFiles, PathTooLongForTheBufferCountsAsCancel) {
 TEST(ClsDialogFolder, FlagsAndChoiceOfTheFolderPicker) {
     // PATH_MAX bytes with the terminator; longer paths are refused.
     const QString longest = "/" + QString(kMaxPathChars - 2, u'd');
-    // Flags, the record's flags, InitDir before, the answer (none: cancel), InitDir after.
+    // Flags, the record's flags, InitDir before, the answer (none: cancel),
+    // InitDir after.
     const std::tuple<qint32, quint32, QString, std::optional<QString>, QString> cases[] = {
         {0, 0x1, "", std::nullopt, ""},
         {0x4000, 0x4000, "/old", std::nullopt, "/old"},
@@ -206,7 +197,8 @@ TEST(ClsDialogFolder, FlagsAndChoiceOfTheFolderPicker) {
 }
 
 TEST(DialogRecords, StoredChoiceOffsets) {
-    // Path, name offset, extension offset (the terminator without one; 0 after a bare dot).
+    // Path, name offset, extension offset (the terminator without one; 0 after a
+    // bare dot).
     const std::tuple<QString, quint16, quint16> cases[] = {
         {"/a/b.kbx", 3, 5}, {"/a/noext", 3, 8}, {"/a/dot.", 3, 0}, {"/a.b/c", 5, 6}};
     for (const auto& [path, nameOffset, extensionOffset] : cases) {

@@ -31,27 +31,26 @@ class LinuxShell : public testing::Test {
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         return path(name);
     }
-    ProgramLauncher recorder() {
-        ProgramLauncher l;
-        l.startDetached = [this](const QString& p, const QStringList& a, const QString& d) {
-            starts_.append({p, a, d});
-            return true;
-        };
-        l.openUrl = [this](const QUrl& url) {
-            opened_.append(url);
-            return true;
-        };
-        l.findExecutable = [this](const QString& name) {
-            return found_.contains(name) ? "/usr/bin/" + name : QString();
-        };
-        return l;
-    }
-
     QList<Start> starts_;
     QList<QUrl> opened_;
     QStringList found_;  // the programs the launcher pretends are installed
     IconHandleTable icons_;
-    LinuxShellServices shell_{recorder(), &icons_};
+    LinuxShellServices shell_{
+        {.startDetached =
+             [this](const QString& p, const QStringList& a, const QString& d) {
+                 starts_.append({p, a, d});
+                 return true;
+             },
+         .openUrl =
+             [this](const QUrl& url) {
+                 opened_.append(url);
+                 return true;
+             },
+         .findExecutable =
+             [this](const QString& name) {
+                 return found_.contains(name) ? "/usr/bin/" + name : QString();
+             }},
+        &icons_};
     QTemporaryDir dir_;
 };
 
@@ -121,39 +120,37 @@ TEST_F(LinuxShell, BoxesShowTheirTextAndStartOnlyWhatIsConfirmed) {
 }
 
 TEST_F(LinuxShell, RunStartsTheTypedCommandDetached) {
-    const RunDialogRequest request{nullptr,  0,          dir_.path(),
-                                   "Запуск", "Команда:", kRffNoBrowse | kRffNoLabel};
-    Drive<QDialog>(
-        [&](QDialog* d) {
-            EXPECT_EQ(d->windowTitle(), "Запуск");
-            EXPECT_EQ(d->findChild<QLabel*>("description")->text(), "Команда:");
-            EXPECT_FALSE(d->findChild<QPushButton*>("browseButton")->isVisibleTo(d));
-            EXPECT_FALSE(d->findChild<QLabel*>("commandLabel")->isVisibleTo(d));
-            TypeInto(d->findChild<QLineEdit*>("commandEdit"), "echo \"два слова\" x");
-            ClickButton(d, "ОК");
-        },
-        [&] { EXPECT_EQ(shell_.RunFileDlg(request), 1); });
-    const QList<Start> started = {{"echo", {"два слова", "x"}, dir_.path()}};
-    EXPECT_EQ(starts_, started);
-
-    // The next dialog proposes the last command; cancelling starts nothing.
-    Drive<QDialog>(
-        [&](QDialog* d) {
-            EXPECT_EQ(d->findChild<QLineEdit*>("commandEdit")->text(), "echo \"два слова\" x");
-            ClickButton(d, "Отмена");
-        },
-        [&] { EXPECT_EQ(shell_.RunFileDlg({}), 0); });
-    // Without a proposal; a folder is opened with the desktop, not started.
-    Drive<QDialog>(
-        [&](QDialog* d) {
-            EXPECT_EQ(d->findChild<QLineEdit*>("commandEdit")->text(), QString());
-            TypeInto(d->findChild<QLineEdit*>("commandEdit"), dir_.path());
-            ClickButton(d, "ОК");
-        },
-        [&] {
-            EXPECT_EQ(shell_.RunFileDlg({nullptr, 0, {}, {}, {}, kRffNoDefault}), 1);
-        });
-    EXPECT_EQ(starts_, started);
+    const QString command = "echo \"два слова\" x";
+    // The request, the title shown, whether the browse button and the label
+    // show, the command proposed, what is typed (empty: cancel), the result.
+    const std::tuple<RunDialogRequest, QString, bool, QString, QString, int> cases[] = {
+        {{nullptr, 0, dir_.path(), "Запуск", "Команда:", kRffNoBrowse | kRffNoLabel},
+         "Запуск",
+         false,
+         "",
+         command,
+         1},
+        // The next dialog proposes the last command; cancelling starts nothing.
+        {{}, "Выполнить", true, command, "", 0},
+        // Without a proposal; a folder is opened with the desktop, not started.
+        {{nullptr, 0, {}, {}, {}, kRffNoDefault}, "Выполнить", true, "", dir_.path(), 1}};
+    for (const auto& [request, title, shown, proposed, typed, result] : cases) {
+        Drive<QDialog>(
+            [&](QDialog* d) {
+                auto* edit = d->findChild<QLineEdit*>("commandEdit");
+                EXPECT_EQ(std::tuple(d->windowTitle(), edit->text(),
+                                     d->findChild<QPushButton*>("browseButton")->isVisibleTo(d),
+                                     d->findChild<QLabel*>("commandLabel")->isVisibleTo(d)),
+                          std::tuple(title, proposed, shown, shown));
+                if (!shown) {
+                    EXPECT_EQ(d->findChild<QLabel*>("description")->text(), "Команда:");
+                }
+                if (!typed.isEmpty()) TypeInto(edit, typed);
+                ClickButton(d, typed.isEmpty() ? "Отмена" : "ОК");
+            },
+            [&] { EXPECT_EQ(shell_.RunFileDlg(request), result); });
+    }
+    EXPECT_EQ(starts_, QList<Start>({{"echo", {"два слова", "x"}, dir_.path()}}));
     EXPECT_EQ(opened_, QList<QUrl>({QUrl::fromLocalFile(dir_.path())}));
 }
 

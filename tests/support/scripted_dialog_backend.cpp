@@ -15,14 +15,6 @@ int ScriptedDialogBackend::answerFile(FileDialogKind kind, OpenFileNameRecord& o
     return answer && StoreFileChoice(ofn, *answer) ? 1 : 0;
 }
 
-int ScriptedDialogBackend::GetOpenFileName(OpenFileNameRecord& ofn) {
-    return answerFile(FileDialogKind::Open, ofn);
-}
-
-int ScriptedDialogBackend::GetSaveFileName(OpenFileNameRecord& ofn) {
-    return answerFile(FileDialogKind::Save, ofn);
-}
-
 std::optional<QString> ScriptedDialogBackend::BrowseForFolder(const BrowseInfoRecord& bi) {
     folderRequests_.append(bi);
     return Next(folderAnswers_).value_or(std::nullopt);
@@ -69,11 +61,5 @@ int ScriptedDialogBackend::PrintDlg(PrintDlgRecord& pd) {
     dm.dmFields |= kDmOrientation | kDmDuplex | kDmCopies;
     pd.hDevNames = MakeDevNames({}, answer->deviceName.left(kDeviceNameChars), {});
     pd.hDC = (pd.Flags & (kPdReturnDc | kPdReturnIc)) ? answer->device : nullptr;
-    return 1;
-}
-
-int ScriptedDialogBackend::MessageBox(QWidget* owner, const QString& text, const QString& caption,
-                                      quint32 style) {
-    messages.append({owner, text, caption, style});
     return 1;
 }

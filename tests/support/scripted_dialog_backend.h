@@ -66,15 +66,22 @@ class ScriptedDialogBackend : public DialogBackend {
     };
     QList<Message> messages;
 
-    int GetOpenFileName(OpenFileNameRecord& ofn) override;
-    int GetSaveFileName(OpenFileNameRecord& ofn) override;
+    int GetOpenFileName(OpenFileNameRecord& ofn) override {
+        return answerFile(FileDialogKind::Open, ofn);
+    }
+    int GetSaveFileName(OpenFileNameRecord& ofn) override {
+        return answerFile(FileDialogKind::Save, ofn);
+    }
     std::optional<QString> BrowseForFolder(const BrowseInfoRecord& bi) override;
     int ChooseColor(ChooseColorRecord& cc) override;
     int ChooseFont(ChooseFontRecord& cf) override;
     std::optional<QString> TextFaceOf(const LogFontRecord& lf) override;
     int PrintDlg(PrintDlgRecord& pd) override;
     int MessageBox(QWidget* owner, const QString& text, const QString& caption,
-                   quint32 style) override;
+                   quint32 style) override {
+        messages.append({owner, text, caption, style});
+        return 1;
+    }
 
   private:
     int answerFile(FileDialogKind kind, OpenFileNameRecord& ofn);
