@@ -80,7 +80,14 @@ TEST_F(LinuxShell, BoxesShowTheirTextAndStartOnlyWhatIsConfirmed) {
         s.ShutDownDialog(nullptr);
         return 0;
     };
+    const Call format = [](LinuxShellServices& s) { return s.FormatDrive(nullptr, 0, 0xFFFF, 1); };
+    const Call about = [](LinuxShellServices& s) {
+        return s.ShellAbout({nullptr, "Quillmere#Архивы KBX", "Автор: тест", 0});
+    };
     const QStringList question = {"Настройки изменены.", "Перезагрузить компьютер сейчас?"};
+    const QStringList formatText = {"Эта программа не форматирует диски.",
+                                    "Запрошено: диск 0, формат 65535, параметры 1."};
+    const QStringList aboutText = {"О программе Quillmere", "Архивы KBX", "Автор: тест"};
     // The call, the action picked (-1: none), the button, the result, lines shown, starts.
     const std::tuple<Call, int, QString, int, QStringList, QList<Start>> cases[] = {
         {restart, -1, "Нет", kIdNo, question, {}},
@@ -88,20 +95,8 @@ TEST_F(LinuxShell, BoxesShowTheirTextAndStartOnlyWhatIsConfirmed) {
         {shutDown, -1, "Отмена", 0, {}, {}},
         {shutDown, 0, "ОК", 0, {}, {{"systemctl", {"poweroff"}, ""}}},
         {shutDown, 1, "ОК", 0, {}, {{"systemctl", {"reboot"}, ""}}},
-        {[](LinuxShellServices& s) { return s.FormatDrive(nullptr, 0, 0xFFFF, 1); },
-         -1,
-         "ОК",
-         kShFmtNoFormat,
-         {"Эта программа не форматирует диски.", "Запрошено: диск 0, формат 65535, параметры 1."},
-         {}},
-        {[](LinuxShellServices& s) {
-             return s.ShellAbout({nullptr, "Quillmere#Архивы KBX", "Автор: тест", 0});
-         },
-         -1,
-         "ОК",
-         1,
-         {"О программе Quillmere", "Архивы KBX", "Автор: тест"},
-         {}}};
+        {format, -1, "ОК", kShFmtNoFormat, formatText, {}},
+        {about, -1, "ОК", 1, aboutText, {}}};
     for (const auto& [call, row, button, result, shown, starts] : cases) {
         SCOPED_TRACE(button.toStdString() + " " + std::to_string(row));
         starts_.clear();
@@ -123,13 +118,10 @@ TEST_F(LinuxShell, RunStartsTheTypedCommandDetached) {
     const QString command = "echo \"два слова\" x";
     // The request, the title shown, whether the browse button and the label
     // show, the command proposed, what is typed (empty: cancel), the result.
+    const RunDialogRequest first{nullptr,  0,          dir_.path(),
+                                 "Запуск", "Команда:", kRffNoBrowse | kRffNoLabel};
     const std::tuple<RunDialogRequest, QString, bool, QString, QString, int> cases[] = {
-        {{nullptr, 0, dir_.path(), "Запуск", "Команда:", kRffNoBrowse | kRffNoLabel},
-         "Запуск",
-         false,
-         "",
-         command,
-         1},
+        {first, "Запуск", false, "", command, 1},
         // The next dialog proposes the last command; cancelling starts nothing.
         {{}, "Выполнить", true, command, "", 0},
         // Without a proposal; a folder is opened with the desktop, not started.
