@@ -12,7 +12,6 @@ TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
     const std::tuple<qint32, quint32> cases[] = {{0, 0},       {0x10, 0},  {0x0F, 0x0F},
                                                  {0x12, 0x02}, {-1, 0x0F}, {0x1F4, 0x04}};
     Fixture f;  // one dialog object for all: custom colours start over at every call
-    f.dialog.setHOwner(&f.owner);
     for (const auto& [flags, recordFlags] : cases) {
         f.dialog.setFlags(flags);
         f.dialog.setRGBResult(0x00123456);
@@ -50,7 +49,6 @@ TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
         SCOPED_TRACE(name.size());
         SCOPED_TRACE(size);
         Fixture f;
-        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(-1);  // ignored: the dialog always gets 0x141
         f.dialog.setFontName(name);
         f.dialog.setFontSize(size);
@@ -124,7 +122,6 @@ TEST(ClsDialogPrinter, RecordsFromTheCurrentPrinter) {
         f.printers.orientation = 2;
         f.printers.duplex = 3;
         f.printers.duplexReadable = duplexReadable;
-        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(-1);
         f.dialog.ShowPrinter();
         ASSERT_EQ(f.backend.printerRequests.size(), 1);
@@ -156,7 +153,6 @@ TEST(DialogRecords, DevNamesCutAtTheField) {
 
 TEST(ClsDialogPrinter, NoCurrentPrinterShowsPrinterError) {
     Fixture f;
-    f.dialog.setHOwner(&f.owner);
     f.dialog.setCancelError(true);
     EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), -1);
     EXPECT_TRUE(f.backend.printerRequests.isEmpty());
@@ -197,7 +193,6 @@ TEST(ClsDialogPrinter, ChoiceSwitchesAndAdjustsTheCurrentPrinter) {
         Fixture f;
         InstallPrinters(f.printers);
         f.printers.current = before;
-        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(flags);
         f.backend.printerAnswers = {answer};
         f.backend.printerAnswers[0].device = device;

@@ -4,7 +4,6 @@
 
 TEST(ClsDialogShell, CallsPassThePropertiesAndNeverRaise) {
     Fixture f;
-    f.dialog.setHOwner(&f.owner);
     f.dialog.setCancelError(true);  // a raise would fail the test: none of these raises
     f.dialog.setDialogTitle("Запуск");
     f.dialog.setDialogPrompt("Параметры");

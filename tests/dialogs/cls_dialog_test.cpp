@@ -24,7 +24,6 @@ OpenFileNameRecord RecordOfCancelledOpen(Fixture& f) {
 
 TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
     Fixture f;
-    f.dialog.setHOwner(&f.owner);
     f.dialog.setFlags(0x7FFFFFFF);
     f.dialog.setDefaultExt("kbx");
     f.dialog.setInitDir("/data/work");

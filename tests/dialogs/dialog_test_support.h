@@ -22,9 +22,13 @@ inline QString Nuls(int n) {
     return QString(n, QChar(u'\0'));
 }
 
+// The dialog's owner window is `owner`, named so in the shell calls.
 struct Fixture {
-    Fixture() { owner.setObjectName("owner"); }
-    QWidget owner;  // for the tests that give the dialog one
+    Fixture() {
+        owner.setObjectName("owner");
+        dialog.setHOwner(&owner);
+    }
+    QWidget owner;
     ScriptedDialogBackend backend;
     RecordingShellServices shell;
     ScriptedPrinterRegistry printers;

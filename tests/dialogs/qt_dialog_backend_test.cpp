@@ -27,18 +27,31 @@ QLineEdit* NameEdit(QFileDialog* d) {
     return d->findChild<QLineEdit*>("fileNameEdit");
 }
 
+// Each test runs alone in its process under ctest, so the user folders set
+// here are the ones Qt looks up: the dialogs must leave nothing in them (no
+// history, no last folder).
 class QtFileDialogs : public testing::Test {
   protected:
     void SetUp() override {
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(dir_.isValid() && home_.isValid());
         ASSERT_TRUE(QDir(dir_.path()).mkdir("sub"));
         QFile existing(path("a.kbx"));
         ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        qputenv("HOME", home_.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", home_.filePath(".config").toLocal8Bit());
+    }
+    void TearDown() override {
+        qputenv("HOME", oldHome_);
+        qputenv("XDG_CONFIG_HOME", oldConfig_);
+        EXPECT_EQ(
+            QDir(home_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList());
     }
     QString path(const QString& name) const { return dir_.path() + "/" + name; }
 
-    QTemporaryDir dir_;
+    QTemporaryDir dir_, home_;
+    const QByteArray oldHome_ = qgetenv("HOME"), oldConfig_ = qgetenv("XDG_CONFIG_HOME");
     ClsDialog dialog_;
 };
 
@@ -113,29 +126,6 @@ TEST_F(QtFileDialogs, FolderPickerSetsInitDirOrKeepsItOnCancel) {
             [&] { EXPECT_EQ(dialog_.ShowFolder(dir_.path()), QString()); });
         EXPECT_EQ(dialog_.InitDir(), pick ? path("sub") : "/kept");
     }
-}
-
-// Runs alone in its process under ctest, so the user folders it sets are
-// the ones Qt looks up.
-TEST(QtSettings, DialogsLeaveNothingInTheUsersConfigFolder) {
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", home.filePath(".config").toLocal8Bit());
-    {
-        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        ClsDialog dialog;
-        dialog.setInitDir(home.path());
-        Drive<QFileDialog>([&](QFileDialog* d) { ClickButton(d, {}, kAccept); },
-                           [&] { dialog.ShowFolder(QString()); });
-    }
-    qputenv("HOME", oldHome);
-    qputenv("XDG_CONFIG_HOME", oldConfig);
-    // The file dialog's history and last folder went nowhere.
-    EXPECT_FALSE(QFileInfo::exists(home.filePath(".config/QtProject.conf")));
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList());
 }
 
 TEST(QtPickers, ColorDialogFollowsFlagsAndReturnsTheChoice) {
