@@ -29,7 +29,7 @@ TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
 TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
     const QString serif = "DejaVu Serif", full(32, u'Ж');
     // FontName, FontSize, lfHeight (size × 1.3, half to even), iPointSize
-    // (tenths), error.
+    // (tenths), error (the name is checked first).
     const std::tuple<QString, qint32, qint32, qint32, int> cases[] = {
         {serif, 10, 13, 100, -1},
         {serif, 5, 6, 50, -1},
@@ -44,7 +44,7 @@ TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
         {"", 214748365, 0, 0, RuntimeError::Overflow},
         {"", -214748365, 0, 0, RuntimeError::Overflow},
         {"", 2147483647, 0, 0, RuntimeError::Overflow},
-        {full + "Ж", 2147483647, 0, 0, RuntimeError::SubscriptOutOfRange}};  // the name first
+        {full + "Ж", 2147483647, 0, 0, RuntimeError::SubscriptOutOfRange}};
     for (const auto& [name, size, height, tenths, error] : cases) {
         SCOPED_TRACE(name.size());
         SCOPED_TRACE(size);

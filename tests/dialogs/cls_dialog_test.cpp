@@ -143,20 +143,6 @@ TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
     }
 }
 
-TEST(ClsDialogFiles, PathTooLongForTheBufferCountsAsCancel) {
-    Fixture f;
-    f.dialog.setFileName("keep.kbx");
-    f.dialog.setCancelError(true);
-    f.backend.chooseFile("/" + QString(kFileBufferChars - 1, u'g'));
-    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowOpen(); }), RuntimeError::Cancel);
-    EXPECT_EQ(f.dialog.FileName(), "keep.kbx");
-    // The longest path Linux accepts: PATH_MAX bytes with the terminator.
-    const QString fits = "/" + QString(kFileBufferChars - 2, u'f');
-    f.backend.chooseFile(fits);
-    f.dialog.ShowOpen();
-    EXPECT_EQ(f.dialog.FileName(), fits);
-}
-
 TEST(ClsDialogFolder, FlagsAndChoiceOfTheFolderPicker) {
     // PATH_MAX bytes with the terminator; longer paths are refused.
     const QString longest = "/" + QString(kMaxPathChars - 2, u'd');
@@ -196,23 +182,31 @@ TEST(ClsDialogFolder, FlagsAndChoiceOfTheFolderPicker) {
 }
 
 TEST(DialogRecords, StoredChoiceOffsets) {
-    // Path, name offset, extension offset (the terminator without one; 0 after a
-    // bare dot).
-    const std::tuple<QString, quint16, quint16> cases[] = {
-        {"/a/b.kbx", 3, 5}, {"/a/noext", 3, 8}, {"/a/dot.", 3, 0}, {"/a.b/c", 5, 6}};
+    // Path, name offset, extension offset (the terminator without one; 0 after
+    // a bare dot), in buffers of 20 and 10 characters; -1: refused, the record
+    // left as it was.
+    const std::tuple<QString, int, int> cases[] = {
+        {"/a/b.kbx", 3, 5},
+        {"/a/noext", 3, 8},
+        {"/a/dot.", 3, 0},
+        {"/a.b/c", 5, 6},
+        {"/aaaaaaaa/bbbbbbbbb", 10, 19},  // both fill their buffers with the terminator
+        {"/aaaaaaaaa/bbbbbbbbb", -1, -1},
+        {"/a/bbbbbbbbbb", -1, -1},
+        {"", -1, -1}};
     for (const auto& [path, nameOffset, extensionOffset] : cases) {
+        SCOPED_TRACE(path.toStdString());
         OpenFileNameRecord r;
         r.nMaxFile = 20;
         r.nMaxFileTitle = 10;
-        ASSERT_TRUE(StoreFileChoice(r, path));
+        r.lpstrFile = "keep";
+        ASSERT_EQ(StoreFileChoice(r, path), nameOffset >= 0);
+        if (nameOffset < 0) {
+            EXPECT_EQ(r.lpstrFile, "keep");
+            continue;
+        }
         EXPECT_EQ(std::tuple(r.lpstrFile.size(), r.lpstrFileTitle.size()), std::tuple(20, 10));
-        EXPECT_EQ(std::tuple(r.nFileOffset, r.nFileExtension),
-                  std::tuple(nameOffset, extensionOffset))
-            << path.toStdString();
+        EXPECT_EQ(std::tuple(int(r.nFileOffset), int(r.nFileExtension)),
+                  std::tuple(nameOffset, extensionOffset));
     }
-    OpenFileNameRecord small;
-    small.nMaxFile = 5;
-    small.lpstrFile = "keep";
-    EXPECT_FALSE(StoreFileChoice(small, "/abcd"));
-    EXPECT_EQ(small.lpstrFile, "keep");
 }

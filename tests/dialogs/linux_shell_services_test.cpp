@@ -15,7 +15,6 @@
 #include "platform/icon_handles.h"
 #include "platform/linux_shell_services.h"
 #include "tests/dialogs/dialog_test_support.h"
-#include "tests/dialogs/modal_driver.h"
 
 namespace {
 

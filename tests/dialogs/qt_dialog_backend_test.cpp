@@ -16,7 +16,6 @@
 
 #include "platform/qt_printer_registry.h"
 #include "tests/dialogs/dialog_test_support.h"
-#include "tests/dialogs/modal_driver.h"
 
 namespace {
 
