@@ -46,8 +46,7 @@ TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
         {"", 2147483647, 0, 0, RuntimeError::Overflow},
         {full + "Ж", 2147483647, 0, 0, RuntimeError::SubscriptOutOfRange}};
     for (const auto& [name, size, height, tenths, error] : cases) {
-        SCOPED_TRACE(name.size());
-        SCOPED_TRACE(size);
+        SCOPED_TRACE(std::to_string(name.size()) + " characters, size " + std::to_string(size));
         Fixture f;
         f.dialog.setFlags(-1);  // ignored: the dialog always gets 0x141
         f.dialog.setFontName(name);

@@ -128,13 +128,13 @@ TEST_F(QtFileDialogs, FolderPickerSetsInitDirOrKeepsItOnCancel) {
 }
 
 TEST(QtPickers, ColorDialogFollowsFlagsAndReturnsTheChoice) {
-    // Flags, whether the custom part shows at once, whether a button opens it.
-    const std::tuple<qint32, bool, bool> cases[] = {
-        {0x1, false, true},
-        {0x3, true, false},    // full open
-        {0x5, false, false},   // prevent full open
-        {0x7, false, false},   // prevent wins
-        {0x13, true, false}};  // the hook bit is dropped
+    // Flags (2: full open, 4: prevent it, which wins, 0x10: a hook, dropped),
+    // whether the custom part shows at once, whether a button opens it.
+    const std::tuple<qint32, bool, bool> cases[] = {{0x1, false, true},
+                                                    {0x3, true, false},
+                                                    {0x5, false, false},
+                                                    {0x7, false, false},
+                                                    {0x13, true, false}};
     for (const auto& [flags, customShown, defineButton] : cases) {
         ClsDialog dialog;
         dialog.setFlags(flags);  // bit 1: start at RGBResult

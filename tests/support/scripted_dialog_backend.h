@@ -35,8 +35,7 @@ class ScriptedDialogBackend : public DialogBackend {
     QList<quint32> colorAnswers;
     struct FontAnswer {
         QString face;
-        qint32 tenthsOfPoint = 100;
-        qint32 weight = 400;
+        qint32 tenthsOfPoint = 100, weight = 400;
         bool italic = false;  // never underlined or struck out
     };
     QList<FontAnswer> fontAnswers;
