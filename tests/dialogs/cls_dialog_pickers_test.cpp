@@ -12,14 +12,13 @@ TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
     const std::tuple<qint32, quint32> cases[] = {{0, 0},       {0x10, 0},  {0x0F, 0x0F},
                                                  {0x12, 0x02}, {-1, 0x0F}, {0x1F4, 0x04}};
     Fixture f;  // one dialog object for all: custom colours start over at every call
-    f.dialog.setHOwner(&f.owner);
     for (const auto& [flags, recordFlags] : cases) {
         f.dialog.setFlags(flags);
         f.dialog.setRGBResult(0x00123456);
-        f.backend.chooseColor(0x000000FF, /*addToCustom=*/true);
+        f.backend.colorAnswers = {0x000000FF};  // also put into the first custom colour
         f.dialog.ShowColor();
         EXPECT_EQ(f.dialog.RGBResult(), 0x000000FFu);
-        const ChooseColorRecord& r = f.backend.colorRequests().last();
+        const ChooseColorRecord& r = f.backend.colorRequests.last();
         EXPECT_EQ(r.Flags, recordFlags) << std::hex << flags;
         EXPECT_EQ(std::tuple(r.lStructSize, r.hwndOwner, r.hInstance, r.rgbResult),
                   std::tuple(36u, &f.owner, QCoreApplication::instance(), 0x00123456u));
@@ -27,58 +26,55 @@ TEST(ClsDialogColor, RecordFromPropertiesAndFlagMask) {
     }
 }
 
-TEST(ClsDialogFont, RecordFromProperties) {
-    // FontSize, lfHeight (size × 1.3, half to even), iPointSize (tenths).
-    const std::tuple<qint32, qint32, qint32> cases[] = {
-        {10, 13, 100}, {5, 6, 50}, {15, 20, 150},    {25, 32, 250},
-        {3, 4, 30},    {0, 0, 0},  {-10, -13, -100}, {214748364, 279172873, 2147483640}};
-    for (const auto& [size, height, tenths] : cases) {
+TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
+    const QString serif = "DejaVu Serif", full(32, u'Ж');
+    // FontName, FontSize, lfHeight (size × 1.3, half to even), iPointSize
+    // (tenths), error (the name is checked first).
+    const std::tuple<QString, qint32, qint32, qint32, int> cases[] = {
+        {serif, 10, 13, 100, -1},
+        {serif, 5, 6, 50, -1},
+        {serif, 15, 20, 150, -1},
+        {serif, 25, 32, 250, -1},
+        {serif, 3, 4, 30, -1},
+        {serif, 0, 0, 0, -1},
+        {serif, -10, -13, -100, -1},
+        {serif, 214748364, 279172873, 2147483640, -1},
+        {full, 10, 13, 100, -1},
+        {full + "Ж", 10, 0, 0, RuntimeError::SubscriptOutOfRange},
+        {"", 214748365, 0, 0, RuntimeError::Overflow},
+        {"", -214748365, 0, 0, RuntimeError::Overflow},
+        {"", 2147483647, 0, 0, RuntimeError::Overflow},
+        {full + "Ж", 2147483647, 0, 0, RuntimeError::SubscriptOutOfRange}};
+    for (const auto& [name, size, height, tenths, error] : cases) {
+        SCOPED_TRACE(std::to_string(name.size()) + " characters, size " + std::to_string(size));
         Fixture f;
-        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(-1);  // ignored: the dialog always gets 0x141
-        f.dialog.setFontName("DejaVu Serif");
+        f.dialog.setFontName(name);
         f.dialog.setFontSize(size);
         f.dialog.setRGBResult(0x000080FF);
         f.dialog.setBold(true);
         f.dialog.setItalic(true);
         f.dialog.setStrikeThru(true);
-        f.dialog.ShowFont();
-        ASSERT_EQ(f.backend.fontRequests().size(), 1);
-        const ChooseFontRecord& r = f.backend.fontRequests()[0];
+        EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowFont(); }), error);
+        EXPECT_EQ(f.dialog.FontSize(), size);
+        ASSERT_EQ(f.backend.fontRequests.size(), error < 0 ? 1 : 0);
+        if (error >= 0) continue;
+        const ChooseFontRecord& r = f.backend.fontRequests[0];
         const LogFontRecord& lf = r.lpLogFont;
-        EXPECT_EQ(std::tuple(lf.lfHeight, r.iPointSize), std::tuple(height, tenths)) << size;
+        EXPECT_EQ(std::tuple(lf.lfHeight, r.iPointSize), std::tuple(height, tenths));
         EXPECT_EQ(std::tuple(r.Flags, r.lStructSize, r.nFontType), std::tuple(0x141u, 60u, 0x2000));
-        EXPECT_EQ(r.rgbColors, 0x000080FFu);
-        EXPECT_EQ(r.hwndOwner, &f.owner);
-        EXPECT_EQ(r.hDC, &f.owner);
-        EXPECT_EQ(lf.lfFaceName, "DejaVu Serif" + Nuls(33 - 12));
+        EXPECT_EQ(std::tuple(r.rgbColors, r.hwndOwner, r.hDC),
+                  std::tuple(0x000080FFu, &f.owner, &f.owner));
+        EXPECT_EQ(lf.lfFaceName, name + Nuls(33 - name.size()));
         EXPECT_EQ(std::tuple(lf.lfWeight, lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut),
                   std::tuple(700, 1, 0, 1));
     }
 }
 
-TEST(ClsDialogFont, ErrorsBeforeAnyDialog) {
-    // Name length, FontSize, error.
-    const std::tuple<int, qint32, int> cases[] = {
-        {32, 10, -1},
-        {33, 10, RuntimeError::SubscriptOutOfRange},
-        {0, 214748365, RuntimeError::Overflow},
-        {0, -214748365, RuntimeError::Overflow},
-        {0, 2147483647, RuntimeError::Overflow},
-        {33, 2147483647, RuntimeError::SubscriptOutOfRange}};  // the name comes first
-    for (const auto& [nameChars, size, error] : cases) {
-        Fixture f;
-        f.dialog.setFontName(QString(nameChars, u'Ж'));
-        f.dialog.setFontSize(size);
-        EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowFont(); }), error) << nameChars << " " << size;
-        EXPECT_EQ(f.backend.fontRequests().size(), error < 0 ? 1 : 0);
-        EXPECT_EQ(f.dialog.FontSize(), size);
-    }
-}
-
 TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
     using Answer = ScriptedDialogBackend::FontAnswer;
-    // The face the platform matches (none: no font can be made), the answer, FontName after.
+    // The face the platform matches (none: no font can be made), the answer,
+    // FontName after.
     const std::tuple<std::optional<QString>, Answer, QString> cases[] = {
         {"Liberation Sans", {"Arial", 125, 700, /*italic=*/true}, "Liberation Sans"},
         {QString(100, u'x'), {"Other", 90, 400}, QString(79, u'x')},
@@ -91,9 +87,10 @@ TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
         f.dialog.setUnderline(true);
         f.backend.fontCreationFails = !matched;
         f.backend.matchedFace = matched;
-        f.backend.chooseFont(answer);
+        f.backend.fontAnswers = {answer};
         f.dialog.ShowFont();
-        EXPECT_EQ(f.backend.fontRequests()[0].lpLogFont.lfWeight, 0);  // Bold false: no preference
+        EXPECT_EQ(f.backend.fontRequests[0].lpLogFont.lfWeight,
+                  0);  // Bold false: no preference
         EXPECT_EQ(f.dialog.FontName(), name);
         // The rest of the answer arrives in any case; the size is truncated.
         EXPECT_EQ(f.dialog.FontSize(), answer.tenthsOfPoint / 10);
@@ -101,8 +98,8 @@ TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
         EXPECT_EQ(f.dialog.Italic(), answer.italic);
         EXPECT_FALSE(f.dialog.Underline());
         EXPECT_FALSE(f.dialog.StrikeThru());
-        ASSERT_EQ(f.backend.faceRequests().size(), 1);
-        EXPECT_EQ(TextBeforeNul(f.backend.faceRequests()[0].lfFaceName), answer.face);
+        ASSERT_EQ(f.backend.faceRequests.size(), 1);
+        EXPECT_EQ(TextBeforeNul(f.backend.faceRequests[0].lfFaceName), answer.face);
     }
 }
 
@@ -124,13 +121,12 @@ TEST(ClsDialogPrinter, RecordsFromTheCurrentPrinter) {
         f.printers.orientation = 2;
         f.printers.duplex = 3;
         f.printers.duplexReadable = duplexReadable;
-        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(-1);
         f.dialog.ShowPrinter();
-        ASSERT_EQ(f.backend.printerRequests().size(), 1);
-        const PrintDlgRecord& r = f.backend.printerRequests()[0];
-        EXPECT_EQ(std::tuple(r.lStructSize, r.Flags), std::tuple(66u, 0x1C0FFFu));
-        EXPECT_EQ(r.hwndOwner, &f.owner);
+        ASSERT_EQ(f.backend.printerRequests.size(), 1);
+        const PrintDlgRecord& r = f.backend.printerRequests[0];
+        EXPECT_EQ(std::tuple(r.lStructSize, r.Flags, r.hwndOwner),
+                  std::tuple(66u, 0x1C0FFFu, &f.owner));
         const DevModeRecord& dm = r.hDevMode;
         EXPECT_EQ(dm.dmDeviceName, "HP LaserJet" + Nuls(32 - 11));
         EXPECT_EQ(std::tuple(dm.dmSize, dm.dmFields, dm.dmOrientation, dm.dmDuplex),
@@ -156,68 +152,53 @@ TEST(DialogRecords, DevNamesCutAtTheField) {
 
 TEST(ClsDialogPrinter, NoCurrentPrinterShowsPrinterError) {
     Fixture f;
-    f.dialog.setHOwner(&f.owner);
     f.dialog.setCancelError(true);
     EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), -1);
-    EXPECT_TRUE(f.backend.printerRequests().isEmpty());
-    ASSERT_EQ(f.backend.messages().size(), 1);
-    const auto& m = f.backend.messages()[0];
-    EXPECT_EQ(std::tuple(m.caption, m.style, m.owner),
-              std::tuple(QString("Printer Error"), 48u, &f.owner));
-    EXPECT_EQ(m.text, PrinterInfoErrorText());
+    EXPECT_TRUE(f.backend.printerRequests.isEmpty());
+    ASSERT_EQ(f.backend.messages.size(), 1);
+    const auto& m = f.backend.messages[0];
+    EXPECT_EQ(std::tuple(m.caption, m.style, m.owner, m.text),
+              std::tuple(QString("Printer Error"), 48u, &f.owner, PrinterInfoErrorText()));
 }
 
 TEST(ClsDialogPrinter, ChoiceSwitchesAndAdjustsTheCurrentPrinter) {
-    // Current printer before, the name chosen, setCurrent calls, current after.
-    const std::tuple<qsizetype, QString, QList<qsizetype>, qsizetype> cases[] = {
-        {0, "Brother", {1}, 1},      // matched whatever its case
-        {0, "HP LaserJet", {0}, 0},  // stored with lower case: always "different"
-        {0, "HP LASERJET", {0}, 0},
-        {0, "pdf writer", {2}, 2},
-        {1, "brother", {}, 1},  // an upper-case current name is the same
-        {0, "Gone", {}, 0},     // not installed: stays
-        {0, "", {}, 0}};        // printed to a file
-    for (const auto& [before, chosen, switches, after] : cases) {
+    using Answer = ScriptedDialogBackend::PrinterAnswer;
+    using Settings = std::tuple<qint16, qint16, qint16>;  // orientation, duplex, copies
+    auto device = std::make_shared<QPrinter>();
+    // Current printer before, flags, the answer, the error (-1: none), setCurrent
+    // calls, current after, the settings after.
+    const std::tuple<qsizetype, qint32, Answer, int, QList<qsizetype>, qsizetype, Settings>
+        cases[] = {
+            // Matched whatever its case; a current name with lower case is always
+            // "different", an upper-case one the same; one not installed, or none
+            // (printed to a file), switches nothing.
+            {0, 0, {"Brother", 2, 2, 3}, -1, {1}, 1, {2, 2, 3}},
+            {0, 0, {"HP LaserJet", 2, 2, 3}, -1, {0}, 0, {2, 2, 3}},
+            {0, 0, {"HP LASERJET", 2, 2, 3}, -1, {0}, 0, {2, 2, 3}},
+            {0, 0, {"pdf writer", 2, 2, 3}, -1, {2}, 2, {2, 2, 3}},
+            {1, 0, {"brother", 2, 2, 3}, -1, {}, 1, {2, 2, 3}},
+            {0, 0, {"Gone", 2, 2, 3}, -1, {}, 0, {2, 2, 3}},
+            {0, 0, {"", 2, 2, 3}, -1, {}, 0, {2, 2, 3}},
+            // The device comes back when the flags ask for it.
+            {0, 0x100, {"BROTHER"}, -1, {1}, 1, {1, 1, 1}},
+            {0, 0x200, {"BROTHER"}, -1, {1}, 1, {1, 1, 1}},
+            // A full device-name field fails before any switch or setting.
+            {0, 0, {QString(32, u'P'), 2, 2, 5}, RuntimeError::InvalidArgument, {}, 0, {1, 1, 1}},
+            {0, 0, {QString(31, u'P'), 1, 1, 5}, -1, {}, 0, {1, 1, 5}},
+            // Copies 0 and duplex 9 are refused; the orientation still changes.
+            {0, 0, {"BROTHER", 2, 9, 0}, -1, {1}, 1, {2, 1, 1}}};
+    for (const auto& [before, flags, answer, error, switches, after, settings] : cases) {
+        SCOPED_TRACE(answer.deviceName.toStdString());
         Fixture f;
         InstallPrinters(f.printers);
         f.printers.current = before;
-        f.backend.choosePrinter({chosen, 2, 2, 3, nullptr});
-        f.dialog.ShowPrinter();
-        EXPECT_EQ(f.printers.switches, switches) << chosen.toStdString();
-        EXPECT_EQ(f.printers.current, after);
-        EXPECT_EQ(std::tuple(f.printers.orientation, f.printers.duplex, f.printers.copies),
-                  std::tuple(2, 2, 3));
-    }
-}
-
-TEST(ClsDialogPrinter, DeviceComesBackOnlyWhenAsked) {
-    auto device = std::make_shared<QPrinter>();
-    for (qint32 flags : {0, 0x100, 0x200}) {
-        Fixture f;
-        InstallPrinters(f.printers);
-        f.dialog.setHOwner(&f.owner);
         f.dialog.setFlags(flags);
-        f.backend.choosePrinter({"BROTHER", 1, 1, 1, device});
-        f.dialog.ShowPrinter();
-        EXPECT_EQ(f.dialog.hDC(), flags ? device.get() : nullptr) << flags;
+        f.backend.printerAnswers = {answer};
+        f.backend.printerAnswers[0].device = device;
+        EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), error);
+        EXPECT_EQ(std::tuple(f.printers.switches, f.printers.current), std::tuple(switches, after));
+        EXPECT_EQ(Settings(f.printers.orientation, f.printers.duplex, f.printers.copies), settings);
+        EXPECT_EQ(f.dialog.hDC(), flags ? device.get() : nullptr);
         EXPECT_EQ(f.dialog.hOwner(), &f.owner);  // not replaced by the device
     }
-}
-
-TEST(ClsDialogPrinter, BadAnswersChangeNothingTheyShouldNot) {
-    Fixture f;
-    InstallPrinters(f.printers);
-    // A full device-name field fails before any switch.
-    f.backend.choosePrinter({QString(32, u'P'), 2, 2, 5, nullptr});
-    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), RuntimeError::InvalidArgument);
-    EXPECT_TRUE(f.printers.switches.isEmpty());
-    EXPECT_EQ(f.printers.copies, 1);
-    f.backend.choosePrinter({QString(31, u'P'), 1, 1, 5, nullptr});
-    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowPrinter(); }), -1);
-    EXPECT_EQ(f.printers.copies, 5);
-    // Copies 0 and duplex 9 are refused; the orientation still changes.
-    f.backend.choosePrinter({"BROTHER", 2, 9, 0, nullptr});
-    f.dialog.ShowPrinter();
-    EXPECT_EQ(std::tuple(f.printers.orientation, f.printers.duplex, f.printers.copies),
-              std::tuple(2, 1, 5));
 }

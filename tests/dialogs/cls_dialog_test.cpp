@@ -15,8 +15,7 @@ namespace {
 
 // The record of the one open dialog asked for, cancelled.
 OpenFileNameRecord RecordOfCancelledOpen(Fixture& f) {
-    f.backend.cancelFile();
-    f.dialog.ShowOpen();
+    f.dialog.ShowOpen();  // no answer prepared: cancelled
     EXPECT_EQ(f.backend.fileRequests().size(), 1);
     return f.backend.fileRequests().value(0).record;
 }
@@ -25,7 +24,6 @@ OpenFileNameRecord RecordOfCancelledOpen(Fixture& f) {
 
 TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
     Fixture f;
-    f.dialog.setHOwner(&f.owner);
     f.dialog.setFlags(0x7FFFFFFF);
     f.dialog.setDefaultExt("kbx");
     f.dialog.setInitDir("/data/work");
@@ -33,17 +31,15 @@ TEST(ClsDialogInitOFN, FillsTheRecordFromTheProperties) {
     f.dialog.setFilterIndex(2);
     f.dialog.setDialogTitle("Выбор архива");
     const OpenFileNameRecord r = RecordOfCancelledOpen(f);
-    EXPECT_EQ(r.Flags, 0x7FFFFF1F);  // hook and template bits cleared, all else kept
-    EXPECT_EQ(r.hwndOwner, &f.owner);
-    EXPECT_EQ(r.lStructSize, 76u);
-    EXPECT_EQ(r.lpstrDefExt, "kbx");
-    EXPECT_EQ(r.lpstrInitialDir, "/data/work");
-    EXPECT_EQ(r.lpstrFile, "old.kbx" + Nuls(kFileBufferChars - 7));
-    EXPECT_EQ(r.lpstrFileTitle, Nuls(kFileBufferChars));
+    // Hook and template bits cleared, all else kept.
+    EXPECT_EQ(std::tuple(r.Flags, r.hwndOwner, r.lStructSize, r.hInstance),
+              std::tuple(0x7FFFFF1Fu, &f.owner, 76u, QCoreApplication::instance()));
+    EXPECT_EQ(std::tuple(r.lpstrDefExt, r.lpstrInitialDir, r.lpstrTitle),
+              std::tuple(QString("kbx"), QString("/data/work"), QString("Выбор архива")));
+    EXPECT_EQ(std::tuple(r.lpstrFile, r.lpstrFileTitle),
+              std::tuple("old.kbx" + Nuls(kFileBufferChars - 7), Nuls(kFileBufferChars)));
     EXPECT_EQ(std::tuple(r.nMaxFile, r.nMaxFileTitle, r.nFilterIndex),
               std::tuple(quint32(kFileBufferChars), quint32(kFileBufferChars), 2u));
-    EXPECT_EQ(r.lpstrTitle, "Выбор архива");
-    EXPECT_EQ(r.hInstance, QCoreApplication::instance());
 }
 
 TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedListAndQtNameFilters) {
@@ -65,7 +61,8 @@ TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedListAndQtNameFilters) {
         const OpenFileNameRecord r = RecordOfCancelledOpen(f);
         EXPECT_EQ(r.lpstrFilter, list);
         EXPECT_EQ(QtNameFilters(r.lpstrFilter), filters);
-        // Without InitDir the dialog starts in the program's folder; InitDir stays empty.
+        // Without InitDir the dialog starts in the program's folder; InitDir stays
+        // empty.
         EXPECT_EQ(r.lpstrInitialDir, QCoreApplication::applicationDirPath());
         EXPECT_EQ(f.dialog.InitDir(), QString());
     }
@@ -73,30 +70,19 @@ TEST(ClsDialogInitOFN, FilterBecomesNulSeparatedListAndQtNameFilters) {
 
 TEST(ClsDialogInitOFN, StartsInTheProgramFolderOnlyWhereTheUserCanWrite) {
     QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
     const QString locked = tmp.filePath("locked"), file = tmp.filePath("file");
-    ASSERT_TRUE(QDir().mkdir(locked));
+    ASSERT_TRUE(QDir().mkdir(locked) && QFile(file).open(QIODevice::WriteOnly));
     ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    QFile(file).open(QIODevice::WriteOnly);
-    // A folder this user cannot write to: the locked one, or for root, who
-    // may write anywhere, a read-only mount.
-    QString unwritable;
-    for (const QString& f : {locked, QStringLiteral("/proc/sys")})
-        if (unwritable.isEmpty() && QFileInfo(f).isDir() && ::access(qPrintable(f), W_OK) != 0)
-            unwritable = f;
     const QString here = QDir::currentPath();
-    const struct {
-        const char* what;
-        QString program, start;
-    } cases[] = {
-        {"beside the game", tmp.path(), tmp.path()},
-        {"installed, not writable", unwritable, here},
-        {"gone", tmp.filePath("gone"), here},
-        {"not a folder", file, here},
-    };
-    for (const auto& c : cases) {
-        if (c.program.isEmpty()) continue;  // no unwritable folder on this machine
-        EXPECT_EQ(StartFolder(c.program), c.start) << c.what;
+    EXPECT_EQ(StartFolder(tmp.path()), tmp.path());  // beside the game
+    EXPECT_EQ(StartFolder(tmp.filePath("gone")), here);
+    EXPECT_EQ(StartFolder(file), here);  // not a folder
+    // Installed where this user cannot write: the locked folder, or for root,
+    // who may write anywhere, a read-only mount.
+    for (const QString& unwritable : {locked, QStringLiteral("/proc/sys")}) {
+        if (QFileInfo(unwritable).isDir() && ::access(qPrintable(unwritable), W_OK) != 0) {
+            EXPECT_EQ(StartFolder(unwritable), here) << unwritable.toStdString();
+        }
     }
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -118,11 +104,13 @@ TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
                       error)
                 << nameChars << " / " << filterChars;
             ASSERT_EQ(f.backend.fileRequests().size(), error < 0 ? 1 : 0);
+            if (error >= 0) continue;
+            const auto& [kind, record] = f.backend.fileRequests()[0];
+            EXPECT_EQ(kind, save ? ScriptedDialogBackend::FileDialogKind::Save
+                                 : ScriptedDialogBackend::FileDialogKind::Open);
             // Exactly full: the proposed name fills the buffer, no terminator.
-            if (nameChars == kFileBufferChars) {
-                EXPECT_EQ(f.backend.fileRequests()[0].record.lpstrFile,
-                          QString(kFileBufferChars, u'n'));
-            }
+            EXPECT_EQ(record.lpstrFile,
+                      QString(nameChars, u'n') + Nuls(kFileBufferChars - nameChars));
         }
     }
 }
@@ -130,7 +118,7 @@ TEST(ClsDialogInitOFN, LengthLimitsRaiseBeforeAnyDialog) {
 TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
     for (int kind = 0; kind < 5; ++kind) {  // open, save, colour, font, printer
         for (bool cancelError : {false, true}) {
-            Fixture f;
+            Fixture f;  // answers nothing after the first file: every dialog is cancelled
             f.printers.installed = {{"Office", "drv", "port"}};
             f.printers.current = 0;
             f.backend.chooseFile("/arch/first.kbx");
@@ -140,10 +128,6 @@ TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
             f.dialog.setRGBResult(0x00ABCDEF);
             f.dialog.setFontName("Serif");
             f.dialog.setFontSize(11);
-            f.backend.cancelFile();
-            f.backend.cancelColor();
-            f.backend.cancelFont();
-            f.backend.cancelPrinter();
             const std::function<void()> shows[] = {
                 [&] { f.dialog.ShowOpen(); }, [&] { f.dialog.ShowSave(); },
                 [&] { f.dialog.ShowColor(); }, [&] { f.dialog.ShowFont(); },
@@ -159,90 +143,70 @@ TEST(ClsDialogShow, CancelKeepsPropertiesAndRaisesOnlyWhenAsked) {
     }
 }
 
-TEST(ClsDialogFiles, PathTooLongForTheBufferCountsAsCancel) {
-    Fixture f;
-    f.dialog.setFileName("keep.kbx");
-    f.dialog.setCancelError(true);
-    f.backend.chooseFile("/" + QString(kFileBufferChars - 1, u'g'));
-    EXPECT_EQ(ErrorNumberOf([&] { f.dialog.ShowOpen(); }), RuntimeError::Cancel);
-    EXPECT_EQ(f.dialog.FileName(), "keep.kbx");
-    // The longest path Linux accepts: PATH_MAX bytes with the terminator.
-    const QString fits = "/" + QString(kFileBufferChars - 2, u'f');
-    f.backend.chooseFile(fits);
-    f.dialog.ShowOpen();
-    EXPECT_EQ(f.dialog.FileName(), fits);
-}
-
-TEST(ClsDialogFolder, FlagsBecomeBrowseFlags) {
-    const std::tuple<qint32, quint32> cases[] = {{0, 0x1},      {0x4000, 0x4000}, {0x5001, 0x5001},
-                                                 {0x0FFF, 0x1}, {0x1000, 0x1000}, {0x2002, 0x2000},
-                                                 {-1, 0x7001}};
-    for (const auto& [flags, ulFlags] : cases) {
-        Fixture f;
-        f.dialog.setFlags(flags);
-        f.dialog.setDialogPrompt("Куда распаковать?");
-        f.dialog.ShowFolder("/games");
-        ASSERT_EQ(f.backend.folderRequests().size(), 1);
-        const BrowseInfoRecord& r = f.backend.folderRequests()[0];
-        EXPECT_EQ(r.ulFlags, ulFlags) << std::hex << flags;
-        EXPECT_EQ(r.pidlRoot, "/games");
-        EXPECT_EQ(r.lpszTitle, "Куда распаковать?");
-    }
-}
-
-TEST(ClsDialogFolder, ChoiceSetsInitDirCancelLeavesIt) {
+TEST(ClsDialogFolder, FlagsAndChoiceOfTheFolderPicker) {
     // PATH_MAX bytes with the terminator; longer paths are refused.
     const QString longest = "/" + QString(kMaxPathChars - 2, u'd');
-    // InitDir before, the answer (none: cancel), InitDir after.
-    const std::tuple<QString, std::optional<QString>, QString> cases[] = {
-        {"", std::nullopt, ""},
-        {"/old", std::nullopt, "/old"},
-        {"", "/games/work", "/games/work"},
-        {"/old", "/games/work/", "/games/work"},
-        {"", "/", "/"},
-        {"", "//", "/"},
-        {"/old", longest, longest},
-        {"/old", longest + "d", "/old"},  // past the limit
-        {"/old", "", "/old"}};
-    for (const auto& [before, answer, after] : cases) {
+    // Flags, the record's flags, InitDir before, the answer (none: cancel),
+    // InitDir after.
+    const std::tuple<qint32, quint32, QString, std::optional<QString>, QString> cases[] = {
+        {0, 0x1, "", std::nullopt, ""},
+        {0x4000, 0x4000, "/old", std::nullopt, "/old"},
+        {0x5001, 0x5001, "", "/games/work", "/games/work"},
+        {0x0FFF, 0x1, "/old", "/games/work/", "/games/work"},
+        {0x1000, 0x1000, "", "/", "/"},
+        {0x2002, 0x2000, "", "//", "/"},
+        {-1, 0x7001, "/old", longest, longest},
+        {0, 0x1, "/old", longest + "d", "/old"},  // past the limit
+        {0, 0x1, "/old", "", "/old"}};
+    for (const auto& [flags, ulFlags, before, answer, after] : cases) {
+        SCOPED_TRACE(answer.value_or("<cancel>").left(20).toStdString());
         Fixture f;
+        auto owner = std::make_unique<QWidget>();
+        f.dialog.setHOwner(owner.get());
+        owner.reset();  // a deleted owner is not handed on
+        f.dialog.setFlags(flags);
+        f.dialog.setDialogPrompt("Куда распаковать?");
         f.dialog.setCancelError(true);  // has no effect on the folder picker
         f.dialog.setFileName("keep.kbx");
         f.dialog.setInitDir(before);
         answer ? f.backend.chooseFolder(*answer) : f.backend.cancelFolder();
-        EXPECT_EQ(f.dialog.ShowFolder(), QString());
-        EXPECT_EQ(f.dialog.InitDir(), after) << answer.value_or("<cancel>").toStdString();
-        EXPECT_EQ(f.dialog.FileName(), "keep.kbx");
+        EXPECT_EQ(f.dialog.ShowFolder("/games"), QString());
+        EXPECT_EQ(std::tuple(f.dialog.InitDir(), f.dialog.FileName()),
+                  std::tuple(after, QString("keep.kbx")));
+        ASSERT_EQ(f.backend.folderRequests().size(), 1);
+        const BrowseInfoRecord& r = f.backend.folderRequests()[0];
+        EXPECT_EQ(std::tuple(r.ulFlags, r.pidlRoot, r.lpszTitle, r.hwndOwner),
+                  std::tuple(ulFlags, QString("/games"), QString("Куда распаковать?"), nullptr))
+            << std::hex << flags;
     }
-}
-
-TEST(ClsDialogOwner, DeletedOwnerIsNotHandedOn) {
-    Fixture f;
-    auto owner = std::make_unique<QWidget>();
-    f.dialog.setHOwner(owner.get());
-    owner.reset();
-    f.dialog.ShowFolder();
-    ASSERT_EQ(f.backend.folderRequests().size(), 1);
-    EXPECT_EQ(f.backend.folderRequests()[0].hwndOwner, nullptr);
 }
 
 TEST(DialogRecords, StoredChoiceOffsets) {
-    // Path, name offset, extension offset (the terminator without one; 0 after a bare dot).
-    const std::tuple<QString, quint16, quint16> cases[] = {
-        {"/a/b.kbx", 3, 5}, {"/a/noext", 3, 8}, {"/a/dot.", 3, 0}, {"/a.b/c", 5, 6}};
+    // Path, name offset, extension offset (the terminator without one; 0 after
+    // a bare dot), in buffers of 20 and 10 characters; -1: refused, the record
+    // left as it was.
+    const std::tuple<QString, int, int> cases[] = {
+        {"/a/b.kbx", 3, 5},
+        {"/a/noext", 3, 8},
+        {"/a/dot.", 3, 0},
+        {"/a.b/c", 5, 6},
+        {"/aaaaaaaa/bbbbbbbbb", 10, 19},  // both fill their buffers with the terminator
+        {"/aaaaaaaaa/bbbbbbbbb", -1, -1},
+        {"/a/bbbbbbbbbb", -1, -1},
+        {"", -1, -1}};
     for (const auto& [path, nameOffset, extensionOffset] : cases) {
+        SCOPED_TRACE(path.toStdString());
         OpenFileNameRecord r;
         r.nMaxFile = 20;
         r.nMaxFileTitle = 10;
-        ASSERT_TRUE(StoreFileChoice(r, path));
+        r.lpstrFile = "keep";
+        ASSERT_EQ(StoreFileChoice(r, path), nameOffset >= 0);
+        if (nameOffset < 0) {
+            EXPECT_EQ(r.lpstrFile, "keep");
+            continue;
+        }
         EXPECT_EQ(std::tuple(r.lpstrFile.size(), r.lpstrFileTitle.size()), std::tuple(20, 10));
-        EXPECT_EQ(std::tuple(r.nFileOffset, r.nFileExtension),
-                  std::tuple(nameOffset, extensionOffset))
-            << path.toStdString();
+        EXPECT_EQ(std::tuple(int(r.nFileOffset), int(r.nFileExtension)),
+                  std::tuple(nameOffset, extensionOffset));
     }
-    OpenFileNameRecord small;
-    small.nMaxFile = 5;
-    small.lpstrFile = "keep";
-    EXPECT_FALSE(StoreFileChoice(small, "/abcd"));
-    EXPECT_EQ(small.lpstrFile, "keep");
 }

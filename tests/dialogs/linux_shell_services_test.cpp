@@ -8,7 +8,6 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <tuple>
@@ -16,36 +15,41 @@
 #include "platform/icon_handles.h"
 #include "platform/linux_shell_services.h"
 #include "tests/dialogs/dialog_test_support.h"
-#include "tests/dialogs/modal_driver.h"
 
 namespace {
+
+// Program, arguments and folder of a start.
+using Start = std::tuple<QString, QStringList, QString>;
 
 class LinuxShell : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
     QString path(const QString& name) const { return dir_.path() + "/" + name; }
-    ProgramLauncher recorder() {
-        ProgramLauncher l;
-        l.startDetached = [this](const QString& p, const QStringList& a, const QString& d) {
-            starts_.append({p, a, d});
-            return true;
-        };
-        l.openUrl = [this](const QUrl& url) {
-            opened_.append(url);
-            return true;
-        };
-        l.findExecutable = [this](const QString& name) {
-            return found_.contains(name) ? "/usr/bin/" + name : QString();
-        };
-        return l;
+    QString touch(const QString& name) const {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return path(name);
     }
-
-    // Program, arguments and folder of every start.
-    QList<std::tuple<QString, QStringList, QString>> starts_;
+    QList<Start> starts_;
     QList<QUrl> opened_;
     QStringList found_;  // the programs the launcher pretends are installed
     IconHandleTable icons_;
-    LinuxShellServices shell_{recorder(), &icons_};
+    LinuxShellServices shell_{
+        {.startDetached =
+             [this](const QString& p, const QStringList& a, const QString& d) {
+                 starts_.append({p, a, d});
+                 return true;
+             },
+         .openUrl =
+             [this](const QUrl& url) {
+                 opened_.append(url);
+                 return true;
+             },
+         .findExecutable =
+             [this](const QString& name) {
+                 return found_.contains(name) ? "/usr/bin/" + name : QString();
+             }},
+        &icons_};
     QTemporaryDir dir_;
 };
 
@@ -66,93 +70,87 @@ TEST(PowerActions, CommandForEachRestartKind) {
     }
 }
 
-TEST_F(LinuxShell, RestartRunsNothingUnlessConfirmed) {
-    for (bool confirm : {false, true}) {
+TEST_F(LinuxShell, BoxesShowTheirTextAndStartOnlyWhatIsConfirmed) {
+    using Call = std::function<int(LinuxShellServices&)>;
+    const Call restart = [](LinuxShellServices& s) {
+        return s.RestartDialog(nullptr, "Настройки изменены.", kEwxReboot);
+    };
+    const Call shutDown = [](LinuxShellServices& s) {
+        s.ShutDownDialog(nullptr);
+        return 0;
+    };
+    const Call format = [](LinuxShellServices& s) { return s.FormatDrive(nullptr, 0, 0xFFFF, 1); };
+    const Call about = [](LinuxShellServices& s) {
+        return s.ShellAbout({nullptr, "Quillmere#Архивы KBX", "Автор: тест", 0});
+    };
+    const QStringList question = {"Настройки изменены.", "Перезагрузить компьютер сейчас?"};
+    const QStringList formatText = {"Эта программа не форматирует диски.",
+                                    "Запрошено: диск 0, формат 65535, параметры 1."};
+    const QStringList aboutText = {"О программе Quillmere", "Архивы KBX", "Автор: тест"};
+    // A path's properties open on the page named.
+    const QString file = touch("данные.kbx");
+    const Call properties = [&](LinuxShellServices& s) {
+        return int(s.ObjectProperties({nullptr, kShopFilePath, file, "Права"}));
+    };
+    // The call, the action picked (-1: none), the button, the result, lines shown, starts.
+    const std::tuple<Call, int, QString, int, QStringList, QList<Start>> cases[] = {
+        {restart, -1, "Нет", kIdNo, question, {}},
+        {restart, -1, "Да", kIdYes, question, {{"systemctl", {"reboot"}, ""}}},
+        {shutDown, -1, "Отмена", 0, {}, {}},
+        {shutDown, 0, "ОК", 0, {}, {{"systemctl", {"poweroff"}, ""}}},
+        {shutDown, 1, "ОК", 0, {}, {{"systemctl", {"reboot"}, ""}}},
+        {format, -1, "ОК", kShFmtNoFormat, formatText, {}},
+        {about, -1, "ОК", 1, aboutText, {}},
+        {properties, -1, "Закрыть", 1, {"Свойства: " + file, "page Права"}, {}}};
+    for (const auto& [call, row, button, result, shown, starts] : cases) {
+        SCOPED_TRACE(button.toStdString() + " " + std::to_string(row));
         starts_.clear();
-        QString text;
-        ModalDriver<QMessageBox> driver([&](QMessageBox* box) {
-            text = box->text() + "|" + box->informativeText();
-            ClickButton(box, confirm ? "Да" : "Нет");
-        });
-        EXPECT_EQ(shell_.RestartDialog(nullptr, "Настройки изменены.", kEwxReboot),
-                  confirm ? kIdYes : kIdNo);
-        ASSERT_TRUE(driver.acted());
-        EXPECT_EQ(text, "Настройки изменены.|Перезагрузить компьютер сейчас?");
-        ASSERT_EQ(starts_.size(), confirm ? 1 : 0);
-        if (confirm) {
-            EXPECT_EQ(std::get<0>(starts_[0]), "systemctl");
-            EXPECT_EQ(std::get<1>(starts_[0]), QStringList({"reboot"}));
-        }
+        QStringList lines;
+        Drive<QDialog>(
+            [&](QDialog* d) {
+                lines = QStringList{d->windowTitle()};
+                for (QLabel* l : d->findChildren<QLabel*>()) lines.append(l->text());
+                if (auto* pages = d->findChild<QTabWidget*>("pages")) {
+                    lines.append("page " + pages->tabText(pages->currentIndex()));
+                }
+                if (row >= 0) d->findChild<QComboBox*>("actionBox")->setCurrentIndex(row);
+                ClickButton(d, button);
+            },
+            [&] { EXPECT_EQ(call(shell_), result); });
+        for (const QString& line : shown) EXPECT_TRUE(lines.contains(line)) << line.toStdString();
+        EXPECT_EQ(starts_, starts);
     }
-}
-
-TEST_F(LinuxShell, ShutDownAsksWhatToDo) {
-    // The action chosen (-1: cancel), the arguments started.
-    const std::tuple<int, QStringList> cases[] = {{-1, {}}, {0, {"poweroff"}}, {1, {"reboot"}}};
-    for (const auto& [row, arguments] : cases) {
-        starts_.clear();
-        ModalDriver<QDialog> driver([&](QDialog* d) {
-            if (row >= 0) d->findChild<QComboBox*>("actionBox")->setCurrentIndex(row);
-            ClickButton(d, row < 0 ? "Отмена" : "ОК");
-        });
-        shell_.ShutDownDialog(nullptr);
-        ASSERT_TRUE(driver.acted());
-        ASSERT_EQ(starts_.size(), row < 0 ? 0 : 1);
-        if (row >= 0) {
-            EXPECT_EQ(std::get<1>(starts_[0]), arguments);
-        }
-    }
-}
-
-TEST_F(LinuxShell, FormatNeverFormats) {
-    QString text;
-    ModalDriver<QMessageBox> driver([&](QMessageBox* box) {
-        text = box->text() + " " + box->informativeText();
-        ClickButton(box, "ОК");
-    });
-    EXPECT_EQ(shell_.FormatDrive(nullptr, 0, 0xFFFF, 1), kShFmtNoFormat);
-    ASSERT_TRUE(driver.acted());
-    EXPECT_TRUE(text.contains("не форматирует")) << text.toStdString();
-    EXPECT_TRUE(text.contains("диск 0, формат 65535, параметры 1")) << text.toStdString();
-    EXPECT_TRUE(starts_.isEmpty());
 }
 
 TEST_F(LinuxShell, RunStartsTheTypedCommandDetached) {
-    const RunDialogRequest request{nullptr,  0,          dir_.path(),
-                                   "Запуск", "Команда:", kRffNoBrowse | kRffNoLabel};
-    QStringList seen;
-    ModalDriver<QDialog> driver([&](QDialog* d) {
-        seen = {d->windowTitle(), d->findChild<QLabel*>("description")->text()};
-        EXPECT_FALSE(d->findChild<QPushButton*>("browseButton")->isVisibleTo(d));
-        EXPECT_FALSE(d->findChild<QLabel*>("commandLabel")->isVisibleTo(d));
-        TypeInto(d->findChild<QLineEdit*>("commandEdit"), "echo \"два слова\" x");
-        ClickButton(d, "ОК");
-    });
-    EXPECT_EQ(shell_.RunFileDlg(request), 1);
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(seen, QStringList({"Запуск", "Команда:"}));
-    EXPECT_EQ(starts_, decltype(starts_)({{"echo", {"два слова", "x"}, dir_.path()}}));
-
-    // The next dialog proposes the last command; cancelling starts nothing.
-    QString proposed;
-    ModalDriver<QDialog> again([&](QDialog* d) {
-        proposed = d->findChild<QLineEdit*>("commandEdit")->text();
-        ClickButton(d, "Отмена");
-    });
-    EXPECT_EQ(shell_.RunFileDlg({}), 0);
-    ASSERT_TRUE(again.acted());
-    EXPECT_EQ(proposed, "echo \"два слова\" x");
-    EXPECT_EQ(starts_.size(), 1);
-
-    // Without a proposal; a folder is opened with the desktop, not started.
-    ModalDriver<QDialog> folder([&](QDialog* d) {
-        EXPECT_EQ(d->findChild<QLineEdit*>("commandEdit")->text(), QString());
-        TypeInto(d->findChild<QLineEdit*>("commandEdit"), dir_.path());
-        ClickButton(d, "ОК");
-    });
-    EXPECT_EQ(shell_.RunFileDlg({nullptr, 0, {}, {}, {}, kRffNoDefault}), 1);
-    ASSERT_TRUE(folder.acted());
-    EXPECT_EQ(starts_.size(), 1);
+    const QString command = "echo \"два слова\" x";
+    // The request, the title shown, whether the browse button and the label
+    // show, the command proposed, what is typed (empty: cancel), the result.
+    const RunDialogRequest first{nullptr,  0,          dir_.path(),
+                                 "Запуск", "Команда:", kRffNoBrowse | kRffNoLabel};
+    const std::tuple<RunDialogRequest, QString, bool, QString, QString, int> cases[] = {
+        {first, "Запуск", false, "", command, 1},
+        // The next dialog proposes the last command; cancelling starts nothing.
+        {{}, "Выполнить", true, command, "", 0},
+        // Without a proposal; a folder is opened with the desktop, not started.
+        {{nullptr, 0, {}, {}, {}, kRffNoDefault}, "Выполнить", true, "", dir_.path(), 1}};
+    for (const auto& [request, title, shown, proposed, typed, result] : cases) {
+        Drive<QDialog>(
+            [&](QDialog* d) {
+                auto* edit = d->findChild<QLineEdit*>("commandEdit");
+                EXPECT_EQ(std::tuple(d->windowTitle(), edit->text(),
+                                     d->findChild<QPushButton*>("browseButton")->isVisibleTo(d),
+                                     d->findChild<QLabel*>("commandLabel")->isVisibleTo(d)),
+                          std::tuple(title, proposed, shown, shown));
+                if (!shown) {
+                    EXPECT_EQ(d->findChild<QLabel*>("description")->text(), "Команда:");
+                }
+                if (!typed.isEmpty()) TypeInto(edit, typed);
+                ClickButton(d, typed.isEmpty() ? "Отмена" : "ОК");
+            },
+            [&] { EXPECT_EQ(shell_.RunFileDlg(request), result); });
+    }
+    EXPECT_EQ(starts_, QList<Start>({{"echo", {"два слова", "x"}, dir_.path()}}));
     EXPECT_EQ(opened_, QList<QUrl>({QUrl::fromLocalFile(dir_.path())}));
 }
 
@@ -192,79 +190,40 @@ TEST_F(LinuxShell, IconPickerReturnsPathAndIndex) {
     image.fill(Qt::blue);
     ASSERT_TRUE(image.save(path("blue.png")));
     QString buffer = Nuls(260);
-    int index = 5, rows = -1;
-    ModalDriver<QDialog> driver([&](QDialog* d) {
-        auto* edit = d->findChild<QLineEdit*>("pathEdit");
-        edit->setText(path("blue.png"));
-        Q_EMIT edit->editingFinished();
-        rows = d->findChild<QListWidget*>("iconList")->count();
-        ClickButton(d, "ОК");
-    });
-    EXPECT_EQ(shell_.PickIconDlg(nullptr, buffer, 260, index), 1);
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(std::tuple(rows, buffer.size(), index), std::tuple(1, 260, 0));
+    int index = 5;
+    Drive<QDialog>(
+        [&](QDialog* d) {
+            auto* edit = d->findChild<QLineEdit*>("pathEdit");
+            edit->setText(path("blue.png"));
+            Q_EMIT edit->editingFinished();
+            EXPECT_EQ(d->findChild<QListWidget*>("iconList")->count(), 1);
+            ClickButton(d, "ОК");
+        },
+        [&] { EXPECT_EQ(shell_.PickIconDlg(nullptr, buffer, 260, index), 1); });
+    EXPECT_EQ(std::tuple(buffer.size(), index), std::tuple(260, 0));
     EXPECT_EQ(TextBeforeNul(buffer), path("blue.png"));
 }
 
-TEST_F(LinuxShell, PropertiesOfAPathOpenOnTheNamedPage) {
-    QFile file(path("данные.kbx"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    QString page, title;
-    ModalDriver<QDialog> driver([&](QDialog* d) {
-        auto* pages = d->findChild<QTabWidget*>("pages");
-        page = pages->tabText(pages->currentIndex());
-        title = d->windowTitle();
-        ClickButton(d, "Закрыть");
-    });
-    EXPECT_TRUE(shell_.ObjectProperties({nullptr, kShopFilePath, path("данные.kbx"), "Права"}));
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(page, "Права");
-    EXPECT_TRUE(title.endsWith("данные.kbx"));
-    // Nothing to show: no dialog at all.
+TEST_F(LinuxShell, WithoutADialog) {
+    // Properties with nothing to show.
     EXPECT_FALSE(shell_.ObjectProperties({nullptr, kShopFilePath, "", ""}));
     EXPECT_FALSE(shell_.ObjectProperties({nullptr, kShopFilePath, path("нет"), ""}));
     EXPECT_FALSE(shell_.ObjectProperties({nullptr, kShopPrinterName, "Нет такого", ""}));
-}
-
-TEST_F(LinuxShell, DisplaySettingsStartTheFirstInstalledTool) {
+    // Display settings: the first tool installed, if any.
     EXPECT_FALSE(shell_.StartDisplaySettings());
-    EXPECT_TRUE(starts_.isEmpty());
     found_ = {"arandr", "xfce4-display-settings"};
     EXPECT_TRUE(shell_.StartDisplaySettings());
-    ASSERT_EQ(starts_.size(), 1);
-    EXPECT_EQ(std::get<0>(starts_[0]), "/usr/bin/xfce4-display-settings");
-}
-
-TEST_F(LinuxShell, HelpOpensAnExistingFile) {
-    QFile file(path("help.html"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    // File, command, result, whether it is opened.
-    const std::tuple<QString, quint32, int, bool> cases[] = {
-        {path("help.html"), 3, 1, true},
-        {path("missing.html"), 3, 0, false},
-        {"", 3, 0, false},
-        {path("help.html"), kHelpQuit, 1, false}};
-    for (const auto& [help, command, result, opened] : cases) {
+    EXPECT_EQ(starts_, QList<Start>({{"/usr/bin/xfce4-display-settings", {}, ""}}));
+    // Help opens an existing file: the file, command, result, whether it is opened.
+    const QString help = touch("help.html");
+    const std::tuple<QString, quint32, int, bool> cases[] = {{help, 3, 1, true},
+                                                             {path("missing.html"), 3, 0, false},
+                                                             {"", 3, 0, false},
+                                                             {help, kHelpQuit, 1, false}};
+    for (const auto& [file, command, result, opened] : cases) {
         opened_.clear();
-        EXPECT_EQ(shell_.WinHelp({nullptr, help, command, 257}), result);
-        EXPECT_EQ(opened_, opened ? QList<QUrl>{QUrl::fromLocalFile(help)} : QList<QUrl>{});
+        EXPECT_EQ(shell_.WinHelp({nullptr, file, command, 257}), result);
+        EXPECT_EQ(opened_, opened ? QList<QUrl>{QUrl::fromLocalFile(file)} : QList<QUrl>{});
     }
-    EXPECT_TRUE(starts_.isEmpty());
-}
-
-TEST_F(LinuxShell, AboutShowsTitleAndLines) {
-    QString title;
-    QStringList lines;
-    ModalDriver<QDialog> driver([&](QDialog* d) {
-        title = d->windowTitle();
-        for (QLabel* l : d->findChildren<QLabel*>()) lines.append(l->text());
-        ClickButton(d, "ОК");
-    });
-    EXPECT_EQ(shell_.ShellAbout({nullptr, "Quillmere#Архивы KBX", "Автор: тест", 0}), 1);
-    ASSERT_TRUE(driver.acted());
-    EXPECT_EQ(title, "О программе Quillmere");
-    EXPECT_TRUE(lines.contains("Архивы KBX"));
-    EXPECT_TRUE(lines.contains("Автор: тест"));
+    EXPECT_EQ(starts_.size(), 1);  // help starts nothing
 }

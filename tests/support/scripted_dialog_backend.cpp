@@ -1,55 +1,42 @@
 #include "tests/support/scripted_dialog_backend.h"
 
-int ScriptedDialogBackend::answerFile(FileDialogKind kind, OpenFileNameRecord& ofn) {
-    fileRequests_.append({kind, ofn});
-    if (fileAnswers_.isEmpty()) return 0;
-    const std::optional<QString> answer = fileAnswers_.takeFirst();
-    if (!answer) return 0;
-    return StoreFileChoice(ofn, *answer) ? 1 : 0;
-}
-
-int ScriptedDialogBackend::GetOpenFileName(OpenFileNameRecord& ofn) {
-    return answerFile(FileDialogKind::Open, ofn);
-}
-
-int ScriptedDialogBackend::GetSaveFileName(OpenFileNameRecord& ofn) {
-    return answerFile(FileDialogKind::Save, ofn);
-}
-
-std::optional<QString> ScriptedDialogBackend::BrowseForFolder(const BrowseInfoRecord& bi) {
-    folderRequests_.append(bi);
-    if (folderAnswers_.isEmpty()) return std::nullopt;
-    return folderAnswers_.takeFirst();
-}
-
 namespace {
 // Takes the next prepared answer; none left counts as a cancel.
 template <typename T>
-std::optional<T> Next(QList<std::optional<T>>& answers) {
+std::optional<T> Next(QList<T>& answers) {
     if (answers.isEmpty()) return std::nullopt;
     return answers.takeFirst();
 }
 }  // namespace
 
+int ScriptedDialogBackend::answerFile(FileDialogKind kind, OpenFileNameRecord& ofn) {
+    fileRequests_.append({kind, ofn});
+    const std::optional<QString> answer = Next(fileAnswers_).value_or(std::nullopt);
+    return answer && StoreFileChoice(ofn, *answer) ? 1 : 0;
+}
+
+std::optional<QString> ScriptedDialogBackend::BrowseForFolder(const BrowseInfoRecord& bi) {
+    folderRequests_.append(bi);
+    return Next(folderAnswers_).value_or(std::nullopt);
+}
+
 int ScriptedDialogBackend::ChooseColor(ChooseColorRecord& cc) {
-    colorRequests_.append(cc);
-    const std::optional<ColorAnswer> answer = Next(colorAnswers_);
+    colorRequests.append(cc);
+    const std::optional<quint32> answer = Next(colorAnswers);
     if (!answer) return 0;
-    cc.rgbResult = answer->rgb;
-    if (answer->addToCustom) cc.lpCustColors[0] = answer->rgb;
+    cc.rgbResult = cc.lpCustColors[0] = *answer;
     return 1;
 }
 
 int ScriptedDialogBackend::ChooseFont(ChooseFontRecord& cf) {
-    fontRequests_.append(cf);
-    const std::optional<FontAnswer> answer = Next(fontAnswers_);
+    fontRequests.append(cf);
+    const std::optional<FontAnswer> answer = Next(fontAnswers);
     if (!answer) return 0;
     LogFontRecord& lf = cf.lpLogFont;
     lf.lfFaceName = FixedField(answer->face.left(kLogFontFaceChars - 1), kLogFontFaceChars);
     lf.lfWeight = answer->weight;
     lf.lfItalic = answer->italic ? 1 : 0;
-    lf.lfUnderline = answer->underline ? 1 : 0;
-    lf.lfStrikeOut = answer->strikeOut ? 1 : 0;
+    lf.lfUnderline = lf.lfStrikeOut = 0;
     cf.iPointSize = answer->tenthsOfPoint;
     cf.nFontType = kScreenFontType | (answer->weight >= 600 ? kBoldFontType : kRegularFontType) |
                    (answer->italic ? kItalicFontType : 0);
@@ -57,15 +44,14 @@ int ScriptedDialogBackend::ChooseFont(ChooseFontRecord& cf) {
 }
 
 std::optional<QString> ScriptedDialogBackend::TextFaceOf(const LogFontRecord& lf) {
-    faceRequests_.append(lf);
+    faceRequests.append(lf);
     if (fontCreationFails) return std::nullopt;
-    if (matchedFace) return *matchedFace;
-    return TextBeforeNul(lf.lfFaceName);
+    return matchedFace.value_or(TextBeforeNul(lf.lfFaceName));
 }
 
 int ScriptedDialogBackend::PrintDlg(PrintDlgRecord& pd) {
-    printerRequests_.append(pd);
-    const std::optional<PrinterAnswer> answer = Next(printerAnswers_);
+    printerRequests.append(pd);
+    const std::optional<PrinterAnswer> answer = Next(printerAnswers);
     if (!answer) return 0;
     DevModeRecord& dm = pd.hDevMode;
     dm.dmDeviceName = FixedField(answer->deviceName, kDeviceNameChars);
@@ -75,11 +61,5 @@ int ScriptedDialogBackend::PrintDlg(PrintDlgRecord& pd) {
     dm.dmFields |= kDmOrientation | kDmDuplex | kDmCopies;
     pd.hDevNames = MakeDevNames({}, answer->deviceName.left(kDeviceNameChars), {});
     pd.hDC = (pd.Flags & (kPdReturnDc | kPdReturnIc)) ? answer->device : nullptr;
-    return 1;
-}
-
-int ScriptedDialogBackend::MessageBox(QWidget* owner, const QString& text, const QString& caption,
-                                      quint32 style) {
-    messages_.append({owner, text, caption, style});
     return 1;
 }

@@ -27,87 +27,65 @@ class ScriptedDialogBackend : public DialogBackend {
     void chooseFolder(const QString& path) { folderAnswers_.append(path); }
     void cancelFolder() { folderAnswers_.append(std::nullopt); }
 
-    // The next colour dialog chooses `rgb`; with `addToCustom` the user also
-    // put it into the first custom colour.
-    void chooseColor(quint32 rgb, bool addToCustom = false) {
-        colorAnswers_.append(ColorAnswer{rgb, addToCustom});
-    }
-    void cancelColor() { colorAnswers_.append(std::nullopt); }
+    const QList<FileRequest>& fileRequests() const { return fileRequests_; }
+    const QList<BrowseInfoRecord>& folderRequests() const { return folderRequests_; }
 
-    // What the user ends a font dialog with.
+    // The next answers of the other dialogs, in order. A chosen colour also
+    // becomes the first custom colour.
+    QList<quint32> colorAnswers;
     struct FontAnswer {
         QString face;
-        qint32 tenthsOfPoint = 100;
-        qint32 weight = 400;
-        bool italic = false;
-        bool underline = false;
-        bool strikeOut = false;
+        qint32 tenthsOfPoint = 100, weight = 400;
+        bool italic = false;  // never underlined or struck out
     };
-    void chooseFont(const FontAnswer& answer) { fontAnswers_.append(answer); }
-    void cancelFont() { fontAnswers_.append(std::nullopt); }
+    QList<FontAnswer> fontAnswers;
+    // `deviceName` is written into the 32-character field as given: a name of
+    // 32 characters or more fills it without a terminator. `device` comes
+    // back as hDC when the record's flags ask for one.
+    struct PrinterAnswer {
+        QString deviceName;
+        qint16 orientation = 1, duplex = 1, copies = 1;
+        std::shared_ptr<QPrinter> device = nullptr;
+    };
+    QList<PrinterAnswer> printerAnswers;
     // The face the platform reports for any font made after a font dialog;
     // unset: the face asked for. With `fontCreationFails` no font is made.
     std::optional<QString> matchedFace;
     bool fontCreationFails = false;
 
-    // What the user ends a printer dialog with. `deviceName` is written into
-    // the 32-character field as given: a name of 32 characters or more fills
-    // it without a terminator.
-    struct PrinterAnswer {
-        QString deviceName;
-        qint16 orientation = 1;
-        qint16 duplex = 1;
-        qint16 copies = 1;
-        // Returned as hDC when the record's flags ask for a device.
-        std::shared_ptr<QPrinter> device;
-    };
-    void choosePrinter(const PrinterAnswer& answer) { printerAnswers_.append(answer); }
-    void cancelPrinter() { printerAnswers_.append(std::nullopt); }
-
+    // Requests as they arrived.
+    QList<ChooseColorRecord> colorRequests;
+    QList<ChooseFontRecord> fontRequests;
+    QList<LogFontRecord> faceRequests;
+    QList<PrintDlgRecord> printerRequests;
     struct Message {
         QWidget* owner;
-        QString text;
-        QString caption;
+        QString text, caption;
         quint32 style;
     };
+    QList<Message> messages;
 
-    const QList<FileRequest>& fileRequests() const { return fileRequests_; }
-    // Records as they arrived.
-    const QList<ChooseColorRecord>& colorRequests() const { return colorRequests_; }
-    const QList<ChooseFontRecord>& fontRequests() const { return fontRequests_; }
-    const QList<LogFontRecord>& faceRequests() const { return faceRequests_; }
-    const QList<PrintDlgRecord>& printerRequests() const { return printerRequests_; }
-    const QList<Message>& messages() const { return messages_; }
-    const QList<BrowseInfoRecord>& folderRequests() const { return folderRequests_; }
-
-    int GetOpenFileName(OpenFileNameRecord& ofn) override;
-    int GetSaveFileName(OpenFileNameRecord& ofn) override;
+    int GetOpenFileName(OpenFileNameRecord& ofn) override {
+        return answerFile(FileDialogKind::Open, ofn);
+    }
+    int GetSaveFileName(OpenFileNameRecord& ofn) override {
+        return answerFile(FileDialogKind::Save, ofn);
+    }
     std::optional<QString> BrowseForFolder(const BrowseInfoRecord& bi) override;
     int ChooseColor(ChooseColorRecord& cc) override;
     int ChooseFont(ChooseFontRecord& cf) override;
     std::optional<QString> TextFaceOf(const LogFontRecord& lf) override;
     int PrintDlg(PrintDlgRecord& pd) override;
     int MessageBox(QWidget* owner, const QString& text, const QString& caption,
-                   quint32 style) override;
+                   quint32 style) override {
+        messages.append({owner, text, caption, style});
+        return 1;
+    }
 
   private:
-    struct ColorAnswer {
-        quint32 rgb;
-        bool addToCustom;
-    };
-
     int answerFile(FileDialogKind kind, OpenFileNameRecord& ofn);
 
-    QList<std::optional<QString>> fileAnswers_;
-    QList<std::optional<QString>> folderAnswers_;
+    QList<std::optional<QString>> fileAnswers_, folderAnswers_;
     QList<FileRequest> fileRequests_;
     QList<BrowseInfoRecord> folderRequests_;
-    QList<std::optional<ColorAnswer>> colorAnswers_;
-    QList<std::optional<FontAnswer>> fontAnswers_;
-    QList<std::optional<PrinterAnswer>> printerAnswers_;
-    QList<ChooseColorRecord> colorRequests_;
-    QList<ChooseFontRecord> fontRequests_;
-    QList<LogFontRecord> faceRequests_;
-    QList<PrintDlgRecord> printerRequests_;
-    QList<Message> messages_;
 };

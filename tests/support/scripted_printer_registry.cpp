@@ -9,38 +9,16 @@ const InstalledPrinter& ScriptedPrinterRegistry::Current() const {
     return installed[current];
 }
 
-qint16 ScriptedPrinterRegistry::Orientation() const {
+qint16 ScriptedPrinterRegistry::Read(qint16 value, bool readable) const {
     Current();
-    return orientation;
+    if (!readable) throw RuntimeError(kPrinterInfoError);
+    return value;
 }
 
-qint16 ScriptedPrinterRegistry::Duplex() const {
+void ScriptedPrinterRegistry::Write(qint16& field, qint16 value, bool valid) {
     Current();
-    if (!duplexReadable) throw RuntimeError(kPrinterInfoError);
-    return duplex;
-}
-
-qint16 ScriptedPrinterRegistry::Copies() const {
-    Current();
-    return copies;
-}
-
-void ScriptedPrinterRegistry::setOrientation(qint16 value) {
-    Current();
-    if (value != 1 && value != 2) throw RuntimeError(RuntimeError::InvalidPropertyValue);
-    orientation = value;
-}
-
-void ScriptedPrinterRegistry::setDuplex(qint16 value) {
-    Current();
-    if (value < 1 || value > 3) throw RuntimeError(RuntimeError::InvalidPropertyValue);
-    duplex = value;
-}
-
-void ScriptedPrinterRegistry::setCopies(qint16 value) {
-    Current();
-    if (value < 1) throw RuntimeError(RuntimeError::InvalidPropertyValue);
-    copies = value;
+    if (!valid) throw RuntimeError(RuntimeError::InvalidPropertyValue);
+    field = value;
 }
 
 void ScriptedPrinterRegistry::setCurrent(qsizetype index) {
