@@ -155,35 +155,30 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     ASSERT_TRUE(WriteFile(file, QByteArray(300000, 'r')));
     const std::vector<Op> all = {Op::Write, Op::Publish, Op::Fsync, Op::Close, Op::Read};
     const std::vector<Op> unpacking = {Op::Write, Op::Publish, Op::Close, Op::Read};
+    // Each run starts from the same output, target and archive (only a
+    // rewrite writes it), and must leave them as they were.
+    const QByteArray original = BuildArchive(entries);
+    const auto reset = [&](const std::string& name) {
+        loaded = kbx::Directory();
+        ResetOutput();
+        ResetTarget();
+        if (name == "rewrite") ResetArchive();
+    };
     const struct {
         std::string name;
-        std::function<void()> reset;
         std::function<kbx::Result()> run;
         std::vector<Op> makes;  // kinds of call a clean run must make
-        std::function<void(const std::string&)> intact;
     } operations[] = {
-        {"load",
-         [&] { loaded = kbx::Directory(); },
-         [&] { return kbx::ReadArchive(archive, loaded); },
-         {Op::Read},
-         [&](const std::string& what) {
-             EXPECT_FALSE(loaded.IsLoaded()) << what << ": a failed load changed the directory";
-         }},
-        {"unpack", [&] { ResetOutput(); }, [&] { return kbx::UnpackAll(dir, out); }, unpacking,
-         [](const std::string&) {}},
-        {"extract", [&] { ResetOutput(); }, [&] { return kbx::ExtractEntry(dir, 0, out); },
-         unpacking, [](const std::string&) {}},
-        {"pack", [&] { ResetTarget(); }, [&] { return kbx::Pack(root, target); }, all,
-         [&](const std::string& what) { ExpectTargetIntact(what); }},
-        {"rewrite", [&] { ResetArchive(); },
+        {"load", [&] { return kbx::ReadArchive(archive, loaded); }, {Op::Read}},
+        {"unpack", [&] { return kbx::UnpackAll(dir, out); }, unpacking},
+        {"extract", [&] { return kbx::ExtractEntry(dir, 0, out); }, unpacking},
+        {"pack", [&] { return kbx::Pack(root, target); }, all},
+        {"rewrite",
          [&] {
              return kbx::Rewrite(dir, {kbx::Edit::Replace(1, file), kbx::Edit::Remove(3),
                                        kbx::Edit::Add(QStringLiteral("Version\\new"), file)});
          },
-         all,
-         [&](const std::string& what) {
-             EXPECT_EQ(ReadFile(archive), BuildArchive(entries)) << what;
-         }},
+         all},
     };
     // The kernel's copy makes one write per piece; the bounded-buffer copy,
     // used where the kernel cannot copy, makes several per entry and reads
@@ -210,7 +205,7 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
             for (Op op : all) {
                 if (op == Op::Read && (mode.fallbacks || mode.named)) continue;
                 // A clean run counts the calls of this kind.
-                o.reset();
+                reset(o.name);
                 kbx::io::ResetFaults();
                 const int descriptors = OpenDescriptors();
                 const kbx::Result clean = o.run();
@@ -222,7 +217,7 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
                 for (long k = 1; k <= calls; ++k) {
                     const std::string what =
                         o.name + mode.name + ", " + opNames[int(op)] + " #" + std::to_string(k);
-                    o.reset();
+                    reset(o.name);
                     kbx::io::ResetFaults();
                     kbx::io::FailNth(op, k);
                     const kbx::Result r = o.run();
@@ -254,8 +249,10 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
                             EXPECT_EQ(r.failure.index, -1) << what;
                         }
                     }
-                    o.intact(what);
+                    EXPECT_FALSE(loaded.IsLoaded()) << what << ": a failed load changed it";
                     ExpectNoPartialFiles(what);
+                    ExpectTargetIntact(what);
+                    EXPECT_TRUE(ReadFile(archive) == original) << what;
                     EXPECT_EQ(OpenDescriptors(), descriptors) << what << ": descriptors leaked";
                     ++injected;
                 }
@@ -303,8 +300,7 @@ TEST_F(Faults, PackInputsThatChangeFailThePack) {
     }
 }
 
-// Extraction meets a FIFO where a file goes, and where a folder goes; an
-// archive path that names a FIFO is refused, not waited on.
+// Extraction meets a FIFO where a file goes, and where a folder goes.
 TEST_F(Faults, FifosWhereFilesGoNeverBlock) {
     HangGuard guard(30);
     ResetOutput();
@@ -315,10 +311,6 @@ TEST_F(Faults, FifosWhereFilesGoNeverBlock) {
     ASSERT_EQ(u.failures.size(), 1u);
     EXPECT_EQ(u.failures[0].subject, QStringLiteral("Version\\Sub\\c.bin"));
     EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/b.txt")), "new b");
-
-    Fifo(archive);
-    kbx::Directory other;
-    EXPECT_EQ(kbx::ReadArchive(archive, other).outcome, Outcome::Unusable);
 }
 
 // Folders and files that cannot be read, and a target folder that refuses
@@ -531,10 +523,7 @@ TEST_F(Faults, ShortReadsChangeNothing) {
             kbx::io::LimitReads(limit);
             kbx::Directory loaded;
             ASSERT_TRUE(kbx::ReadArchive(archive, loaded).ok());
-            EXPECT_EQ(loaded.EntryOffset, dir.EntryOffset);
-            EXPECT_EQ(loaded.EntrySize, dir.EntrySize);
-            for (qint64 i = 0; i < dir.UpperBound(); ++i) EXPECT_EQ(loaded.Name(i), dir.Name(i));
-            ResetOutput();
+            ResetOutput();  // a wrong name, offset or size shows in the files
             EXPECT_TRUE(kbx::UnpackAll(loaded, out).ok());
             EXPECT_EQ(Snapshot(out), unpacked);
             ResetOutput();
@@ -576,32 +565,6 @@ TEST_F(Faults, PackFlushesTheArchiveAndThenItsFolder) {
     EXPECT_EQ(kbx::io::Calls(Op::Fsync), 2);
     EXPECT_TRUE(ReadFile(target) == packed);
     EXPECT_EQ(Temporaries(tmp.path()), QStringList());
-}
-
-// The format's offsets are 32-bit: data that would end past 2^31 - 1 bytes is
-// refused before the file that passes the limit is copied, and the old
-// archive stays. Sparse files make the sizes cheap.
-TEST_F(Faults, PackRefusesDataPastTheFormatLimit) {
-    const qint64 room = kbx::kMaxArchiveBytes - kbx::DirectoryEnd(1);  // one file fits exactly
-    const std::vector<qint64> cases[] = {
-        {room + 1},            // one file a byte past the limit
-        {10, room - 136 - 9},  // a small file, then one that passes the limit with it
-        {(4LL << 30) + 5},     // a file past 4 GiB
-    };
-    for (const auto& sizes : cases) {
-        const std::string what = std::to_string(sizes.back());
-        QDir(root).removeRecursively();
-        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
-        for (size_t i = 0; i < sizes.size(); ++i) {
-            QFile f(root + QStringLiteral("/Version/Data/big%1").arg(i));
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(sizes[i])) << what;
-        }
-        ResetTarget();
-        const kbx::Result r = kbx::Pack(root, target);
-        EXPECT_EQ(r.outcome, Outcome::Unusable) << what;
-        EXPECT_EQ(r.failure.reason, Reason::TooLarge) << what;
-        ExpectTargetIntact(what);
-    }
 }
 
 // A write the kernel refuses (here: past the process's file size limit, as a
@@ -660,37 +623,27 @@ TEST_F(Faults, UnnamedFilesShowNoNameWhileWritten) {
 TEST_F(Faults, FallbacksTakeOverAndStillRefuseLinks) {
     const QString elsewhere = tmp.filePath(QStringLiteral("elsewhere"));
     ASSERT_TRUE(QDir().mkpath(elsewhere));
-    const struct {
-        Facility facility;
-        int refusal;  // 0: the call runs
-        bool disabled;
-        qint64 written;
-    } cases[] = {
-        {Facility::Openat2, 0, false, 3},
-        {Facility::Openat2, 0, true, 3},
-        {Facility::Openat2, ENOSYS, false, 3},
-        {Facility::Openat2, EPERM, false, 3},
-        {Facility::Openat2, E2BIG, false, 3},
-        {Facility::Openat2, EINVAL, false, 3},
-        {Facility::Openat2, EACCES, false, 0},
-        {Facility::LinkByDescriptor, EPERM, false, 3},
-        {Facility::LinkByDescriptor, ENOENT, false, 3},
-        {Facility::LinkByDescriptor, EINVAL, false, 3},
-        {Facility::LinkByDescriptor, EACCES, false, 0},
+    // -1: the facility disabled; 0: the call runs; EACCES is the folder's own
+    // refusal, and fails the entries that would go there.
+    const std::pair<Facility, std::vector<int>> cases[] = {
+        {Facility::Openat2, {0, -1, ENOSYS, EPERM, E2BIG, EINVAL, EACCES}},
+        {Facility::LinkByDescriptor, {EPERM, ENOENT, EINVAL, EACCES}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << int(c.facility) << " refused with " << c.refusal
-                                        << (c.disabled ? ", disabled" : ""));
-        kbx::io::Disable(c.facility, c.disabled);
-        kbx::io::Refuse(c.facility, c.refusal);
-        ResetOutput();
-        ASSERT_TRUE(QFile::link(elsewhere, out + QStringLiteral("/Version/Sub")));
-        const kbx::Result r = kbx::UnpackAll(dir, out);
-        kbx::io::Refuse(c.facility, 0);
-        EXPECT_NE(r.outcome, Outcome::Ok);
-        EXPECT_EQ(r.written, c.written);
-        EXPECT_EQ(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                  QStringList());
+    for (const auto& [facility, refusals] : cases) {
+        for (int refusal : refusals) {
+            SCOPED_TRACE(testing::Message() << int(facility) << " refused with " << refusal);
+            kbx::io::Disable(facility, refusal < 0);
+            kbx::io::Refuse(facility, std::max(refusal, 0));
+            ResetOutput();
+            ASSERT_TRUE(QFile::link(elsewhere, out + QStringLiteral("/Version/Sub")));
+            const kbx::Result r = kbx::UnpackAll(dir, out);
+            kbx::io::Refuse(facility, 0);
+            EXPECT_NE(r.outcome, Outcome::Ok);
+            EXPECT_EQ(r.written, refusal == EACCES ? 0 : 3);
+            EXPECT_EQ(
+                QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                QStringList());
+        }
     }
 }
 

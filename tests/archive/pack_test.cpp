@@ -143,55 +143,46 @@ TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
     EXPECT_EQ(r.written, 1);
 }
 
+// The format's offsets are 32-bit: data that would end past 2^31 - 1 bytes
+// are refused before the file that passes the limit is copied. Sparse files
+// make the sizes cheap.
 TEST_F(PackTest, RefusesBeforeWritingAnything) {
     const QByteArray old = "an existing archive that must survive";
+    const qint64 room = kbx::kMaxArchiveBytes - kbx::DirectoryEnd(1);  // one file fits exactly
+    using R = kbx::Reason;
+    using N = kbx::NameRule;
     const struct {
         const char* what;
-        QString put;     // a file added beside Version/fine.txt
-        QString remove;  // or a folder removed
-        kbx::Reason reason;
-        kbx::NameRule rule;
+        QString put;  // a file added beside Version/fine.txt (4 bytes)
+        R reason;
+        N rule = N::None;
+        qint64 size = 1;      // of the file added
+        QString remove = {};  // a folder removed
     } cases[] = {
-        {"no Version/Data", {}, "Version/Data", kbx::Reason::NoTree, kbx::NameRule::None},
-        {"no Version", {}, "Version", kbx::Reason::NoTree, kbx::NameRule::None},
-        {"name outside Windows-1251",
-         "Version/日本.txt",
-         {},
-         kbx::Reason::UnsafeName,
-         kbx::NameRule::NotEncodable},
-        {"backslash in a name",
-         "Version/a\\b.txt",
-         {},
-         kbx::Reason::UnsafeName,
-         kbx::NameRule::Backslash},
-        {"name of 129 bytes",
-         "Version/" + QString(121, u'n'),
-         {},
-         kbx::Reason::UnsafeName,
-         kbx::NameRule::TooLong},
-        {"names that differ only in case",
-         "Version/FINE.txt",
-         {},
-         kbx::Reason::UnsafeName,
-         kbx::NameRule::CaseDuplicate},
-        {"a file named like the Data folder",
-         "Version/DATA",
-         {},
-         kbx::Reason::UnsafeName,
-         kbx::NameRule::CaseDuplicate},
-        {"control character in a name",
-         "Version/bell\x07",
-         {},
-         kbx::Reason::UnsafeName,
-         kbx::NameRule::ControlChar},
+        {"no Version/Data", {}, R::NoTree, N::None, 0, "Version/Data"},
+        {"no Version", {}, R::NoTree, N::None, 0, "Version"},
+        {"name outside Windows-1251", "Version/日本.txt", R::UnsafeName, N::NotEncodable},
+        {"backslash in a name", "Version/a\\b.txt", R::UnsafeName, N::Backslash},
+        {"name of 129 bytes", "Version/" + QString(121, u'n'), R::UnsafeName, N::TooLong},
+        {"names that differ only in case", "Version/FINE.txt", R::UnsafeName, N::CaseDuplicate},
+        {"a file named like the Data folder", "Version/DATA", R::UnsafeName, N::CaseDuplicate},
+        {"control character in a name", "Version/bell\x07", R::UnsafeName, N::ControlChar},
+        {"one file a byte past the limit", "Version/Data/big", R::TooLarge, N::None, room + 1},
+        // The second record takes 136 bytes of room.
+        {"a small file, then one that passes the limit with it", "Version/z.big", R::TooLarge,
+         N::None, room - 136 - 3},
+        {"a file past 4 GiB", "Version/Data/big", R::TooLarge, N::None, (4LL << 30) + 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ClearRoot();
         Put(QStringLiteral("Version/fine.txt"), "fine");
         ASSERT_TRUE(WriteFile(target, old));
-        if (!c.put.isEmpty()) Put(c.put, "x");
         if (!c.remove.isEmpty()) QDir(root + u'/' + c.remove).removeRecursively();
+        if (!c.put.isEmpty()) {
+            QFile f(root + u'/' + c.put);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(c.size));
+        }
         const kbx::Result r = kbx::Pack(root, target);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure.reason, c.reason) << Describe(r);
@@ -208,84 +199,62 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
 TEST_F(PackTest, OutputPathKinds) {
     const QString dirPath = tmp.filePath(QStringLiteral("target"));
     const QString real = dirPath + QStringLiteral("/real.kbx");
+    const QString middle = dirPath + QStringLiteral("/middle");
     const auto native = [](const QString& p) { return QFile::encodeName(p); };
-    const auto fileMode = [&](const QString& p) {
+    const auto lmode = [&](const QString& p) {  // not followed; 0: nothing there
         struct stat st {};
         return ::lstat(native(p), &st) == 0 ? st.st_mode : 0u;
     };
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    const QByteArray old(10000, 'o');
     // Where the process may set them, an owner and group not its own.
     const uid_t uid = ::geteuid() == 0 ? 65534 : ::geteuid();
     const gid_t gid = ::geteuid() == 0 ? 65534 : ::getegid();
+    const auto old = [&](const QString& path, mode_t mode) {
+        ASSERT_TRUE(WriteFile(path, QByteArray(10000, 'o')));
+        ASSERT_EQ(::chmod(native(path), mode), 0);
+        ASSERT_EQ(::chown(native(path), uid, gid), 0);
+    };
+    const auto link = [&](const char* to, const QString& at) {
+        ASSERT_EQ(::symlink(to, native(at)), 0);
+    };
     const struct {
         const char* what;
         std::function<void()> setup;
         kbx::Reason refused;  // None: packed
-        std::function<void()> check;
+        QString path;         // afterwards: what stands there
+        mode_t mode;
+        bool owned = false;  // by the owner and group `old` gave it
     } cases[] = {
-        {"nothing there: the usual mode", [] {}, kbx::Reason::None,
-         [&] { EXPECT_EQ(fileMode(target), S_IFREG | (0666 & ~mask)); }},
-        {"a longer private file keeps its mode and owner",
-         [&] {
-             WriteFile(target, old);
-             ::chmod(native(target), 0600);
-             ASSERT_EQ(::chown(native(target), uid, gid), 0);
-         },
-         kbx::Reason::None,
-         [&] {
-             struct stat st {};
-             ASSERT_EQ(::stat(native(target), &st), 0);
-             EXPECT_EQ(st.st_mode, S_IFREG | 0600u);
-             EXPECT_EQ(st.st_uid, uid);
-             EXPECT_EQ(st.st_gid, gid);
-         }},
+        {"nothing there: the usual mode", [] {}, kbx::Reason::None, target,
+         S_IFREG | (0666 & ~mask)},
+        {"a longer private file", [&] { old(target, 0600); }, kbx::Reason::None, target,
+         S_IFREG | 0600, true},
         {"a link: the file it names is replaced, the link stays",
-         [&] {
-             WriteFile(real, old);
-             ::chmod(native(real), 0640);
-             ::symlink("real.kbx", native(target));
-         },
-         kbx::Reason::None,
-         [&] {
-             EXPECT_TRUE(S_ISLNK(fileMode(target)));
-             EXPECT_EQ(fileMode(real), S_IFREG | 0640u);
-             EXPECT_TRUE(ReadFile(real).startsWith("GEEK"));
-         }},
+         [&] { old(real, 0640), link("real.kbx", target); }, kbx::Reason::None, real,
+         S_IFREG | 0640, true},
         {"a chain of links, the last one leading nowhere yet",
-         [&] {
-             ::symlink("middle", native(target));
-             ::symlink(native(real), native(dirPath + QStringLiteral("/middle")));
-         },
-         kbx::Reason::None,
-         [&] {
-             EXPECT_TRUE(S_ISLNK(fileMode(target)));
-             EXPECT_TRUE(S_ISLNK(fileMode(dirPath + QStringLiteral("/middle"))));
-             EXPECT_TRUE(ReadFile(real).startsWith("GEEK"));
-         }},
-        {"a folder", [&] { QDir().mkpath(target); }, kbx::Reason::TargetNotRegular,
-         [&] { EXPECT_TRUE(S_ISDIR(fileMode(target))); }},
-        {"a FIFO", [&] { ::mkfifo(native(target), 0644); }, kbx::Reason::TargetNotRegular,
-         [&] { EXPECT_TRUE(S_ISFIFO(fileMode(target))); }},
-        {"a link to a FIFO",
-         [&] {
-             ::mkfifo(native(real), 0644);
-             ::symlink("real.kbx", native(target));
-         },
-         kbx::Reason::TargetNotRegular, [&] { EXPECT_TRUE(S_ISFIFO(fileMode(real))); }},
-        {"a link to a device", [&] { ::symlink("/dev/null", native(target)); },
-         kbx::Reason::TargetNotRegular,
-         [&] { EXPECT_TRUE(S_ISCHR(fileMode(QStringLiteral("/dev/null")))); }},
-        {"a link into a missing folder", [&] { ::symlink("missing/real.kbx", native(target)); },
-         kbx::Reason::CannotOpenFolder, [&] { EXPECT_TRUE(S_ISLNK(fileMode(target))); }},
+         [&] { link("middle", target), link(native(real), middle); }, kbx::Reason::None, middle,
+         S_IFLNK | 0777},
+        {"a folder", [&] { QDir().mkpath(target); }, kbx::Reason::TargetNotRegular, target,
+         S_IFDIR | (0777 & ~mask)},
+        {"a FIFO", [&] { ::mkfifo(native(target), 0600); }, kbx::Reason::TargetNotRegular, target,
+         S_IFIFO | 0600},
+        {"a link to a FIFO", [&] { ::mkfifo(native(real), 0600), link("real.kbx", target); },
+         kbx::Reason::TargetNotRegular, real, S_IFIFO | 0600},
+        {"a link to a device", [&] { link("/dev/null", target); }, kbx::Reason::TargetNotRegular,
+         QStringLiteral("/dev/null"), S_IFCHR | 0666},
+        {"a link into a missing folder", [&] { link("missing/real.kbx", target); },
+         kbx::Reason::CannotOpenFolder, target, S_IFLNK | 0777},
     };
     Put(QStringLiteral("Version/a.txt"), "a");
+    const QByteArray packed = BuildArchive({{"Version\\a.txt", "a"}});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QDir(dirPath).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(dirPath));
         c.setup();
+        const mode_t before = lmode(target);
         ::alarm(30);  // a FIFO opened by mistake would block forever
         const kbx::Result r = kbx::Pack(root, target);
         ::alarm(0);
@@ -295,9 +264,17 @@ TEST_F(PackTest, OutputPathKinds) {
             EXPECT_EQ(r.failure.index, -1);
         } else {
             EXPECT_TRUE(r.ok()) << Describe(r);
-            EXPECT_EQ(ReadFile(target).size(), 20 + 136 + 1);
+            EXPECT_EQ(ReadFile(target), packed);
         }
-        c.check();
+        // What stood at the path keeps its kind and mode: a link stays a link.
+        EXPECT_TRUE(before == 0 || lmode(target) == before) << std::oct << lmode(target);
+        EXPECT_EQ(lmode(c.path), c.mode);
+        struct stat st {};
+        ASSERT_EQ(::lstat(native(c.path), &st), 0);
+        if (c.owned) {
+            EXPECT_EQ(st.st_uid, uid);
+            EXPECT_EQ(st.st_gid, gid);
+        }
         for (const QString& left :
              QDir(dirPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System))
             EXPECT_FALSE(left.startsWith(QStringLiteral(".kbx-"))) << left.toStdString();
