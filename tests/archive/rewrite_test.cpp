@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "archive/archive.h"
 #include "archive/rewrite.h"
@@ -46,18 +44,14 @@ class RewriteTest : public ::testing::Test {
         EXPECT_TRUE(kbx::IsSound(now.ArchivePath));
         Entries out;
         qint64 next = kbx::DirectoryEnd(now.UpperBound());
-        for (qint64 i = 0; i < now.UpperBound(); ++i) {
-            EXPECT_EQ(now.EntryOffset[size_t(i)], next) << i;
-            out.emplace_back(now.EntryName[i].toByteArray(),
-                             bytes.mid(now.EntryOffset[size_t(i)], now.EntrySize[size_t(i)]));
-            next += now.EntrySize[size_t(i)];
+        for (size_t i = 0; i < size_t(now.UpperBound()); ++i) {
+            EXPECT_EQ(now.EntryOffset[i], next) << i;
+            out.emplace_back(now.EntryName[qint64(i)].toByteArray(),
+                             bytes.mid(now.EntryOffset[i], now.EntrySize[i]));
+            next += now.EntrySize[i];
         }
         EXPECT_EQ(next, bytes.size());
         return out;
-    }
-    // The archive's bytes; a FIFO in its place is never opened.
-    QByteArray Current() const {
-        return QFileInfo(archive).isFile() ? ReadFile(archive) : QByteArray("not a file");
     }
     QStringList Beside() const {
         return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -76,74 +70,45 @@ class RewriteTest : public ::testing::Test {
 
 TEST_F(RewriteTest, EditsKeepEveryOtherEntryByteForByte) {
     const QByteArray big(300000, 'N');
+    const std::pair<QByteArray, QByteArray> a{"Version\\Data\\a.dat", QByteArray(200000, 'a')},
+        b{"Version\\b.txt", "bb"}, e{"Version\\Data\\empty", ""}, c{"Version\\Sub\\c.bin", "ccc"};
     const struct {
         const char* what;
-        std::vector<Edit> (*edits)(RewriteTest&, const QByteArray&);
+        std::vector<Edit> edits;
         Entries expected;
     } cases[] = {
         {"replace a small entry by a larger file",
-         [](RewriteTest& t, const QByteArray&) {
-             return std::vector<Edit>{Edit::Replace(1, t.File("b", "new b, longer"))};
-         },
-         {{"Version\\Data\\a.dat", QByteArray(200000, 'a')},
-          {"Version\\b.txt", "new b, longer"},
-          {"Version\\Data\\empty", ""},
-          {"Version\\Sub\\c.bin", "ccc"}}},
+         {Edit::Replace(1, File("b", "new b, longer"))},
+         {a, {"Version\\b.txt", "new b, longer"}, e, c}},
         {"replace the large first entry by an empty file",
-         [](RewriteTest& t, const QByteArray&) {
-             return std::vector<Edit>{Edit::Replace(0, t.File("e", ""))};
-         },
-         {{"Version\\Data\\a.dat", ""},
-          {"Version\\b.txt", "bb"},
-          {"Version\\Data\\empty", ""},
-          {"Version\\Sub\\c.bin", "ccc"}}},
-        {"remove the first and the last",
-         [](RewriteTest&, const QByteArray&) {
-             return std::vector<Edit>{Edit::Remove(3), Edit::Remove(0)};
-         },
-         {{"Version\\b.txt", "bb"}, {"Version\\Data\\empty", ""}}},
+         {Edit::Replace(0, File("e", ""))},
+         {{"Version\\Data\\a.dat", ""}, b, e, c}},
+        {"remove the first and the last", {Edit::Remove(3), Edit::Remove(0)}, {b, e}},
         {"add two, one of them large, with / as separator",
-         [](RewriteTest& t, const QByteArray& big) {
-             return std::vector<Edit>{Edit::Add("Version/Data/new.dat", t.File("n", big)),
-                                      Edit::Add("Version\\Новый.txt", t.File("r", "ru"))};
-         },
-         {{"Version\\Data\\a.dat", QByteArray(200000, 'a')},
-          {"Version\\b.txt", "bb"},
-          {"Version\\Data\\empty", ""},
-          {"Version\\Sub\\c.bin", "ccc"},
-          {"Version\\Data\\new.dat", big},
-          {Cp1251(QStringLiteral("Version\\Новый.txt")), "ru"}}},
+         {Edit::Add("Version/Data/new.dat", File("n", big)),
+          Edit::Add("Version\\Новый.txt", File("r", "ru"))},
+         {a, b, e, c, {"Version\\Data\\new.dat", big}, {Cp1251("Version\\Новый.txt"), "ru"}}},
         {"replace, remove and add at once; a removed name is free again",
-         [](RewriteTest& t, const QByteArray&) {
-             return std::vector<Edit>{Edit::Add("version\\B.TXT", t.File("b2", "again")),
-                                      Edit::Remove(1), Edit::Replace(2, t.File("f", "full"))};
-         },
-         {{"Version\\Data\\a.dat", QByteArray(200000, 'a')},
-          {"Version\\Data\\empty", "full"},
-          {"Version\\Sub\\c.bin", "ccc"},
-          {"version\\B.TXT", "again"}}},
+         {Edit::Add("version\\B.TXT", File("b2", "again")), Edit::Remove(1),
+          Edit::Replace(2, File("f", "full"))},
+         {a, {"Version\\Data\\empty", "full"}, c, {"version\\B.TXT", "again"}}},
         {"remove everything",
-         [](RewriteTest&, const QByteArray&) {
-             return std::vector<Edit>{Edit::Remove(0), Edit::Remove(1), Edit::Remove(2),
-                                      Edit::Remove(3)};
-         },
+         {Edit::Remove(0), Edit::Remove(1), Edit::Remove(2), Edit::Remove(3)},
          {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.what);
         Load(base);
-        const kbx::Result r = kbx::Rewrite(dir, c.edits(*this, big));
+        const kbx::Result r = kbx::Rewrite(dir, t.edits);
         ASSERT_TRUE(r.ok()) << Describe(r);
-        EXPECT_EQ(r.written, qint64(c.expected.size()));
-        EXPECT_EQ(Contents(), c.expected);
+        EXPECT_EQ(r.written, qint64(t.expected.size()));
+        EXPECT_EQ(Contents(), t.expected);
         EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
     }
-}
 
-// Untouched entries whose data are not in directory order, or not back to
-// back, come out whole and in directory order.
-TEST_F(RewriteTest, DataOutOfOrderAndGapsAreLaidOutAgain) {
-    // Two records pointing backwards, with a gap of 5 bytes before the data.
+    // Untouched entries whose data are not in directory order, or not back
+    // to back (two records pointing backwards, after a gap of 5 bytes), come
+    // out whole and in directory order.
     QByteArray bytes = BuildArchive({{"Version\\x", "xxxx"}, {"Version\\y", "yy"}});
     const qint64 start = kbx::DirectoryEnd(2);
     bytes = bytes.left(start) + "-----" + "yy" + "xxxx";
@@ -159,126 +124,100 @@ TEST_F(RewriteTest, DataOutOfOrderAndGapsAreLaidOutAgain) {
 }
 
 TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
-    const struct {
-        const char* what;
-        std::vector<Edit> (*edits)(RewriteTest&);
-        kbx::Reason reason;
-        kbx::NameRule rule;
-    } cases[] = {
-        {"index past the end", [](RewriteTest&) { return std::vector<Edit>{Edit::Remove(4)}; },
-         kbx::Reason::NoSuchEntry, kbx::NameRule::None},
-        {"negative index",
-         [](RewriteTest& t) { return std::vector<Edit>{Edit::Replace(-1, t.File("x", "x"))}; },
-         kbx::Reason::NoSuchEntry, kbx::NameRule::None},
-        {"one entry edited twice",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Replace(1, t.File("x", "x")), Edit::Remove(1)};
-         },
-         kbx::Reason::EditConflict, kbx::NameRule::None},
-        {"one name added twice",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\n", t.File("x", "x")),
-                                      Edit::Add("VERSION/N", t.File("x", "x"))};
-         },
-         kbx::Reason::EditConflict, kbx::NameRule::None},
-        {"a name that differs only in case",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\B.txt", t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::CaseDuplicate},
-        {"a name that is a kept entry's folder",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\sub", t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::FolderClash},
-        {"a name beneath a kept entry",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\b.txt\\x", t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::FolderClash},
-        {"the required folder Version\\Data",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\data", t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::FolderClash},
-        {"two added names, one the other's folder",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\n\\m", t.File("x", "x")),
-                                      Edit::Add("Version\\n", t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::FolderClash},
-        {"a control character",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\a\x1b[2J", t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::ControlChar},
-        {"a name outside Windows-1251",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add(QStringLiteral("Version\\日本"), t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::NotEncodable},
-        {"a name of 129 bytes",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{
-                 Edit::Add(QStringLiteral("Version\\") + QString(121, u'n'), t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::TooLong},
-        {"a parent component",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Add("Version\\..\\x", t.File("x", "x"))};
-         },
-         kbx::Reason::UnsafeName, kbx::NameRule::BadComponent},
-        {"a missing file",
-         [](RewriteTest& t) {
-             return std::vector<Edit>{Edit::Replace(0, t.tmp.filePath(QStringLiteral("none")))};
-         },
-         kbx::Reason::CannotOpenFile, kbx::NameRule::None},
-        {"a folder for a file",
-         [](RewriteTest& t) { return std::vector<Edit>{Edit::Add("Version\\n", t.tmp.path())}; },
-         kbx::Reason::CannotOpenFile, kbx::NameRule::None},
-        {"the archive rewritten since its load",
+    const QString x = File("x", "x");
+    const auto add = [&](const QString& name) { return Edit::Add(name, x); };
+    const std::vector<Edit> removeFirst = {Edit::Remove(0)};
+    using R = kbx::Reason;
+    using N = kbx::NameRule;
+    struct Case {
+        std::string what;
+        std::vector<Edit> edits;
+        R reason;
+        N rule = N::None;
+        std::function<void(RewriteTest&)> setup = nullptr;  // after the load
+    };
+    std::vector<Case> cases = {
+        {"index past the end", {Edit::Remove(4)}, R::NoSuchEntry},
+        {"negative index", {Edit::Replace(-1, x)}, R::NoSuchEntry},
+        {"one entry edited twice", {Edit::Replace(1, x), Edit::Remove(1)}, R::EditConflict},
+        {"one name added twice", {add("Version\\n"), add("VERSION/N")}, R::EditConflict},
+        {"an added name is another's folder",
+         {add("Version\\n\\m"), add("Version\\n")},
+         R::UnsafeName,
+         N::FolderClash},
+        {"a missing file", {Edit::Replace(0, tmp.filePath("none"))}, R::CannotOpenFile},
+        {"a folder for a file", {Edit::Add("Version\\n", tmp.path())}, R::CannotOpenFile},
+        {"the archive rewritten since its load", removeFirst, R::ArchiveChanged, N::None,
          [](RewriteTest& t) {
              std::vector<RawEntry> other = t.base;
              other[3].name = "Version\\Sub\\d.bin";
              WriteFile(t.archive, BuildArchive(other));
-             return std::vector<Edit>{Edit::Remove(0)};
-         },
-         kbx::Reason::ArchiveChanged, kbx::NameRule::None},
-        {"a kept entry of negative size",
+         }},
+        {"a kept entry of negative size", removeFirst, R::OutOfBounds, N::None,
          [](RewriteTest& t) {
              std::vector<RawEntry> bad = t.base;
              bad[3].sizeOverride = -1;
              bad[3].forceSize = true;
              t.Load(bad);
-             return std::vector<Edit>{Edit::Remove(0)};
-         },
-         kbx::Reason::OutOfBounds, kbx::NameRule::None},
-        {"the archive replaced by a FIFO",
+         }},
+        {"the archive replaced by a FIFO", removeFirst, R::CannotOpenArchive, N::None,
          [](RewriteTest& t) {
              QFile::remove(t.archive);
              ::mkfifo(QFile::encodeName(t.archive), 0644);
-             return std::vector<Edit>{Edit::Remove(0)};
-         },
-         kbx::Reason::CannotOpenArchive, kbx::NameRule::None},
+         }},
     };
+    // Names that may not be added beside the kept entries.
+    const std::pair<QString, N> names[] = {
+        {"Version\\B.txt", N::CaseDuplicate},   // differs only in case
+        {"Version\\sub", N::FolderClash},       // a kept entry's folder
+        {"Version\\b.txt\\x", N::FolderClash},  // beneath a kept entry
+        {"Version\\data", N::FolderClash},      // the required folder Version\Data
+        {"Version\\a\x1b[2J", N::ControlChar},
+        {QStringLiteral("Version\\日本"), N::NotEncodable},
+        {"Version\\" + QString(121, u'n'), N::TooLong},
+        {"Version\\..\\x", N::BadComponent},
+    };
+    for (const auto& [name, rule] : names)
+        cases.push_back({name.toStdString(), {add(name)}, R::UnsafeName, rule});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QFile::remove(archive);
         Load(base);
-        const std::vector<Edit> edits = c.edits(*this);
-        const QByteArray before = Current();
-        const kbx::Result r = kbx::Rewrite(dir, edits);
+        if (c.setup) c.setup(*this);
+        // The archive's bytes; a FIFO in its place is never opened.
+        const auto current = [&] {
+            return QFileInfo(archive).isFile() ? ReadFile(archive) : QByteArray("not a file");
+        };
+        const QByteArray before = current();
+        const kbx::Result r = kbx::Rewrite(dir, c.edits);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure.reason, c.reason) << Describe(r);
         EXPECT_EQ(r.failure.rule, c.rule) << Describe(r);
-        EXPECT_EQ(Current(), before);
+        EXPECT_EQ(current(), before);
         EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
     }
 }
 
 // The archive keeps its mode; a link to it stays a link to the new archive.
-TEST_F(RewriteTest, ModeAndLinksAreKept) {
+// No edits, or a stop, write nothing.
+TEST_F(RewriteTest, ModeLinksAndStops) {
     Load(base);
+    EXPECT_EQ(kbx::Rewrite(dir, {}).outcome, kbx::Outcome::NothingDone);
+    const QByteArray before = ReadFile(archive);
+    kbx::StopFlag stop;
+    std::vector<qint64> seen;
+    const kbx::Result stopped = kbx::Rewrite(
+        dir, {Edit::Remove(0), Edit::Add("Version\\n", File("n", "n"))},
+        [&](qint64 index) {
+            seen.push_back(index);
+            stop.requested = index == 3;  // the added entry, after the three kept
+        },
+        &stop);
+    EXPECT_EQ(stopped.outcome, kbx::Outcome::Stopped);
+    EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3}));
+    EXPECT_EQ(ReadFile(archive), before);
+    EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
+
     ASSERT_EQ(::chmod(QFile::encodeName(archive), 0640), 0);
     const QString link = tmp.filePath(QStringLiteral("link.kbx"));
     ASSERT_TRUE(QFile::link(QStringLiteral("game.kbx"), link));
@@ -290,25 +229,6 @@ TEST_F(RewriteTest, ModeAndLinksAreKept) {
     ASSERT_EQ(::stat(QFile::encodeName(archive), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(Contents().size(), 3u);
-}
-
-TEST_F(RewriteTest, NoEditsOrAStopWriteNothing) {
-    Load(base);
-    EXPECT_EQ(kbx::Rewrite(dir, {}).outcome, kbx::Outcome::NothingDone);
-    const QByteArray before = ReadFile(archive);
-    kbx::StopFlag stop;
-    std::vector<qint64> seen;
-    const kbx::Result r = kbx::Rewrite(
-        dir, {Edit::Remove(0), Edit::Add("Version\\n", File("n", "n"))},
-        [&](qint64 index) {
-            seen.push_back(index);
-            stop.requested = index == 3;  // the added entry, after the three kept
-        },
-        &stop);
-    EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
-    EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3}));
-    EXPECT_EQ(ReadFile(archive), before);
-    EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
 }
 
 }  // namespace
