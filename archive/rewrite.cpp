@@ -152,8 +152,8 @@ bool SameRecords(int fd, const Directory& dir, int* err) {
 // one range.
 class DataCopier {
   public:
-    DataCopier(OutputArchive& out, int archive, qint64 start)
-        : out_(out), archive_(archive), next_(start) {}
+    DataCopier(OutputArchive& out, int archive, const QString& archivePath, qint64 start)
+        : out_(out), archive_(archive), archivePath_(archivePath), next_(start) {}
 
     // Queues the old archive's bytes [offset, offset + size).
     bool Keep(qint64 offset, qint64 size, Failure* why) {
@@ -188,11 +188,14 @@ class DataCopier {
         return true;
     }
 
+    // A failure here is the archives', whichever edit's file comes next: it
+    // names the archive, not that file.
     bool FlushRun(Failure* why) {
         if (pending_ == 0) return true;
         const long long copied = out_.CopyFrom(archive_, from_, next_, pending_, true);
-        if (copied < 0) return *why = {Reason::WriteFailed, out_.error()}, false;
-        if (copied != pending_) return *why = {Reason::Truncated}, false;
+        if (copied < 0)
+            return *why = {Reason::WriteFailed, out_.error(), {}, -1, archivePath_}, false;
+        if (copied != pending_) return *why = {Reason::Truncated, 0, {}, -1, archivePath_}, false;
         next_ += pending_;
         pending_ = 0;
         return true;
@@ -201,6 +204,7 @@ class DataCopier {
   private:
     OutputArchive& out_;
     int archive_;
+    const QString& archivePath_;
     qint64 next_;         // where the next bytes go in the new archive
     qint64 from_ = 0;     // where the queued run starts in the old one
     qint64 pending_ = 0;  // its length
@@ -257,12 +261,14 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
         return Result::Unusable(std::move(f));
     // Sizes of the entries whose bytes come from files, by edit position.
     std::map<size_t, qint32> taken;
-    DataCopier copier(out, archive.get(), DirectoryEnd(newCount));
+    DataCopier copier(out, archive.get(), path, DirectoryEnd(newCount));
     qint64 at = 0;  // the new entry's index
     Failure why;
     const auto fileFailed = [&](qint64 index, const QString& file) {
-        why.index = index;
-        why.subject = file;
+        if (why.subject.isEmpty()) {
+            why.index = index;
+            why.subject = file;
+        }
         return Result::Unusable(std::move(why));
     };
     for (qint64 i = 0; i < count; ++i) {
