@@ -26,7 +26,7 @@ std::vector<Found> Problems(const QString& path) {
 
 TEST(Verify, FindsEachKindOfProblemInOrder) {
     testutil::TempDir tmp;
-    const QString path = tmp.filePath(QStringLiteral("v.kbx"));
+    const QString path = tmp.filePath("v.kbx");
     ASSERT_TRUE(
         WriteFile(path, BuildArchive({
                             {"Version\\dir", "ee", -1788, -1, false},  // 0: at 0, the header
@@ -78,7 +78,7 @@ TEST(Verify, FindsEachKindOfProblemInOrder) {
 
 TEST(Verify, ProblemsCarryTheirFields) {
     testutil::TempDir tmp;
-    const QString path = tmp.filePath(QStringLiteral("v.kbx"));
+    const QString path = tmp.filePath("v.kbx");
     const QByteArray archive = BuildArchive({{"Version\\a\\..\\b", "x", 0, -3, true}});
     ASSERT_TRUE(WriteFile(path, archive));
     std::vector<kbx::Problem> found;
@@ -93,8 +93,8 @@ TEST(Verify, ProblemsCarryTheirFields) {
     EXPECT_EQ(found[0].fileSize, archive.size());
     EXPECT_EQ(found[1].kind, Kind::UnsafeName);
     EXPECT_EQ(found[1].rule, kbx::NameRule::BadComponent);
-    EXPECT_EQ(found[1].part, QStringLiteral(".."));
-    EXPECT_EQ(found[1].name, QStringLiteral("Version\\a\\..\\b"));
+    EXPECT_EQ(found[1].part, "..");
+    EXPECT_EQ(found[1].name, "Version\\a\\..\\b");
 }
 
 // Names of `n` characters that Windows-1251 holds in one byte and UTF-8 in
@@ -144,8 +144,8 @@ TEST(Verify, AgreesWithAnActualUnpack) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         testutil::TempDir tmp;
-        const QString path = tmp.filePath(QStringLiteral("a.kbx"));
-        const QString out = tmp.filePath(QStringLiteral("out"));
+        const QString path = tmp.filePath("a.kbx");
+        const QString out = tmp.filePath("out");
         ASSERT_TRUE(WriteFile(path, BuildArchive(c.entries)));
         ASSERT_TRUE(QDir().mkpath(out));
         kbx::Directory dir;
