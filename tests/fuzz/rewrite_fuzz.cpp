@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdint>
+#include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
@@ -34,7 +35,6 @@ const char* const kNames[] = {
     "Version\\sub",   "Version\\sub\\c", "version/data/d",       "Version\\\x01",
     "Version\\..\\e", "\\abs",           "Version\\\xe0\xe1",    "",
 };
-constexpr size_t kNamePool = sizeof(kNames) / sizeof(kNames[0]);
 
 // Reads bytes from the input, zero once it is used up.
 struct Reader {
@@ -45,28 +45,27 @@ struct Reader {
     bool More() const { return at < size; }
     QByteArray Name() {
         const uint8_t pick = Next();
-        if (pick < 0xF0) return kNames[pick % kNamePool];
+        if (pick < 0xF0) return kNames[pick % std::size(kNames)];
         // A raw name of up to 15 bytes.
         QByteArray raw;
         for (int n = pick & 0x0F; n > 0; --n) raw.append(char(Next()));
         return raw;
     }
     QByteArray Bytes(char tag) {
-        const size_t n = size_t(Next()) * (Next() & 1 ? 997 : 1);
-        return QByteArray(qsizetype(n), tag);
+        const size_t n = Next();  // then a byte whose low bit makes it 997 times more
+        return QByteArray(qsizetype(n * (Next() & 1 ? 997 : 1)), tag);
     }
 };
 
 QByteArray BuildArchive(const std::vector<std::pair<QByteArray, QByteArray>>& entries) {
     const qint32 n = qint32(entries.size());
-    QByteArray out = kbx::HeaderBytes(n);
-    qint64 offset = kbx::DirectoryEnd(n);
+    QByteArray out = kbx::HeaderBytes(n), data;
     for (const auto& [name, bytes] : entries) {
-        kbx::AppendRecord(out, qint32(offset), qint32(bytes.size()), name.left(kbx::kNameSize));
-        offset += bytes.size();
+        kbx::AppendRecord(out, qint32(kbx::DirectoryEnd(n) + data.size()), qint32(bytes.size()),
+                          name.left(kbx::kNameSize));
+        data += bytes;
     }
-    for (const auto& e : entries) out += e.second;
-    return out;
+    return out + data;
 }
 
 }  // namespace
