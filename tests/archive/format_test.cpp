@@ -14,7 +14,6 @@ namespace {
 class Layout : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
         root = tmp.filePath("root");
         ASSERT_TRUE(QDir().mkpath(root + "/Version/Data"));
         archive = tmp.filePath("out.kbx");

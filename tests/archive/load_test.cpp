@@ -16,7 +16,6 @@ namespace {
 class Load : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
         good = tmp.filePath("good.kbx");
         bad = tmp.filePath("bad.kbx");
         ASSERT_TRUE(WriteFile(good, BuildArchive({{"Version\\a.txt", "aaaa"},
