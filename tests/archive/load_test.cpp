@@ -16,13 +16,12 @@ namespace {
 class Load : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        good = tmp.filePath(QStringLiteral("good.kbx"));
-        bad = tmp.filePath(QStringLiteral("bad.kbx"));
+        good = tmp.filePath("good.kbx");
+        bad = tmp.filePath("bad.kbx");
         ASSERT_TRUE(WriteFile(good, BuildArchive({{"Version\\a.txt", "aaaa"},
                                                   {"Version\\Data\\b.dat", "bb"},
                                                   {"Version\\c.txt", ""}})));
-        ASSERT_TRUE(kbx::ReadArchive(good, loaded).ok());
+        ASSERT_TRUE(kbx::ReadArchive(good, loaded, [&](qint64 k) { calls.push_back(k); }).ok());
     }
     // Loads `bytes` over the good directory and checks it survived.
     kbx::Result LoadBad(const QByteArray& bytes) {
@@ -34,34 +33,27 @@ class Load : public ::testing::Test {
     void ExpectGoodDirectory() {
         EXPECT_EQ(loaded.ArchivePath, good);
         ASSERT_EQ(loaded.UpperBound(), 3);
-        EXPECT_EQ(loaded.Name(1), QStringLiteral("Version\\Data\\b.dat"));
+        EXPECT_EQ(loaded.Name(1), "Version\\Data\\b.dat");
     }
     testutil::TempDir tmp;
     QString good, bad;
     kbx::Directory loaded;
+    std::vector<qint64> calls;  // progress of the good load
 };
 
-TEST_F(Load, ReadsRecordsAndKeepsTheBlankElement) {
+TEST_F(Load, ReadsRecordsWithProgressAndKeepsTheBlankElement) {
+    EXPECT_EQ(calls, (std::vector<qint64>{0, 1, 2}));
     EXPECT_EQ(loaded.EntryOffset, (std::vector<qint32>{428, 432, 434, 0}));
     EXPECT_EQ(loaded.EntrySize, (std::vector<qint32>{4, 2, 0, 0}));
     EXPECT_EQ(loaded.Name(3), QString());
     EXPECT_TRUE(loaded.EntryName[3].isEmpty());
-}
-
-TEST_F(Load, ProgressIsCalledOncePerRecordInOrder) {
-    std::vector<qint64> calls;
-    kbx::Directory dir;
-    ASSERT_TRUE(kbx::ReadArchive(good, dir, [&](qint64 k) { calls.push_back(k); }).ok());
-    EXPECT_EQ(calls, (std::vector<qint64>{0, 1, 2}));
-}
-
-TEST_F(Load, ALaterLoadReplacesEverything) {
+    // A later, smaller load replaces everything.
     std::vector<RawEntry> many;
     for (int i = 0; i < 40; ++i) many.push_back({"Version\\f" + QByteArray::number(i), "x"});
-    ASSERT_TRUE(WriteFile(bad, BuildArchive(many)));
-    ASSERT_TRUE(kbx::ReadArchive(bad, loaded).ok());
-    ASSERT_TRUE(WriteFile(bad, BuildArchive({{"Version\\only", "1"}})));
-    ASSERT_TRUE(kbx::ReadArchive(bad, loaded).ok());
+    for (const auto& entries : {many, std::vector<RawEntry>{{"Version\\only", "1"}}}) {
+        ASSERT_TRUE(WriteFile(bad, BuildArchive(entries)));
+        ASSERT_TRUE(kbx::ReadArchive(bad, loaded).ok());
+    }
     EXPECT_EQ(loaded.EntryOffset.size(), 2u);
     EXPECT_EQ(loaded.EntryName.size(), 2);
     EXPECT_EQ(loaded.Name(1), QString());
@@ -95,51 +87,51 @@ TEST_F(Load, BrokenHeadersAreRefusedWithAReason) {
     const QByteArray base = BuildArchive({{"Version\\a", "1234"}, {"Version\\b", "56"}});
     const struct {
         const char* what;
-        qint64 at;
-        qint32 value;
+        std::vector<std::pair<qint64, qint32>> patches;  // (at, little-endian value)
         kbx::Reason reason;
     } cases[] = {
-        {"negative count", 16, -1, kbx::Reason::NegativeCount},
-        {"huge count", 16, 0x7fffffff, kbx::Reason::DirectoryEndMismatch},
-        {"count larger than directory", 16, 3, kbx::Reason::DirectoryEndMismatch},
-        {"count smaller than directory", 16, 1, kbx::Reason::DirectoryEndMismatch},
-        {"directory end off by one", 8, 20 + 136 * 2 + 1, kbx::Reason::DirectoryEndMismatch},
-        {"negative directory end", 8, -20, kbx::Reason::DirectoryEndMismatch},
+        {"negative count", {{16, -1}}, kbx::Reason::NegativeCount},
+        {"huge count", {{16, 0x7fffffff}}, kbx::Reason::DirectoryEndMismatch},
+        {"count larger than directory", {{16, 3}}, kbx::Reason::DirectoryEndMismatch},
+        {"count smaller than directory", {{16, 1}}, kbx::Reason::DirectoryEndMismatch},
+        {"directory end off by one", {{8, 20 + 136 * 2 + 1}}, kbx::Reason::DirectoryEndMismatch},
+        {"negative directory end", {{8, -20}}, kbx::Reason::DirectoryEndMismatch},
+        // Agrees with itself but describes 10 million records: refused
+        // before allocating.
+        {"consistent but huge",
+         {{8, 20 + 136 * 10'000'000}, {16, 10'000'000}},
+         kbx::Reason::DirectoryPastEnd},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QByteArray bytes = base;
-        PatchLe32(bytes, c.at, c.value);
+        for (const auto& [at, value] : c.patches) PatchLe32(bytes, at, value);
         const kbx::Result r = LoadBad(bytes);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure.reason, c.reason);
     }
-}
-
-TEST_F(Load, ConsistentButHugeCountIsRefusedBeforeAllocating) {
-    // A header that agrees with itself but describes 10 million records.
-    QByteArray bytes =
-        QByteArray("GEEK\0\x01\0\0", 8) + Le32(20 + 136 * 10'000'000) + Le32(0) + Le32(10'000'000);
-    const kbx::Result r = LoadBad(bytes);
-    EXPECT_EQ(r.failure.reason, kbx::Reason::DirectoryPastEnd);
+    // The signature must match exactly, byte for byte and in case.
+    for (int at = 0; at < 8; ++at) {
+        QByteArray bytes = base;
+        bytes[at] = char(bytes[at] ^ (at < 4 ? 0x20 : 1));
+        const kbx::Result r = LoadBad(bytes);
+        EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << at;
+        EXPECT_EQ(r.failure.reason, kbx::Reason::NotKbx) << at;
+    }
 }
 
 TEST_F(Load, UnopenableOrUnusualPathsAreRefused) {
-    const QString fifo = tmp.filePath(QStringLiteral("fifo"));
+    const QString fifo = tmp.filePath("fifo");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    const struct {
-        QString path;
-        int error;
-    } cases[] = {{tmp.filePath(QStringLiteral("missing.kbx")), ENOENT},
-                 {tmp.path(), EISDIR},
-                 {fifo, EINVAL}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path.toStdString());
-        const kbx::Result r = kbx::ReadArchive(c.path, loaded);
+    const std::pair<QString, int> cases[] = {
+        {tmp.filePath("missing.kbx"), ENOENT}, {tmp.path(), EISDIR}, {fifo, EINVAL}};
+    for (const auto& [path, error] : cases) {
+        SCOPED_TRACE(path.toStdString());
+        const kbx::Result r = kbx::ReadArchive(path, loaded);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure.reason, kbx::Reason::CannotOpenArchive);
-        EXPECT_EQ(r.failure.error, c.error);
-        EXPECT_EQ(r.failure.subject, c.path);
+        EXPECT_EQ(r.failure.error, error);
+        EXPECT_EQ(r.failure.subject, path);
         ExpectGoodDirectory();
     }
 }

@@ -14,45 +14,49 @@ namespace {
 using Kind = kbx::Problem::Kind;
 using Found = std::tuple<std::string, qint64, qint64>;  // kind, index, other
 
-std::vector<Found> Problems(const QString& path) {
-    std::vector<Found> found;
-    const kbx::Result r = kbx::Verify(path, [&](const kbx::Problem& p) {
-        found.emplace_back(kbx::KindName(p.kind), p.index, p.other);
-        return true;
-    });
-    EXPECT_TRUE(r.ok());
-    return found;
-}
-
-TEST(Verify, FindsEachKindOfProblemInOrder) {
+class Verify : public ::testing::Test {
+  protected:
+    // Writes the archive and lists what verify finds in it.
+    std::vector<Found> Problems(const std::vector<RawEntry>& entries) {
+        EXPECT_TRUE(WriteFile(path, BuildArchive(entries)));
+        std::vector<Found> found;
+        const kbx::Result r = kbx::Verify(path, [&](const kbx::Problem& p) {
+            found.emplace_back(kbx::KindName(p.kind), p.index, p.other);
+            return true;
+        });
+        EXPECT_TRUE(r.ok());
+        return found;
+    }
     testutil::TempDir tmp;
-    const QString path = tmp.filePath(QStringLiteral("v.kbx"));
-    ASSERT_TRUE(
-        WriteFile(path, BuildArchive({
-                            {"Version\\dir", "ee", -1788, -1, false},  // 0: at 0, the header
-                            {"Version\\a.txt", "aaaa"},
-                            {"version/A.TXT", "bb"},                  // 2: same as 1
-                            {"..\\evil", "cc"},                       // 3: unsafe
-                            {"Version\\over", "dd", -2, -1, false},   // 4: overlaps 3
-                            {"Version\\Data\\far", "", 0, 10, true},  // 5: past the end
-                            {"version\\DATA", ""},                    // 6: made a folder
-                            {"Version\\sub", ""},                     // 7: folder of 9
-                            {"Version\\subway", ""},
-                            {"Version/SUB\\x", ""},
-                            {"Version\\x", "ff", -1799, -1, false},  // 10: overlaps 0
-                            {"v", ""},                               // 11: folder of 12
-                            {"V\\w", ""},
-                        })));
+    const QString path = tmp.filePath("v.kbx");
+};
+
+TEST_F(Verify, FindsEachKindOfProblemInOrder) {
+    const std::vector<RawEntry> entries{
+        {"Version\\dir", "ee", -1788, -1, false},  // 0: at 0, the header
+        {"Version\\a.txt", "aaaa"},
+        {"version/A.TXT", "bb"},                  // 2: same as 1
+        {"..\\evil", "cc"},                       // 3: unsafe
+        {"Version\\over", "dd", -2, -1, false},   // 4: overlaps 3
+        {"Version\\Data\\far", "", 0, 10, true},  // 5: past the end
+        {"version\\DATA", ""},                    // 6: made a folder
+        {"Version\\sub", ""},                     // 7: folder of 9
+        {"Version\\subway", ""},
+        {"Version/SUB\\x", ""},
+        {"Version\\x", "ff", -1799, -1, false},  // 10: overlaps 0
+        {"v", ""},                               // 11: folder of 12
+        {"V\\w", ""},
+    };
     const std::vector<Found> expected{
         {"unsafe-name", 3, -1},   {"out-of-bounds", 5, -1},   {"required-folder", 6, -1},
         {"name-is-folder", 7, 9}, {"name-is-folder", 11, 12}, {"duplicate", 2, 1},
         {"overlap", 0, -1},       {"overlap", 4, 3},          {"overlap", 10, 0},
         {"overlap", 10, -1},
     };
-    EXPECT_EQ(Problems(path), expected);
+    EXPECT_EQ(Problems(entries), expected);
     // Names are told apart by themselves, not by their hashes.
     kbx::ForceHashCollisions(true);
-    EXPECT_EQ(Problems(path), expected);
+    EXPECT_EQ(Problems(entries), expected);
     kbx::ForceHashCollisions(false);
 
     // The first problem can end the check, as `verify --json` does to learn
@@ -67,18 +71,15 @@ TEST(Verify, FindsEachKindOfProblemInOrder) {
     EXPECT_EQ(count, 13);
     // An empty entry inside another's data overlaps nothing; a one-byte one
     // does. A sound archive, its last entry ending at the file's end, has none.
-    ASSERT_TRUE(WriteFile(path, BuildArchive({{"Version\\a.txt", "aaaa"},
-                                              {"Version\\none", "", -3, 0, true},
-                                              {"Version\\one", "", -3, 1, true},
-                                              {"Version\\b", "bb"}})));
-    EXPECT_EQ(Problems(path), (std::vector<Found>{{"overlap", 2, 0}}));
-    ASSERT_TRUE(WriteFile(path, BuildArchive({{"Version\\a.txt", "aaaa"}, {"Version\\b", "bb"}})));
-    EXPECT_EQ(Problems(path), std::vector<Found>{});
+    EXPECT_EQ(Problems({{"Version\\a.txt", "aaaa"},
+                        {"Version\\none", "", -3, 0, true},
+                        {"Version\\one", "", -3, 1, true},
+                        {"Version\\b", "bb"}}),
+              (std::vector<Found>{{"overlap", 2, 0}}));
+    EXPECT_EQ(Problems({{"Version\\a.txt", "aaaa"}, {"Version\\b", "bb"}}), std::vector<Found>{});
 }
 
-TEST(Verify, ProblemsCarryTheirFields) {
-    testutil::TempDir tmp;
-    const QString path = tmp.filePath(QStringLiteral("v.kbx"));
+TEST_F(Verify, ProblemsCarryTheirFields) {
     const QByteArray archive = BuildArchive({{"Version\\a\\..\\b", "x", 0, -3, true}});
     ASSERT_TRUE(WriteFile(path, archive));
     std::vector<kbx::Problem> found;
@@ -93,8 +94,8 @@ TEST(Verify, ProblemsCarryTheirFields) {
     EXPECT_EQ(found[0].fileSize, archive.size());
     EXPECT_EQ(found[1].kind, Kind::UnsafeName);
     EXPECT_EQ(found[1].rule, kbx::NameRule::BadComponent);
-    EXPECT_EQ(found[1].part, QStringLiteral(".."));
-    EXPECT_EQ(found[1].name, QStringLiteral("Version\\a\\..\\b"));
+    EXPECT_EQ(found[1].part, "..");
+    EXPECT_EQ(found[1].name, "Version\\a\\..\\b");
 }
 
 // Names of `n` characters that Windows-1251 holds in one byte and UTF-8 in
@@ -107,7 +108,7 @@ QByteArray Euros(int n) {
 // empty writable folder succeeds, except where verify is stricter on purpose:
 // the game's file system ignores letter case, and overlapping data is a
 // broken archive even though each entry can be written.
-TEST(Verify, AgreesWithAnActualUnpack) {
+TEST_F(Verify, AgreesWithAnActualUnpack) {
     const struct {
         const char* label;
         std::vector<RawEntry> entries;
@@ -143,15 +144,12 @@ TEST(Verify, AgreesWithAnActualUnpack) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        testutil::TempDir tmp;
-        const QString path = tmp.filePath(QStringLiteral("a.kbx"));
-        const QString out = tmp.filePath(QStringLiteral("out"));
-        ASSERT_TRUE(WriteFile(path, BuildArchive(c.entries)));
+        const QString out = tmp.filePath(QString::number(&c - cases));
         ASSERT_TRUE(QDir().mkpath(out));
+        EXPECT_EQ(Problems(c.entries).empty(), c.verifies);
         kbx::Directory dir;
         ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
         EXPECT_EQ(kbx::UnpackAll(dir, out).ok(), c.unpacks);
-        EXPECT_EQ(Problems(path).empty(), c.verifies);
         // A clean verify promises a clean unpack.
         EXPECT_TRUE(c.unpacks || !c.verifies);
     }

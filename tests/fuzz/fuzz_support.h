@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the fuzz targets: an in-memory archive file, scratch
-// folders on a memory file system, and checks that abort on any finding.
+// Shared pieces of the fuzz targets: the input as a file, scratch folders on
+// a memory file system, and checks that abort on any finding.
 
 #include <QByteArray>
 #include <QString>
@@ -19,26 +19,13 @@
 
 namespace fuzz {
 
-// A file in memory, rewritten for each input and reachable by a path, so
-// that the engine can open it as it opens any archive.
-class MemFile {
-  public:
-    MemFile();
-    ~MemFile();
-    MemFile(const MemFile&) = delete;
-    MemFile& operator=(const MemFile&) = delete;
-    void Set(const uint8_t* data, size_t size);
-    const QString& path() const { return path_; }
-    int fd() const { return fd_; }
-
-  private:
-    int fd_ = -1;
-    QString path_;
-};
-
 // A fresh folder on a memory file system when there is one (/dev/shm), so
 // that each execution costs system calls but no disk I/O. Removed at exit.
 std::string MakeScratchRoot(const char* tag);
+
+// The input written to one scratch file, rewritten for each input, that the
+// engine opens as it opens any archive.
+QString InputFile(const uint8_t* data, size_t size);
 
 // Removes everything beneath the folder `path`, keeping the folder itself.
 // Links are removed, never followed.
@@ -51,8 +38,5 @@ QByteArray ReadWhole(const std::string& path);
 // for a regular file, "l:" + target for a link, "d" for a folder, "o" for
 // anything else. Links are not followed, nor is the folder `skip` entered.
 std::map<std::string, QByteArray> Tree(const std::string& root, const std::string& skip = {});
-
-// A name of the engine's temporary files.
-bool IsTemporaryName(const std::string& name);
 
 }  // namespace fuzz

@@ -10,33 +10,21 @@
 #include "fuzz_support.h"
 #include "tests/support/describe.h"
 
-namespace {
-
-// What a failed load must leave untouched.
-kbx::Directory Previous() {
-    kbx::Directory d;
-    d.ArchivePath = QStringLiteral("previous.kbx");
-    d.EntryOffset = {156, 0};
-    d.EntrySize = {3, 0};
-    d.EntryName.Append("Version\\a");
-    d.EntryName.Append({});
-    return d;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static fuzz::MemFile file;
-    file.Set(data, size);
-
-    kbx::Directory dir = Previous();
+    const QString path = fuzz::InputFile(data, size);
+    kbx::Directory dir;  // what a failed load must leave untouched
+    dir.ArchivePath = "previous.kbx";
+    dir.EntryOffset = {156, 0};
+    dir.EntrySize = {3, 0};
+    dir.EntryName.Append("Version\\a");
+    dir.EntryName.Append({});
+    const kbx::Directory before = dir;
     qint64 calls = 0;
     const kbx::Result r =
-        kbx::ReadArchive(file.path(), dir, [&](qint64 i) { FUZZ_CHECK(i == calls++, ""); });
+        kbx::ReadArchive(path, dir, [&](qint64 i) { FUZZ_CHECK(i == calls++, ""); });
     if (!r.ok()) {
         FUZZ_CHECK(r.outcome == kbx::Outcome::Unusable, "");
         FUZZ_CHECK(r.failure.reason != kbx::Reason::None, "");
-        const kbx::Directory before = Previous();
         FUZZ_CHECK(dir.ArchivePath == before.ArchivePath && dir.EntryOffset == before.EntryOffset &&
                        dir.EntrySize == before.EntrySize &&
                        dir.EntryName[0] == before.EntryName[0] && dir.EntryName.size() == 2,
@@ -44,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const qint64 count = dir.UpperBound();
-    FUZZ_CHECK(dir.ArchivePath == file.path(), "");
+    FUZZ_CHECK(dir.ArchivePath == path, "");
     FUZZ_CHECK(calls == count, "progress hook not called once per record");
     FUZZ_CHECK(size >= 20 && qint64(size) >= kbx::DirectoryEnd(count), "directory past the end");
     FUZZ_CHECK(std::memcmp(data, kbx::kSignature.data(), kbx::kSignature.size()) == 0, "");
@@ -67,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     qint64 verified = -1;
     const kbx::Result v = kbx::Verify(
-        file.path(),
+        path,
         [&](const kbx::Problem& p) {
             FUZZ_CHECK(p.index >= 0 && p.index < count && p.other >= -1 && p.other < count, "");
             FUZZ_CHECK(p.name == dir.Name(p.index), "");

@@ -25,13 +25,10 @@ namespace {
 const QByteArray kOld = "an archive that was already here";
 
 struct Scene {
-    std::string base, root, target, targetDir, out;
+    const std::string base = fuzz::MakeScratchRoot("pack"), root = base + "/root",
+                      targetDir = base + "/target", target = targetDir + "/out.kbx",
+                      out = base + "/out";
     Scene() {
-        base = fuzz::MakeScratchRoot("pack");
-        root = base + "/root";
-        targetDir = base + "/target";
-        target = targetDir + "/out.kbx";
-        out = base + "/out";
         for (const std::string& d : {root, targetDir, out}) ::mkdir(d.c_str(), 0755);
     }
 };
@@ -82,25 +79,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray lastDataFile;
     size_t at = 0;
     while (at + 3 <= size) {
+        // A kind (the high bit: 257 times the data), a name length, a data length.
         const uint8_t kind = data[at] % 5;
-        const bool big = data[at] & 0x80;
-        size_t nameLen = data[at + 1];
-        size_t dataLen = size_t(data[at + 2]) * (big ? 257 : 1);
-        at += 3;
-        nameLen = std::min(nameLen, size - at);
-        QByteArray name(reinterpret_cast<const char*>(data + at), int(nameLen));
-        at += nameLen;
-        dataLen = std::min(dataLen, size - at);
-        const QByteArray bytes(reinterpret_cast<const char*>(data + at), int(dataLen));
-        at += dataLen;
+        const size_t nameLen = std::min<size_t>(data[at + 1], size - at - 3);
+        const size_t dataLen = std::min<size_t>(size_t(data[at + 2]) * (data[at] & 0x80 ? 257 : 1),
+                                                size - at - 3 - nameLen);
+        const char* from = reinterpret_cast<const char*>(data + at + 3);
+        QByteArray name(from, int(nameLen));
+        const QByteArray bytes(from + nameLen, int(dataLen));
+        at += 3 + nameLen + dataLen;
         name.replace('/', '_').replace('\0', '_');
         if (name.isEmpty() || name == "." || name == "..") continue;
 
-        const std::string folder = kind == 0 || kind == 3 ? dataDir : version;
-        const std::string path = folder + "/" + name.toStdString();
-        const std::string rel =
-            (kind == 0 || kind == 3 ? "Version/Data/" : "Version/") + name.toStdString();
-        const QByteArray prefix = kind == 0 || kind == 3 ? "Version\\Data\\" : "Version\\";
+        const bool inData = kind == 0 || kind == 3;
+        const std::string path = (inData ? dataDir : version) + "/" + name.toStdString();
+        const std::string rel = (inData ? "Version/Data/" : "Version/") + name.toStdString();
+        const QByteArray prefix = inData ? "Version\\Data\\" : "Version\\";
         switch (kind) {
             case 0:
             case 1: {
@@ -165,8 +159,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         next += dir.EntrySize[size_t(i)];
         if (i == 0) continue;
         const QString a = dir.Name(i - 1), b = dir.Name(i);
-        const bool aData = a.startsWith(QStringLiteral("Version\\Data\\"));
-        const bool bData = b.startsWith(QStringLiteral("Version\\Data\\"));
+        const bool aData = a.startsWith(u"Version\\Data\\");
+        const bool bData = b.startsWith(u"Version\\Data\\");
         FUZZ_CHECK(aData || !bData, "a Data file after a Version file");
         if (aData == bData)
             FUZZ_CHECK(QString::compare(a, b, Qt::CaseInsensitive) <= 0,

@@ -17,20 +17,14 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
-        const fs::path arg(argv[i]);
-        if (fs::is_directory(arg)) {
-            std::vector<fs::path> found;
-            for (const auto& e : fs::directory_iterator(arg))
-                if (e.is_regular_file()) found.push_back(e.path());
-            std::sort(found.begin(), found.end());
-            inputs.insert(inputs.end(), found.begin(), found.end());
-        } else {
-            inputs.push_back(arg);
+        if (!fs::is_directory(argv[i])) {
+            inputs.emplace_back(argv[i]);
+            continue;
         }
-    }
-    if (inputs.empty()) {
-        std::fprintf(stderr, "no inputs to replay\n");
-        return 2;
+        const size_t from = inputs.size();
+        for (const auto& e : fs::directory_iterator(argv[i]))
+            if (e.is_regular_file()) inputs.push_back(e.path());
+        std::sort(inputs.begin() + from, inputs.end());
     }
     for (const fs::path& p : inputs) {
         std::ifstream in(p, std::ios::binary);
@@ -45,5 +39,5 @@ int main(int argc, char** argv) {
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
     std::printf("%zu inputs replayed\n", inputs.size());
-    return 0;
+    return inputs.empty() ? 2 : 0;  // no inputs: a wrong path
 }
