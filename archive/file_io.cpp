@@ -40,6 +40,13 @@ bool Injected(Op op) {
     return false;
 }
 
+// The same, with the failure's errno left in *err.
+bool Injected(Op op, int* err) {
+    if (!Injected(op)) return false;
+    *err = errno;
+    return true;
+}
+
 bool g_forceBuffered = false;
 bool g_forceNamed = false;
 std::array<bool, size_t(Facility::Count_)> g_disabled{};
@@ -229,10 +236,7 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
 long long ReadAt(int fd, char* buf, long long len, long long offset, int* err) {
     long long done = 0;
     while (done < len) {
-        if (Injected(Op::Read)) {
-            *err = errno;
-            return -1;
-        }
+        if (Injected(Op::Read, err)) return -1;
         long long want = len - done;
         if (g_faults.readLimit > 0) want = std::min(want, g_faults.readLimit);
         const ssize_t n = ::pread(fd, buf + done, size_t(want), off_t(offset + done));
@@ -250,10 +254,7 @@ long long ReadAt(int fd, char* buf, long long len, long long offset, int* err) {
 bool WriteAll(int fd, const char* buf, long long len, long long offset, int* err) {
     long long done = 0;
     while (done < len) {
-        if (Injected(Op::Write)) {
-            *err = errno;
-            return false;
-        }
+        if (Injected(Op::Write, err)) return false;
         const ssize_t n = offset < 0
                               ? ::write(fd, buf + done, size_t(len - done))
                               : ::pwrite(fd, buf + done, size_t(len - done), off_t(offset + done));
@@ -306,10 +307,7 @@ long long SpliceCopy(int in, long long inOffset, int out, long long outOffset, l
     if (pipe.in.get() < 0) return kNoSplice;  // no descriptors left: copy otherwise
     long long done = 0;
     while (done < len) {
-        if (Injected(Op::Read)) {
-            *err = errno;
-            return -1;
-        }
+        if (Injected(Op::Read, err)) return -1;
         long long want = std::min(len - done, pipe.capacity);
         if (g_faults.readLimit > 0) want = std::min(want, g_faults.readLimit);
         loff_t inOff = inOffset + done;
@@ -324,10 +322,7 @@ long long SpliceCopy(int in, long long inOffset, int out, long long outOffset, l
             return -1;
         }
         if (n == 0) return done;  // the source ended early
-        if (Injected(Op::Write)) {
-            *err = errno;
-            return -1;
-        }
+        if (Injected(Op::Write, err)) return -1;
         loff_t outOff = outOffset + done;
         for (long long left = n; left > 0;) {
             const ssize_t m = ::splice(pipe.out.get(), nullptr, out, &outOff, size_t(left), 0);
@@ -362,10 +357,7 @@ long long CopyRange(int in, long long inOffset, int out, long long outOffset, lo
     // moves whole pages (and some file systems share the blocks instead).
     static bool kernelCopy = true;
     while (kernelCopy && !g_forceBuffered && done < len) {
-        if (Injected(Op::Write)) {
-            *err = errno;
-            return -1;
-        }
+        if (Injected(Op::Write, err)) return -1;
         loff_t inOff = inOffset + done;
         loff_t outOff = outOffset + done;
         const ssize_t n =
@@ -536,11 +528,7 @@ bool AtomicFile::Commit(bool durable, int* err, bool replace) {
         return false;
     }
     if (durable && !Fsync(fd_.get(), err)) return false;
-    const bool injected = Injected(Op::Publish);
-    if (injected) {
-        *err = errno;
-        return false;
-    }
+    if (Injected(Op::Publish, err)) return false;
     if (unnamed_) {
         if (!expectTaken_ || !replace) {
             if (LinkUnder(final_)) {
