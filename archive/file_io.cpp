@@ -170,6 +170,10 @@ Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err) {
 FileIdentity IdentityOf(int fd) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return {};
+    return IdentityOf(st);
+}
+
+FileIdentity IdentityOf(const struct stat& st) {
     const auto ns = [](const timespec& t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
     return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), ns(st.st_mtim),
             ns(st.st_ctim)};

@@ -105,6 +105,7 @@ Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
 // The identity and state of an open file, or a default one (size -1) when
 // it cannot be read.
 FileIdentity IdentityOf(int fd);
+FileIdentity IdentityOf(const struct stat& st);
 
 // Opens folder `components` beneath `root`, creating missing folders when
 // `create` is set. No component may be a symbolic link.

@@ -60,6 +60,30 @@ QStringList NameComponents(QStringView name) {
     return parts;
 }
 
+QString NameKey(QStringView name) {
+    QString key = name.toString().toCaseFolded();
+    key.replace(u'/', u'\\');
+    return key;
+}
+
+QString TypedName(QStringView typed) {
+    // A leading separator stays, so that an absolute path is still refused
+    // as one rather than read as a name in the archive.
+    QString name = !typed.isEmpty() && IsSeparator(typed[0]) ? QStringLiteral("\\") : QString();
+    const qsizetype root = name.size();
+    for (const QString& part : NameComponents(typed)) {
+        if (part.isEmpty() || part == u".") continue;
+        if (name.size() > root) name += u'\\';
+        name += part;
+    }
+    return name;
+}
+
+bool IsReservedFolder(QStringView name) {
+    const QString key = NameKey(name);
+    return key == u"version" || key == u"version\\data";
+}
+
 NameRule NameProblem(QStringView name, QString* part) {
     if (name.isEmpty()) return NameRule::Empty;
     if (IsSeparator(name[0])) return NameRule::Absolute;

@@ -29,6 +29,20 @@ std::optional<QByteArray> EncodeName(QStringView name);
 // The folders and file of a name; both "\" and "/" separate them.
 QStringList NameComponents(QStringView name);
 
+// A name as the game's case-insensitive file system compares it: letter case
+// folded, "/" read as "\". Two names with the same key are one file there.
+QString NameKey(QStringView name);
+
+// A name as a user may type it, written as the archive writes names: "/" or
+// "\" between folders, doubled separators and "." components dropped, so
+// that "./Version//a.txt" is "Version\a.txt". ".." is kept for the name
+// rules to refuse.
+QString TypedName(QStringView typed);
+
+// True for "Version" and "Version\Data" in any letter case: the folders
+// every unpack makes, which no entry may be.
+bool IsReservedFolder(QStringView name);
+
 // A folder or file name on disk holds at most this many bytes (UTF-8).
 inline constexpr qsizetype kMaxComponentBytes = 255;
 

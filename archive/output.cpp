@@ -47,15 +47,25 @@ Failure OutputArchive::Fail(Reason reason, int error) const {
     return {reason, error, NameRule::None, -1, path_};
 }
 
-Failure OutputArchive::Create(const QString& path) {
+Failure OutputArchive::CheckLoaded() const {
+    struct stat now {};
+    if (::fstatat(folder_.get(), name_.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(now.st_mode) || io::IdentityOf(now) != *loaded_)
+        return Fail(Reason::ArchiveChanged, 0);
+    return {};
+}
+
+Failure OutputArchive::Create(const QString& path, const FileIdentity* loaded) {
     path_ = path;
+    if (loaded) loaded_ = *loaded;
     QByteArray target = io::NativePath(path);
     int err = 0;
     if (target.isEmpty()) return Fail(Reason::CannotCreateArchive, ENOENT);
     if (!FollowLinks(target, &old_, &exists_, &err)) return Fail(Reason::CannotCreateArchive, err);
     // Checked before anything is created: a device or a FIFO is never
     // written through, nor replaced by a file.
-    if (exists_ && !S_ISREG(old_.st_mode)) return Fail(Reason::TargetNotRegular, 0);
+    if (exists_ && !S_ISREG(old_.st_mode))
+        return Fail(loaded_ ? Reason::ArchiveChanged : Reason::TargetNotRegular, 0);
 
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : target.left(slash);
@@ -63,6 +73,14 @@ Failure OutputArchive::Create(const QString& path) {
     folderText_ = QFile::decodeName(folder);
     folder_ = io::Fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder_) return {Reason::CannotOpenFolder, errno, NameRule::None, -1, folderText_};
+    if (loaded_) {
+        // Checked through the folder now open: a link switched since the
+        // chain was followed leads nowhere the edit could write.
+        if (Failure f = CheckLoaded(); f.reason != Reason::None) return f;
+        if (::faccessat(folder_.get(), name_.constData(), W_OK, AT_EACCESS) != 0)
+            return Fail(Reason::CannotOpenArchive, errno);
+        if ((old_.st_mode & 0222) == 0) return Fail(Reason::CannotOpenArchive, EACCES);
+    }
     if (!file_.Create(folder_.get(), name_, &err)) return Fail(Reason::CannotCreateArchive, err);
     return {};
 }
@@ -78,6 +96,10 @@ Failure OutputArchive::Publish(std::vector<Failure>& warnings) {
             return Fail(Reason::WriteFailed, err);
         if (err == EPERM) file_.SetOwner(uid_t(-1), old_.st_gid, &err);
         if (!file_.SetMode(old_.st_mode & 07777, &err)) return Fail(Reason::WriteFailed, err);
+    }
+    // An edit replaces the archive it loaded, and nothing else.
+    if (loaded_) {
+        if (Failure f = CheckLoaded(); f.reason != Reason::None) return f;
     }
     // Whatever took the name since Create must still be something a rename
     // may replace.

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <sys/stat.h>
+#include <optional>
 #include <vector>
 
 #include "archive/file_io.h"
@@ -35,7 +36,14 @@ class OutputArchive {
     // Starts the new file. Failures name `path` as given: TargetNotRegular,
     // CannotOpenFolder (the folder of the file to be written, with errno) or
     // CannotCreateArchive (errno).
-    Failure Create(const QString& path);
+    //
+    // With `loaded`, the new file is an edit of that archive and may replace
+    // it only: the file the path leads to must be the loaded one, unchanged
+    // (ArchiveChanged otherwise, here and again at Publish), and writable by
+    // the user (CannotOpenArchive with EACCES when it is not, also for a
+    // privileged user when it has no write permission bit at all: it was
+    // made read-only on purpose).
+    [[nodiscard]] Failure Create(const QString& path, const FileIdentity* loaded = nullptr);
 
     // True when the file at (dev, ino) is the one this archive replaces, so
     // that a reader of the disk can leave the old archive out.
@@ -78,8 +86,12 @@ class OutputArchive {
     io::Fd folder_;
     QByteArray name_;  // the file's name in folder_
     io::AtomicFile file_;
+    // The loaded file's name may lead elsewhere now: ArchiveChanged then.
+    [[nodiscard]] Failure CheckLoaded() const;
+
     bool exists_ = false;  // a regular file stands at the name
     struct stat old_ {};
+    std::optional<FileIdentity> loaded_;
 };
 
 }  // namespace kbx

@@ -1,5 +1,9 @@
 #include "archive/pattern.h"
 
+#include <QHash>
+
+#include "archive/names.h"
+
 namespace kbx {
 
 namespace {
@@ -118,6 +122,43 @@ bool NamePattern::Matches(QStringView name) const {
     for (size_t j = 1; j <= N; ++j)
         if (reach[at(P, j)]) return true;
     return false;
+}
+
+std::vector<ArgumentMatch> MatchArguments(const Directory& dir,
+                                          const std::vector<QString>& arguments) {
+    std::vector<ArgumentMatch> matches(arguments.size());
+    if (arguments.empty()) return matches;
+    std::vector<QString> typed(arguments.size());
+    QHash<QString, std::vector<size_t>> byKey;  // key -> the arguments with it
+    for (size_t k = 0; k < arguments.size(); ++k) {
+        typed[k] = TypedName(arguments[k]);
+        byKey[NameKey(typed[k])].push_back(k);
+    }
+    const qint64 count = dir.UpperBound();
+    std::vector<std::vector<qint64>> sameCase(arguments.size());
+    for (qint64 i = 0; i < count; ++i) {
+        const QString name = dir.Name(i);
+        const auto it = byKey.constFind(NameKey(name));
+        if (it == byKey.cend()) continue;
+        const QString written = QString(name).replace(u'/', u'\\');
+        for (size_t k : *it) {
+            matches[k].entries.push_back(i);
+            if (written == typed[k]) sameCase[k].push_back(i);
+        }
+    }
+    std::vector<std::pair<size_t, NamePattern>> patterns;
+    for (size_t k = 0; k < arguments.size(); ++k) {
+        ArgumentMatch& m = matches[k];
+        m.byName = !m.entries.empty();
+        if (!sameCase[k].empty()) m.entries = std::move(sameCase[k]);
+        if (!m.byName) patterns.emplace_back(k, NamePattern(arguments[k]));
+    }
+    for (qint64 i = 0; i < count && !patterns.empty(); ++i) {
+        const QString name = dir.Name(i);
+        for (const auto& [k, pattern] : patterns)
+            if (pattern.Matches(name)) matches[k].entries.push_back(i);
+    }
+    return matches;
 }
 
 }  // namespace kbx

@@ -16,6 +16,8 @@
 
 #include <vector>
 
+#include "archive/directory.h"
+
 namespace kbx {
 
 class NamePattern {
@@ -27,5 +29,20 @@ class NamePattern {
   private:
     std::vector<QString> components_;  // case-folded
 };
+
+// What one argument of a command selects in a directory.
+struct ArgumentMatch {
+    std::vector<qint64> entries;  // directory indexes, in directory order
+    bool byName = false;          // the argument is an entry's name, not a pattern
+};
+
+// Matches each argument against the directory in one pass, whatever their
+// number. An argument that is an entry's name as a user types it (TypedName:
+// "/" or "\" between folders, letter case ignored) selects the entries of
+// that name, and only those of exactly its letter case where there are
+// some: "a[1].dds" selects the entry "a[1].dds", never "a1.dds". Every other
+// argument is a pattern (see NamePattern); "[[]" forces one.
+std::vector<ArgumentMatch> MatchArguments(const Directory& dir,
+                                          const std::vector<QString>& arguments);
 
 }  // namespace kbx

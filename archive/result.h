@@ -26,8 +26,10 @@ enum class NameRule {
     CaseDuplicate,     // pack: another name in the folder differs only in case
     Exists,            // add: an entry of exactly this name is in the archive already
     ComponentTooLong,  // a component longer than a file name may be on disk
-    FolderClash,       // the name is a folder of another entry, or has one as its folder,
-                       // or is a folder every unpack makes (Failure::detail: the other)
+    FolderClash,       // the name is a folder of another entry, or has one as its folder
+                       // (Failure::detail: the other)
+    ReservedFolder,    // "Version" or "Version\Data": folders every unpack makes
+    OutsideVersion,    // add: not beneath "Version\", so no pack could make it again
 };
 
 enum class Reason {
@@ -65,8 +67,10 @@ enum class Reason {
     OutputInTree,         // a warning; subject = the entry: the archive being replaced
                           // lies in the packed tree and is left out
     // Changing an archive's entries.
-    NoSuchEntry,   // index: an edit names an index outside the directory
-    EditConflict,  // index or subject: one entry edited twice, one name added twice
+    NoSuchEntry,     // index: an edit names an index outside the directory
+    EditConflict,    // index or subject: one entry edited twice, one name added twice
+    ArchiveBusy,     // subject = the archive; another process is editing it
+    NotRegularFile,  // subject = the file; a folder, FIFO, socket or device given as a source
 };
 
 struct Failure {

@@ -23,13 +23,6 @@ constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
 // The longest file name most Linux file systems accept, in UTF-8 bytes.
 constexpr qint64 kMaxComponentBytes = 255;
 
-// A name as the game's case-insensitive file system sees it.
-QString FoldedKey(const QString& name) {
-    QString key = name.toCaseFolded();
-    key.replace(u'/', u'\\');
-    return key;
-}
-
 // An added entry, checked: its name in the archive's code page.
 struct Added {
     size_t edit;  // position in the edits
@@ -78,16 +71,26 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
                 return {Reason::EditConflict, 0, NameRule::None, edit.index, dir.Name(edit.index)};
             continue;
         }
-        Added a{e, QString(edit.name).replace(u'/', u'\\'), {}, {}};
+        Added a{e, TypedName(edit.name), {}, {}};
         Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, a.name};
         if ((bad.rule = AddedNameRule(a.name, &a.encoded, &bad.detail)) != NameRule::None)
             return bad;
-        a.key = FoldedKey(a.name);
-        if (addedKeys.contains(a.key)) return {Reason::EditConflict, 0, NameRule::None, -1, a.name};
-        // The folders every unpack makes.
-        if (a.key == u"version" || a.key == u"version\\data") {
-            bad.rule = NameRule::FolderClash;
-            bad.detail = a.name;
+        a.key = NameKey(a.name);
+        if (auto it = addedKeys.constFind(a.key); it != addedKeys.cend()) {
+            const QString& other = added[*it].name;
+            if (other == a.name) return {Reason::EditConflict, 0, NameRule::None, -1, a.name};
+            bad.rule = NameRule::CaseDuplicate;
+            bad.detail = other;
+            return bad;
+        }
+        if (IsReservedFolder(a.name)) {
+            bad.rule = NameRule::ReservedFolder;
+            return bad;
+        }
+        // Pack makes entries of the files beneath Version only: a name
+        // elsewhere would be lost by the next unpack and pack.
+        if (!a.key.startsWith(u"version\\")) {
+            bad.rule = NameRule::OutsideVersion;
             return bad;
         }
         addedKeys.insert(a.key, added.size());
@@ -106,7 +109,7 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
             it != action.end() && edits[it->second].kind == Edit::Kind::Remove)
             continue;
         const QString name = dir.Name(i);
-        const QString key = FoldedKey(name);
+        const QString key = NameKey(name);
         const auto clash = [&](size_t at, NameRule rule) {
             return Failure{Reason::UnsafeName, 0, rule, i, added[at].name, name};
         };
@@ -147,13 +150,23 @@ bool SameRecords(int fd, const Directory& dir, int* err) {
     return true;
 }
 
+// True for the errors of a copy that belong to the archive being written
+// rather than to the file read: the disk or quota is full, or the file
+// system cannot take the new archive.
+bool OutputError(int err) {
+    return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS;
+}
+
 // Writes the new archive's data back to back from the end of its directory.
 // Untouched entries that lie back to back in the old archive are copied as
-// one range.
+// one range. Copies go in pieces of at most io::kCopyPiece bytes, with the
+// stop flag looked at before each: a stop is honoured within a few
+// megabytes, whatever the size of the entries.
 class DataCopier {
   public:
-    DataCopier(OutputArchive& out, int archive, const QString& archivePath, qint64 start)
-        : out_(out), archive_(archive), archivePath_(archivePath), next_(start) {}
+    DataCopier(OutputArchive& out, int archive, const QString& archivePath, qint64 start,
+               const StopFlag* stop)
+        : out_(out), archive_(archive), archivePath_(archivePath), next_(start), stop_(stop) {}
 
     // Queues the old archive's bytes [offset, offset + size).
     bool Keep(qint64 offset, qint64 size, Failure* why) {
@@ -175,11 +188,10 @@ class DataCopier {
         if (!in || ::fstat(in.get(), &before) != 0)
             return *why = {Reason::CannotOpenFile, errno}, false;
         if (!S_ISREG(before.st_mode))
-            return *why = {Reason::CannotOpenFile, S_ISDIR(before.st_mode) ? EISDIR : EINVAL},
-                   false;
+            return *why = {Reason::NotRegularFile, S_ISDIR(before.st_mode) ? EISDIR : 0}, false;
         if (next_ + before.st_size > kMaxArchiveBytes) return *why = {Reason::TooLarge}, false;
-        const long long copied = out_.CopyFrom(in.get(), 0, next_, before.st_size, true);
-        if (copied < 0) return *why = {Reason::WriteFailed, out_.error()}, false;
+        const long long copied = Copy(in.get(), 0, before.st_size, why);
+        if (copied < 0) return false;
         if (::fstat(in.get(), &after) != 0) return *why = {Reason::ReadFailed, errno}, false;
         if (copied != before.st_size || !io::SameFileState(before, after))
             return *why = {Reason::FileChanged}, false;
@@ -192,22 +204,50 @@ class DataCopier {
     // names the archive, not that file.
     bool FlushRun(Failure* why) {
         if (pending_ == 0) return true;
-        const long long copied = out_.CopyFrom(archive_, from_, next_, pending_, true);
-        if (copied < 0)
-            return *why = {Reason::WriteFailed, out_.error(), {}, -1, archivePath_}, false;
+        const long long copied = Copy(archive_, from_, pending_, why);
+        if (copied < 0) {
+            if (why->reason != Reason::None) why->subject = archivePath_;
+            return false;
+        }
         if (copied != pending_) return *why = {Reason::Truncated, 0, {}, -1, archivePath_}, false;
         next_ += pending_;
         pending_ = 0;
         return true;
     }
 
+    // True when the copy ended because a stop was asked for.
+    bool stopped() const { return stopped_; }
+
   private:
+    // Copies `len` bytes of `in` from `offset` to the end of the new data;
+    // returns the bytes copied (fewer when `in` ended early), or -1 with
+    // `why` set (or left empty when stopped).
+    long long Copy(int in, qint64 offset, qint64 len, Failure* why) {
+        long long done = 0;
+        while (done < len) {
+            if (stop_ && stop_->requested) return stopped_ = true, -1;
+            const long long piece = std::min<long long>(len - done, io::kCopyPiece);
+            const long long n = out_.CopyFrom(in, offset + done, next_ + done, piece, true);
+            if (n < 0) {
+                const int err = out_.error();
+                *why = OutputError(err) ? Failure{Reason::WriteFailed, err, {}, -1, archivePath_}
+                                        : Failure{Reason::WriteFailed, err};
+                return -1;
+            }
+            done += n;
+            if (n < piece) break;
+        }
+        return done;
+    }
+
     OutputArchive& out_;
     int archive_;
     const QString& archivePath_;
     qint64 next_;         // where the next bytes go in the new archive
     qint64 from_ = 0;     // where the queued run starts in the old one
     qint64 pending_ = 0;  // its length
+    const StopFlag* stop_;
+    bool stopped_ = false;
 };
 
 Result Stopped() {
@@ -249,22 +289,39 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     if (!archive) return opened;
     if (!SameRecords(archive.get(), dir, &err))
         return err ? Result::Unusable({Reason::ReadFailed, err, {}, -1, path}) : changed();
+    // The new archive's size, known before anything is copied: the kept
+    // entries' and the files' sizes (a file that grows later fails as
+    // changed, or as too large, during the copy).
+    qint64 newSize = DirectoryEnd(newCount);
     for (qint64 i = 0; i < count; ++i) {
         if (action.count(i)) continue;
         const qint64 offset = dir.EntryOffset[size_t(i)], size = dir.EntrySize[size_t(i)];
         if (offset < 0 || size < 0 || offset + size > fileSize)
             return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
+        newSize += size;
     }
+    for (const Edit& edit : edits) {
+        struct stat st {};
+        if (edit.kind != Edit::Kind::Remove &&
+            ::stat(io::NativePath(edit.file).constData(), &st) == 0 && S_ISREG(st.st_mode))
+            newSize += st.st_size;
+    }
+    if (newSize > kMaxArchiveBytes) return Result::Unusable({Reason::TooLarge, 0, {}, -1, path});
+    // The header's reserved field is the archive's own: kept as it is.
+    char reserved[kFieldSize];
+    if (io::ReadAt(archive.get(), reserved, kFieldSize, kReservedOffset, &err) != kFieldSize)
+        return Result::Unusable({Reason::ReadFailed, err, {}, -1, path});
 
     OutputArchive out;
-    if (Failure f = out.Create(path); f.reason != Reason::None)
+    if (Failure f = out.Create(path, &dir.Identity); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     // Sizes of the entries whose bytes come from files, by edit position.
     std::map<size_t, qint32> taken;
-    DataCopier copier(out, archive.get(), path, DirectoryEnd(newCount));
+    DataCopier copier(out, archive.get(), path, DirectoryEnd(newCount), stop);
     qint64 at = 0;  // the new entry's index
     Failure why;
     const auto fileFailed = [&](qint64 index, const QString& file) {
+        if (copier.stopped()) return Stopped();
         if (why.subject.isEmpty()) {
             why.index = index;
             why.subject = file;
@@ -297,6 +354,7 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     if (io::IdentityOf(archive.get()) != dir.Identity) return changed();
 
     QByteArray block = HeaderBytes(qint32(newCount));
+    std::copy_n(reserved, kFieldSize, block.data() + kReservedOffset);
     qint64 written = 0;
     qint64 offset = DirectoryEnd(newCount);
     const auto record = [&](qint32 size, QByteArrayView name) {
@@ -319,6 +377,9 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     for (const Added& a : added) ok = ok && record(taken[a.edit], a.encoded);
     if (!ok || !out.Write(block.constData(), block.size(), written))
         return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, path});
+    // The last moment a stop cancels the edit: past it, the new archive is
+    // published and the edit is done.
+    if (stop && stop->requested) return Stopped();
     Result r;
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));

@@ -49,17 +49,24 @@ struct Edit {
 //   pack would refuse (NotEncodable, TooLong, ComponentTooLong, Empty,
 //   Absolute, DriveLetter, BadComponent, ControlChar), that differs only in
 //   case from a kept entry or another added one (CaseDuplicate; index and
-//   detail name that entry), or that is a folder of a kept entry, has one as
-//   its folder, or is "Version" or "Version\Data" (FolderClash);
+//   detail name that entry), that is "Version" or "Version\Data"
+//   (ReservedFolder), that does not lie beneath "Version\" (OutsideVersion),
+//   or that is a folder of a kept entry or has one as its folder
+//   (FolderClash). Names are taken as users type them (TypedName);
 // - ArchiveChanged (subject = the archive path): the file at the path is not
 //   the one loaded (Directory::Identity: device, inode, size, times), no
-//   longer holds the loaded directory, or changed while it was read;
+//   longer holds the loaded directory, or changed while it was read; checked
+//   again when the new archive is published, so that it replaces the loaded
+//   file and no other, whatever a link or folder at the path leads to now;
+// - CannotOpenArchive (error EACCES, subject = the archive path): the user
+//   may not write the archive, or it has no write permission at all;
 // - OutOfBounds (index, subject = the name): an untouched entry's data lie
 //   outside the file (its archive would not pass verify anyway);
-// - CannotOpenFile, ReadFailed, FileChanged (index, subject = the file): a
-//   replacement or added file that cannot be read, is not a regular file
-//   (error EISDIR or EINVAL), or changes while it is copied;
-// - TooLarge: the new archive would pass 2^31 - 1 bytes;
+// - CannotOpenFile, NotRegularFile, ReadFailed, FileChanged (index, subject
+//   = the file): a replacement or added file that cannot be read, is a
+//   folder, FIFO, socket or device, or changes while it is copied;
+// - TooLarge: the new archive would pass 2^31 - 1 bytes, as measured before
+//   anything is copied, or as the files grow during the copy;
 // - CannotOpenArchive, TargetNotRegular, CannotOpenFolder,
 //   CannotCreateArchive, WriteFailed, Truncated (subject = the archive path):
 //   the old archive cannot be read to its end or the new one cannot be
@@ -69,8 +76,11 @@ struct Edit {
 // FolderNotFlushed warning in Result::warnings; the result is still ok.
 //
 // `edits` empty: Outcome::NothingDone, nothing written. `progress` is called
-// with each new entry's index before its bytes are written; a stop request
-// ends the operation with Outcome::Stopped and the old archive in place.
+// with each new entry's index before its bytes are written. A stop request,
+// looked at between copies of at most io::kCopyPiece bytes and last just
+// before the new archive is published, ends the operation with
+// Outcome::Stopped, the old archive in place and nothing left beside it.
+// The header's reserved field keeps the old archive's value.
 // On success Result::written is the new archive's number of entries. An
 // archive that passed Verify before passes it after.
 Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress = {},

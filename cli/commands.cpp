@@ -11,10 +11,9 @@
 #include <optional>
 
 #include "archive/archive.h"
+#include "archive/edit_lock.h"
 #include "archive/pattern.h"
-#if __has_include("archive/rewrite.h")
 #include "archive/rewrite.h"
-#endif
 #include "archive/verify.h"
 #include "cli/console.h"
 #include "cli/failure_text.h"
@@ -91,33 +90,54 @@ std::optional<QString> Load(const QByteArray& raw, kbx::Directory& dir) {
     return path;
 }
 
-// Entries selected by patterns; each pattern that selects nothing is
-// reported.
+// What the arguments of a command select: each is an entry's name or a
+// pattern (see kbx::MatchArguments).
 struct Selection {
-    std::vector<kbx::NamePattern> patterns;
-    std::vector<bool> used;
+    std::vector<QByteArray> texts;
+    std::vector<kbx::ArgumentMatch> matches;
 
-    explicit Selection(const std::vector<QByteArray>& texts) {
-        for (const QByteArray& t : texts) patterns.emplace_back(QString::fromUtf8(t));
-        used.assign(texts.size(), false);
+    Selection(const kbx::Directory& dir, std::vector<QByteArray> arguments)
+        : texts(std::move(arguments)) {
+        std::vector<QString> typed;
+        typed.reserve(texts.size());
+        for (const QByteArray& t : texts) typed.push_back(QString::fromUtf8(t));
+        matches = kbx::MatchArguments(dir, typed);
     }
-    bool Empty() const { return patterns.empty(); }
-    bool Selects(QStringView name) {
-        bool any = false;
-        for (size_t k = 0; k < patterns.size(); ++k) {
-            if (patterns[k].Matches(name)) any = used[k] = true;
-        }
-        return any;
+    bool Empty() const { return texts.empty(); }
+    // Every entry any argument selects, each once, in directory order.
+    std::vector<qint64> Indexes(qint64 count) const {
+        std::vector<char> marked(size_t(count), 0);
+        for (const kbx::ArgumentMatch& m : matches)
+            for (qint64 i : m.entries) marked[size_t(i)] = 1;
+        std::vector<qint64> indexes;
+        for (qint64 i = 0; i < count; ++i)
+            if (marked[size_t(i)]) indexes.push_back(i);
+        return indexes;
     }
-    // Reports the patterns that matched nothing; true when there were some.
-    bool ReportUnused(const QString& archive, const std::vector<QByteArray>& texts) const {
+    // Reports the arguments that selected nothing; true when there were some.
+    bool ReportUnused(const QString& archive) const {
         bool missing = false;
-        for (size_t k = 0; k < used.size(); ++k) {
-            if (used[k]) continue;
+        for (size_t k = 0; k < texts.size(); ++k) {
+            if (!matches[k].entries.empty()) continue;
             Io().Error(Kbx::tr("%1: %2: no matching entry").arg(archive, QuoteBytes(texts[k])));
             missing = true;
         }
         return missing;
+    }
+    // Reports the names that stand for several entries, none of them in the
+    // letter case typed; an edit must not guess which one is meant. True
+    // when there were some.
+    bool ReportAmbiguous(const QString& archive, const kbx::Directory& dir) const {
+        bool ambiguous = false;
+        for (size_t k = 0; k < texts.size(); ++k) {
+            if (!matches[k].byName || matches[k].entries.size() < 2) continue;
+            QStringList names;
+            for (qint64 i : matches[k].entries) names << Quote(dir.Name(i));
+            Io().Error(Kbx::tr("%1: %2: names several entries: %3")
+                           .arg(archive, QuoteBytes(texts[k]), names.join(QStringLiteral(", "))));
+            ambiguous = true;
+        }
+        return ambiguous;
     }
 };
 
@@ -213,21 +233,14 @@ std::vector<QByteArray> Rest(const ParsedArgs& args, size_t from) {
     return {args.operands.begin() + qsizetype(from), args.operands.end()};
 }
 
-// Entries selected by the patterns, in directory order. An index costs 8
-// bytes: a million entries stay well inside the memory bound.
-std::vector<qint64> Select(const kbx::Directory& dir, Selection& selection) {
-    std::vector<qint64> indexes;
-    for (qint64 i = 0; i < dir.UpperBound(); ++i) {
-        if (selection.Selects(dir.Name(i))) indexes.push_back(i);
-    }
-    return indexes;
-}
-
 }  // namespace
 
 namespace {
 // Constant-initialised: the signal handlers may touch it at any moment.
 kbx::StopFlag g_stop;
+// Set once an edit or a pack has published its archive: a signal after that
+// point changes nothing, and the run reports its success.
+bool g_published = false;
 }  // namespace
 
 kbx::StopFlag& Stop() {
@@ -238,14 +251,16 @@ int List(const ParsedArgs& args) {
     kbx::Directory dir;
     const std::optional<QString> path = Load(args.operands[0], dir);
     if (!path) return kUnusable;
-    const std::vector<QByteArray> texts = Rest(args, 1);
-    Selection selection(texts);
-    const auto selected = [&](qint64 i) {
-        return selection.Empty() || selection.Selects(dir.Name(i));
-    };
+    const Selection selection(dir, Rest(args, 1));
+    std::vector<char> marked;
+    if (!selection.Empty()) {
+        marked.assign(size_t(dir.UpperBound()), 0);
+        for (qint64 i : selection.Indexes(dir.UpperBound())) marked[size_t(i)] = 1;
+    }
+    const auto selected = [&](qint64 i) { return selection.Empty() || marked[size_t(i)]; };
     WriteList([](QByteArrayView bytes) { Io().Out(bytes); }, *path, dir, args.Has("json"), selected,
               [] { return Io().Ok() && !Stop().requested; });
-    return selection.ReportUnused(Shown(*path), texts) ? kFailed : kOk;
+    return selection.ReportUnused(Shown(*path)) ? kFailed : kOk;
 }
 
 int Verify(const ParsedArgs& args) {
@@ -265,10 +280,9 @@ int Extract(const ParsedArgs& args) {
     kbx::Directory dir;
     const std::optional<QString> path = Load(args.operands[0], dir);
     if (!path) return kUnusable;
-    const std::vector<QByteArray> texts = Rest(args, 1);
-    Selection selection(texts);
-    const std::vector<qint64> indexes = Select(dir, selection);
-    const bool missing = selection.ReportUnused(Shown(*path), texts);
+    const Selection selection(dir, Rest(args, 1));
+    const std::vector<qint64> indexes = selection.Indexes(dir.UpperBound());
+    const bool missing = selection.ReportUnused(Shown(*path));
     if (indexes.empty()) return kFailed;
     qint64 bytes = 0;
     for (qint64 i : indexes) bytes += dir.EntrySize[size_t(i)];
@@ -343,79 +357,95 @@ int Pack(const ParsedArgs& args) {
             bytes = step.totalSize;
         };
     const kbx::Result r = kbx::Pack(*root, *archive, hook, &Stop());
+    g_published = r.outcome == kbx::Outcome::Ok;
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
     if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
     return code;
 }
 
-#if __has_include("archive/rewrite.h")
-
 namespace {
 
-// Entry `name` as typed ("/" or "\" between folders, letter case ignored),
-// or -1.
-qint64 FindEntry(const kbx::Directory& dir, const QByteArray& typed) {
-    QString want = QString::fromUtf8(typed).toCaseFolded();
-    want.replace(u'/', u'\\');
-    for (qint64 i = 0; i < dir.UpperBound(); ++i) {
-        if (dir.Name(i).toCaseFolded() == want) return i;
-    }
-    return -1;
-}
+// An edit of the archive at `raw`: its editor lock, then its directory,
+// loaded under the lock so that an earlier editor's result is what is
+// edited. The lock is held until the edit is over.
+struct EditRun {
+    kbx::EditLock lock;
+    kbx::Directory dir;
+    QString path;
 
-// Runs the edits; the archive is replaced only by a complete new one.
-int Rewrite(const ParsedArgs& args, const QString& path, const kbx::Directory& dir,
-            const std::vector<kbx::Edit>& edits, const QString& what) {
-    const kbx::Stopwatch clock;
-    const kbx::Result r = kbx::Rewrite(
-        dir, edits,
-        [&](qint64 index) { Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1)); },
-        &Stop());
-    const int code = Finish(r, {Shown(path), {{path, Shown(path)}}});
-    if (code == kOk && args.Has("verbose")) ReportTime(what, r.written, 0, clock);
-    return code;
-}
-
-// NAME FILE pairs as edits made by `make`; nothing, with the exit code set,
-// when a file path cannot be used or (replace) a name is not in the archive.
-template <typename Make>
-std::optional<std::vector<kbx::Edit>> Pairs(const ParsedArgs& args, const QString& path,
-                                            const kbx::Directory& dir, bool existing, Make make,
-                                            int* code) {
-    std::vector<kbx::Edit> edits;
-    for (size_t k = 1; k + 1 < args.operands.size(); k += 2) {
-        const QByteArray& name = args.operands[k];
-        const auto file = EnginePath(args.operands[k + 1]);
-        if (!file) return *code = kUnusable, std::nullopt;
-        const qint64 index = existing ? FindEntry(dir, name) : -1;
-        if (existing && index < 0) {
-            Io().Error(Kbx::tr("%1: %2: no such entry").arg(Shown(path), QuoteBytes(name)));
-            return *code = kFailed, std::nullopt;
+    // Returns 0 when loaded, or the exit code.
+    int Open(const ParsedArgs& args) {
+        const std::optional<QString> typed = EnginePath(args.operands[0]);
+        if (!typed) return kUnusable;
+        path = *typed;
+        const kbx::Result locked = lock.Acquire(
+            path, !args.Has("no-wait"),
+            [&] {
+                Io().Error(Kbx::tr("%1: waiting for another process editing this archive")
+                               .arg(Shown(path)));
+            },
+            &Stop());
+        if (locked.outcome == kbx::Outcome::Stopped) return kFailed;
+        if (!locked.ok()) {
+            Io().Error(Shown(path) + QStringLiteral(": ") + ReasonText(locked.failure));
+            return kUnusable;
         }
-        edits.push_back(make(index, QString::fromUtf8(name), *file));
+        return Load(args.operands[0], dir) ? 0 : kUnusable;
     }
-    return edits;
-}
 
-}  // namespace
-
-namespace {
+    // Runs the edits; the archive is replaced only by a complete new one.
+    int Run(const ParsedArgs& args, const std::vector<kbx::Edit>& edits, const QString& what) {
+        const kbx::Stopwatch clock;
+        const kbx::Result r = kbx::Rewrite(
+            dir, edits,
+            [&](qint64 index) { Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1)); },
+            &Stop());
+        g_published = r.outcome == kbx::Outcome::Ok;
+        const int code = Finish(r, {Shown(path), {{path, Shown(path)}}});
+        if (code == kOk && args.Has("verbose")) ReportTime(what, r.written, 0, clock);
+        return code;
+    }
+};
 
 // replace and add: NAME FILE pairs, turned into edits by `make`; `existing`
 // says whether each NAME must already be an entry.
 template <typename Make>
 int EditPairs(const ParsedArgs& args, bool existing, Make make, const QString& command) {
-    int code = kOk;
-    kbx::Directory dir;
-    const std::optional<QString> path = Load(args.operands[0], dir);
-    if (!path) return kUnusable;
-    const auto edits = Pairs(args, *path, dir, existing, make, &code);
-    if (!edits) return code;
-    return Rewrite(args, *path, dir, *edits, command);
+    EditRun edit;
+    if (const int code = edit.Open(args)) return code;
+    std::vector<QByteArray> names;
+    std::vector<QString> files;
+    for (size_t k = 1; k + 1 < args.operands.size(); k += 2) {
+        names.push_back(args.operands[k]);
+        const auto file = EnginePath(args.operands[k + 1]);
+        if (!file) return kUnusable;
+        files.push_back(*file);
+    }
+    std::optional<Selection> selection;
+    if (existing) {
+        selection.emplace(edit.dir, names);
+        for (size_t k = 0; k < names.size(); ++k) {
+            if (selection->matches[k].byName) continue;
+            Io().Error(
+                Kbx::tr("%1: %2: no such entry").arg(Shown(edit.path), QuoteBytes(names[k])));
+            return kFailed;
+        }
+        if (selection->ReportAmbiguous(Shown(edit.path), edit.dir)) return kUnusable;
+    }
+    std::vector<kbx::Edit> edits;
+    for (size_t k = 0; k < names.size(); ++k) {
+        const qint64 index = existing ? selection->matches[k].entries.front() : -1;
+        edits.push_back(make(index, QString::fromUtf8(names[k]), files[k]));
+    }
+    return edit.Run(args, edits, command);
 }
 
 }  // namespace
+
+bool Published() {
+    return g_published;
+}
 
 int Replace(const ParsedArgs& args) {
     return EditPairs(
@@ -436,38 +466,17 @@ int Add(const ParsedArgs& args) {
 }
 
 int Remove(const ParsedArgs& args) {
-    kbx::Directory dir;
-    const std::optional<QString> path = Load(args.operands[0], dir);
-    if (!path) return kUnusable;
-    const std::vector<QByteArray> texts = Rest(args, 1);
-    Selection selection(texts);
+    EditRun edit;
+    if (const int code = edit.Open(args)) return code;
+    const Selection selection(edit.dir, Rest(args, 1));
+    // A pattern that matches nothing is likely a typing error, and a name
+    // that stands for several entries a guess: nothing is removed then.
+    if (selection.ReportUnused(Shown(edit.path))) return kFailed;
+    if (selection.ReportAmbiguous(Shown(edit.path), edit.dir)) return kUnusable;
     std::vector<kbx::Edit> edits;
-    for (qint64 index : Select(dir, selection)) edits.push_back(kbx::Edit::Remove(index));
-    // A pattern that matches nothing is likely a typing error: nothing is
-    // removed then.
-    if (selection.ReportUnused(Shown(*path), texts)) return kFailed;
-    return Rewrite(args, *path, dir, edits, Kbx::tr("remove"));
+    for (qint64 index : selection.Indexes(edit.dir.UpperBound()))
+        edits.push_back(kbx::Edit::Remove(index));
+    return edit.Run(args, edits, Kbx::tr("remove"));
 }
-
-#else
-
-namespace {
-int NotAvailable(const char* command) {
-    Io().Error(Kbx::tr("%1: not available in this version").arg(QString::fromLatin1(command)));
-    return kUnusable;
-}
-}  // namespace
-
-int Replace(const ParsedArgs&) {
-    return NotAvailable("replace");
-}
-int Add(const ParsedArgs&) {
-    return NotAvailable("add");
-}
-int Remove(const ParsedArgs&) {
-    return NotAvailable("remove");
-}
-
-#endif
 
 }  // namespace cli

@@ -14,6 +14,9 @@ enum Exit { kOk = 0, kFailed = 1, kUnusable = 2 };
 // Set from the signal handlers: the operation in progress stops at its next
 // safe point.
 kbx::StopFlag& Stop();
+// True once the run has published an archive: a signal caught after that
+// stopped nothing.
+bool Published();
 
 int List(const ParsedArgs& args);
 int Verify(const ParsedArgs& args);

@@ -35,6 +35,10 @@ QString RuleText(const kbx::Failure& f) {
         case NameRule::FolderClash:
             return Kbx::tr("the name clashes with the folder of another entry \"%1\"")
                 .arg(Quote(f.detail));
+        case NameRule::ReservedFolder:
+            return Kbx::tr("unpacking makes a folder of this name");
+        case NameRule::OutsideVersion:
+            return Kbx::tr("the name does not begin with Version\\, so no pack could make it");
     }
     return QString();
 }
@@ -102,7 +106,13 @@ QString ReasonText(const kbx::Failure& f) {
             text = Kbx::tr("cannot open: %1").arg(why);
             break;
         case Reason::FileChanged:
-            text = Kbx::tr("the file changed while it was packed");
+            text = Kbx::tr("the file changed while it was read");
+            break;
+        case Reason::NotRegularFile:
+            text = Kbx::tr("not a regular file (a folder, FIFO, socket or device)");
+            break;
+        case Reason::ArchiveBusy:
+            text = Kbx::tr("another process is editing this archive");
             break;
         case Reason::TooLarge:
             text = Kbx::tr("the data would pass the format's limit of 2147483647 bytes");

@@ -35,6 +35,7 @@ constexpr cli::OptionDef kJson{0, "json", false};
 constexpr cli::OptionDef kDirectory{'C', "directory", true};
 constexpr cli::OptionDef kKeep{'k', "keep-old-files", false};
 constexpr cli::OptionDef kSkip{0, "skip-old-files", false};
+constexpr cli::OptionDef kNoWait{0, "no-wait", false};
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
@@ -47,9 +48,9 @@ const std::vector<Command>& Commands() {
          cli::Extract},
         {"unpack", {kHelp, kVerbose, kDirectory, kKeep, kSkip}, 1, 1, cli::Unpack},
         {"pack", {kHelp, kVerbose, {'o', "output", true}}, 1, 1, cli::Pack},
-        {"replace", {kHelp, kVerbose}, 3, SIZE_MAX, cli::Replace},
-        {"add", {kHelp, kVerbose}, 3, SIZE_MAX, cli::Add},
-        {"remove", {kHelp, kVerbose}, 2, SIZE_MAX, cli::Remove},
+        {"replace", {kHelp, kVerbose, kNoWait}, 3, SIZE_MAX, cli::Replace},
+        {"add", {kHelp, kVerbose, kNoWait}, 3, SIZE_MAX, cli::Add},
+        {"remove", {kHelp, kVerbose, kNoWait}, 2, SIZE_MAX, cli::Remove},
     };
     return commands;
 }
@@ -84,8 +85,11 @@ QString MainHelp() {
 QString PatternHelp() {
     return Kbx::tr(
         "A PATTERN is an entry's name as 'list' prints it, with '/' or '\\' between\n"
-        "folders and letter case ignored. '*' and '?' match within one folder or file\n"
-        "name, '[...]' one of the characters, '**' any number of folders. A folder's\n"
+        "folders and letter case ignored. A PATTERN that is an entry's name selects\n"
+        "that entry only (of the entries whose names differ only in letter case, the\n"
+        "one typed exactly); any other is a pattern: '*' and '?' match within one\n"
+        "folder or file name, '[...]' one of the characters, '**' any number of\n"
+        "folders ('[[]' is a literal '[' that makes a name a pattern). A folder's\n"
         "name selects everything in it. A pattern that matches nothing is an error.\n");
 }
 
@@ -153,15 +157,17 @@ QString CommandHelp(const QString& name) {
             "The new archive replaces the old one only when it is complete.\n"
             "\n"
             "  -v, --verbose  print the time taken\n"
+            "      --no-wait  fail when another process is editing the archive\n"
             "  -h, --help     show this help\n");
     if (name == u"add")
         return Kbx::tr(
             "Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
             "Appends entries NAME with the contents of FILE; a name already in the\n"
-            "archive is refused. The new archive replaces the old one only when it is\n"
-            "complete.\n"
+            "archive, or not beneath Version/, is refused. The new archive replaces the\n"
+            "old one only when it is complete.\n"
             "\n"
             "  -v, --verbose  print the time taken\n"
+            "      --no-wait  fail when another process is editing the archive\n"
             "  -h, --help     show this help\n");
     if (name == u"remove")
         return Kbx::tr(
@@ -170,6 +176,7 @@ QString CommandHelp(const QString& name) {
                    "when it is complete.\n"
                    "\n"
                    "  -v, --verbose  print the time taken\n"
+                   "      --no-wait  fail when another process is editing the archive\n"
                    "  -h, --help     show this help\n"
                    "\n") +
                PatternHelp();
@@ -280,6 +287,6 @@ int main(int argc, char** argv) {
                             .arg(cli::ErrorText(cli::Io().OutErrno())));
         code = cli::kUnusable;
     }
-    if (const int s = g_signal.load(); s != 0) return 128 + s;
+    if (const int s = g_signal.load(); s != 0 && !cli::Published()) return 128 + s;
     return code;
 }

@@ -74,6 +74,13 @@ const ErrnoText kErrnoTexts[] = {
     {EPIPE, QT_TRANSLATE_NOOP("Kbx", "Broken pipe")},
     {EXDEV, QT_TRANSLATE_NOOP("Kbx", "Invalid cross-device link")},
     {ETXTBSY, QT_TRANSLATE_NOOP("Kbx", "Text file busy")},
+    {ENXIO, QT_TRANSLATE_NOOP("Kbx", "No such device or address")},
+    {ENODEV, QT_TRANSLATE_NOOP("Kbx", "No such device")},
+    {EAGAIN, QT_TRANSLATE_NOOP("Kbx", "Resource temporarily unavailable")},
+    {EOPNOTSUPP, QT_TRANSLATE_NOOP("Kbx", "Operation not supported")},
+    {ESTALE, QT_TRANSLATE_NOOP("Kbx", "Stale file handle")},
+    {ETIMEDOUT, QT_TRANSLATE_NOOP("Kbx", "Connection timed out")},
+    {EOVERFLOW, QT_TRANSLATE_NOOP("Kbx", "Value too large for defined data type")},
 };
 
 }  // namespace
@@ -95,6 +102,8 @@ QString ErrorText(int err) {
     if (g_russian) {
         for (const ErrnoText& t : kErrnoTexts)
             if (t.err == err) return Kbx::tr(t.text);
+        // Never the C library's English in a Russian sentence.
+        return Kbx::tr("system error %1").arg(err);
     }
     // The C library's own English text: strerror would follow LANGUAGE.
     static const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t(0));

@@ -38,6 +38,10 @@ QString RuleText(const kbx::Failure& f) {
             return QStringLiteral("часть имени длиннее 255 байт");
         case NameRule::FolderClash:
             return QStringLiteral("имя совпадает с папкой другой записи «%1»").arg(f.detail);
+        case NameRule::ReservedFolder:
+            return QStringLiteral("распаковка создаёт папку с этим именем");
+        case NameRule::OutsideVersion:
+            return QStringLiteral("имя не начинается с Version\\");
     }
     return QString();
 }

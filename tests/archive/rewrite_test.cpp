@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "archive/archive.h"
+#include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
 #include "test_util.h"
@@ -140,13 +141,22 @@ TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
         {"index past the end", {Edit::Remove(4)}, R::NoSuchEntry},
         {"negative index", {Edit::Replace(-1, x)}, R::NoSuchEntry},
         {"one entry edited twice", {Edit::Replace(1, x), Edit::Remove(1)}, R::EditConflict},
-        {"one name added twice", {add("Version\\n"), add("VERSION/N")}, R::EditConflict},
+        {"one name added twice", {add("Version\\n"), add("Version/n")}, R::EditConflict},
+        {"two added names differing in case",
+         {add("Version\\n"), add("VERSION/N")},
+         R::UnsafeName,
+         N::CaseDuplicate},
         {"an added name is another's folder",
          {add("Version\\n\\m"), add("Version\\n")},
          R::UnsafeName,
          N::FolderClash},
         {"a missing file", {Edit::Replace(0, tmp.filePath("none"))}, R::CannotOpenFile},
-        {"a folder for a file", {Edit::Add("Version\\n", tmp.path())}, R::CannotOpenFile},
+        {"a folder for a file", {Edit::Add("Version\\n", tmp.path())}, R::NotRegularFile},
+        {"a write-protected archive", removeFirst, R::CannotOpenArchive, N::None,
+         [](RewriteTest& t) {
+             ::chmod(QFile::encodeName(t.archive), 0444);
+             kbx::ReadArchive(t.archive, t.dir);
+         }},
         {"the archive rewritten since its load", removeFirst, R::ArchiveChanged, N::None,
          [](RewriteTest& t) {
              std::vector<RawEntry> other = t.base;
@@ -171,7 +181,10 @@ TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
         {"Version\\B.txt", N::CaseDuplicate},   // differs only in case
         {"Version\\sub", N::FolderClash},       // a kept entry's folder
         {"Version\\b.txt\\x", N::FolderClash},  // beneath a kept entry
-        {"Version\\data", N::FolderClash},      // the required folder Version\Data
+        {"Version\\data", N::ReservedFolder},   // the required folder Version\Data
+        {"version", N::ReservedFolder},
+        {"foo.txt", N::OutsideVersion},  // no pack would make it again
+        {"Other\\x.dds", N::OutsideVersion},
         {"Version\\a\x1b[2J", N::ControlChar},
         {QStringLiteral("Version\\日本"), N::NotEncodable},
         {"Version\\" + QString(121, u'n'), N::TooLong},
@@ -229,6 +242,69 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
     ASSERT_EQ(::stat(QFile::encodeName(archive), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(Contents().size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// What an edit writes is decided by the archive it loaded: the header's
+// reserved field stays; a size past the format's limit is refused before a
+// byte is copied; a stop during one long copy cancels the edit; and a link
+// pointed at another archive while the edit runs leaves both archives as
+// they were.
+TEST_F(RewriteTest, WritesTheLoadedArchiveOnlyAndStopsWithinACopy) {
+    using kbx::io::Op;
+    QByteArray bytes = BuildArchive(base);
+    PatchLe32(bytes, kbx::kReservedOffset, 0x5a5a1234);
+    ASSERT_TRUE(WriteFile(archive, bytes));
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    ASSERT_TRUE(kbx::Rewrite(dir, {Edit::Remove(1)}).ok());
+    EXPECT_EQ(ReadFile(archive).mid(kbx::kReservedOffset, 4), Le32(0x5a5a1234));
+
+    const QString huge = File(QStringLiteral("huge"), {});
+    ASSERT_TRUE(QFile::resize(huge, kbx::kMaxArchiveBytes));  // sparse: no disk used
+    Load(base);
+    kbx::io::ResetFaults();
+    const kbx::Result tooLarge = kbx::Rewrite(dir, {Edit::Add("Version\\huge", huge)});
+    EXPECT_EQ(tooLarge.failure.reason, kbx::Reason::TooLarge) << Describe(tooLarge);
+    EXPECT_EQ(kbx::io::Calls(Op::Write), 0);
+
+    const QByteArray big(9 << 20, 'b');
+    Load({{"Version\\big", big}, {"Version\\small", "s"}});
+    const QByteArray before = ReadFile(archive);
+    kbx::StopFlag stop;
+    kbx::io::ForceBufferedCopy(true);
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op == Op::Write && n == 2) stop.requested = true;
+    });
+    EXPECT_EQ(kbx::Rewrite(dir, {Edit::Remove(1)}, {}, &stop).outcome, kbx::Outcome::Stopped);
+    // The copy went no further than the piece it was in: 1 MiB a write.
+    EXPECT_LE(kbx::io::Calls(Op::Write), kbx::io::kCopyPiece >> 20);
+    kbx::io::ForceBufferedCopy(false);
+    EXPECT_EQ(ReadFile(archive), before);
+    EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
+
+    // cur.kbx leads to game.kbx at the load and when the edit opens it, and
+    // to other.kbx from its first read on.
+    const QString other = tmp.filePath(QStringLiteral("other.kbx"));
+    const QString link = tmp.filePath(QStringLiteral("cur.kbx"));
+    ASSERT_TRUE(WriteFile(other, BuildArchive({{"Version\\y", "y"}})));
+    ASSERT_TRUE(QFile::link(QStringLiteral("game.kbx"), link));
+    ASSERT_TRUE(kbx::ReadArchive(link, dir).ok());
+    kbx::io::ResetFaults();
+    kbx::io::SetCallHook([&](Op op, long n) {
+        if (op != Op::Read || n != 1) return;
+        QFile::remove(link);
+        QFile::link(QStringLiteral("other.kbx"), link);
+    });
+    const QByteArray otherBefore = ReadFile(other);
+    const kbx::Result r = kbx::Rewrite(dir, {Edit::Remove(0)});
+    kbx::io::ResetFaults();
+    EXPECT_EQ(r.failure.reason, kbx::Reason::ArchiveChanged) << Describe(r);
+    EXPECT_EQ(ReadFile(other), otherBefore);
+    EXPECT_EQ(ReadFile(archive), before);
 }
 
 }  // namespace

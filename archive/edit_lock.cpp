@@ -1,0 +1,62 @@
+#include "archive/edit_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <cerrno>
+#include <ctime>
+
+namespace kbx {
+
+namespace {
+
+// How often a waiting editor looks at the lock and its stop flag. A blocking
+// flock would not return on a signal whose handler restarts system calls.
+constexpr long kPollNs = 20'000'000;
+
+Result Busy(const QString& path) {
+    return Result::Unusable({Reason::ArchiveBusy, 0, {}, -1, path});
+}
+
+}  // namespace
+
+Result EditLock::Acquire(const QString& path, bool wait, const std::function<void()>& waiting,
+                         const StopFlag* stop) {
+    const QByteArray native = io::NativePath(path);
+    bool told = false;
+    for (;;) {
+        int err = 0;
+        io::Fd fd = io::OpenRegularForRead(AT_FDCWD, native.constData(), nullptr, &err);
+        if (!fd) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+        while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+            if (!wait) return Busy(path);
+            if (!told && waiting) waiting();
+            told = true;
+            if (stop && stop->requested) {
+                Result r;
+                r.outcome = Outcome::Stopped;
+                return r;
+            }
+            const timespec pause{0, kPollNs};
+            ::nanosleep(&pause, nullptr);
+        }
+        // The editor before us may have renamed its result over the path:
+        // then the file locked is no longer the archive, and the new one is.
+        struct stat locked {
+        }, named{};
+        if (::fstat(fd.get(), &locked) != 0)
+            return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+        if (::stat(native.constData(), &named) != 0) {
+            if (errno == ENOENT) continue;  // between two renames: look again
+            return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+        }
+        if (locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+            fd_ = std::move(fd);
+            return {};
+        }
+    }
+}
+
+}  // namespace kbx
