@@ -395,14 +395,18 @@ struct EditRun {
     }
 
     // Runs the edits; the archive is replaced only by a complete new one.
-    int Run(const ParsedArgs& args, const std::vector<kbx::Edit>& edits, const QString& what) {
+    // A failure about one of `files` (engine path -> as typed) names it.
+    int Run(const ParsedArgs& args, const std::vector<kbx::Edit>& edits, const QString& what,
+            const std::vector<std::pair<QString, QString>>& files = {}) {
         const kbx::Stopwatch clock;
         const kbx::Result r = kbx::Rewrite(
             dir, edits,
             [&](qint64 index) { Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1)); },
             &Stop());
         g_published = r.outcome == kbx::Outcome::Ok;
-        const int code = Finish(r, {Shown(path), {{path, Shown(path)}}});
+        Subjects subjects{Shown(path), {{path, Shown(path)}}};
+        subjects.paths.insert(subjects.paths.end(), files.begin(), files.end());
+        const int code = Finish(r, subjects);
         if (code == kOk && args.Has("verbose")) ReportTime(what, r.written, 0, clock);
         return code;
     }
@@ -416,11 +420,13 @@ int EditPairs(const ParsedArgs& args, bool existing, Make make, const QString& c
     if (const int code = edit.Open(args)) return code;
     std::vector<QByteArray> names;
     std::vector<QString> files;
+    std::vector<std::pair<QString, QString>> shown;
     for (size_t k = 1; k + 1 < args.operands.size(); k += 2) {
         names.push_back(args.operands[k]);
         const auto file = EnginePath(args.operands[k + 1]);
         if (!file) return kUnusable;
         files.push_back(*file);
+        shown.emplace_back(*file, QuoteBytes(args.operands[k + 1]));
     }
     std::optional<Selection> selection;
     if (existing) {
@@ -438,7 +444,7 @@ int EditPairs(const ParsedArgs& args, bool existing, Make make, const QString& c
         const qint64 index = existing ? selection->matches[k].entries.front() : -1;
         edits.push_back(make(index, QString::fromUtf8(names[k]), files[k]));
     }
-    return edit.Run(args, edits, command);
+    return edit.Run(args, edits, command, shown);
 }
 
 }  // namespace

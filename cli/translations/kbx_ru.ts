@@ -80,10 +80,6 @@
         <translation>распаковка</translation>
     </message>
     <message>
-        <source>%1: not available in this version</source>
-        <translation>%1: недоступно в этой версии</translation>
-    </message>
-    <message>
         <source>empty name</source>
         <translation>пустое имя</translation>
     </message>
@@ -196,10 +192,6 @@
         <translation>не удалось открыть: %1</translation>
     </message>
     <message>
-        <source>the file changed while it was packed</source>
-        <translation>файл изменился во время упаковки</translation>
-    </message>
-    <message>
         <source>the data would pass the format&apos;s limit of 2147483647 bytes</source>
         <translation>данные превысили бы предел формата в 2147483647 байт</translation>
     </message>
@@ -294,19 +286,6 @@ failed write; 128+N when signal N stopped the run.
 </translation>
     </message>
     <message>
-        <source>A PATTERN is an entry&apos;s name as &apos;list&apos; prints it, with &apos;/&apos; or &apos;\&apos; between
-folders and letter case ignored. &apos;*&apos; and &apos;?&apos; match within one folder or file
-name, &apos;[...]&apos; one of the characters, &apos;**&apos; any number of folders. A folder&apos;s
-name selects everything in it. A pattern that matches nothing is an error.
-</source>
-        <translation>ШАБЛОН — имя записи, как его печатает list: «/» или «\» между папками,
-регистр букв не важен. «*» и «?» подходят к символам внутри одного имени
-папки или файла, «[...]» — к одному из символов, «**» — к любому числу папок.
-Имя папки выбирает всё её содержимое. Шаблон, которому ничего не подошло, —
-ошибка.
-</translation>
-    </message>
-    <message>
         <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
 Prints one line per entry: index, offset, size and name, separated by tabs.
 Control characters in names are shown as escapes such as \x1b.
@@ -360,58 +339,6 @@ ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.
   -o, --output ARCHIVE  архив, который нужно записать (обязательно)
   -v, --verbose         печатать затраченное время
   -h, --help            эта справка
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
-Gives each entry NAME the contents of FILE; the entry keeps its place and name.
-The new archive replaces the old one only when it is complete.
-
-  -v, --verbose  print the time taken
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
-Даёт каждой записи NAME содержимое файла FILE; запись сохраняет место и имя.
-Новый архив заменяет старый, только когда он полностью готов.
-
-  -v, --verbose  печатать затраченное время
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
-Appends entries NAME with the contents of FILE; a name already in the
-archive is refused. The new archive replaces the old one only when it is
-complete.
-
-  -v, --verbose  print the time taken
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
-Добавляет записи NAME с содержимым файлов FILE; имя, которое уже есть в
-архиве, не принимается. Новый архив заменяет старый, только когда он
-полностью готов.
-
-  -v, --verbose  печатать затраченное время
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx remove ARCHIVE PATTERN... [-v]
-Drops the entries that match. The new archive replaces the old one only
-when it is complete.
-
-  -v, --verbose  print the time taken
-  -h, --help     show this help
-
-</source>
-        <translation>Использование: kbx remove ARCHIVE PATTERN... [-v]
-Удаляет подходящие записи. Новый архив заменяет старый, только когда он
-полностью готов.
-
-  -v, --verbose  печатать затраченное время
-  -h, --help     эта справка
-
 </translation>
     </message>
     <message>
@@ -624,6 +551,138 @@ Writes every entry beneath DIR, creating Version/ and Version/Data/ there.
     <message>
         <source>remove</source>
         <translation>удаление</translation>
+    </message>
+    <message>
+        <source>%1: %2: names several entries: %3</source>
+        <translation>%1: %2: так называются несколько записей: %3</translation>
+    </message>
+    <message>
+        <source>%1: waiting for another process editing this archive</source>
+        <translation>%1: ожидание другого процесса, который меняет этот архив</translation>
+    </message>
+    <message>
+        <source>the name does not begin with Version\, so no pack could make it</source>
+        <translation>имя не начинается с Version\, упаковка не смогла бы его создать</translation>
+    </message>
+    <message>
+        <source>the file changed while it was read</source>
+        <translation>файл изменился во время чтения</translation>
+    </message>
+    <message>
+        <source>not a regular file (a folder, FIFO, socket or device)</source>
+        <translation>это не обычный файл (папка, канал, сокет или устройство)</translation>
+    </message>
+    <message>
+        <source>another process is editing this archive</source>
+        <translation>этот архив меняет другой процесс</translation>
+    </message>
+    <message>
+        <source>A PATTERN is an entry&apos;s name as &apos;list&apos; prints it, with &apos;/&apos; or &apos;\&apos; between
+folders and letter case ignored. A PATTERN that is an entry&apos;s name selects
+that entry only (of the entries whose names differ only in letter case, the
+one typed exactly); any other is a pattern: &apos;*&apos; and &apos;?&apos; match within one
+folder or file name, &apos;[...]&apos; one of the characters, &apos;**&apos; any number of
+folders (&apos;[[]&apos; is a literal &apos;[&apos; that makes a name a pattern). A folder&apos;s
+name selects everything in it. A pattern that matches nothing is an error.
+</source>
+        <translation>ШАБЛОН — имя записи, как его печатает «list», с «/» или «\» между папками,
+регистр букв не важен. ШАБЛОН, совпадающий с именем записи, выбирает только
+эту запись (из записей, чьи имена различаются лишь регистром, — набранную
+точно); любой другой — шаблон: «*» и «?» соответствуют символам в пределах
+одного имени папки или файла, «[...]» — одному из символов, «**» — любому
+числу папок («[[]» — буквальная «[», которая делает имя шаблоном). Имя папки
+выбирает всё, что в ней. Шаблон, которому ничего не подошло, — ошибка.
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
+Gives each entry NAME the contents of FILE; the entry keeps its place and name.
+The new archive replaces the old one only when it is complete.
+
+  -v, --verbose  print the time taken
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
+Даёт каждой записи NAME содержимое FILE; запись сохраняет место и имя.
+Новый архив заменяет старый, только когда он полностью готов.
+
+  -v, --verbose  печатать затраченное время
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
+Appends entries NAME with the contents of FILE; a name already in the
+archive, or not beneath Version/, is refused. The new archive replaces the
+old one only when it is complete.
+
+  -v, --verbose  print the time taken
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
+Добавляет записи NAME с содержимым FILE; имя, которое уже есть в архиве или
+лежит не в Version/, отклоняется. Новый архив заменяет старый, только когда
+он полностью готов.
+
+  -v, --verbose  печатать затраченное время
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx remove ARCHIVE PATTERN... [-v]
+Drops the entries that match. The new archive replaces the old one only
+when it is complete.
+
+  -v, --verbose  print the time taken
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+
+</source>
+        <translation>Использование: kbx remove ARCHIVE PATTERN... [-v]
+Удаляет подходящие записи. Новый архив заменяет старый, только когда он
+полностью готов.
+
+  -v, --verbose  печатать затраченное время
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+
+</translation>
+    </message>
+    <message>
+        <source>No such device or address</source>
+        <translation>Нет такого устройства или адреса</translation>
+    </message>
+    <message>
+        <source>No such device</source>
+        <translation>Нет такого устройства</translation>
+    </message>
+    <message>
+        <source>Resource temporarily unavailable</source>
+        <translation>Ресурс временно недоступен</translation>
+    </message>
+    <message>
+        <source>Operation not supported</source>
+        <translation>Операция не поддерживается</translation>
+    </message>
+    <message>
+        <source>Stale file handle</source>
+        <translation>Устаревший дескриптор файла</translation>
+    </message>
+    <message>
+        <source>Connection timed out</source>
+        <translation>Время ожидания соединения истекло</translation>
+    </message>
+    <message>
+        <source>Value too large for defined data type</source>
+        <translation>Значение слишком велико для типа данных</translation>
+    </message>
+    <message>
+        <source>system error %1</source>
+        <translation>системная ошибка %1</translation>
     </message>
 </context>
 </TS>

@@ -8,7 +8,10 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 
@@ -92,6 +95,7 @@ TEST_F(Cli, ExactAnswers) {
     ASSERT_TRUE(WriteFile(Q(plain), "a file"));
     ASSERT_TRUE(WriteFile(Q(blocked + "/Version"), "a file"));
     const QByteArray hostile = Archive("hostile.kbx", {{"C:\\evil", "x"}, {"Version\\ok", "y"}});
+    const QByteArray empty = Archive("empty.kbx", {});
     const QByteArray full = "kbx: cannot write to standard output: No space left on device\n";
     const struct {
         Args args;
@@ -134,6 +138,14 @@ TEST_F(Cli, ExactAnswers) {
          Failure(good,
                  "version\\A.TXT: unsafe name (the name differs from another only in "
                  "letter case)")},
+        {{"add", empty, "Version", plain},
+         Failure(empty, "Version: unsafe name (unpacking makes a folder of this name)")},
+        {{"add", empty, "foo.txt", plain},
+         Failure(empty,
+                 "foo.txt: unsafe name (the name does not begin with Version\\, so no pack "
+                 "could make it)")},
+        {{"add", empty, "Version/f", dir},
+         Failure(dir, "not a regular file (a folder, FIFO, socket or device)")},
         {{"list", good}, full, 2, {}, "/dev/full"},
         {{"list", good, "--json"}, full, 2, {}, "/dev/full"},
         {{"verify", good, "-v"}, full, 2, {}, "/dev/full"},
@@ -397,7 +409,6 @@ TEST_F(Cli, SignalsStopBetweenEntries) {
     }
 }
 
-#if __has_include("archive/rewrite.h")
 // replace, add and remove write a new archive in the old one's place; the
 // entries they leave alone keep their bytes, and the result passes verify.
 // When they fail, the archive is left as it was.
@@ -438,15 +449,72 @@ TEST_F(Cli, ChangesInPlace) {
         EXPECT_EQ(RunKbx({"extract", good, "**/карта.dat", "-O"}).out, "map");
     }
 }
-#else
-TEST_F(Cli, ChangesInPlaceNotAvailable) {
-    for (const char* command : {"replace", "add", "remove"}) {
-        SCOPED_TRACE(command);
-        const KbxRun r = RunKbx({command, good, "Version/a.txt", good});
-        EXPECT_EQ(r.code, 2);
-        EXPECT_EQ(r.err, QByteArray("kbx: ") + command + ": not available in this version\n");
+
+// A name typed as list prints it selects that entry, never one a pattern
+// would also match, and of case twins the one typed exactly; an edit that
+// cannot tell which entry is meant changes nothing.
+TEST_F(Cli, NamesSelectExactly) {
+    const QByteArray file = Path("new.txt");
+    ASSERT_TRUE(WriteFile(Q(file), "NEW"));
+    const std::vector<RawEntry> entries = {{"Version\\Data\\a[1].dds", "bracket"},
+                                           {"Version\\Data\\a1.dds", "one"},
+                                           {"Version\\Data\\A.dds", "upper"},
+                                           {"Version\\Data\\a.dds", "lower"}};
+    const struct {
+        Args args;
+        int code;
+        QByteArray after;  // each entry's bytes, by list order, after the run
+    } cases[] = {
+        {{"remove", "Version\\Data\\a[1].dds"}, 0, "one upper lower"},
+        {{"remove", "version/data/A[1].DDS"}, 0, "one upper lower"},
+        {{"remove", "Version/Data/a[[]1].dds"}, 0, "one upper lower"},
+        {{"replace", "Version\\Data\\a.dds", file}, 0, "bracket one upper NEW"},
+        {{"replace", "./Version//Data/A.dds", file}, 0, "bracket one NEW lower"},
+        {{"replace", "version/data/A.DDS", file}, 2, "bracket one upper lower"},
+        {{"remove", "version/data/A.DDS"}, 2, "bracket one upper lower"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Join(c.args));
+        const QByteArray twins = Archive("twins.kbx", entries);
+        Args args{c.args[0], twins};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        const KbxRun r = RunKbx(args);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        QByteArrayList bytes;
+        for (const QByteArray& line : RunKbx({"list", twins}).out.split('\n'))
+            if (!line.isEmpty())
+                bytes << RunKbx({"extract", twins, line.split('\t').value(3), "-O"}).out;
+        EXPECT_EQ(bytes.join(' '), c.after);
     }
+    const QByteArray twins = Archive("twins.kbx", entries);
+    EXPECT_EQ(RunKbx({"extract", twins, "Version/Data/a[1].dds", "-O"}).out, "bracket");
+    EXPECT_EQ(RunKbx({"remove", twins, "VERSION/DATA/A.DDS"}).err,
+              Failure(twins,
+                      "VERSION/DATA/A.DDS: names several entries: Version\\Data\\A.dds, "
+                      "Version\\Data\\a.dds"));
 }
-#endif
+
+// A second editor waits for the first and then edits its result, or with
+// --no-wait refuses; a signal after the new archive is published changes
+// nothing and the run reports its success.
+TEST_F(Cli, OneEditorAtATime) {
+    const QByteArray wait = "kbx: " + good + ": waiting for another process editing this archive\n";
+    int held = ::open(good.constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const KbxRun busy = RunKbx({"remove", "--no-wait", good, "Version/a.txt"});
+    EXPECT_EQ(busy.code, 2);
+    EXPECT_EQ(busy.err, Failure(good, "another process is editing this archive"));
+    const KbxRun waited = RunKbx({"remove", good, "Version/a.txt"}, {.onError = [&](pid_t) {
+                                     if (held >= 0) ::close(std::exchange(held, -1));
+                                 }});
+    EXPECT_EQ(waited.code, 0);
+    EXPECT_EQ(waited.err, wait);
+    EXPECT_EQ(RunKbx({"list", good}).out.count('\n'), 2);
+
+    const KbxRun late = RunKbx({"remove", "-v", good, "Version/Data/b.dat"},
+                               {.onOutput = [](pid_t pid) { ::kill(pid, SIGINT); }});
+    EXPECT_EQ(late.code, 0) << late.err.toStdString();
+    EXPECT_EQ(RunKbx({"list", good}).out.count('\n'), 1);
+}
 
 }  // namespace

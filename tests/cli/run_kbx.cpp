@@ -70,7 +70,7 @@ KbxRun RunKbx(const std::vector<QByteArray>& args, const KbxOptions& options) {
                 continue;
             }
             into[i]->append(buf, n);
-            if (i == 0 && options.onOutput) options.onOutput(pid);
+            if (const auto& hook = i == 0 ? options.onOutput : options.onError) hook(pid);
         }
     }
     int status = 0;

@@ -24,6 +24,8 @@ struct KbxOptions {
     bool stderrOnTerminal = false;
     // Called with the child's pid each time more stdout arrives.
     std::function<void(pid_t)> onOutput = {};
+    // The same for stderr.
+    std::function<void(pid_t)> onError = {};
 };
 
 KbxRun RunKbx(const std::vector<QByteArray>& args, const KbxOptions& options = {});
