@@ -80,7 +80,7 @@ int UsageError(const QString& text) {
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
     if (AsksForWords(argc, argv)) return AnswerOnTerminal(argc, argv);
 
     QApplication app(argc, argv);  // takes the window system's options out of the arguments

@@ -174,9 +174,8 @@ FileIdentity IdentityOf(int fd) {
 }
 
 FileIdentity IdentityOf(const struct stat& st) {
-    const auto ns = [](const timespec& t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
-    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), ns(st.st_mtim),
-            ns(st.st_ctim)};
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), Nanoseconds(st.st_mtim),
+            Nanoseconds(st.st_ctim)};
 }
 
 Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err) {

@@ -105,6 +105,11 @@ Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
 // The identity and state of an open file, or a default one (size -1) when
 // it cannot be read.
 FileIdentity IdentityOf(int fd);
+
+// A file time in nanoseconds.
+inline qint64 Nanoseconds(const timespec& t) {
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 FileIdentity IdentityOf(const struct stat& st);
 
 // Opens folder `components` beneath `root`, creating missing folders when

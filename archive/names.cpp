@@ -13,10 +13,14 @@ constexpr auto kCodePage = "windows-1251";
 bool IsControl(char16_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
-bool IsSeparator(QChar c) {
-    return c == u'\\' || c == u'/';
-}
 }  // namespace
+
+bool IsAscii(QByteArrayView bytes) {
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
 
 QByteArrayView NameBytes(QByteArrayView field) {
     if (field.isEmpty()) return field;  // an empty view may have no storage at all
@@ -27,14 +31,7 @@ QByteArrayView NameBytes(QByteArrayView field) {
 
 QString DecodeName(QByteArrayView bytes) {
     // Pure ASCII needs no converter; this keeps large directories fast.
-    bool ascii = true;
-    for (char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) return QString::fromLatin1(bytes);
+    if (IsAscii(bytes)) return QString::fromLatin1(bytes);
     QStringDecoder decoder(kCodePage);
     Q_ASSERT(decoder.isValid());
     return decoder.decode(bytes);
@@ -79,8 +76,7 @@ QString TypedName(QStringView typed) {
     return name;
 }
 
-bool IsReservedFolder(QStringView name) {
-    const QString key = NameKey(name);
+bool IsReservedKey(QStringView key) {
     return key == u"version" || key == u"version\\data";
 }
 

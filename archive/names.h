@@ -12,6 +12,15 @@
 
 namespace kbx {
 
+// True for "\\" and "/", which both separate folders in a typed name.
+inline bool IsSeparator(QChar c) {
+    return c == u'\\' || c == u'/';
+}
+
+// True when every byte is below 0x80: such a name reads the same in every
+// code page, and needs no converter.
+bool IsAscii(QByteArrayView bytes);
+
 // The name's bytes: up to the first NUL, or the whole field when it has none.
 QByteArrayView NameBytes(QByteArrayView field);
 
@@ -32,16 +41,24 @@ QStringList NameComponents(QStringView name);
 // A name as the game's case-insensitive file system compares it: letter case
 // folded, "/" read as "\". Two names with the same key are one file there.
 QString NameKey(QStringView name);
+// What NameKey makes of one ASCII character, for loops that fold names
+// without building strings.
+constexpr char16_t AsciiKey(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c == u'/' ? u'\\' : c;
+}
 
 // A name as a user may type it, written as the archive writes names: "/" or
 // "\" between folders, doubled separators and "." components dropped, so
-// that "./Version//a.txt" is "Version\a.txt". ".." is kept for the name
-// rules to refuse.
+// that "./Version//a.txt" is "Version\a.txt". ".." and a leading separator
+// are kept for the name rules to refuse.
 QString TypedName(QStringView typed);
 
 // True for "Version" and "Version\Data" in any letter case: the folders
-// every unpack makes, which no entry may be.
-bool IsReservedFolder(QStringView name);
+// every unpack makes, which no entry may be. The first takes a NameKey.
+bool IsReservedKey(QStringView key);
+inline bool IsReservedFolder(QStringView name) {
+    return IsReservedKey(NameKey(name));
+}
 
 // A folder or file name on disk holds at most this many bytes (UTF-8).
 inline constexpr qsizetype kMaxComponentBytes = 255;

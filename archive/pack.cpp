@@ -40,13 +40,6 @@ struct Listed {
 constexpr quint8 kStatted = 1;
 constexpr quint8 kAscii = 2;
 
-bool IsAscii(QByteArrayView bytes) {
-    for (char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
-}
-
 // Temporary files of this program (see io::AtomicFile), left by a run that
 // was killed, are never packed.
 bool IsOurTemporary(QByteArrayView name) {
@@ -216,10 +209,6 @@ class Listing {
     std::vector<Listed> files_;
 };
 
-qint64 Nanoseconds(const timespec& t) {
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 // Writes the files' bytes into the archive, back to back from `start`.
 // Small files are gathered in a bounded buffer and written in large blocks;
 // large ones are copied by the kernel (see io::CopyInPieces). Disk writes are
@@ -296,8 +285,8 @@ class DataWriter {
         }
         // One byte more than a small file holds: a larger one reads it.
         char* at = buffer_.get() + buffered_;
-        got = ReadOnce(in.get(), at, kSmallFile + 1, 0);
-        const int readErr = errno;
+        int readErr = 0;
+        got = io::ReadAt(in.get(), at, kSmallFile + 1, 0, &readErr);
         struct stat after {};
         if (::fstat(in.get(), &after) != 0) return {Reason::ReadFailed, errno};
         // A FIFO that took a file's name since the listing refuses the read.
@@ -307,12 +296,12 @@ class DataWriter {
         if (trustTimes) {
             if (got > kSmallFile) return CopyLarge(in.get(), f, after);
             const qint64 margin = after.st_ctim.tv_nsec != 0 ? kTickMargin : kSecondMargin;
-            if (Nanoseconds(after.st_ctim) >= Nanoseconds(opened) - margin) {
+            if (io::Nanoseconds(after.st_ctim) >= io::Nanoseconds(opened) - margin) {
                 // Changed moments ago, perhaps while it was read: read it
                 // again between two equal measurements.
                 before = after;
-                got = ReadOnce(in.get(), at, kSmallFile + 1, 0);
-                if (got < 0) return {Reason::ReadFailed, errno};
+                got = io::ReadAt(in.get(), at, kSmallFile + 1, 0, &readErr);
+                if (got < 0) return {Reason::ReadFailed, readErr};
                 if (::fstat(in.get(), &after) != 0) return {Reason::ReadFailed, errno};
                 if (!io::SameFileState(before, after)) return {Reason::FileChanged};
             }
@@ -347,14 +336,6 @@ class DataWriter {
         bufferStart_ = next_;
         started_ = next_;  // its writeback has started
         return {};
-    }
-
-    // One read at `offset`: a regular file returns fewer bytes only at its end.
-    static long long ReadOnce(int fd, char* buf, long long len, long long offset) {
-        for (;;) {
-            const ssize_t n = ::pread(fd, buf, size_t(len), off_t(offset));
-            if (n >= 0 || errno != EINTR) return n;
-        }
     }
 
     Failure WriteError() const { return {Reason::WriteFailed, out_.error()}; }

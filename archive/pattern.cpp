@@ -8,18 +8,14 @@ namespace kbx {
 
 namespace {
 
-bool IsSeparator(QChar c) {
-    return c == u'\\' || c == u'/';
-}
-
 // The non-empty components of `text`, case-folded: doubled, leading and
 // trailing separators name no component.
 std::vector<QString> Components(QStringView text) {
     std::vector<QString> parts;
-    const QString folded = text.toString().toCaseFolded();
+    const QString folded = NameKey(text);
     qsizetype start = 0;
     for (qsizetype i = 0; i <= folded.size(); ++i) {
-        if (i == folded.size() || IsSeparator(folded[i])) {
+        if (i == folded.size() || folded[i] == u'\\') {
             if (i > start) parts.push_back(folded.mid(start, i - start));
             start = i + 1;
         }

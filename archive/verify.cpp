@@ -50,8 +50,7 @@ class RecordReader {
         QByteArray block(std::min(count_, kBlockRecords) * kRecordSize, Qt::Uninitialized);
         for (qint64 first = 0; first < count_; first += kBlockRecords) {
             const qint64 n = std::min(kBlockRecords, count_ - first);
-            int err = 0;
-            if (io::ReadAt(fd_, block.data(), n * kRecordSize, DirectoryEnd(first), &err) !=
+            if (io::ReadAt(fd_, block.data(), n * kRecordSize, DirectoryEnd(first), &error_) !=
                 n * kRecordSize)
                 return Pass::CutShort;
             for (qint64 i = 0; i < n; ++i) {
@@ -66,9 +65,8 @@ class RecordReader {
         if (index < chunkFirst_ || index >= chunkFirst_ + chunkCount_) {
             chunkFirst_ = index - index % kChunkRecords;
             const qint64 n = std::min(kChunkRecords, count_ - chunkFirst_);
-            int err = 0;
             chunkCount_ = io::ReadAt(fd_, chunk_, n * kRecordSize, DirectoryEnd(chunkFirst_),
-                                     &err) == n * kRecordSize
+                                     &error_) == n * kRecordSize
                               ? n
                               : 0;
             if (chunkCount_ == 0) return nullptr;
@@ -76,24 +74,18 @@ class RecordReader {
         return chunk_ + (index - chunkFirst_) * kRecordSize;
     }
 
+    // The errno of a read that failed, or 0 when every short read was the
+    // file ending early: a failing disk is not a damaged archive.
+    int error() const { return error_; }
+
   private:
     int fd_;
+    int error_ = 0;
     qint64 count_;
     char chunk_[kChunkRecords * kRecordSize];
     qint64 chunkFirst_ = 0;
     qint64 chunkCount_ = 0;
 };
-
-bool IsAscii(QByteArrayView bytes) {
-    for (char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
-}
-
-bool IsSeparator(char16_t c) {
-    return c == u'\\' || c == u'/';
-}
 
 // A record's name as text, and folded as the game's case-insensitive file
 // system compares names, with "/" read as "\". Most names are ASCII: those
@@ -106,8 +98,7 @@ class Name {
             NameBytes(QByteArrayView(record + kRecordNameField, kNameSize));
         if (!IsAscii(bytes)) {
             decoded_ = DecodeName(bytes);
-            foldedText_ = decoded_.toCaseFolded();
-            foldedText_.replace(u'/', u'\\');
+            foldedText_ = NameKey(decoded_);
             text_ = decoded_;
             folded_ = foldedText_;
             return;
@@ -116,7 +107,7 @@ class Name {
         for (qsizetype j = 0; j < n; ++j) {
             const char16_t c = static_cast<unsigned char>(bytes[j]);
             text16_[j] = c;
-            folded16_[j] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c == u'/' ? u'\\' : c;
+            folded16_[j] = AsciiKey(c);
         }
         text_ = QStringView(text16_, n);
         folded_ = QStringView(folded16_, n);
@@ -175,10 +166,6 @@ class HashBits {
     quint64 mask_;
     std::vector<quint64> bits_;
 };
-
-bool IsRequiredFolder(QStringView folded) {
-    return folded == u"version" || folded == u"version\\data";
-}
 
 using Key = std::pair<quint32, quint32>;  // a name's hash, its index
 
@@ -246,14 +233,14 @@ class Verifier {
             p.part = part;
             if (!report_(p)) return false;
         }
-        if (IsRequiredFolder(name.folded())) {
+        if (IsReservedKey(name.folded())) {
             flagged_[size_t(i)] = true;
             if (!report_(Make(Problem::Kind::RequiredFolder, i, name.text()))) return false;
         }
         quint64 h = 0;
         const QStringView folded = name.folded();
         for (qsizetype k = 0; k < folded.size(); ++k) {
-            if (k > 0 && IsSeparator(folded[k].unicode())) folders.Add(quint32(h));
+            if (k > 0 && IsSeparator(folded[k])) folders.Add(quint32(h));
             h = hasher_.Step(h, folded[k].unicode());
         }
         keys_.emplace_back(quint32(h), quint32(i));
@@ -277,7 +264,7 @@ class Verifier {
             const QStringView folded = name.folded();
             quint64 h = 0;
             for (qsizetype k = 0; k < folded.size(); ++k) {
-                if (k > 0 && IsSeparator(folded[k].unicode()) && candidates.Has(quint32(h))) {
+                if (k > 0 && IsSeparator(folded[k]) && candidates.Has(quint32(h))) {
                     auto range = std::equal_range(
                         keys_.begin(), keys_.end(), Key{quint32(h), 0},
                         [](const Key& a, const Key& b) { return a.first < b.first; });
@@ -382,6 +369,9 @@ class Verifier {
     std::vector<bool> flagged_;  // already reported as a folder's name
     std::vector<qint32> other_;
     bool cutShort_ = false;
+
+  public:
+    int readError() const { return reader_.error(); }
 };
 
 }  // namespace
@@ -395,7 +385,8 @@ Result Verify(const QString& path, const ProblemSink& report, qint64* count) {
     if (Result r = OpenArchiveFile(path, file); !r.ok()) return r;
     if (count) *count = file.count;
     Verifier verifier(file, report);
-    return verifier.Run() == Pass::CutShort ? DirectoryCutShort(path, 0) : Result{};
+    return verifier.Run() == Pass::CutShort ? DirectoryCutShort(path, verifier.readError())
+                                            : Result{};
 }
 
 bool IsSound(const QString& path) {

@@ -12,6 +12,7 @@
 
 #include "archive/archive.h"
 #include "archive/edit_lock.h"
+#include "archive/file_io.h"
 #include "archive/pattern.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
@@ -54,18 +55,16 @@ class TargetFolder {
             }
             if (slash < 0) break;
         }
-        fd_ = ::open(raw.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) {
+        fd_ = kbx::io::Fd(::open(raw.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd_) {
             Io().Error(
                 Kbx::tr("%1: cannot open folder: %2").arg(QuoteBytes(raw), ErrorText(errno)));
             return false;
         }
         const QString text = QFile::decodeName(raw);
-        path_ = QFile::encodeName(text) == raw ? text : QStringLiteral("/proc/self/fd/%1").arg(fd_);
+        path_ = QFile::encodeName(text) == raw ? text
+                                               : QStringLiteral("/proc/self/fd/%1").arg(fd_.get());
         return true;
-    }
-    ~TargetFolder() {
-        if (fd_ >= 0) ::close(fd_);
     }
     const QString& path() const { return path_; }
     QString Shown() const { return QuoteBytes(raw_); }
@@ -73,7 +72,7 @@ class TargetFolder {
   private:
     QByteArray raw_;
     QString path_;
-    int fd_ = -1;
+    kbx::io::Fd fd_;  // keeps the folder that path_ may name through /proc
 };
 
 // Loads the archive at `raw`, or reports why it cannot be used. Returns the

@@ -22,6 +22,7 @@
 #include "archive/archive.h"
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
+#include "archive/verify.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -175,6 +176,9 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
         std::vector<Op> makes;  // kinds of call a clean run must make
     } operations[] = {
         {"load", [&] { return kbx::ReadArchive(archive, loaded); }, {Op::Read}},
+        {"verify",
+         [&] { return kbx::Verify(archive, [](const kbx::Problem&) { return true; }); },
+         {Op::Read}},
         {"unpack", [&] { return kbx::UnpackAll(dir, out); }, unpacking},
         {"extract", [&] { return kbx::ExtractEntry(dir, 0, out); }, unpacking},
         {"pack", [&] { return kbx::Pack(root, target); }, all},

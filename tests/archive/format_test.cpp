@@ -123,4 +123,23 @@ TEST(Names, EachRuleAtItsEdges) {
     EXPECT_EQ(kbx::DecodeName("a\xcf"), "aП");
 }
 
+// One key for the game's case-blind names: the ASCII fast path agrees with
+// it on every character, the ends of the alphabet and Cyrillic included;
+// names as users type them become names as the archive writes them.
+TEST(Names, OneKeyForEveryComparison) {
+    for (char16_t c = 0; c < 0x80; ++c) {
+        SCOPED_TRACE(int(c));
+        EXPECT_EQ(QString(kbx::AsciiKey(c)), kbx::NameKey(QString(QChar(c))));
+    }
+    EXPECT_EQ(kbx::NameKey(u"Version/Data/ZQ.ЖЁ"), u"version\\data\\zq.жё");
+    EXPECT_TRUE(kbx::IsReservedFolder(u"VERSION/data"));
+    EXPECT_FALSE(kbx::IsReservedFolder(u"Version\\Data\\x"));
+    const std::pair<QString, QString> typed[] = {
+        {"./Version//Data/./a[1].dds", "Version\\Data\\a[1].dds"},
+        {"/Version/a", "\\Version\\a"},
+        {"Version/../a", "Version\\..\\a"},
+    };
+    for (const auto& [in, out] : typed) EXPECT_EQ(kbx::TypedName(in), out) << in.toStdString();
+}
+
 }  // namespace
