@@ -38,7 +38,7 @@ QString ParseArgs(const std::vector<QByteArray>& args, const std::vector<OptionD
             const qsizetype eq = a.indexOf('=');
             const QByteArray name = a.mid(2, eq < 0 ? -1 : eq - 2);
             const OptionDef* def = FindLong(defs, name);
-            if (!def) return Kbx::tr("unknown option %1").arg(QuoteBytes(a.left(eq < 0 ? -1 : eq)));
+            if (!def) return Kbx::tr("unknown option %1").arg(QuoteBytes(eq < 0 ? a : a.left(eq)));
             if (!def->takesValue) {
                 if (eq >= 0)
                     return Kbx::tr("option --%1 takes no value").arg(QString::fromLatin1(name));

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "archive/archive.h"
+#include "archive/compare.h"
 #include "archive/edit_lock.h"
 #include "archive/file_io.h"
 #include "archive/pattern.h"
@@ -361,6 +362,70 @@ int Pack(const ParsedArgs& args) {
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
     if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
     return code;
+}
+
+int Diff(const ParsedArgs& args) {
+    kbx::Contents sides[2];
+    QString paths[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::optional<QString> path = EnginePath(args.operands[size_t(k)]);
+        if (!path) return kUnusable;
+        paths[k] = *path;
+        const kbx::Result r = sides[k].Open(*path, &Stop());
+        if (r.outcome == kbx::Outcome::Stopped) return kFailed;
+        if (!r.ok()) {
+            Io().Error(Shown(*path) + QStringLiteral(": ") + ReasonText(r.failure));
+            return kUnusable;
+        }
+    }
+    const bool json = args.Has("json");
+    QByteArray out;
+    if (json) {
+        out = "{\"a\":";
+        AppendJsonString(out, paths[0]);
+        out += ",\"b\":";
+        AppendJsonString(out, paths[1]);
+        out += ",\"changes\":[";
+    }
+    qint64 changes = 0;
+    const auto flush = [&](qsizetype atLeast) {
+        if (out.size() < atLeast) return;
+        Io().Out(out);
+        out.clear();
+    };
+    const kbx::Result r = kbx::Compare(
+        sides[0], sides[1],
+        [&](kbx::Change change, qint64 a, qint64 b) {
+            const char mark = change == kbx::Change::Modified ? 'M'
+                              : change == kbx::Change::Added  ? '+'
+                                                              : '-';
+            const QString name = a >= 0 ? sides[0].name(a) : sides[1].name(b);
+            if (json) {
+                if (changes > 0) out += ',';
+                out += "{\"change\":\"";
+                out += mark;
+                out += "\",\"name\":";
+                AppendJsonString(out, name);
+                out += '}';
+            } else {
+                out += mark;
+                out += ' ';
+                out += Quote(name).toUtf8();
+                out += '\n';
+            }
+            ++changes;
+            flush(1 << 20);
+            return Io().Ok();
+        },
+        &Stop());
+    if (json && r.ok()) out += "]}\n";
+    flush(0);
+    if (r.outcome == kbx::Outcome::Stopped) return kFailed;
+    if (!r.ok()) {
+        Io().Error(Subjects{Shown(paths[0]), {}}.Line(r.failure));
+        return kUnusable;
+    }
+    return changes == 0 ? kOk : kFailed;
 }
 
 namespace {

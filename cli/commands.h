@@ -26,5 +26,6 @@ int Pack(const ParsedArgs& args);
 int Replace(const ParsedArgs& args);
 int Add(const ParsedArgs& args);
 int Remove(const ParsedArgs& args);
+int Diff(const ParsedArgs& args);
 
 }  // namespace cli

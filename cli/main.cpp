@@ -51,6 +51,7 @@ const std::vector<Command>& Commands() {
         {"replace", {kHelp, kVerbose, kNoWait}, 3, SIZE_MAX, cli::Replace},
         {"add", {kHelp, kVerbose, kNoWait}, 3, SIZE_MAX, cli::Add},
         {"remove", {kHelp, kVerbose, kNoWait}, 2, SIZE_MAX, cli::Remove},
+        {"diff", {kHelp, kJson}, 2, 2, cli::Diff},
     };
     return commands;
 }
@@ -69,6 +70,7 @@ QString MainHelp() {
         "  replace ARCHIVE NAME FILE...  give entries the contents of files\n"
         "  add ARCHIVE NAME FILE...      append new entries\n"
         "  remove ARCHIVE PATTERN...     drop entries\n"
+        "  diff A B                      what differs between archives or unpacked trees\n"
         "  help [COMMAND]                describe a command\n"
         "\n"
         "Options:\n"
@@ -180,6 +182,20 @@ QString CommandHelp(const QString& name) {
                    "  -h, --help     show this help\n"
                    "\n") +
                PatternHelp();
+    if (name == u"diff")
+        return Kbx::tr(
+            "Usage: kbx diff A B [--json]\n"
+            "Compares A with B, each an archive or a folder holding an unpacked Version/\n"
+            "tree. Prints one line per difference, in A's order, then B's:\n"
+            "  M NAME  the bytes differ\n"
+            "  + NAME  only in B\n"
+            "  - NAME  only in A\n"
+            "Names match with letter case ignored, as in the game. Sizes are compared\n"
+            "first, bytes only where sizes agree. Exit status 0 when A and B hold the\n"
+            "same, 1 when they differ.\n"
+            "\n"
+            "      --json     print a JSON document with the exact names\n"
+            "  -h, --help     show this help\n");
     return {};
 }
 
@@ -207,10 +223,13 @@ int RunCommand(const Command& c, const std::vector<QByteArray>& args) {
     const size_t n = parsed.operands.size();
     if (n < c.minOperands) {
         QString missing = Kbx::tr("missing archive");
+        if (name == u"diff") missing = Kbx::tr("missing A or B");
         if (name == u"pack")
             missing = Kbx::tr("missing folder ROOT");
         else if (n >= 1 && (name == u"extract" || name == u"remove"))
             missing = Kbx::tr("missing pattern");
+        else if (n >= 2 && (name == u"replace" || name == u"add"))
+            missing = Kbx::tr("FILE missing after the last NAME");
         else if (n >= 1 && (name == u"replace" || name == u"add"))
             missing = Kbx::tr("missing NAME and FILE");
         return Usage(name + QStringLiteral(": ") + missing, name);
@@ -258,7 +277,7 @@ int Run(int argc, char** argv) {
     if (first == "--version" || first == "-V")
         return Help(QStringLiteral("kbx (Quillmere) %1\n").arg(QStringLiteral(QUILLMERE_VERSION)));
     if (first == "help") {
-        if (args.size() == 1) return Help(MainHelp());
+        if (args.size() == 1 || args[1] == "-h" || args[1] == "--help") return Help(MainHelp());
         const QString name = QString::fromUtf8(args[1]);
         const QString text = CommandHelp(name);
         if (text.isEmpty())

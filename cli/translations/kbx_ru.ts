@@ -236,56 +236,6 @@
         <translation>папка с этим именем нужна записи %1</translation>
     </message>
     <message>
-        <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
-Lists, checks, unpacks and packs KBX archives of the game Velmorra.
-
-Commands:
-  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name
-  verify ARCHIVE                check the header, directory, bounds and names
-  extract ARCHIVE PATTERN...    extract the entries that match
-  unpack ARCHIVE                extract every entry
-  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*
-  replace ARCHIVE NAME FILE...  give entries the contents of files
-  add ARCHIVE NAME FILE...      append new entries
-  remove ARCHIVE PATTERN...     drop entries
-  help [COMMAND]                describe a command
-
-Options:
-  -h, --help     show this help
-      --version  show the version
-
-&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
-
-Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
-verify found problems; 2 a usage error, an unusable archive or path, or a
-failed write; 128+N when signal N stopped the run.
-</source>
-        <translation>Использование: kbx КОМАНДА [ПАРАМЕТР...] АРГУМЕНТ...
-Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
-
-Команды:
-  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
-  verify ARCHIVE                проверка заголовка, каталога, границ и имён
-  extract ARCHIVE PATTERN...    извлечь подходящие записи
-  unpack ARCHIVE                извлечь все записи
-  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
-  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
-  add ARCHIVE NAME FILE...      добавить новые записи
-  remove ARCHIVE PATTERN...     удалить записи
-  help [COMMAND]                описание команды
-
-Параметры:
-  -h, --help     эта справка
-      --version  версия программы
-
-«kbx help КОМАНДА» или «kbx КОМАНДА --help» описывает команду и её параметры.
-
-Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
-подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
-архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
-</translation>
-    </message>
-    <message>
         <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
 Prints one line per entry: index, offset, size and name, separated by tabs.
 Control characters in names are shown as escapes such as \x1b.
@@ -683,6 +633,90 @@ when it is complete.
     <message>
         <source>system error %1</source>
         <translation>системная ошибка %1</translation>
+    </message>
+    <message>
+        <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
+Lists, checks, unpacks and packs KBX archives of the game Velmorra.
+
+Commands:
+  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name
+  verify ARCHIVE                check the header, directory, bounds and names
+  extract ARCHIVE PATTERN...    extract the entries that match
+  unpack ARCHIVE                extract every entry
+  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*
+  replace ARCHIVE NAME FILE...  give entries the contents of files
+  add ARCHIVE NAME FILE...      append new entries
+  remove ARCHIVE PATTERN...     drop entries
+  diff A B                      what differs between archives or unpacked trees
+  help [COMMAND]                describe a command
+
+Options:
+  -h, --help     show this help
+      --version  show the version
+
+&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
+
+Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
+verify found problems; 2 a usage error, an unusable archive or path, or a
+failed write; 128+N when signal N stopped the run.
+</source>
+        <translation>Использование: kbx КОМАНДА [ПАРАМЕТР...] АРГУМЕНТ...
+Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
+
+Команды:
+  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
+  verify ARCHIVE                проверка заголовка, каталога, границ и имён
+  extract ARCHIVE PATTERN...    извлечь подходящие записи
+  unpack ARCHIVE                извлечь все записи
+  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
+  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
+  add ARCHIVE NAME FILE...      добавить новые записи
+  remove ARCHIVE PATTERN...     удалить записи
+  diff A B                      различия между архивами или распакованными деревьями
+  help [COMMAND]                описание команды
+
+Параметры:
+  -h, --help     эта справка
+      --version  версия программы
+
+«kbx help КОМАНДА» или «kbx КОМАНДА --help» описывает команду и её параметры.
+
+Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
+подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
+архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx diff A B [--json]
+Compares A with B, each an archive or a folder holding an unpacked Version/
+tree. Prints one line per difference, in A&apos;s order, then B&apos;s:
+  M NAME  the bytes differ
+  + NAME  only in B
+  - NAME  only in A
+Names match with letter case ignored, as in the game. Sizes are compared
+first, bytes only where sizes agree. Exit status 0 when A and B hold the
+same, 1 when they differ.
+
+      --json     print a JSON document with the exact names
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx diff A B [--json]
+Сравнивает A с B; каждый — архив или папка с распакованным деревом Version/.
+Печатает по строке на различие, в порядке A, затем B:
+  M ИМЯ  байты различаются
+  + ИМЯ  только в B
+  - ИМЯ  только в A
+Имена сравниваются без учёта регистра, как в игре. Сначала сравниваются
+размеры, байты — только при равных размерах. Код выхода 0, если A и B
+содержат одно и то же, 1 — если различаются.
+
+      --json     документ JSON с точными именами
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>missing A or B</source>
+        <translation>не указан A или B</translation>
     </message>
 </context>
 </TS>

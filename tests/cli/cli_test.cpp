@@ -97,6 +97,7 @@ TEST_F(Cli, ExactAnswers) {
     const QByteArray hostile = Archive("hostile.kbx", {{"C:\\evil", "x"}, {"Version\\ok", "y"}});
     const QByteArray empty = Archive("empty.kbx", {});
     const QByteArray full = "kbx: cannot write to standard output: No space left on device\n";
+    const QByteArray main = RunKbx({"--help"}).out;
     const struct {
         Args args;
         QByteArray err;
@@ -117,7 +118,11 @@ TEST_F(Cli, ExactAnswers) {
         {{"unpack", good, "-C"}, Usage("unpack: option -C needs a value")},
         {{"pack", "root"}, Usage("pack: missing -o ARCHIVE")},
         {{"pack", "root", "--output"}, Usage("pack: option --output needs a value")},
-        {{"replace", good, "a"}, Usage("replace: missing NAME and FILE")},
+        {{"replace", good, "a"}, Usage("replace: FILE missing after the last NAME")},
+        {{"add", good}, Usage("add: missing NAME and FILE")},
+        {{"list", good, "--frob"}, Usage("list: unknown option --frob")},
+        {{"help", "--help"}, "", 0, main},
+        {{"diff", good}, Usage("diff: missing A or B")},
         {{"add", good, "a", "f", "b"}, Usage("add: FILE missing after the last NAME")},
         {{"--version"}, "", 0, "kbx (Quillmere) " QUILLMERE_VERSION "\n"},
         {{"list", missing}, Failure(missing, "No such file or directory")},
@@ -515,6 +520,49 @@ TEST_F(Cli, OneEditorAtATime) {
                                {.onOutput = [](pid_t pid) { ::kill(pid, SIGINT); }});
     EXPECT_EQ(late.code, 0) << late.err.toStdString();
     EXPECT_EQ(RunKbx({"list", good}).out.count('\n'), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// diff between archives and unpacked trees: one line per difference in the
+// first side's order, names matched as the game matches them, exit 1 when
+// anything differs; unpacking and comparing back finds nothing.
+TEST_F(Cli, DiffArchivesAndTrees) {
+    const QByteArray other = Archive("other.kbx", {{"VERSION\\A.TXT", "alpha"},
+                                                   {"Version\\Data\\b.dat", "BETA"},
+                                                   {"Version\\Data\\c\x1b.dat", "new"}});
+    const QByteArray tree = Path("tree");
+    ASSERT_EQ(RunKbx({"unpack", good, "-C", tree}).code, 0);
+    const struct {
+        Args args;
+        int code;
+        QByteArray out;
+    } cases[] = {
+        {{good, good}, 0, ""},
+        {{good, tree}, 0, ""},
+        {{tree, good}, 0, ""},
+        {{good, other}, 1, "- " + kMap + "M Version\\Data\\b.dat\n+ Version\\Data\\c\\x1b.dat\n"},
+        {{other, good, "--json"},
+         1,
+         "{\"a\":\"" + other + "\",\"b\":\"" + good +
+             "\",\"changes\":[{\"change\":\"M\",\"name\":\"Version\\\\Data\\\\b.dat\"},"
+             "{\"change\":\"-\",\"name\":\"Version\\\\Data\\\\c\\u001b.dat\"},"
+             "{\"change\":\"+\",\"name\":\"Version\\\\Data\\\\карта.dat\"}]}\n"},
+    };
+    for (const auto& c : cases) {
+        Args args{"diff"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(Join(args));
+        const KbxRun r = RunKbx(args);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        EXPECT_EQ(r.out, c.out);
+    }
+    // Same sizes, other bytes; a file only in the tree.
+    ASSERT_TRUE(WriteFile(Q(tree) + "/Version/a.txt", "ALPHA"));
+    ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/sub/x", "x"));
+    EXPECT_EQ(RunKbx({"diff", good, tree}).out, "M Version\\a.txt\n+ Version\\Data\\sub\\x\n");
 }
 
 }  // namespace
