@@ -247,6 +247,35 @@ kbx::StopFlag& Stop() {
     return g_stop;
 }
 
+bool ReadNames(const QByteArray& path, bool nul, std::vector<QByteArray>& names) {
+    kbx::io::Fd owned;
+    int fd = STDIN_FILENO;
+    if (path != "-") {
+        owned = kbx::io::Fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        fd = owned.get();
+    }
+    QByteArray text;
+    char buf[65536];
+    for (ssize_t n = fd < 0 ? -1 : 0;;) {
+        n = fd < 0 ? -1 : ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            Io().Error(QuoteBytes(path) + QStringLiteral(": ") + ErrorText(errno));
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buf, n);
+    }
+    const char end = nul ? '\0' : '\n';
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype to = text.indexOf(end, from);
+        if (to < 0) to = text.size();
+        names.push_back(text.mid(from, to - from));
+        from = to + 1;
+    }
+    return true;
+}
+
 int List(const ParsedArgs& args) {
     kbx::Directory dir;
     const std::optional<QString> path = Load(args.operands[0], dir);

@@ -18,6 +18,11 @@ kbx::StopFlag& Stop();
 // stopped nothing.
 bool Published();
 
+// Appends the names in the file at `path` ("-": standard input), one a
+// line or, with `nul`, each ended by a NUL byte; a last name needs no end.
+// Reports a file that cannot be read and returns false.
+bool ReadNames(const QByteArray& path, bool nul, std::vector<QByteArray>& names);
+
 int List(const ParsedArgs& args);
 int Verify(const ParsedArgs& args);
 int Extract(const ParsedArgs& args);

@@ -36,21 +36,23 @@ constexpr cli::OptionDef kDirectory{'C', "directory", true};
 constexpr cli::OptionDef kKeep{'k', "keep-old-files", false};
 constexpr cli::OptionDef kSkip{0, "skip-old-files", false};
 constexpr cli::OptionDef kNoWait{0, "no-wait", false};
+constexpr cli::OptionDef kFilesFrom{'T', "files-from", true};
+constexpr cli::OptionDef kNull{0, "null", false};
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"list", {kHelp, kJson}, 1, SIZE_MAX, cli::List},
+        {"list", {kHelp, kJson, kFilesFrom, kNull}, 1, SIZE_MAX, cli::List},
         {"verify", {kHelp, kJson, kVerbose}, 1, 1, cli::Verify},
         {"extract",
-         {kHelp, kVerbose, kDirectory, {'O', "to-stdout", false}, kKeep, kSkip},
+         {kHelp, kVerbose, kDirectory, {'O', "to-stdout", false}, kKeep, kSkip, kFilesFrom, kNull},
          2,
          SIZE_MAX,
          cli::Extract},
         {"unpack", {kHelp, kVerbose, kDirectory, kKeep, kSkip}, 1, 1, cli::Unpack},
         {"pack", {kHelp, kVerbose, {'o', "output", true}}, 1, 1, cli::Pack},
-        {"replace", {kHelp, kVerbose, kNoWait}, 3, SIZE_MAX, cli::Replace},
-        {"add", {kHelp, kVerbose, kNoWait}, 3, SIZE_MAX, cli::Add},
-        {"remove", {kHelp, kVerbose, kNoWait}, 2, SIZE_MAX, cli::Remove},
+        {"replace", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Replace},
+        {"add", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Add},
+        {"remove", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 2, SIZE_MAX, cli::Remove},
         {"diff", {kHelp, kJson}, 2, 2, cli::Diff},
     };
     return commands;
@@ -82,6 +84,14 @@ QString MainHelp() {
         "Exit status: 0 success; 1 some entries failed, a pattern matched nothing or\n"
         "verify found problems; 2 a usage error, an unusable archive or path, or a\n"
         "failed write; 128+N when signal N stopped the run.\n");
+}
+
+// The options of the commands that take names or patterns.
+QString NamesHelp() {
+    return Kbx::tr(
+        "  -T, --files-from FILE  also take the names from FILE ('-': standard\n"
+        "                         input), one a line\n"
+        "      --null             names in FILE end with a NUL byte, not a newline\n");
 }
 
 QString PatternHelp() {
@@ -116,9 +126,8 @@ QString CommandHelp(const QString& name) {
                    "Control characters in names are shown as escapes such as \\x1b.\n"
                    "\n"
                    "      --json     print a JSON document with the exact names\n"
-                   "  -h, --help     show this help\n"
-                   "\n") +
-               PatternHelp();
+                   "  -h, --help     show this help\n") +
+               NamesHelp() + u'\n' + PatternHelp();
     if (name == u"verify")
         return Kbx::tr(
             "Usage: kbx verify ARCHIVE [--json] [-v]\n"
@@ -136,7 +145,7 @@ QString CommandHelp(const QString& name) {
                    "Writes the entries that match beneath DIR under their own names.\n"
                    "\n"
                    "  -O, --to-stdout      write the entries' bytes to standard output\n") +
-               WriteOptionsHelp() + u'\n' + PatternHelp();
+               WriteOptionsHelp() + NamesHelp() + u'\n' + PatternHelp();
     if (name == u"unpack")
         return Kbx::tr(
                    "Usage: kbx unpack ARCHIVE [-C DIR] [-k | --skip-old-files] [-v]\n"
@@ -154,23 +163,26 @@ QString CommandHelp(const QString& name) {
             "  -h, --help            show this help\n");
     if (name == u"replace")
         return Kbx::tr(
-            "Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
-            "Gives each entry NAME the contents of FILE; the entry keeps its place and name.\n"
-            "The new archive replaces the old one only when it is complete.\n"
-            "\n"
-            "  -v, --verbose  print the time taken\n"
-            "      --no-wait  fail when another process is editing the archive\n"
-            "  -h, --help     show this help\n");
+                   "Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
+                   "Gives each entry NAME the contents of FILE; the entry keeps its place and "
+                   "name.\n"
+                   "The new archive replaces the old one only when it is complete.\n"
+                   "\n"
+                   "  -v, --verbose  print the time taken\n"
+                   "      --no-wait  fail when another process is editing the archive\n"
+                   "  -h, --help     show this help\n") +
+               NamesHelp() + Kbx::tr("In FILE, each NAME and its FILE are two names in a row.\n");
     if (name == u"add")
         return Kbx::tr(
-            "Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
-            "Appends entries NAME with the contents of FILE; a name already in the\n"
-            "archive, or not beneath Version/, is refused. The new archive replaces the\n"
-            "old one only when it is complete.\n"
-            "\n"
-            "  -v, --verbose  print the time taken\n"
-            "      --no-wait  fail when another process is editing the archive\n"
-            "  -h, --help     show this help\n");
+                   "Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
+                   "Appends entries NAME with the contents of FILE; a name already in the\n"
+                   "archive, or not beneath Version/, is refused. The new archive replaces the\n"
+                   "old one only when it is complete.\n"
+                   "\n"
+                   "  -v, --verbose  print the time taken\n"
+                   "      --no-wait  fail when another process is editing the archive\n"
+                   "  -h, --help     show this help\n") +
+               NamesHelp() + Kbx::tr("In FILE, each NAME and its FILE are two names in a row.\n");
     if (name == u"remove")
         return Kbx::tr(
                    "Usage: kbx remove ARCHIVE PATTERN... [-v]\n"
@@ -179,9 +191,8 @@ QString CommandHelp(const QString& name) {
                    "\n"
                    "  -v, --verbose  print the time taken\n"
                    "      --no-wait  fail when another process is editing the archive\n"
-                   "  -h, --help     show this help\n"
-                   "\n") +
-               PatternHelp();
+                   "  -h, --help     show this help\n") +
+               NamesHelp() + u'\n' + PatternHelp();
     if (name == u"diff")
         return Kbx::tr(
             "Usage: kbx diff A B [--json]\n"
@@ -220,6 +231,16 @@ int RunCommand(const Command& c, const std::vector<QByteArray>& args) {
     if (QString problem = cli::ParseArgs(args, c.options, &parsed); !problem.isEmpty())
         return Usage(name + QStringLiteral(": ") + problem, name);
     if (parsed.Has("help")) return Help(CommandHelp(name));
+    if (parsed.Has("null") && !parsed.Has("files-from"))
+        return Usage(name + QStringLiteral(": ") + Kbx::tr("--null needs -T FILE"), name);
+    if (parsed.Has("files-from")) {
+        // Names from a file come after those on the command line, as if
+        // typed there; the archive must be on the command line.
+        if (parsed.operands.empty())
+            return Usage(name + QStringLiteral(": ") + Kbx::tr("missing archive"), name);
+        if (!cli::ReadNames(parsed.Value("files-from"), parsed.Has("null"), parsed.operands))
+            return cli::kUnusable;
+    }
     const size_t n = parsed.operands.size();
     if (n < c.minOperands) {
         QString missing = Kbx::tr("missing archive");

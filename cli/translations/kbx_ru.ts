@@ -236,24 +236,6 @@
         <translation>папка с этим именем нужна записи %1</translation>
     </message>
     <message>
-        <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
-Prints one line per entry: index, offset, size and name, separated by tabs.
-Control characters in names are shown as escapes such as \x1b.
-
-      --json     print a JSON document with the exact names
-  -h, --help     show this help
-
-</source>
-        <translation>Использование: kbx list ARCHIVE [PATTERN...] [--json]
-Печатает по строке на запись: номер, смещение, размер и имя через табуляцию.
-Управляющие символы в именах показаны последовательностями вроде \x1b.
-
-      --json     документ JSON с точными именами
-  -h, --help     эта справка
-
-</translation>
-    </message>
-    <message>
         <source>Usage: kbx verify ARCHIVE [--json] [-v]
 Checks the header and directory, that every entry lies inside the file,
 that every name is safe to write, and that no data overlaps and no name
@@ -583,26 +565,6 @@ old one only when it is complete.
 </translation>
     </message>
     <message>
-        <source>Usage: kbx remove ARCHIVE PATTERN... [-v]
-Drops the entries that match. The new archive replaces the old one only
-when it is complete.
-
-  -v, --verbose  print the time taken
-      --no-wait  fail when another process is editing the archive
-  -h, --help     show this help
-
-</source>
-        <translation>Использование: kbx remove ARCHIVE PATTERN... [-v]
-Удаляет подходящие записи. Новый архив заменяет старый, только когда он
-полностью готов.
-
-  -v, --verbose  печатать затраченное время
-      --no-wait  ошибка, если архив меняет другой процесс
-  -h, --help     эта справка
-
-</translation>
-    </message>
-    <message>
         <source>No such device or address</source>
         <translation>Нет такого устройства или адреса</translation>
     </message>
@@ -717,6 +679,61 @@ same, 1 when they differ.
     <message>
         <source>missing A or B</source>
         <translation>не указан A или B</translation>
+    </message>
+    <message>
+        <source>  -T, --files-from FILE  also take the names from FILE (&apos;-&apos;: standard
+                         input), one a line
+      --null             names in FILE end with a NUL byte, not a newline
+</source>
+        <translation>  -T, --files-from FILE  взять имена ещё и из FILE («-» — стандартный ввод),
+                         по одному в строке
+      --null             имена в FILE заканчиваются байтом NUL, а не переводом
+                         строки
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
+Prints one line per entry: index, offset, size and name, separated by tabs.
+Control characters in names are shown as escapes such as \x1b.
+
+      --json     print a JSON document with the exact names
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx list ARCHIVE [PATTERN...] [--json]
+Печатает по строке на запись: номер, смещение, размер и имя через табуляцию.
+Управляющие символы в именах показаны последовательностями вроде \x1b.
+
+      --json     документ JSON с точными именами
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>In FILE, each NAME and its FILE are two names in a row.
+</source>
+        <translation>В ФАЙЛЕ каждое NAME и его FILE — два имени подряд.
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx remove ARCHIVE PATTERN... [-v]
+Drops the entries that match. The new archive replaces the old one only
+when it is complete.
+
+  -v, --verbose  print the time taken
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx remove ARCHIVE PATTERN... [-v]
+Удаляет подходящие записи. Новый архив заменяет старый, только когда он
+полностью готов.
+
+  -v, --verbose  печатать затраченное время
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>--null needs -T FILE</source>
+        <translation>--null действует только с -T ФАЙЛ</translation>
     </message>
 </context>
 </TS>

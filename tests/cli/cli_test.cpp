@@ -566,3 +566,40 @@ TEST_F(Cli, DiffArchivesAndTrees) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names from a file, one a line or NUL-ended, count as if typed after the
+// archive: patterns and exact names alike, NAME FILE pairs as two in a row.
+TEST_F(Cli, NamesFromAFile) {
+    const QByteArray lines = Path("lines"), nul = Path("nul"), pairs = Path("pairs");
+    const QByteArray file = Path("new.txt");
+    ASSERT_TRUE(WriteFile(Q(file), "NEW"));
+    ASSERT_TRUE(WriteFile(Q(lines), "Version/a.txt\n**/b.*\n"));
+    ASSERT_TRUE(WriteFile(Q(nul), QByteArray("Version\\Data\\b.dat\0Version/a.txt", 32)));
+    ASSERT_TRUE(WriteFile(Q(pairs), "Version/a.txt\n" + file + "\n"));
+    const struct {
+        Args args;
+        int code;
+        QByteArray out;
+    } cases[] = {
+        {{"list", good, "-T", lines}, 0, "0\n2\n"},
+        {{"list", good, "-T", nul, "--null"}, 0, "0\n2\n"},
+        {{"list", good, "Version/Data/*", "-T", nul}, 1, "1\n2\n"},
+        {{"list", good, "--null"}, 2, ""},
+        {{"replace", good, "-T", pairs}, 0, ""},
+        {{"list", good, "-T", Path("none")}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Join(c.args));
+        const KbxRun r = RunKbx(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        QByteArray first;
+        for (const QByteArray& line : r.out.split('\n'))
+            if (!line.isEmpty()) first += line.split('\t').value(0) + '\n';
+        EXPECT_EQ(first, c.out);
+    }
+    EXPECT_EQ(RunKbx({"extract", good, "Version/a.txt", "-O"}).out, "NEW");
+}
+
+}  // namespace
