@@ -28,6 +28,10 @@ TEST(PatternTest, MatchesEachRow) {
         {u"Version/[^a-c].txt", u"Version\\a.txt", false},
         {u"Version/[]x].txt", u"Version\\].txt", true},
         {u"Version/[ab", u"Version\\[ab", true},           // unterminated
+        {u"[a-", u"[a-", true},  // unterminated ranges end at the pattern's end
+        {u"[a-", u"a", false},
+        {u"x[!", u"x[!", true},
+        {u"[z-", u"[z-", true},
         {u"Version/Data", u"Version\\Data\\b.dat", true},  // a folder selects its content
         {u"Version/Dat", u"Version\\Data\\b.dat", false},
         {u"Version//Data/", u"Version\\Data\\b.dat", true},
