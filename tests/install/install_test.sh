@@ -130,6 +130,16 @@ for key in 'Name[ru]' 'Comment[ru]' Name Comment; do
     || fail "the desktop entry has no $key"
 done
 grep -qx 'Icon=quillmere' "$desktop" || fail "the desktop entry names another icon"
+# Each PNG is as large as its folder says; the small ones have drawings of
+# their own, at their own size.
+for size in 16 22 24 32 48 64 128 256; do
+  file "$share/icons/hicolor/${size}x${size}/apps/quillmere.png" | grep -q ", $size x $size," \
+    || fail "the ${size}x${size} icon is not $size pixels square"
+  [ "$size" -le 32 ] || continue
+  grep -q "width=\"$size\" height=\"$size\" viewBox=\"0 0 $size $size\"" \
+    "$source/data/icons/hicolor/${size}x${size}/quillmere.svg" 2>/dev/null \
+    || fail "the ${size}x${size} icon has no drawing of its own at that size"
+done
 grep -qx 'MimeType=application/x-kbx;' "$desktop" || fail "the desktop entry offers another type"
 
 # The file type, from the installed tree only: by the *.kbx name, and by the
