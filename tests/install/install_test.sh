@@ -75,6 +75,7 @@ share=$root/usr/share
 
 # Every installed file, and nothing else.
 expected=(usr/bin/kbx usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz)
+[ "$hardened" = 1 ] && expected+=(usr/share/lintian/overrides/$package)
 [ -f "$source/cli/kbx.1" ] && expected+=(usr/share/man/man1/kbx.1.gz)
 [ -f "$source/cli/kbx.bash-completion" ] && expected+=(usr/share/bash-completion/completions/kbx)
 if [ "$kind" = gui ]; then
