@@ -140,6 +140,8 @@ for key in 'Name[ru]' 'Comment[ru]' Name Comment; do
     || fail "the desktop entry has no $key"
 done
 grep -qx 'Icon=quillmere' "$desktop" || fail "the desktop entry names another icon"
+grep -qx 'MimeType=application/x-kbx;' "$desktop" || fail "the desktop entry offers another type"
+
 # Each PNG is as large as its folder says; the small ones have drawings of
 # their own, at their own size.
 for size in 16 22 24 32 48 64 128 256; do
@@ -150,7 +152,6 @@ for size in 16 22 24 32 48 64 128 256; do
     "$source/data/icons/hicolor/${size}x${size}/quillmere.svg" 2>/dev/null \
     || fail "the ${size}x${size} icon has no drawing of its own at that size"
 done
-grep -qx 'MimeType=application/x-kbx;' "$desktop" || fail "the desktop entry offers another type"
 
 # The file type, from the installed tree only: by the *.kbx name, and by the
 # signature for a file whose name says nothing.
@@ -179,7 +180,6 @@ renamed.bin application/x-kbx
 other !application/x-kbx
 words.txt text/plain
 TABLE
-
 
 # A plain install (no DESTDIR) into a prefix: the desktop knows a *.kbx file
 # from that prefix alone, and offers Quillmere for it.
