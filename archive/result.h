@@ -67,6 +67,10 @@ enum class Reason {
     // Changing an archive's entries.
     NoSuchEntry,   // index: an edit names an index outside the directory
     EditConflict,  // index or subject: one entry edited twice, one name added twice
+    // Pack, as warnings: files that are not in the archive. Subject = the folder's path.
+    FolderLeftOut,      // a sub-folder not packed, with `count` regular files beneath it
+                        // (-1 and errno: it could not be read)
+    FolderLinkLeftOut,  // a link to a folder: never followed, so nothing beneath it is packed
 };
 
 struct Failure {
@@ -86,6 +90,7 @@ struct Failure {
     qint64 index = -1;  // directory index, or -1 for a file or path
     QString subject;    // the entry name, file or path concerned
     QString detail;     // the offending name component, for BadComponent
+    qint64 count = 0;   // FolderLeftOut: the files left out
 };
 
 // Kept under its old name for readers of entry lists.
