@@ -341,6 +341,42 @@ TEST_F(Cli, OldFiles) {
     }
 }
 
+// pack names each sub-folder it leaves out, with the files in it, and fails
+// after writing the archive; -r packs them.
+TEST_F(Cli, PackNamesWhatItLeavesOut) {
+    const QByteArray root = Path("tree"), out = Path("p.kbx");
+    ASSERT_TRUE(WriteFile(Q(root + "/Version/Data/textures/a.dds"), "a"));
+    ASSERT_TRUE(WriteFile(Q(root + "/Version/Data/textures/deep/b.dds"), "b"));
+    const QByteArray folder = "kbx: " + root + "/Version/Data/textures: ";
+    const struct {
+        Args args;
+        Args env;
+        int code;
+        QByteArray err;
+        int entries;
+    } cases[] = {
+        {{"pack", root, "-o", out},
+         {},
+         1,
+         folder + "left out with the files in it (2); --recursive packs sub-folders\n",
+         0},
+        {{"pack", root, "-o", out},
+         {"LANG=ru_RU.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE="},
+         1,
+         folder + "не упакована вместе с файлами в ней (2); вложенные папки упаковывает "
+                  "--recursive\n",
+         0},
+        {{"pack", "-r", root, "-o", out}, {}, 0, "", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Join(c.args));
+        const KbxRun r = RunKbx(c.args, {.env = c.env});
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(RunKbx({"list", out}).out.count('\n'), c.entries);
+    }
+}
+
 // Help and messages follow the locale: Russian under a Russian one,
 // English otherwise (LANGUAGE counts only beside a locale other than C).
 TEST_F(Cli, LanguageFollowsTheLocale) {
