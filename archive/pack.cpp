@@ -235,16 +235,17 @@ class Listing {
         return (folders_[folder].group == 0 ? kDataPrefix : kVersionPrefix) + path;
     }
 
+    Failure ReadError(quint32 folder, int err) const {
+        return {Reason::CannotReadFolder, err, NameRule::None, -1,
+                folder > 1 ? Path(folder) : FolderEntry(folder)};
+    }
+
   private:
     // The folder as a path beneath the root, for warnings and errors.
     QString Path(quint32 folder) const {
         QString path = FolderEntry(folder);
         path.chop(1);
         return root_ + path.replace(u'\\', u'/');
-    }
-    Failure ReadError(quint32 folder, int err) const {
-        return {Reason::CannotReadFolder, err, NameRule::None, -1,
-                folder > 1 ? Path(folder) : FolderEntry(folder)};
     }
     QString Name(const NameRef& n) const { return QFile::decodeName(Native(n).toByteArray()); }
     // Whether the name's bytes are text in the system's encoding.
@@ -666,9 +667,7 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
         bool localTimes = false;
         const int dirfd = folders.Get(f.folder, &localTimes);
         // A folder swapped for a link or removed since it was listed.
-        if (dirfd < 0)
-            return Result::Unusable(
-                {Reason::CannotReadFolder, errno, {}, -1, listing.FolderEntry(f.folder)});
+        if (dirfd < 0) return Result::Unusable(listing.ReadError(f.folder, errno));
         if (Failure why = writer.Copy(dirfd, localTimes, f); why.reason != Reason::None)
             return Result::Unusable(std::move(why));
     }

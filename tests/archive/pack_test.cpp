@@ -157,6 +157,7 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
     const qint64 room = kbx::kMaxArchiveBytes - kbx::DirectoryEnd(1);  // one file fits exactly
     using R = kbx::Reason;
     using N = kbx::NameRule;
+    const kbx::SubFolders P = kbx::SubFolders::Packed;
     const struct {
         const char* what;
         QString put;  // a file added beside Version/fine.txt (4 bytes)
@@ -180,48 +181,13 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
          N::None, room - 136 - 3},
         {"a file past 4 GiB", "Version/Data/big", R::TooLarge, N::None, (4LL << 30) + 5},
         // A packed folder's name is a part of its files' names.
-        {"a folder and a file that differ only in case",
-         "Version/FINE.TXT/x",
-         R::UnsafeName,
-         N::CaseDuplicate,
-         1,
-         {},
-         kbx::SubFolders::Packed},
-        {"a folder named like the Data folder",
-         "Version/data/x",
-         R::UnsafeName,
-         N::CaseDuplicate,
-         1,
-         {},
-         kbx::SubFolders::Packed},
-        {"backslash in a folder's name",
-         "Version/a\\b/x",
-         R::UnsafeName,
-         N::Backslash,
-         1,
-         {},
-         kbx::SubFolders::Packed},
-        {"control character in a folder's name",
-         "Version/bell\x07/x",
-         R::UnsafeName,
-         N::ControlChar,
-         1,
-         {},
-         kbx::SubFolders::Packed},
-        {"folder's name outside Windows-1251",
-         "Version/日本/x",
-         R::UnsafeName,
-         N::NotEncodable,
-         1,
-         {},
-         kbx::SubFolders::Packed},
-        {"a path of 129 bytes",
-         "Version/" + QString(60, u'n') + u'/' + QString(60, u'n'),
-         R::UnsafeName,
-         N::TooLong,
-         1,
-         {},
-         kbx::SubFolders::Packed},
+        {"a folder and a file that differ only in case", "Version/FINE.TXT/x", R::UnsafeName,
+         N::CaseDuplicate, 1, "", P},
+        {"a folder named like the Data folder", "Version/data/x", R::UnsafeName, N::CaseDuplicate,
+         1, "", P},
+        {"backslash in a folder's name", "Version/a\\b/x", R::UnsafeName, N::Backslash, 1, "", P},
+        {"a path of 129 bytes", "Version/" + QString(60, u'n') + u'/' + QString(60, u'n'),
+         R::UnsafeName, N::TooLong, 1, "", P},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
