@@ -166,14 +166,6 @@ class Listing {
         folders_.push_back({{0, 0, kAscii}, 1, 1});
     }
 
-    // Adds the regular files (and links to them) inside `dirfd`, the folder
-    // that heads `group`, and, when sub-folders are packed, those beneath it,
-    // depth first. FIFOs, sockets, devices and dangling links are left out;
-    // so are the archive being replaced and our own temporaries.
-    bool Add(int dirfd, quint8 group, std::vector<Failure>& warnings, Failure* error) {
-        return Walk(dirfd, group, warnings, error);
-    }
-
     // Refuses the first name that cannot become an entry that verify
     // accepts and unpack writes back as the same file.
     bool Check(Failure* error) const {
@@ -240,29 +232,12 @@ class Listing {
                 folder > 1 ? Path(folder) : FolderEntry(folder)};
     }
 
-  private:
-    // The folder as a path beneath the root, for warnings and errors.
-    QString Path(quint32 folder) const {
-        QString path = FolderEntry(folder);
-        path.chop(1);
-        return root_ + path.replace(u'\\', u'/');
-    }
-    QString Name(const NameRef& n) const { return QFile::decodeName(Native(n).toByteArray()); }
-    // Whether the name's bytes are text in the system's encoding.
-    bool IsText(const NameRef& n) const {
-        return (n.flags & kAscii) || QFile::encodeName(Name(n)) == Native(n);
-    }
-    bool IsDataFolder(const NameRef& n) const {
-        return QString::compare(Name(n), QStringLiteral("Data"), Qt::CaseInsensitive) == 0;
-    }
-    NameRef Keep(QByteArrayView name, quint8 flags) {
-        const NameRef n{quint32(names_.size()), quint16(name.size()),
-                        quint8(flags | (IsAscii(name) ? kAscii : 0))};
-        names_.append(name);
-        return n;
-    }
-
-    bool Walk(int dirfd, quint32 folder, std::vector<Failure>& warnings, Failure* error) {
+    // Adds the regular files (and links to them) inside `dirfd`, listed as
+    // `folder` (0 or 1 for the folder that heads a group), and, when
+    // sub-folders are packed, those beneath it, depth first. FIFOs, sockets,
+    // devices and dangling links are left out; so are the archive being
+    // replaced and our own temporaries.
+    bool Add(int dirfd, quint32 folder, std::vector<Failure>& warnings, Failure* error) {
         struct stat self {};
         if (::fstat(dirfd, &self) != 0) return *error = ReadError(folder, errno), false;
         const size_t first = files_.size();
@@ -338,12 +313,34 @@ class Listing {
             const quint32 index = quint32(folders_.size() - 1);
             if (!fd) return *error = ReadError(index, errno), false;
             const size_t before = files_.size();
-            if (!Walk(fd.get(), index, warnings, error)) return false;
+            if (!Add(fd.get(), index, warnings, error)) return false;
             if (files_.size() == before) continue;  // no entry will name it
             if (!CheckFolder(index, first, own, lastPacked, error)) return false;
             lastPacked = &sub;
         }
         return true;
+    }
+
+  private:
+    // The folder as a path beneath the root, for warnings and errors.
+    QString Path(quint32 folder) const {
+        QString path = FolderEntry(folder);
+        path.chop(1);
+        return root_ + path.replace(u'\\', u'/');
+    }
+    QString Name(const NameRef& n) const { return QFile::decodeName(Native(n).toByteArray()); }
+    // Whether the name's bytes are text in the system's encoding.
+    bool IsText(const NameRef& n) const {
+        return (n.flags & kAscii) || QFile::encodeName(Name(n)) == Native(n);
+    }
+    bool IsDataFolder(const NameRef& n) const {
+        return QString::compare(Name(n), QStringLiteral("Data"), Qt::CaseInsensitive) == 0;
+    }
+    NameRef Keep(QByteArrayView name, quint8 flags) {
+        const NameRef n{quint32(names_.size()), quint16(name.size()),
+                        quint8(flags | (IsAscii(name) ? kAscii : 0))};
+        names_.append(name);
+        return n;
     }
 
     // The rules a file's own name meets, for a packed folder's name: no "\"
