@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
@@ -56,7 +57,12 @@ void Print(FILE* stream, const QString& text) {
 }
 
 int AnswerOnTerminal(int argc, char** argv) {
-    QCoreApplication core(argc, argv);
+    // The usage line names the program, not the path it was started by.
+    char name[] = "quillmere";
+    std::vector<char*> args(argv, argv + argc);
+    args[0] = name;
+    int count = argc;
+    QCoreApplication core(count, args.data());
     QCommandLineParser parser;
     const Options options = Describe(parser);
     parser.parse(core.arguments());  // the window system's own options are no error here
@@ -76,12 +82,54 @@ int UsageError(const QString& text) {
     return 2;
 }
 
+// The arguments as the parser sees them once QApplication has taken out the
+// window system's own options (QGuiApplication's, QApplication's and the X11
+// ones, with one dash or two; "-style=name" and "-stylesheet=path" too), so
+// that a mistake is found before a display is needed.
+QStringList WithoutWindowSystemOptions(int argc, char** argv) {
+    static const QStringList withValue = {
+        "platform",     "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+        "qwindowtitle", "qwindowicon",        "session",       "style",  "stylesheet",
+        "display",      "geometry",           "title",         "icon",   "name",
+        "visual"};
+    static const QStringList alone = {"reverse",     "nograb", "dograb", "testability",
+                                      "widgetcount", "sync",   "cmap"};
+    QStringList kept;
+    for (int i = 0; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QStringLiteral("--")) {
+            for (; i < argc; ++i) kept << QString::fromLocal8Bit(argv[i]);
+            break;
+        }
+        const QString word = arg.startsWith(QStringLiteral("--")) ? arg.mid(2) : arg.mid(1);
+        if (i == 0 || !arg.startsWith(u'-') || word.isEmpty()) {
+            kept << arg;
+        } else if (withValue.contains(word)) {
+            ++i;  // its value goes with it
+        } else if (!alone.contains(word) && !word.startsWith(QStringLiteral("qmljsdebugger=")) &&
+                   !word.startsWith(QStringLiteral("style=")) &&
+                   !word.startsWith(QStringLiteral("stylesheet="))) {
+            kept << arg;
+        }
+    }
+    return kept;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
     if (AsksForWords(argc, argv)) return AnswerOnTerminal(argc, argv);
+    {
+        // Mistakes are answered before QApplication, which needs a display.
+        QCommandLineParser parser;
+        Describe(parser);
+        if (!parser.parse(WithoutWindowSystemOptions(argc, argv)))
+            return UsageError(parser.errorText());
+        if (parser.positionalArguments().size() > 1)
+            return UsageError(QStringLiteral("only one archive can be opened"));
+    }
 
     QApplication app(argc, argv);  // takes the window system's options out of the arguments
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Quillmere"));

@@ -84,16 +84,27 @@ struct PackStep {
 };
 using PackProgress = std::function<void(const PackStep& step)>;
 
-// Packs root/Version/Data/* and then root/Version/* into `archivePath`. An
+// What Pack does with the folders inside Version/Data and Version (but Data).
+enum class SubFolders {
+    Ignored,   // left out silently
+    Reported,  // left out, each one holding files named in a FolderLeftOut warning
+    Packed,    // packed, depth first: a folder's files, then each sub-folder's
+};
+
+// Packs root/Version/Data/* and then root/Version/* into `archivePath`, in
+// case-insensitive name order within each folder. An
 // existing archive there is replaced only by a complete new one (see
 // OutputArchive for what stands at the path). A stop between two files
 // publishes nothing and leaves no temporary file. With a progress hook every
 // file is measured when the folders are listed, so that the hook learns the
 // sizes before the copy (one status call more per file, and a file whose size
 // differs by its copy fails as changed); without one, sizes are learned as
-// the files are read.
+// the files are read. A link to a folder is never followed: with sub-folders
+// reported or packed it is named in a FolderLinkLeftOut warning. Packed
+// sub-folders' names meet a file name's rules, and no two names in a folder,
+// a file's and a folder's included, differ only in case.
 Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress = {},
-            const StopFlag* stop = nullptr);
+            const StopFlag* stop = nullptr, SubFolders subFolders = SubFolders::Ignored);
 
 // Milliseconds from a monotonic clock.
 class Stopwatch {

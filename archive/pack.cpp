@@ -26,19 +26,34 @@ constexpr qint64 kDirectoryBlock = 1 << 20;
 const QString kDataPrefix = QStringLiteral("Version\\Data\\");
 const QString kVersionPrefix = QStringLiteral("Version\\");
 
-// One file to pack, as compact as it can be: a tree of 200,000 files costs
-// the length of their names and 12 bytes each.
-struct Listed {
-    quint32 nameAt;   // where the name starts in the names block
-    quint16 nameLen;  // a name on disk is at most 255 bytes
-    quint8 folder;    // 0: Version/Data, 1: Version
+// A name in the names block.
+struct NameRef {
+    quint32 at;   // where the name starts in the names block
+    quint16 len;  // a name on disk is at most 255 bytes
     quint8 flags;
-    qint32 size = 0;  // learned as the file is copied
 };
 // A link or a name of unknown kind, resolved by a stat of its own: its file
 // may be anywhere, so it is opened through the link and checked twice.
 constexpr quint8 kStatted = 1;
 constexpr quint8 kAscii = 2;
+// A sub-folder's name that is a link to a folder: never followed.
+constexpr quint8 kLinkToFolder = 4;
+
+// One file to pack, as compact as it can be: a tree of 200,000 files costs
+// the length of their names and 16 bytes each.
+struct Listed {
+    NameRef name;
+    quint32 folder;   // index into the listing's folders
+    qint32 size = 0;  // learned as the file is copied
+};
+
+// A folder whose files are packed. Folders 0 (Version/Data) and 1 (Version)
+// head the two groups and have no name; the others are their sub-folders.
+struct Folder {
+    NameRef name;
+    quint32 parent;
+    quint8 group;  // 0: beneath Version/Data, 1: beneath Version
+};
 
 // Temporary files of this program (see io::AtomicFile), left by a run that
 // was killed, are never packed.
@@ -65,63 +80,83 @@ bool LocalTimes(int dirfd) {
     }
 }
 
-// The files of both folders: names in one block, the rest in a compact list.
+// Opens sub-folder `name` of `dirfd`; a link in its place is refused (ELOOP
+// or ENOTDIR), so that no walk leaves the tree.
+io::Fd OpenSubFolder(int dirfd, const char* name) {
+    return io::Fd(
+        ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+}
+
+// Calls `each` with every name in the folder `dirfd` but "." and "..".
+// Returns 0, or the errno of a failed read.
+template <typename Each>
+int ReadFolder(int dirfd, Each each) {
+    const int dupfd = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+    DIR* d = dupfd >= 0 ? ::fdopendir(dupfd) : nullptr;
+    if (!d) {
+        const int err = errno;
+        if (dupfd >= 0) ::close(dupfd);
+        return err;
+    }
+    // errno is cleared before every readdir: a skipped entry's failed stat
+    // (a dangling link) must not read as a failed read of the folder.
+    for (errno = 0; dirent* e = ::readdir(d); errno = 0) {
+        const QByteArrayView name(e->d_name);
+        if (name != "." && name != "..") each(*e);
+    }
+    const int err = errno;
+    ::closedir(d);
+    return err;
+}
+
+// The kind of `e` (DT_REG, DT_DIR, DT_LNK...), a link not followed. A name
+// the listing gives no kind is looked at, and `st` then holds its status.
+unsigned char KindOf(int dirfd, const dirent& e, struct stat* st, bool* statted) {
+    *statted = false;
+    if (e.d_type != DT_UNKNOWN) return e.d_type;
+    if (::fstatat(dirfd, e.d_name, st, AT_SYMLINK_NOFOLLOW) != 0) return DT_UNKNOWN;
+    *statted = true;
+    return IFTODT(st->st_mode);
+}
+
+// The regular files beneath sub-folder `name` of `dirfd`, at any depth, no
+// link followed; -1 with `*err` set when the sub-folder cannot be read.
+// Folders beneath it that cannot be read count as empty.
+qint64 CountFiles(int dirfd, const char* name, int* err) {
+    const io::Fd fd = OpenSubFolder(dirfd, name);
+    if (!fd) return *err = errno, -1;
+    qint64 n = 0;
+    std::vector<QByteArray> subs;
+    const int readErr = ReadFolder(fd.get(), [&](const dirent& e) {
+        struct stat st;
+        bool statted;
+        const unsigned char kind = KindOf(fd.get(), e, &st, &statted);
+        if (kind == DT_REG) ++n;
+        if (kind == DT_DIR) subs.emplace_back(e.d_name);
+    });
+    if (readErr != 0) return *err = readErr, -1;
+    for (const QByteArray& sub : subs) {
+        int ignored = 0;
+        n += std::max<qint64>(CountFiles(fd.get(), sub.constData(), &ignored), 0);
+    }
+    return n;
+}
+
+// The files of both groups: names in one block, the rest in compact lists,
+// in the order they are packed.
 class Listing {
   public:
     // With `measure`, every file's size is learned from the listing (one
     // status call each), for callers that show progress in bytes; otherwise
-    // sizes are learned as the files are read.
-    Listing(const OutputArchive& out, bool measure) : out_(out), measure_(measure) {}
-
-    // Adds the regular files (and links to them) directly inside `dirfd`.
-    // Folders, FIFOs, sockets, devices and dangling links are left out; so
-    // are the archive being replaced and our own temporaries.
-    bool Add(int dirfd, quint8 folder, std::vector<Failure>& warnings, Failure* error) {
-        struct stat self {};
-        if (::fstat(dirfd, &self) != 0) return *error = ReadError(folder, errno), false;
-        const int dupfd = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
-        DIR* d = dupfd >= 0 ? ::fdopendir(dupfd) : nullptr;
-        if (!d) {
-            *error = ReadError(folder, errno);
-            if (dupfd >= 0) ::close(dupfd);
-            return false;
-        }
-        const size_t first = files_.size();
-        // errno is cleared before every readdir: a skipped entry's failed stat
-        // (a dangling link) must not read as a failed read of the folder.
-        for (errno = 0; dirent* e = ::readdir(d); errno = 0) {
-            const QByteArrayView name(e->d_name);
-            if (name == "." || name == ".." || IsOurTemporary(name)) continue;
-            quint8 flags = IsAscii(name) ? kAscii : 0;
-            dev_t dev = self.st_dev;
-            ino_t ino = e->d_ino;
-            qint64 size = 0;
-            if (e->d_type != DT_REG || measure_) {
-                if (e->d_type != DT_REG && e->d_type != DT_LNK && e->d_type != DT_UNKNOWN) continue;
-                struct stat st;
-                const int follow = e->d_type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
-                if (::fstatat(dirfd, e->d_name, &st, follow) != 0 || !S_ISREG(st.st_mode)) continue;
-                if (e->d_type != DT_REG) flags |= kStatted;
-                dev = st.st_dev;
-                ino = st.st_ino;
-                size = std::min<qint64>(st.st_size, kMaxArchiveBytes);
-            }
-            if (out_.Replaces(dev, ino)) {
-                warnings.push_back({Reason::OutputInTree, 0, NameRule::None, -1,
-                                    Prefix(folder) + QFile::decodeName(name.toByteArray())});
-                continue;
-            }
-            files_.push_back(
-                {quint32(names_.size()), quint16(name.size()), folder, flags, qint32(size)});
-            names_.append(name);
-            total_ += size;
-        }
-        const int readErr = errno;
-        ::closedir(d);
-        if (readErr != 0) return *error = ReadError(folder, readErr), false;
-        std::sort(files_.begin() + qsizetype(first), files_.end(),
-                  [this](const Listed& a, const Listed& b) { return Less(a, b); });
-        return true;
+    // sizes are learned as the files are read. Sub-folders are handled as
+    // `subFolders` says; `root` names them in warnings.
+    Listing(const OutputArchive& out, bool measure, SubFolders subFolders, const QString& root)
+        : out_(out),
+          measure_(measure),
+          subFolders_(subFolders),
+          root_(root.isEmpty() ? QString() : root + u'/') {
+        folders_.push_back({{0, 0, kAscii}, 0, 0});
+        folders_.push_back({{0, 0, kAscii}, 1, 1});
     }
 
     // Refuses the first name that cannot become an entry that verify
@@ -131,7 +166,7 @@ class Listing {
             const Listed& f = files_[i];
             const QString entry = Entry(f);
             Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, entry};
-            if (Name(f).contains(u'\\')) bad.rule = NameRule::Backslash;
+            if (Name(f.name).contains(u'\\')) bad.rule = NameRule::Backslash;
             std::optional<QByteArray> bytes = Encoded(f);
             if (bad.rule == NameRule::None && !bytes) bad.rule = NameRule::NotEncodable;
             if (bad.rule == NameRule::None && bytes->size() > kNameSize)
@@ -142,12 +177,11 @@ class Listing {
             // The game's file system ignores case: "Z" and "z" would be one
             // file there, and a file "data" beside the folder Data too.
             if (bad.rule == NameRule::None && i > 0 && files_[i - 1].folder == f.folder &&
-                Compare(files_[i - 1], f) == 0) {
+                Compare(files_[i - 1].name, f.name) == 0) {
                 bad.rule = NameRule::CaseDuplicate;
                 bad.detail = Entry(files_[i - 1]);
             }
-            if (bad.rule == NameRule::None && f.folder == 1 &&
-                QString::compare(Name(f), QStringLiteral("Data"), Qt::CaseInsensitive) == 0) {
+            if (bad.rule == NameRule::None && f.folder == 1 && IsDataFolder(f.name)) {
                 bad.rule = NameRule::CaseDuplicate;
                 bad.detail = QStringLiteral("Version\\Data");
             }
@@ -157,32 +191,186 @@ class Listing {
     }
 
     std::vector<Listed>& files() { return files_; }
+    const std::vector<Folder>& folders() const { return folders_; }
     bool measured() const { return measure_; }
     // The sum of the measured sizes.
     qint64 total() const { return total_; }
-    QByteArrayView Native(const Listed& f) const {
-        return QByteArrayView(names_.constData() + f.nameAt, f.nameLen);
+    QByteArrayView Native(const NameRef& n) const {
+        return QByteArrayView(names_.constData() + n.at, n.len);
     }
-    QString Entry(const Listed& f) const { return Prefix(f.folder) + Name(f); }
+    QString Entry(const Listed& f) const { return FolderEntry(f.folder) + Name(f.name); }
     // The entry name in the archive's code page; nothing when it has none.
     std::optional<QByteArray> Encoded(const Listed& f) const {
         // Windows-1251 keeps ASCII as it is; only other names need the
         // converter, whose set-up costs more than the encoding itself.
-        if (f.flags & kAscii) return Prefix(f.folder).toLatin1() + Native(f).toByteArray();
-        const QString entry = Entry(f);
-        if (QFile::encodeName(Name(f)) != Native(f)) return std::nullopt;  // not text here
-        return EncodeName(entry);
+        bool ascii = f.name.flags & kAscii;
+        for (quint32 at = f.folder; at > 1 && ascii; at = folders_[at].parent)
+            ascii = folders_[at].name.flags & kAscii;
+        if (ascii) return FolderEntry(f.folder).toLatin1() + Native(f.name).toByteArray();
+        if (!IsText(f.name)) return std::nullopt;
+        for (quint32 at = f.folder; at > 1; at = folders_[at].parent)
+            if (!IsText(folders_[at].name)) return std::nullopt;
+        return EncodeName(Entry(f));
     }
-    static QString Prefix(quint8 folder) { return folder == 0 ? kDataPrefix : kVersionPrefix; }
+    // A folder's entry name with the closing "\": "Version\Data\a\".
+    QString FolderEntry(quint32 folder) const {
+        QString path;
+        for (; folder > 1; folder = folders_[folder].parent)
+            path.prepend(Name(folders_[folder].name) + u'\\');
+        return (folders_[folder].group == 0 ? kDataPrefix : kVersionPrefix) + path;
+    }
+
+    Failure ReadError(quint32 folder, int err) const {
+        return {Reason::CannotReadFolder, err, NameRule::None, -1,
+                folder > 1 ? Path(folder) : FolderEntry(folder)};
+    }
+
+    // Adds the regular files (and links to them) inside `dirfd`, listed as
+    // `folder` (0 or 1 for the folder that heads a group), and, when
+    // sub-folders are packed, those beneath it, depth first. FIFOs, sockets,
+    // devices and dangling links are left out; so are the archive being
+    // replaced and our own temporaries.
+    bool Add(int dirfd, quint32 folder, std::vector<Failure>& warnings, Failure* error) {
+        struct stat self {};
+        if (::fstat(dirfd, &self) != 0) return *error = ReadError(folder, errno), false;
+        const size_t first = files_.size();
+        std::vector<NameRef> subs;
+        const int readErr = ReadFolder(dirfd, [&](const dirent& e) {
+            const QByteArrayView name(e.d_name);
+            if (IsOurTemporary(name)) return;
+            // The folder Data inside Version heads the other group.
+            if (folder == 1 && name == "Data") return;
+            struct stat st;
+            bool statted;
+            quint8 flags = 0;
+            switch (KindOf(dirfd, e, &st, &statted)) {
+                case DT_DIR:
+                    if (subFolders_ != SubFolders::Ignored) subs.push_back(Keep(name, 0));
+                    return;
+                case DT_LNK:
+                    if (::fstatat(dirfd, e.d_name, &st, 0) != 0) return;
+                    if (S_ISDIR(st.st_mode) && subFolders_ != SubFolders::Ignored)
+                        subs.push_back(Keep(name, kLinkToFolder));
+                    if (!S_ISREG(st.st_mode)) return;
+                    flags = kStatted;
+                    statted = true;
+                    break;
+                case DT_REG:
+                    if (measure_ && !statted) {
+                        if (::fstatat(dirfd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                            !S_ISREG(st.st_mode))
+                            return;
+                        statted = true;
+                    }
+                    break;
+                default:
+                    return;
+            }
+            const dev_t dev = statted ? st.st_dev : self.st_dev;
+            const ino_t ino = statted ? st.st_ino : e.d_ino;
+            if (out_.Replaces(dev, ino)) {
+                warnings.push_back({Reason::OutputInTree, 0, NameRule::None, -1,
+                                    FolderEntry(folder) + QFile::decodeName(e.d_name)});
+                return;
+            }
+            const qint64 size = statted ? std::min<qint64>(st.st_size, kMaxArchiveBytes) : 0;
+            files_.push_back({Keep(name, flags), folder, qint32(size)});
+            total_ += size;
+        });
+        if (readErr != 0) return *error = ReadError(folder, readErr), false;
+        const auto less = [this](const NameRef& a, const NameRef& b) {
+            const int c = Compare(a, b);
+            return c != 0 ? c < 0 : Native(a) < Native(b);
+        };
+        std::sort(files_.begin() + qsizetype(first), files_.end(),
+                  [&](const Listed& a, const Listed& b) { return less(a.name, b.name); });
+        std::sort(subs.begin(), subs.end(), less);
+        const size_t own = files_.size();
+        const NameRef* lastPacked = nullptr;
+        for (const NameRef& sub : subs) {
+            const QByteArray native = Native(sub).toByteArray();
+            if (sub.flags & kLinkToFolder) {
+                warnings.push_back({Reason::FolderLinkLeftOut, 0, NameRule::None, -1,
+                                    Path(folder) + u'/' + Name(sub)});
+                continue;
+            }
+            if (subFolders_ == SubFolders::Reported) {
+                Failure left{Reason::FolderLeftOut, 0, NameRule::None, -1,
+                             Path(folder) + u'/' + Name(sub)};
+                left.count = CountFiles(dirfd, native.constData(), &left.error);
+                if (left.count != 0) warnings.push_back(std::move(left));
+                continue;
+            }
+            const io::Fd fd = OpenSubFolder(dirfd, native.constData());
+            folders_.push_back({sub, folder, folders_[folder].group});
+            const quint32 index = quint32(folders_.size() - 1);
+            if (!fd) return *error = ReadError(index, errno), false;
+            const size_t before = files_.size();
+            if (!Add(fd.get(), index, warnings, error)) return false;
+            if (files_.size() == before) continue;  // no entry will name it
+            if (!CheckFolder(index, first, own, lastPacked, error)) return false;
+            lastPacked = &sub;
+        }
+        return true;
+    }
 
   private:
-    static Failure ReadError(quint8 folder, int err) {
-        return {Reason::CannotReadFolder, err, NameRule::None, -1, Prefix(folder)};
+    // The folder as a path beneath the root, for warnings and errors.
+    QString Path(quint32 folder) const {
+        QString path = FolderEntry(folder);
+        path.chop(1);
+        return root_ + path.replace(u'\\', u'/');
     }
-    QString Name(const Listed& f) const { return QFile::decodeName(Native(f).toByteArray()); }
+    QString Name(const NameRef& n) const { return QFile::decodeName(Native(n).toByteArray()); }
+    // Whether the name's bytes are text in the system's encoding.
+    bool IsText(const NameRef& n) const {
+        return (n.flags & kAscii) || QFile::encodeName(Name(n)) == Native(n);
+    }
+    bool IsDataFolder(const NameRef& n) const {
+        return QString::compare(Name(n), QStringLiteral("Data"), Qt::CaseInsensitive) == 0;
+    }
+    NameRef Keep(QByteArrayView name, quint8 flags) {
+        const NameRef n{quint32(names_.size()), quint16(name.size()),
+                        quint8(flags | (IsAscii(name) ? kAscii : 0))};
+        names_.append(name);
+        return n;
+    }
+
+    // The rules a file's own name meets, for a packed folder's name: no "\"
+    // in it, text in the system's encoding, and no other name in its folder
+    // (a file's, files_[first, own), or the packed sub-folder before it)
+    // that differs only in case.
+    bool CheckFolder(quint32 index, size_t first, size_t own, const NameRef* before,
+                     Failure* error) const {
+        const Folder& f = folders_[index];
+        QString entry = FolderEntry(index);
+        entry.chop(1);
+        Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, entry};
+        const auto same = [&](const NameRef& other) { return Compare(other, f.name) == 0; };
+        if (Name(f.name).contains(u'\\')) {
+            bad.rule = NameRule::Backslash;
+        } else if (!IsText(f.name)) {
+            bad.rule = NameRule::NotEncodable;
+        } else if (before && same(*before)) {
+            bad.rule = NameRule::CaseDuplicate;
+            bad.detail = FolderEntry(f.parent) + Name(*before);
+        } else if (f.parent == 1 && IsDataFolder(f.name)) {
+            bad.rule = NameRule::CaseDuplicate;
+            bad.detail = QStringLiteral("Version\\Data");
+        } else {
+            const auto at = std::partition_point(
+                files_.begin() + qsizetype(first), files_.begin() + qsizetype(own),
+                [&](const Listed& file) { return Compare(file.name, f.name) < 0; });
+            if (at == files_.begin() + qsizetype(own) || !same(at->name)) return true;
+            bad.rule = NameRule::CaseDuplicate;
+            bad.detail = Entry(*at);
+        }
+        *error = std::move(bad);
+        return false;
+    }
 
     // Case-insensitive order of the names as text, as a user sees them.
-    int Compare(const Listed& a, const Listed& b) const {
+    int Compare(const NameRef& a, const NameRef& b) const {
         if ((a.flags & b.flags & kAscii) == 0)
             return QString::compare(Name(a), Name(b), Qt::CaseInsensitive);
         const QByteArrayView x = Native(a), y = Native(b);
@@ -193,10 +381,6 @@ class Listing {
         }
         return int(x.size() - y.size());
     }
-    bool Less(const Listed& a, const Listed& b) const {
-        const int c = Compare(a, b);
-        return c != 0 ? c < 0 : Native(a) < Native(b);
-    }
     static int ToLower(char c) {
         const auto u = static_cast<unsigned char>(c);
         return u >= 'A' && u <= 'Z' ? u + 32 : u;
@@ -204,9 +388,57 @@ class Listing {
 
     const OutputArchive& out_;
     const bool measure_;
+    const SubFolders subFolders_;
+    const QString root_;  // with its closing "/", or empty
     qint64 total_ = 0;
     QByteArray names_;
     std::vector<Listed> files_;
+    std::vector<Folder> folders_;
+};
+
+// The folders of the copy, opened in the listing's order: only the path from
+// a group's folder down to the current one stays open, each folder opened
+// beneath its parent with no link followed.
+class OpenFolders {
+  public:
+    OpenFolders(const Listing& listing, int data, int version)
+        : listing_(listing), heads_{data, version}, local_{LocalTimes(data), LocalTimes(version)} {}
+
+    // The folder's descriptor and whether its times are local; -1 with
+    // errno when it cannot be opened.
+    int Get(quint32 folder, bool* localTimes) {
+        const std::vector<Folder>& folders = listing_.folders();
+        std::vector<quint32> chain;  // from below the group's folder down
+        quint32 head = folder;
+        for (; head > 1; head = folders[head].parent) chain.push_back(head);
+        std::reverse(chain.begin(), chain.end());
+        size_t keep = 0;
+        while (keep < open_.size() && keep < chain.size() && open_[keep].folder == chain[keep])
+            ++keep;
+        open_.resize(keep);
+        for (size_t i = keep; i < chain.size(); ++i) {
+            const int parent = i == 0 ? heads_[head] : open_[i - 1].fd.get();
+            const QByteArray name = listing_.Native(folders[chain[i]].name).toByteArray();
+            io::Fd fd = OpenSubFolder(parent, name.constData());
+            if (!fd) return -1;
+            const bool local = LocalTimes(fd.get());
+            open_.push_back({chain[i], std::move(fd), local});
+        }
+        if (chain.empty()) return *localTimes = local_[head], heads_[head];
+        *localTimes = open_.back().local;
+        return open_.back().fd.get();
+    }
+
+  private:
+    struct Open {
+        quint32 folder;
+        io::Fd fd;
+        bool local;
+    };
+    const Listing& listing_;
+    const int heads_[2];
+    const bool local_[2];
+    std::vector<Open> open_;
 };
 
 // Writes the files' bytes into the archive, back to back from `start`.
@@ -225,18 +457,18 @@ class Listing {
 // large file is measured before and after its copy.
 class DataWriter {
   public:
-    DataWriter(OutputArchive& out, const Listing& listing, qint64 start, const bool localTimes[2])
+    DataWriter(OutputArchive& out, const Listing& listing, qint64 start)
         : out_(out),
           listing_(listing),
           next_(start),
           bufferStart_(start),
           started_(start),
-          buffer_(new char[size_t(kBufferSize)]),
-          localTimes_{localTimes[0], localTimes[1]} {}
+          buffer_(new char[size_t(kBufferSize)]) {}
 
-    // Copies one file and records its size; Reason::None on success.
-    Failure Copy(int dirfd, Listed& f) {
-        Failure why = CopyFile(dirfd, f);
+    // Copies one file of the folder `dirfd`, whose times are local when
+    // `localTimes` is set, and records its size; Reason::None on success.
+    Failure Copy(int dirfd, bool localTimes, Listed& f) {
+        Failure why = CopyFile(dirfd, localTimes, f);
         if (why.reason != Reason::None) why.subject = listing_.Entry(f);
         return why;
     }
@@ -260,13 +492,13 @@ class DataWriter {
     static constexpr qint64 kTickMargin = 50'000'000;
     static constexpr qint64 kSecondMargin = 2'000'000'000;
 
-    Failure CopyFile(int dirfd, Listed& f) {
-        const QByteArray name = listing_.Native(f).toByteArray();
+    Failure CopyFile(int dirfd, bool localTimes, Listed& f) {
+        const QByteArray name = listing_.Native(f.name).toByteArray();
         // O_NONBLOCK: a FIFO put in a file's place must not stall the pack
         // (regular files ignore the flag). A name listed as a file is opened
         // as that name, never through a link that took its place.
-        const int flags =
-            O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((f.flags & kStatted) ? 0 : O_NOFOLLOW);
+        const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
+                          ((f.name.flags & kStatted) ? 0 : O_NOFOLLOW);
         timespec opened{};
         ::clock_gettime(CLOCK_REALTIME_COARSE, &opened);
         io::Fd in(::openat(dirfd, name.constData(), flags));
@@ -275,7 +507,7 @@ class DataWriter {
         if (buffered_ == 0) bufferStart_ = next_;
 
         struct stat before {};
-        const bool trustTimes = localTimes_[f.folder] && !(f.flags & kStatted);
+        const bool trustTimes = localTimes && !(f.name.flags & kStatted);
         long long got = -1;
         if (!trustTimes) {
             if (::fstat(in.get(), &before) != 0) return {Reason::ReadFailed, errno};
@@ -354,13 +586,12 @@ class DataWriter {
     qint64 buffered_ = 0;
     qint64 started_;
     std::unique_ptr<char[]> buffer_;
-    bool localTimes_[2];
 };
 
 }  // namespace
 
 Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
-            const StopFlag* stop) {
+            const StopFlag* stop, SubFolders subFolders) {
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
     io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!rootFd) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, root});
@@ -384,7 +615,7 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
     if (Failure f = out.Create(archivePath); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     Result r;
-    Listing listing(out, bool(progress));
+    Listing listing(out, bool(progress), subFolders, root);
     Failure problem;
     if (!listing.Add(data.get(), 0, r.warnings, &problem) ||
         !listing.Add(version.get(), 1, r.warnings, &problem) || !listing.Check(&problem))
@@ -396,10 +627,10 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
         return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
     // The data first, from the end of the directory on; the directory once
     // every size is known.
-    const bool localTimes[2] = {LocalTimes(data.get()), LocalTimes(version.get())};
     if (DirectoryEnd(n) + listing.total() > kMaxArchiveBytes)
         return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
-    DataWriter writer(out, listing, DirectoryEnd(n), localTimes);
+    DataWriter writer(out, listing, DirectoryEnd(n));
+    OpenFolders folders(listing, data.get(), version.get());
     for (qint64 i = 0; i < n; ++i) {
         Listed& f = files[size_t(i)];
         if (progress) {
@@ -411,8 +642,11 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
             stopped.outcome = Outcome::Stopped;
             return stopped;
         }
-        if (Failure why = writer.Copy(f.folder == 0 ? data.get() : version.get(), f);
-            why.reason != Reason::None)
+        bool localTimes = false;
+        const int dirfd = folders.Get(f.folder, &localTimes);
+        // A folder swapped for a link or removed since it was listed.
+        if (dirfd < 0) return Result::Unusable(listing.ReadError(f.folder, errno));
+        if (Failure why = writer.Copy(dirfd, localTimes, f); why.reason != Reason::None)
             return Result::Unusable(std::move(why));
     }
     if (!writer.Flush())

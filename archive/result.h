@@ -71,6 +71,10 @@ enum class Reason {
     EditConflict,    // index or subject: one entry edited twice, one name added twice
     ArchiveBusy,     // subject = the archive; another process is editing it
     NotRegularFile,  // subject = the file; a folder, FIFO, socket or device given as a source
+    // Pack, as warnings: files that are not in the archive. Subject = the folder's path.
+    FolderLeftOut,      // a sub-folder not packed, with `count` regular files beneath it
+                        // (-1 and errno: it could not be read)
+    FolderLinkLeftOut,  // a link to a folder: never followed, so nothing beneath it is packed
 };
 
 struct Failure {
@@ -90,6 +94,7 @@ struct Failure {
     qint64 index = -1;  // directory index, or -1 for a file or path
     QString subject;    // the entry name, file or path concerned
     QString detail;     // the offending name component, for BadComponent
+    qint64 count = 0;   // FolderLeftOut: the files left out
 };
 
 // Kept under its old name for readers of entry lists.

@@ -385,11 +385,19 @@ int Pack(const ParsedArgs& args) {
             doneBytes += step.size;
             bytes = step.totalSize;
         };
-    const kbx::Result r = kbx::Pack(*root, *archive, hook, &Stop());
+    const kbx::Result r =
+        kbx::Pack(*root, *archive, hook, &Stop(),
+                  args.Has("recursive") ? kbx::SubFolders::Packed : kbx::SubFolders::Reported);
     g_published = r.outcome == kbx::Outcome::Ok;
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
     if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
+    // The archive is published but lacks files of the tree: never a success.
+    for (const kbx::Failure& w : r.warnings) {
+        if (code == kOk &&
+            (w.reason == kbx::Reason::FolderLeftOut || w.reason == kbx::Reason::FolderLinkLeftOut))
+            return kFailed;
+    }
     return code;
 }
 

@@ -130,6 +130,16 @@ QString ReasonText(const kbx::Failure& f) {
         case Reason::EditConflict:
             text = Kbx::tr("changed more than once in one run");
             break;
+        case Reason::FolderLeftOut:
+            text = f.count < 0 ? Kbx::tr("left out: the folder cannot be read: %1").arg(why)
+                               : Kbx::tr(
+                                     "left out with the files in it (%1); --recursive "
+                                     "packs sub-folders")
+                                     .arg(f.count);
+            break;
+        case Reason::FolderLinkLeftOut:
+            text = Kbx::tr("left out: a link to a folder is never followed");
+            break;
     }
     return text;
 }

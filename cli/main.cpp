@@ -49,7 +49,11 @@ const std::vector<Command>& Commands() {
          SIZE_MAX,
          cli::Extract},
         {"unpack", {kHelp, kVerbose, kDirectory, kKeep, kSkip}, 1, 1, cli::Unpack},
-        {"pack", {kHelp, kVerbose, {'o', "output", true}}, 1, 1, cli::Pack},
+        {"pack",
+         {kHelp, kVerbose, {'o', "output", true}, {'r', "recursive", false}},
+         1,
+         1,
+         cli::Pack},
         {"replace", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Replace},
         {"add", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Add},
         {"remove", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 2, SIZE_MAX, cli::Remove},
@@ -154,11 +158,15 @@ QString CommandHelp(const QString& name) {
                WriteOptionsHelp();
     if (name == u"pack")
         return Kbx::tr(
-            "Usage: kbx pack ROOT -o ARCHIVE [-v]\n"
+            "Usage: kbx pack ROOT -o ARCHIVE [-r] [-v]\n"
             "Packs the files of ROOT/Version/Data and then those of ROOT/Version into\n"
             "ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.\n"
+            "Without -r, each sub-folder left out is named with the number of files in\n"
+            "it, and the exit status is 1. Links to folders are never followed.\n"
             "\n"
             "  -o, --output ARCHIVE  the archive to write (required)\n"
+            "  -r, --recursive       pack sub-folders too: a folder's files, then each\n"
+            "                        sub-folder's, as \"Version\\Data\\sub\\file\"\n"
             "  -v, --verbose         print the time taken\n"
             "  -h, --help            show this help\n");
     if (name == u"replace")

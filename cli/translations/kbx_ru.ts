@@ -204,6 +204,18 @@
         <translation>не упакован: это сам записываемый архив</translation>
     </message>
     <message>
+        <source>left out: the folder cannot be read: %1</source>
+        <translation>не упакована: папку нельзя прочитать: %1</translation>
+    </message>
+    <message>
+        <source>left out with the files in it (%1); --recursive packs sub-folders</source>
+        <translation>не упакована вместе с файлами в ней (%1); вложенные папки упаковывает --recursive</translation>
+    </message>
+    <message>
+        <source>left out: a link to a folder is never followed</source>
+        <translation>не упакована: по ссылкам на папки pack не переходит</translation>
+    </message>
+    <message>
         <source>no entry with index %1</source>
         <translation>нет записи с номером %1</translation>
     </message>
@@ -256,19 +268,27 @@ repeats. Prints one line per problem; exit status 1 when there are some.
 </translation>
     </message>
     <message>
-        <source>Usage: kbx pack ROOT -o ARCHIVE [-v]
+        <source>Usage: kbx pack ROOT -o ARCHIVE [-r] [-v]
 Packs the files of ROOT/Version/Data and then those of ROOT/Version into
 ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.
+Without -r, each sub-folder left out is named with the number of files in
+it, and the exit status is 1. Links to folders are never followed.
 
   -o, --output ARCHIVE  the archive to write (required)
+  -r, --recursive       pack sub-folders too: a folder&apos;s files, then each
+                        sub-folder&apos;s, as &quot;Version\Data\sub\file&quot;
   -v, --verbose         print the time taken
   -h, --help            show this help
 </source>
-        <translation>Использование: kbx pack ROOT -o ARCHIVE [-v]
+        <translation>Использование: kbx pack ROOT -o ARCHIVE [-r] [-v]
 Запаковывает файлы ROOT/Version/Data, затем ROOT/Version в ARCHIVE.
 Существующий ARCHIVE заменяется только полностью готовым новым.
+Без -r каждая незапакованная вложенная папка называется с числом файлов
+в ней, и код выхода равен 1. По ссылкам на папки pack не переходит.
 
   -o, --output ARCHIVE  архив, который нужно записать (обязательно)
+  -r, --recursive       запаковать и вложенные папки: сначала файлы папки,
+                        затем каждой вложенной, как «Version\Data\sub\file»
   -v, --verbose         печатать затраченное время
   -h, --help            эта справка
 </translation>

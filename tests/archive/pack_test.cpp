@@ -157,6 +157,7 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
     const qint64 room = kbx::kMaxArchiveBytes - kbx::DirectoryEnd(1);  // one file fits exactly
     using R = kbx::Reason;
     using N = kbx::NameRule;
+    const kbx::SubFolders P = kbx::SubFolders::Packed;
     const struct {
         const char* what;
         QString put;  // a file added beside Version/fine.txt (4 bytes)
@@ -164,6 +165,7 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
         N rule = N::None;
         qint64 size = 1;      // of the file added
         QString remove = {};  // a folder removed
+        kbx::SubFolders subFolders = kbx::SubFolders::Ignored;
     } cases[] = {
         {"no Version/Data", {}, R::NoTree, N::None, 0, "Version/Data"},
         {"no Version", {}, R::NoTree, N::None, 0, "Version"},
@@ -178,6 +180,14 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
         {"a small file, then one that passes the limit with it", "Version/z.big", R::TooLarge,
          N::None, room - 136 - 3},
         {"a file past 4 GiB", "Version/Data/big", R::TooLarge, N::None, (4LL << 30) + 5},
+        // A packed folder's name is a part of its files' names.
+        {"a folder and a file that differ only in case", "Version/FINE.TXT/x", R::UnsafeName,
+         N::CaseDuplicate, 1, "", P},
+        {"a folder named like the Data folder", "Version/data/x", R::UnsafeName, N::CaseDuplicate,
+         1, "", P},
+        {"backslash in a folder's name", "Version/a\\b/x", R::UnsafeName, N::Backslash, 1, "", P},
+        {"a path of 129 bytes", "Version/" + QString(60, u'n') + u'/' + QString(60, u'n'),
+         R::UnsafeName, N::TooLong, 1, "", P},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -187,15 +197,75 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
         if (!c.remove.isEmpty()) QDir(root + u'/' + c.remove).removeRecursively();
         if (!c.put.isEmpty()) {
             QFile f(root + u'/' + c.put);
+            QDir().mkpath(QFileInfo(f).path());
             ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(c.size));
         }
-        const kbx::Result r = kbx::Pack(root, target);
+        const kbx::Result r = kbx::Pack(root, target, {}, nullptr, c.subFolders);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure.reason, c.reason) << Describe(r);
         EXPECT_EQ(r.failure.rule, c.rule);
         EXPECT_EQ(ReadFile(target), old);
         ExpectNoTemporaries();
     }
+}
+
+// Sub-folders are left out silently (the window's pack), named with the
+// files beneath them, or packed depth first: an archive of nested names,
+// unpacked and packed again, comes back byte for byte. A link to a folder out
+// of the tree is never followed, not even once it replaces a listed folder.
+TEST_F(PackTest, SubFolders) {
+    const std::vector<RawEntry> nested = {
+        {"Version\\Data\\a.dat", "a"},
+        {"Version\\Data\\textures\\b.dds", "bb"},
+        {"Version\\Data\\textures\\deep\\c.dds", "ccc"},
+        {Cp1251(QStringLiteral("Version\\Data\\Карты\\m.dat")), "map"},
+        {"Version\\top.txt", "top"},
+        {"Version\\Sounds\\s.wav", "wav"},
+    };
+    ASSERT_TRUE(WriteFile(target, BuildArchive(nested)));
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
+    ASSERT_TRUE(kbx::UnpackAll(dir, root).ok());
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data/empty")));
+    const QString outside = tmp.filePath(QStringLiteral("outside"));
+    ASSERT_TRUE(WriteFile(outside + QStringLiteral("/b.dds"), "outside"));
+    ASSERT_EQ(Link(QFile::encodeName(outside).constData(), QStringLiteral("Version/Data/link")), 0);
+    using S = kbx::SubFolders;
+    const struct {
+        S mode;
+        std::vector<RawEntry> entries;
+        QStringList warnings;  // files left out, or "link", and the path
+    } cases[] = {
+        {S::Ignored, {nested[0], nested[4]}, {}},
+        {S::Reported,
+         {nested[0], nested[4]},
+         {"link Version/Data/link", "2 Version/Data/textures", "1 Version/Data/Карты",
+          "1 Version/Sounds"}},
+        {S::Packed, nested, {"link Version/Data/link"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.mode));
+        const kbx::Result r = kbx::Pack(root, target, {}, nullptr, c.mode);
+        ASSERT_TRUE(r.ok()) << Describe(r);
+        EXPECT_EQ(ReadFile(target), BuildArchive(c.entries));
+        QStringList warnings;
+        for (const kbx::Failure& w : r.warnings)
+            warnings << (w.reason == kbx::Reason::FolderLinkLeftOut ? QStringLiteral("link")
+                                                                    : QString::number(w.count)) +
+                            u' ' + w.subject.mid(root.size() + 1);
+        EXPECT_EQ(warnings, c.warnings);
+    }
+
+    const kbx::Result swapped = kbx::Pack(
+        root, target,
+        [&](const kbx::PackStep& step) {
+            if (step.index != 0) return;
+            QDir(root).rename(QStringLiteral("Version/Data/textures"), QStringLiteral("moved"));
+            Link(QFile::encodeName(outside).constData(), QStringLiteral("Version/Data/textures"));
+        },
+        nullptr, S::Packed);
+    EXPECT_EQ(swapped.failure.reason, kbx::Reason::CannotReadFolder) << Describe(swapped);
+    EXPECT_EQ(ReadFile(target), BuildArchive(nested));
 }
 
 // What stands at the output path decides what is replaced: a file keeps its

@@ -98,6 +98,9 @@ TEST_F(Cli, ExactAnswers) {
     const QByteArray empty = Archive("empty.kbx", {});
     const QByteArray full = "kbx: cannot write to standard output: No space left on device\n";
     const QByteArray main = RunKbx({"--help"}).out;
+    // A tree whose only files lie in a sub-folder: pack writes an empty archive and fails.
+    const QByteArray tree = Path("tree"), sub = tree + "/Version/Data/textures";
+    ASSERT_TRUE(WriteFile(Q(sub + "/a.dds"), "a") && WriteFile(Q(sub + "/deep/b.dds"), "b"));
     const struct {
         Args args;
         QByteArray err;
@@ -124,6 +127,10 @@ TEST_F(Cli, ExactAnswers) {
         {{"help", "--help"}, "", 0, main},
         {{"diff", good}, Usage("diff: missing A or B")},
         {{"add", good, "a", "f", "b"}, Usage("add: FILE missing after the last NAME")},
+        {{"pack", tree, "-o", Path("p.kbx")},
+         Failure(sub, "left out with the files in it (2); --recursive packs sub-folders"),
+         1},
+        {{"pack", "-r", tree, "-o", Path("p.kbx")}, "", 0},
         {{"--version"}, "", 0, "kbx (Quillmere) " QUILLMERE_VERSION "\n"},
         {{"list", missing}, Failure(missing, "No such file or directory")},
         {{"verify", dir}, Failure(dir, "Is a directory")},
