@@ -607,6 +607,12 @@ TEST_F(Faults, RealWriteErrorsAreReported) {
         const kbx::Result p = kbx::Pack(root, target);
         EXPECT_EQ(p.outcome, Outcome::Unusable);
         EXPECT_EQ(p.failure.error, EFBIG);
+        // The archive being written is what is full, not the file read.
+        const QString big = tmp.filePath(QStringLiteral("big"));
+        ASSERT_TRUE(WriteFile(big, QByteArray(150000, 'b')));
+        const kbx::Result r = kbx::Rewrite(dir, {kbx::Edit::Replace(0, big)});
+        EXPECT_EQ(r.failure.error, EFBIG);
+        EXPECT_EQ(r.failure.subject, archive);
     }
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
     ::signal(SIGXFSZ, previous);
