@@ -97,9 +97,6 @@ struct Failure {
     qint64 count = 0;   // FolderLeftOut: the files left out
 };
 
-// Kept under its old name for readers of entry lists.
-using EntryFailure = Failure;
-
 enum class Outcome {
     Ok,
     NothingDone,    // nothing to do (for example, the blank element)

@@ -27,8 +27,24 @@
 #include "platform/qt_dialog_backend.h"
 #include "platform/shell_service.h"
 #include "platform/tick_counter.h"
-#include "tests/support/recording_message_box.h"
 #include "ui/main_window/form1.h"
+
+namespace {
+
+// Keeps each box the window would show, so that a run reads its report.
+class MessageLog final : public MessageBoxService {
+  public:
+    struct Shown {
+        QString text;
+        Icon icon;
+    };
+    void Show(QWidget*, const QString& text, Icon icon, const QString&) override {
+        shown.push_back({text, icon});
+    }
+    std::vector<Shown> shown;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
@@ -40,7 +56,7 @@ int main(int argc, char** argv) {
     const QString path = QFile::decodeName(argv[1]);
     const int runs = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
 
-    RecordingMessageBox messages;
+    MessageLog messages;
     QtTickCounter ticks;
     QtEventPump events;
     QtShellService shell;

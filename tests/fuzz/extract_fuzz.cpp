@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Which file each entry should have left, and which entries must fail.
     std::set<qint64> failed;
-    for (const kbx::EntryFailure& f : all.failures) failed.insert(f.index);
+    for (const kbx::Failure& f : all.failures) failed.insert(f.index);
     std::map<std::string, qint64> lastWriter;
     std::set<std::string> names;
     for (qint64 i = 0; i < count; ++i) {

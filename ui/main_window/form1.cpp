@@ -50,8 +50,6 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption, Q
     return b;
 }
 
-// The entry count an archive's header announces, when the file opens and
-// starts with the signature. Bar1 counts towards it while the file loads.
 // A tooltip shows rich text when it looks like markup; a name is plain text.
 QString PlainToolTip(const QString& text) {
     if (!Qt::mightBeRichText(text)) return text;
