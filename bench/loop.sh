@@ -45,8 +45,8 @@ for d in range(20):
             f.write(bytes([i % 256]) * 4096)
 PY
 "$kbx" pack -r "$work/tree" -o "$work/a.kbx"
-"$kbx" list "$work/a.kbx" | cut -f4 | head -5000 >"$work/names"
-"$kbx" list "$work/a.kbx" | cut -f4 | sed -n '1~20p' | head -1000 >"$work/changed"
+"$kbx" list "$work/a.kbx" | cut -f4 | sed -n '1,5000p' >"$work/names"
+"$kbx" list "$work/a.kbx" | cut -f4 | sed -n '1~20p' | sed -n '1,1000p' >"$work/changed"
 while read -r name; do
   printf '%s\n%s\n' "$name" "$work/new.dat"
 done <"$work/changed" >"$work/pairs"
