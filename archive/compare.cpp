@@ -103,9 +103,15 @@ Result Contents::Open(const QString& path, const StopFlag* stop) {
     struct stat st {};
     if (::stat(io::NativePath(path).constData(), &st) == 0 && S_ISDIR(st.st_mode))
         return OpenTree(path, stop);
-    if (Result r = ReadArchive(path, dir_, {}, stop); !r.ok()) return r;
+    if (Result r = ReadArchive(path, owned_, {}, stop); !r.ok()) return r;
+    return Open(owned_);
+}
+
+Result Contents::Open(const Directory& dir) {
+    dir_ = &dir;
+    path_ = dir.ArchivePath;
     Result opened;
-    archive_ = OpenLoaded(dir_, &archiveSize_, &opened);
+    archive_ = OpenLoaded(dir, &archiveSize_, &opened);
     return archive_ ? Result{} : opened;
 }
 
@@ -116,7 +122,7 @@ QString Contents::FilePath(qint64 i) const {
 long long Contents::Read(qint64 i, char* buf, long long len, long long offset, int* err) {
     len = std::min(len, size(i) - offset);
     if (!tree_) {
-        const qint64 start = dir_.EntryOffset[size_t(i)];
+        const qint64 start = dir_->EntryOffset[size_t(i)];
         if (start < 0 || start + size(i) > archiveSize_) return 0;  // outside: ends at once
         return io::ReadAt(archive_.get(), buf, len, start + offset, err);
     }

@@ -20,15 +20,18 @@ class Contents {
     // read when compared); anything else is loaded as an archive. Links to
     // files are followed; links to folders are not.
     [[nodiscard]] Result Open(const QString& path, const StopFlag* stop = nullptr);
+    // The archive `dir` was loaded from, read through that directory (which
+    // must outlive this).
+    [[nodiscard]] Result Open(const Directory& dir);
 
     bool isTree() const { return tree_; }
-    qint64 count() const { return tree_ ? qint64(names_.size()) : dir_.UpperBound(); }
-    QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_.Name(i); }
-    qint64 size(qint64 i) const { return tree_ ? sizes_[size_t(i)] : dir_.EntrySize[size_t(i)]; }
+    qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->UpperBound(); }
+    QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_->Name(i); }
+    qint64 size(qint64 i) const { return tree_ ? sizes_[size_t(i)] : dir_->EntrySize[size_t(i)]; }
     // Of a tree: the file's path, as the engine takes paths.
     QString FilePath(qint64 i) const;
     // Of an archive: the directory it was loaded into.
-    const Directory& directory() const { return dir_; }
+    const Directory& directory() const { return *dir_; }
 
     // Reads item `i`'s bytes from `offset`: the count read, fewer only at
     // its end, or -1 with `*err` set.
@@ -44,7 +47,8 @@ class Contents {
     std::vector<QString> names_;
     std::vector<qint64> sizes_;
     std::vector<QByteArray> files_;
-    Directory dir_;
+    Directory owned_;
+    const Directory* dir_ = &owned_;
     io::Fd archive_;
     qint64 openItem_ = -1;  // the tree file open in file_
     io::Fd file_;
