@@ -392,10 +392,12 @@ void ForceHashCollisions(bool on) {
 
 Result Verify(const QString& path, const ProblemSink& report, qint64* count) {
     ArchiveFile file;
-    if (Result r = OpenArchiveFile(path, file); !r.ok()) return r;
+    Result r = OpenArchiveFile(path, file);
+    if (!r.ok()) return r;
     if (count) *count = file.count;
     Verifier verifier(file, report);
-    return verifier.Run() == Pass::CutShort ? DirectoryCutShort(path, 0) : Result{};
+    if (verifier.Run() == Pass::CutShort) return DirectoryCutShort(path, 0);
+    return r;
 }
 
 bool IsSound(const QString& path) {

@@ -26,5 +26,7 @@ int Pack(const ParsedArgs& args);
 int Replace(const ParsedArgs& args);
 int Add(const ParsedArgs& args);
 int Remove(const ParsedArgs& args);
+int Undo(const ParsedArgs& args);
+int Compact(const ParsedArgs& args);
 
 }  // namespace cli

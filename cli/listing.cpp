@@ -179,37 +179,37 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
         // The document states "ok" before the problems: a first run stops at
         // the first problem, so that the problems themselves are never held.
         bool any = false;
-        if (kbx::Result r = kbx::Verify(
-                archive,
-                [&](const kbx::Problem&) {
-                    any = true;
-                    return false;
-                },
-                &count);
-            !r.ok())
-            return r;
+        kbx::Result first = kbx::Verify(
+            archive,
+            [&](const kbx::Problem&) {
+                any = true;
+                return false;
+            },
+            &count);
+        if (!first.ok()) return first;
         Sink sink(file);
         QByteArray& out = sink.buffer();
         out += "{\n    \"archive\": ";
         AppendJsonString(out, archive);
         out += ",\n    \"count\": " + QByteArray::number(count) +
                ",\n    \"ok\": " + (any ? "false" : "true") + ",\n    \"problems\": [\n";
-        const kbx::Result r =
-            !any ? kbx::Result{} : kbx::Verify(archive, [&](const kbx::Problem& p) {
-                out += *problems > 0 ? ",\n        {\n            \"detail\": "
-                                     : "        {\n            \"detail\": ";
-                AppendJsonString(out, ProblemDetail(p));
-                out += ",\n            \"index\": " + QByteArray::number(p.index) +
-                       ",\n            \"name\": ";
-                AppendJsonString(out, p.name);
-                out += ",\n            \"problem\": \"";
-                out += kbx::KindName(p.kind);
-                out += "\"\n        }";
-                ++*problems;
-                sink.Breathe();
-                return true;
-            });
+        kbx::Result r = !any ? kbx::Result{} : kbx::Verify(archive, [&](const kbx::Problem& p) {
+            out += *problems > 0 ? ",\n        {\n            \"detail\": "
+                                 : "        {\n            \"detail\": ";
+            AppendJsonString(out, ProblemDetail(p));
+            out += ",\n            \"index\": " + QByteArray::number(p.index) +
+                   ",\n            \"name\": ";
+            AppendJsonString(out, p.name);
+            out += ",\n            \"problem\": \"";
+            out += kbx::KindName(p.kind);
+            out += "\"\n        }";
+            ++*problems;
+            sink.Breathe();
+            return true;
+        });
         out += *problems > 0 ? "\n    ]\n}\n" : "    ]\n}\n";
+        // A rollback, reported once: the first check did it.
+        r.warnings.insert(r.warnings.begin(), first.warnings.begin(), first.warnings.end());
         return r;
     }
     Sink sink(file);
