@@ -8,13 +8,20 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <QElapsedTimer>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
 
+#include "archive/archive.h"
+#include "archive/file_io.h"
+#include "archive/rewrite.h"
 #include "run_kbx.h"
 #include "test_util.h"
 
@@ -515,6 +522,117 @@ TEST_F(Cli, OneEditorAtATime) {
                                {.onOutput = [](pid_t pid) { ::kill(pid, SIGINT); }});
     EXPECT_EQ(late.code, 0) << late.err.toStdString();
     EXPECT_EQ(RunKbx({"list", good}).out.count('\n'), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// -i edits keep the inode; undo takes the last one back while the archive
+// is unchanged; an interrupted edit is rolled back, once and said so, by the
+// next command, or refused while the archive cannot be written.
+TEST_F(Cli, InPlaceUndoAndRecovery) {
+    const QByteArray file = Path("new.txt"), journal = good + "-journal";
+    ASSERT_TRUE(WriteFile(Q(file), "NEW BYTES"));
+    const QByteArray before = ReadFile(Q(good));
+    const auto inode = QFileInfo(Q(good)).fileTime(QFileDevice::FileBirthTime);
+    const struct {
+        Args args;
+        int code;
+        QByteArray err = {};
+    } steps[] = {
+        {{"replace", "-i", good, "Version/a.txt", file}, 0},
+        {{"undo", good}, 0},
+        {{"undo", good}, 2, Failure(good, "nothing to undo: no edit in place is recorded")},
+        {{"add", "--in-place", good, "Version/n.txt", file}, 0},
+        {{"remove", good, "Version/n.txt"}, 0},
+        {{"undo", good},
+         2,
+         Failure(good, "cannot undo: the archive changed since its last edit in place")},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(Join(s.args));
+        const KbxRun r = RunKbx(s.args);
+        EXPECT_EQ(r.code, s.code);
+        EXPECT_EQ(r.err, s.err);
+        if (s.args[0] == "replace") {
+            EXPECT_EQ(RunKbx({"extract", good, "Version/a.txt", "-O"}).out, "NEW BYTES");
+            EXPECT_EQ(QFileInfo(Q(good)).fileTime(QFileDevice::FileBirthTime), inode);
+        }
+        EXPECT_TRUE(s.args[0] != "undo" || s.code != 0 || ReadFile(Q(good)) == before);
+    }
+
+    // A live journal: the edit stopped just before its journal was retired.
+    ASSERT_TRUE(WriteFile(Q(good), before));
+    kbx::Directory dir;
+    ASSERT_TRUE(kbx::ReadArchive(Q(good), dir).ok());
+    QByteArray edited, live;
+    kbx::io::SetCallHook([&](kbx::io::Op op, long) {
+        if (op != kbx::io::Op::Publish) return;
+        edited = ReadFile(Q(good));
+        live = ReadFile(Q(journal));
+    });
+    ASSERT_TRUE(kbx::EditInPlace(dir, {kbx::Edit::Remove(0)}).ok());
+    kbx::io::ResetFaults();
+    const QByteArray refused =
+        Failure(journal,
+                "an interrupted edit must be rolled back before the archive is read, and "
+                "cannot be: Permission denied");
+    for (mode_t mode : {0444, 0644}) {
+        SCOPED_TRACE(mode);
+        ASSERT_TRUE(WriteFile(Q(good), edited) && WriteFile(Q(journal), live));
+        ::chmod(good.constData(), mode);
+        const KbxRun r = RunKbx({"list", good});
+        EXPECT_EQ(r.code, mode == 0444 ? 2 : 0);
+        EXPECT_EQ(r.err, mode == 0444 ? refused : Failure(good, "rolled back an interrupted edit"));
+        EXPECT_EQ(ReadFile(Q(good)), mode == 0444 ? edited : before);
+    }
+    EXPECT_EQ(RunKbx({"verify", good}).err, "");
+}
+
+// kbx -i killed at any moment: the next command leaves the archive as it
+// was or as edited, byte for byte.
+TEST_F(Cli, KilledEditsRollBack) {
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 4; ++i)
+        entries.push_back(
+            {"Version\\f" + QByteArray::number(i), QByteArray(1 << 20, char('a' + i))});
+    const QByteArray archive = Archive("big.kbx", entries), file = Path("file");
+    ASSERT_TRUE(WriteFile(Q(file), QByteArray(3 << 20, 'N')));
+    const QByteArray before = ReadFile(Q(archive));
+    const Args edit = {"kbx", "add", "-i", archive, "Version/n", file};
+    const auto reset = [&] {
+        ASSERT_TRUE(WriteFile(Q(archive), before));
+        QFile::remove(Q(archive + "-undo"));
+    };
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(RunKbx({edit.begin() + 1, edit.end()}).code, 0);
+    const qint64 full = clock.nsecsElapsed();
+    const QByteArray after = ReadFile(Q(archive));
+    std::vector<char*> argv;
+    for (const QByteArray& a : edit) argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    for (int run = 0; run < 6; ++run) {
+        SCOPED_TRACE(run);
+        reset();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execv(KBX_PATH, argv.data());
+            ::_exit(127);
+        }
+        const timespec pause{0, long(full * run / 5)};
+        ::nanosleep(&pause, nullptr);
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        const KbxRun list = RunKbx({"list", archive});
+        EXPECT_EQ(list.code, 0);
+        EXPECT_TRUE(list.err.isEmpty() ||
+                    list.err == Failure(archive, "rolled back an interrupted edit"))
+            << list.err.toStdString();
+        const QByteArray now = ReadFile(Q(archive));
+        EXPECT_TRUE(now == before || now == after);
+    }
 }
 
 }  // namespace
