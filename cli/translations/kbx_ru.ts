@@ -236,56 +236,6 @@
         <translation>папка с этим именем нужна записи %1</translation>
     </message>
     <message>
-        <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
-Lists, checks, unpacks and packs KBX archives of the game Velmorra.
-
-Commands:
-  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name
-  verify ARCHIVE                check the header, directory, bounds and names
-  extract ARCHIVE PATTERN...    extract the entries that match
-  unpack ARCHIVE                extract every entry
-  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*
-  replace ARCHIVE NAME FILE...  give entries the contents of files
-  add ARCHIVE NAME FILE...      append new entries
-  remove ARCHIVE PATTERN...     drop entries
-  help [COMMAND]                describe a command
-
-Options:
-  -h, --help     show this help
-      --version  show the version
-
-&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
-
-Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
-verify found problems; 2 a usage error, an unusable archive or path, or a
-failed write; 128+N when signal N stopped the run.
-</source>
-        <translation>Использование: kbx КОМАНДА [ПАРАМЕТР...] АРГУМЕНТ...
-Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
-
-Команды:
-  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
-  verify ARCHIVE                проверка заголовка, каталога, границ и имён
-  extract ARCHIVE PATTERN...    извлечь подходящие записи
-  unpack ARCHIVE                извлечь все записи
-  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
-  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
-  add ARCHIVE NAME FILE...      добавить новые записи
-  remove ARCHIVE PATTERN...     удалить записи
-  help [COMMAND]                описание команды
-
-Параметры:
-  -h, --help     эта справка
-      --version  версия программы
-
-«kbx help КОМАНДА» или «kbx КОМАНДА --help» описывает команду и её параметры.
-
-Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
-подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
-архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
-</translation>
-    </message>
-    <message>
         <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
 Prints one line per entry: index, offset, size and name, separated by tabs.
 Control characters in names are shown as escapes such as \x1b.
@@ -595,64 +545,6 @@ name selects everything in it. A pattern that matches nothing is an error.
 </translation>
     </message>
     <message>
-        <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
-Gives each entry NAME the contents of FILE; the entry keeps its place and name.
-The new archive replaces the old one only when it is complete.
-
-  -v, --verbose  print the time taken
-      --no-wait  fail when another process is editing the archive
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
-Даёт каждой записи NAME содержимое FILE; запись сохраняет место и имя.
-Новый архив заменяет старый, только когда он полностью готов.
-
-  -v, --verbose  печатать затраченное время
-      --no-wait  ошибка, если архив меняет другой процесс
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
-Appends entries NAME with the contents of FILE; a name already in the
-archive, or not beneath Version/, is refused. The new archive replaces the
-old one only when it is complete.
-
-  -v, --verbose  print the time taken
-      --no-wait  fail when another process is editing the archive
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
-Добавляет записи NAME с содержимым FILE; имя, которое уже есть в архиве или
-лежит не в Version/, отклоняется. Новый архив заменяет старый, только когда
-он полностью готов.
-
-  -v, --verbose  печатать затраченное время
-      --no-wait  ошибка, если архив меняет другой процесс
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx remove ARCHIVE PATTERN... [-v]
-Drops the entries that match. The new archive replaces the old one only
-when it is complete.
-
-  -v, --verbose  print the time taken
-      --no-wait  fail when another process is editing the archive
-  -h, --help     show this help
-
-</source>
-        <translation>Использование: kbx remove ARCHIVE PATTERN... [-v]
-Удаляет подходящие записи. Новый архив заменяет старый, только когда он
-полностью готов.
-
-  -v, --verbose  печатать затраченное время
-      --no-wait  ошибка, если архив меняет другой процесс
-  -h, --help     эта справка
-
-</translation>
-    </message>
-    <message>
         <source>No such device or address</source>
         <translation>Нет такого устройства или адреса</translation>
     </message>
@@ -683,6 +575,178 @@ when it is complete.
     <message>
         <source>system error %1</source>
         <translation>системная ошибка %1</translation>
+    </message>
+    <message>
+        <source>compact</source>
+        <translation>сжатие</translation>
+    </message>
+    <message>
+        <source>rolled back an interrupted edit</source>
+        <translation>прерванное изменение отменено</translation>
+    </message>
+    <message>
+        <source>left alone: this journal belongs to another file, or to an archive replaced since; move it away to edit in place</source>
+        <translation>оставлен как есть: этот журнал относится к другому файлу или к архиву, который с тех пор заменён; уберите его, чтобы менять архив на месте</translation>
+    </message>
+    <message>
+        <source>an interrupted edit must be rolled back before the archive is read, and cannot be: %1</source>
+        <translation>прерванное изменение нужно отменить, прежде чем читать архив, но это не удаётся: %1</translation>
+    </message>
+    <message>
+        <source>nothing to undo: no edit in place is recorded</source>
+        <translation>нечего отменять: изменений на месте не записано</translation>
+    </message>
+    <message>
+        <source>cannot undo: the archive changed since its last edit in place</source>
+        <translation>отменить нельзя: архив изменился после последнего изменения на месте</translation>
+    </message>
+    <message>
+        <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
+Lists, checks, unpacks and packs KBX archives of the game Velmorra.
+
+Commands:
+  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name
+  verify ARCHIVE                check the header, directory, bounds and names
+  extract ARCHIVE PATTERN...    extract the entries that match
+  unpack ARCHIVE                extract every entry
+  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*
+  replace ARCHIVE NAME FILE...  give entries the contents of files
+  add ARCHIVE NAME FILE...      append new entries
+  remove ARCHIVE PATTERN...     drop entries
+  undo ARCHIVE                  take back the last edit made with -i
+  compact ARCHIVE               rewrite the archive without unused bytes
+  help [COMMAND]                describe a command
+
+Options:
+  -h, --help     show this help
+      --version  show the version
+
+&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
+
+Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
+verify found problems; 2 a usage error, an unusable archive or path, or a
+failed write; 128+N when signal N stopped the run.
+</source>
+        <translation>Использование: kbx КОМАНДА [ПАРАМЕТР...] АРГУМЕНТ...
+Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
+
+Команды:
+  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
+  verify ARCHIVE                проверка заголовка, каталога, границ и имён
+  extract ARCHIVE PATTERN...    извлечь подходящие записи
+  unpack ARCHIVE                извлечь все записи
+  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
+  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
+  add ARCHIVE NAME FILE...      добавить новые записи
+  remove ARCHIVE PATTERN...     удалить записи
+  undo ARCHIVE                  отменить последнее изменение, сделанное с -i
+  compact ARCHIVE               переписать архив без неиспользуемых байтов
+  help [COMMAND]                описание команды
+
+Параметры:
+  -h, --help     эта справка
+      --version  версия программы
+
+«kbx help КОМАНДА» или «kbx КОМАНДА --help» описывает команду и её параметры.
+
+Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
+подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
+архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
+</translation>
+    </message>
+    <message>
+        <source>  -i, --in-place  change the archive in place: only the new bytes are written
+                  (at its end) and the directory bytes that change; the old
+                  data stay as unused bytes until &apos;kbx compact&apos;. A crash at any
+                  moment leaves the archive as it was or as edited; &apos;kbx undo&apos;
+                  takes the edit back
+  -v, --verbose   print the time taken
+      --no-wait   fail when another process is editing the archive
+  -h, --help      show this help
+</source>
+        <translation>  -i, --in-place  менять архив на месте: записываются только новые байты
+                  (в его конец) и изменённые байты каталога; старые данные
+                  остаются неиспользуемыми байтами до «kbx compact». Сбой в
+                  любой момент оставляет архив прежним или изменённым;
+                  «kbx undo» отменяет изменение
+  -v, --verbose   печатать затраченное время
+      --no-wait   ошибка, если архив меняет другой процесс
+  -h, --help      эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Gives each entry NAME the contents of FILE; the entry keeps its place and name.
+The new archive replaces the old one only when it is complete.
+
+</source>
+        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Даёт каждой записи NAME содержимое FILE; запись сохраняет место и имя.
+Новый архив заменяет старый, только когда он полностью готов.
+
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Appends entries NAME with the contents of FILE; a name already in the
+archive, or not beneath Version/, is refused. The new archive replaces the
+old one only when it is complete.
+
+</source>
+        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Добавляет записи NAME с содержимым FILE; имя, которое уже есть в архиве или
+лежит не в Version/, отклоняется. Новый архив заменяет старый, только когда
+он полностью готов.
+
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx remove ARCHIVE PATTERN... [-i] [-v]
+Drops the entries that match. The new archive replaces the old one only
+when it is complete.
+
+</source>
+        <translation>Использование: kbx remove ARCHIVE PATTERN... [-i] [-v]
+Удаляет подходящие записи. Новый архив заменяет старый, только когда он
+полностью готов.
+
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx undo ARCHIVE
+Takes back the last edit made with -i, byte for byte, when the archive has
+not changed since. Like the edit, it survives a crash at any moment.
+
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx undo ARCHIVE
+Отменяет последнее изменение, сделанное с -i, байт в байт, если архив с тех
+пор не менялся. Как и само изменение, переживает сбой в любой момент.
+
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx compact ARCHIVE [-v]
+Writes the archive anew with its data back to back in directory order,
+dropping the unused bytes that edits made with -i leave. The new archive
+replaces the old one only when it is complete.
+
+  -v, --verbose  print the time taken
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx compact ARCHIVE [-v]
+Записывает архив заново, с данными подряд в порядке каталога, без
+неиспользуемых байтов, которые оставляют изменения с -i. Новый архив
+заменяет старый, только когда он полностью готов.
+
+  -v, --verbose  печатать затраченное время
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+</translation>
     </message>
 </context>
 </TS>

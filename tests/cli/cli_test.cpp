@@ -174,8 +174,8 @@ TEST_F(Cli, ExactAnswers) {
 TEST_F(Cli, HelpForEveryCommand) {
     const KbxRun main = RunKbx({"--help"});
     EXPECT_EQ(main.code, 0);
-    for (const char* command :
-         {"list", "verify", "extract", "unpack", "pack", "replace", "add", "remove"}) {
+    for (const char* command : {"list", "verify", "extract", "unpack", "pack", "replace", "add",
+                                "remove", "undo", "compact"}) {
         SCOPED_TRACE(command);
         EXPECT_TRUE(main.out.contains(QByteArray("  ") + command + ' '));
         const KbxRun viaHelp = RunKbx({"help", command}), viaOption = RunKbx({command, "--help"});
