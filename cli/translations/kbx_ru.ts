@@ -748,5 +748,17 @@ replaces the old one only when it is complete.
   -h, --help     эта справка
 </translation>
     </message>
+    <message>
+        <source>%1 bytes unused (kbx compact removes them)
+</source>
+        <translation>Не используется байт: %1 (их убирает kbx compact)
+</translation>
+    </message>
+    <message>
+        <source>the data are not back to back in directory order (kbx compact lays them out so)
+</source>
+        <translation>Данные лежат не подряд в порядке каталога (так их располагает kbx compact)
+</translation>
+    </message>
 </context>
 </TS>

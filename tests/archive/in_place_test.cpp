@@ -213,11 +213,12 @@ TEST_F(InPlace, SameEntriesAsARewriteSameFile) {
     const struct {
         const char* what;
         std::vector<Edit> edits;
+        qint64 unused;
     } cases[] = {
-        {"replace", {Edit::Replace(1, file)}},
-        {"add", {Edit::Add("Version\\x", file)}},
-        {"remove the first", {Edit::Remove(0)}},
-        {"remove the last", {Edit::Remove(3)}},
+        {"replace", {Edit::Replace(1, file)}, 300},
+        {"add", {Edit::Add("Version\\x", file)}, 169},  // a and b moved; b's tail left
+        {"remove the first", {Edit::Remove(0)}, 5 + 136},
+        {"remove the last", {Edit::Remove(3)}, 1 + 136},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -241,9 +242,18 @@ TEST_F(InPlace, SameEntriesAsARewriteSameFile) {
             for (qsizetype i = 0; i < before.size(); ++i)
                 ASSERT_TRUE(before[i] == after[i] || (i - 20) / 136 == 1) << i;
         }
+        const auto layout = [&] {
+            kbx::Layout l;
+            EXPECT_TRUE(kbx::Verify(
+                            archive, [](const kbx::Problem&) { return false; }, nullptr, &l)
+                            .ok());
+            return std::pair(l.unused, l.canonical);
+        };
+        EXPECT_EQ(layout(), std::pair(c.unused, false));
         kbx::Directory edited;
         ASSERT_TRUE(kbx::ReadArchive(archive, edited).ok());
         ASSERT_TRUE(kbx::Compact(edited).ok());
+        EXPECT_EQ(layout(), std::pair(qint64(0), true));
         const QString copy = File("copy.kbx", before);
         ASSERT_TRUE(kbx::ReadArchive(copy, dir).ok());
         ASSERT_TRUE(kbx::Rewrite(dir, c.edits).ok());
