@@ -208,7 +208,8 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
         plan.placed[a.index] = {qint32(next), qint32(length)};
         next += length;
     }
-    if (!io::Fsync(archive.get(), &err)) return undo(failed(Reason::WriteFailed, err));
+    // No flush here: until the journal is retired, a crash rolls the
+    // appended bytes back with the directory, whichever reached the disk.
     // The last moment a stop cancels the edit.
     if (stop && stop->requested) return undo(StoppedResult());
 

@@ -30,18 +30,21 @@
 //     folder flushed. A crash before the folder flush leaves no journal, or
 //     one whose seal does not match (torn): the archive was not touched, and
 //     Recover removes such a journal.
-//  2. New data are appended past the old length; the archive is flushed.
-//     A crash leaves bytes past the old length, which the live journal
-//     rolls back by setting the length.
+//  2. New data are appended past the old length. A crash leaves bytes past
+//     the old length, which the live journal rolls back by setting the
+//     length.
 //  3. The header and directory bytes that change are overwritten (all of
-//     them saved in step 1); the archive is flushed. A crash leaves some of
-//     them changed; the rollback writes every saved range back and sets the
-//     length: the archive as before.
-//  4. The journal is retired: the state after the edit is appended and
-//     flushed, the journal renamed to ARCHIVE-undo (replacing the previous
-//     undo record) and the folder flushed. Until the rename is on disk the
-//     journal is live and a crash rolls the whole edit back; after it the
-//     archive is the edited one.
+//     them saved in step 1); then the archive is flushed, once for steps 2
+//     and 3: until step 4 the journal rolls both back, whichever of their
+//     writes reached the disk. A crash leaves some of them changed; the
+//     rollback writes every saved range back and sets the length: the
+//     archive as before.
+//  4. The journal is retired: the state after the edit is appended, the
+//     journal renamed to ARCHIVE-undo (replacing the previous undo record)
+//     and the folder flushed. Until the rename is on disk the journal is
+//     live and a crash rolls the whole edit back; after it the archive is
+//     the edited one (and an undo record whose state after the edit was
+//     lost is one that undo refuses).
 // A rollback writes every saved range, sets the length, flushes the
 // archive, removes the journal and flushes the folder. Each of these may be
 // done again from the start, so a crash during a rollback only means it runs
@@ -339,8 +342,9 @@ Failure Writer::Retire(const Place& place, int archive, std::vector<Failure>& wa
     Put64(tail, quint64(st.st_size));
     Put64(tail + 8, quint64(ModifiedNs(st)));
     Put64(tail + 16, Sum(sum_, tail, 16));
+    // The trailer is not flushed on its own: lost to a power loss, it only
+    // makes the record one that undo refuses.
     if (!io::WriteAll(fd_.get(), tail, kTrailerBytes, length_, &err) ||
-        !io::Fsync(fd_.get(), &err) ||
         !io::RenameIn(place.folder.get(), place.JournalName().constData(),
                       place.UndoName().constData(), &err))
         return About(place, Reason::WriteFailed, err);
