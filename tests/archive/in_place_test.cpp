@@ -29,6 +29,7 @@ namespace {
 struct State {
     QByteArray archive;
     std::optional<QByteArray> journal, undo;
+    bool operator==(const State&) const = default;
 };
 
 std::pair<quint64, quint64> Inode(const QString& path) {
@@ -39,12 +40,6 @@ std::pair<quint64, quint64> Inode(const QString& path) {
 
 class InPlace : public ::testing::Test {
   public:
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        archive = tmp.filePath(QStringLiteral("game.kbx"));
-        journal = archive + QStringLiteral("-journal");
-        undo = archive + QStringLiteral("-undo");
-    }
     void TearDown() override { kbx::io::ResetFaults(); }
     QString File(const char* name, const QByteArray& bytes) {
         const QString path = tmp.filePath(QString::fromUtf8(name));
@@ -72,9 +67,7 @@ class InPlace : public ::testing::Test {
                     f.resize(s.archive.size()));
         for (const auto& [path, bytes] : {std::pair(journal, s.journal), std::pair(undo, s.undo)}) {
             QFile::remove(path);
-            if (bytes) {
-                ASSERT_TRUE(WriteFile(path, *bytes));
-            }
+            EXPECT_TRUE(!bytes || WriteFile(path, *bytes));
         }
     }
     // Every state must recover to `before` or `after`, leaving no journal.
@@ -83,24 +76,24 @@ class InPlace : public ::testing::Test {
         for (size_t k = 0; k < states.size(); ++k) {
             SCOPED_TRACE("state " + std::to_string(k));
             Restore(states[k]);
-            const kbx::Result r = kbx::Recover(archive);
-            ASSERT_TRUE(r.ok()) << Describe(r);
-            const QByteArray now = ReadFile(archive);
-            EXPECT_TRUE(now == before || now == after);
-            EXPECT_FALSE(QFileInfo::exists(journal));
+            ASSERT_TRUE(kbx::Recover(archive).ok());
+            const State now = Take();
+            EXPECT_TRUE((now.archive == before || now.archive == after) && !now.journal);
         }
     }
     // Runs `op` with a state taken before every call that changes a file
     // (the call itself not yet made: a crash there), and the last state.
     // Checks the order of flushes on the way: no byte of the archive
     // changes before the files `first` are flushed, and the journal is
-    // retired only after the archive's last change was flushed.
+    // retired only after the archive's last change was flushed. With `tear`,
+    // that write is torn in half (and fails).
     std::vector<State> Crashes(const std::function<void()>& op, const QByteArray& before,
-                               const QStringList& first) {
+                               const QStringList& first, long tear = 0) {
         std::vector<State> states;
         size_t flushedAtChange = 0;
         QByteArray last = before;
         kbx::io::ResetFaults();
+        kbx::io::TearNthWrite(tear);
         kbx::io::SetCallHook([&](Op o, long) {
             if (o == Op::Read || o == Op::Close) return;
             states.push_back(Take());
@@ -126,7 +119,9 @@ class InPlace : public ::testing::Test {
     }
 
     testutil::TempDir tmp;
-    QString archive, journal, undo;
+    const QString archive = tmp.filePath(QStringLiteral("game.kbx")),
+                  journal = archive + QStringLiteral("-journal"),
+                  undo = archive + QStringLiteral("-undo");
     kbx::Directory dir;
     std::vector<RawEntry> base = {{"Version\\a.txt", "alpha"},
                                   {"Version\\Data\\b.dat", QByteArray(300, 'b')},
@@ -144,13 +139,20 @@ TEST_F(InPlace, EveryCrashRecoversToBeforeOrAfter) {
     const struct {
         const char* what;
         std::vector<Edit> edits;
+        qint64 unused;      // bytes no entry uses after the edit
         bool undo = false;  // edit, then crash the undo
     } cases[] = {
-        {"replace", {Edit::Replace(1, big)}},
-        {"add three", add},
-        {"remove two", {Edit::Remove(0), Edit::Remove(2)}},
-        {"replace, remove and add", {Edit::Replace(3, small), Edit::Remove(1), add[1]}},
-        {"undo of an add", add, true},
+        {"replace", {Edit::Replace(1, big)}, 300},
+        {"add three", add, 0},  // the directory covers every old entry's data
+        {"remove two", {Edit::Remove(0), Edit::Remove(2)}, 5 + 2 * 136},
+        {"replace, remove and add", {Edit::Replace(3, small), Edit::Remove(1), add[1]}, 300 + 1},
+        {"undo of an add", add, 0, true},
+    };
+    const auto layout = [&] {  // measured only when verify finds no problem
+        kbx::Layout l{-1, false};
+        kbx::Verify(
+            archive, [](const kbx::Problem&) { return false; }, nullptr, &l);
+        return std::pair(l.unused, l.canonical);
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -159,105 +161,40 @@ TEST_F(InPlace, EveryCrashRecoversToBeforeOrAfter) {
             EXPECT_TRUE(!c.undo || kbx::EditInPlace(dir, c.edits).ok());
         };
         const auto run = [&] {
-            const kbx::Result r = c.undo ? kbx::Undo(archive) : kbx::EditInPlace(dir, c.edits);
-            return r.ok();
+            return (c.undo ? kbx::Undo(archive) : kbx::EditInPlace(dir, c.edits)).ok();
         };
         setup();
         const QByteArray before = ReadFile(archive);
+        const auto inode = Inode(archive);  // and with it mode, owner and links
         kbx::io::ResetFaults();
         ASSERT_TRUE(run());
-        const QByteArray after = ReadFile(archive);
-        EXPECT_NE(before, after);
-        EXPECT_TRUE(kbx::IsSound(archive));
         const long writes = kbx::io::Calls(Op::Write);
+        const QByteArray after = ReadFile(archive);
+        EXPECT_EQ(Inode(archive), inode);
+        EXPECT_EQ(layout(), std::pair(c.unused, c.undo));  // an undo restores the packed base
+        if (!c.undo) {  // the entries a whole rewrite gives, once compacted
+            const QString copy = File("copy.kbx", before);
+            ASSERT_TRUE(kbx::ReadArchive(copy, dir).ok() && kbx::Rewrite(dir, c.edits).ok());
+            ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok() && kbx::Compact(dir).ok());
+            EXPECT_EQ(ReadFile(archive), ReadFile(copy));
+            EXPECT_EQ(layout(), std::pair(qint64(0), true));
+        }
 
         setup();
-        const QStringList first =
-            c.undo ? QStringList{tmp.path()} : QStringList{tmp.path(), journal};
+        const QStringList first = {tmp.path(), c.undo ? tmp.path() : journal};
         const std::vector<State> states = Crashes([&] { EXPECT_TRUE(run()); }, before, first);
         EXPECT_EQ(states.back().archive, after);
         ExpectRecovers(states, before, after);
-        // A crash during the rollback of the last live state.
-        for (auto s = states.rbegin(); s != states.rend(); ++s) {
-            if (!s->journal) continue;
-            Restore(*s);
-            ExpectRecovers(Crashes([&] { kbx::Recover(archive); }, s->archive, {}), before, after);
-            break;
-        }
-        // A torn write fails the edit, which rolls back: the state just after
-        // the tear, and the end, recover to the archive before (an undo
-        // whose rollback failed is finished by the recovery).
+        // A torn write fails the edit, which rolls back: every state, those
+        // of the rollback too, recovers to the archive before (an undo whose
+        // rollback failed is finished by the recovery).
         for (long k = 1; k <= writes; ++k) {
             SCOPED_TRACE("torn write " + std::to_string(k));
             setup();
-            std::vector<State> torn;
-            kbx::io::ResetFaults();
-            kbx::io::TearNthWrite(k);
-            kbx::io::SetCallHook([&](Op o, long n) {
-                if (torn.empty() && kbx::io::Calls(Op::Write) >= k && !(o == Op::Write && n == k))
-                    torn.push_back(Take());
-            });
-            EXPECT_FALSE(run());
-            kbx::io::ResetFaults();
-            torn.push_back(Take());
+            const auto torn = Crashes([&] { EXPECT_FALSE(run()); }, before, first, k);
             EXPECT_TRUE(c.undo || torn.back().archive == before);
             ExpectRecovers(torn, before, c.undo ? after : before);
         }
-    }
-}
-
-// The archive keeps its inode, mode and links; its entries are those a
-// whole rewrite gives, and only the changed records are overwritten.
-TEST_F(InPlace, SameEntriesAsARewriteSameFile) {
-    const QString file = File("f", "new bytes");
-    const struct {
-        const char* what;
-        std::vector<Edit> edits;
-        qint64 unused;
-    } cases[] = {
-        {"replace", {Edit::Replace(1, file)}, 300},
-        {"add", {Edit::Add("Version\\x", file)}, 169},  // a and b moved; b's tail left
-        {"remove the first", {Edit::Remove(0)}, 5 + 136},
-        {"remove the last", {Edit::Remove(3)}, 1 + 136},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Reset();
-        ASSERT_EQ(::chmod(QFile::encodeName(archive), 0640), 0);
-        const QString link = tmp.filePath(QStringLiteral("hard.kbx"));
-        QFile::remove(link);
-        ASSERT_EQ(::link(QFile::encodeName(archive), QFile::encodeName(link)), 0);
-        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
-        const auto inode = Inode(archive);
-        const QByteArray before = ReadFile(archive);
-        ASSERT_TRUE(kbx::EditInPlace(dir, c.edits).ok());
-        EXPECT_EQ(Inode(archive), inode);
-        EXPECT_EQ(Inode(link), inode);
-        struct stat st {};
-        ASSERT_EQ(::stat(QFile::encodeName(archive), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0640u);
-        const QByteArray after = ReadFile(archive);
-        if (c.edits[0].kind == Edit::Kind::Replace) {
-            // Only entry 1's record changed below the old end.
-            for (qsizetype i = 0; i < before.size(); ++i)
-                ASSERT_TRUE(before[i] == after[i] || (i - 20) / 136 == 1) << i;
-        }
-        const auto layout = [&] {
-            kbx::Layout l;
-            EXPECT_TRUE(kbx::Verify(
-                            archive, [](const kbx::Problem&) { return false; }, nullptr, &l)
-                            .ok());
-            return std::pair(l.unused, l.canonical);
-        };
-        EXPECT_EQ(layout(), std::pair(c.unused, false));
-        kbx::Directory edited;
-        ASSERT_TRUE(kbx::ReadArchive(archive, edited).ok());
-        ASSERT_TRUE(kbx::Compact(edited).ok());
-        EXPECT_EQ(layout(), std::pair(qint64(0), true));
-        const QString copy = File("copy.kbx", before);
-        ASSERT_TRUE(kbx::ReadArchive(copy, dir).ok());
-        ASSERT_TRUE(kbx::Rewrite(dir, c.edits).ok());
-        EXPECT_EQ(ReadFile(archive), ReadFile(copy));
     }
 }
 
@@ -269,122 +206,54 @@ TEST_F(InPlace, JournalsRefusalsAndUndo) {
     const QByteArray before = ReadFile(archive);
     ASSERT_TRUE(kbx::EditInPlace(dir, {Edit::Replace(0, file)}).ok());
     const QByteArray after = ReadFile(archive), record = ReadFile(undo);
-    ASSERT_TRUE(kbx::Undo(archive).ok());
-    EXPECT_EQ(ReadFile(archive), before);
-    EXPECT_FALSE(QFileInfo::exists(undo));
+    ASSERT_TRUE(kbx::Undo(archive).ok() && !QFileInfo::exists(undo));
     EXPECT_EQ(kbx::Undo(archive).failure.reason, Reason::NothingToUndo);
-    // Another archive's journal.
     const QString other = File("other.kbx", before);
-    kbx::Directory otherDir;
-    ASSERT_TRUE(kbx::ReadArchive(other, otherDir).ok());
-    ASSERT_TRUE(kbx::EditInPlace(otherDir, {Edit::Remove(1)}).ok());
+    ASSERT_TRUE(kbx::ReadArchive(other, dir).ok() && kbx::EditInPlace(dir, {Edit::Remove(1)}).ok());
     const QByteArray foreign = ReadFile(other + QStringLiteral("-undo"));
-
+    // Its saved bytes never reached the disk.
+    const QByteArray unwritten = QByteArray(record).replace(64, 136, QByteArray(136, 0));
+    const QString huge = File("huge", {});
+    ASSERT_TRUE(QFile::resize(huge, kbx::kMaxArchiveBytes));  // sparse: no disk used
+    const State restored{before, {}, {}}, foreignThere{before, foreign, {}};
+    const Edit tooBig = Edit::Add("Version\\huge", huge), drop = Edit::Remove(0);
     const struct {
         const char* what;
-        std::function<void()> setup;
-        Reason reason;                       // of Recover, or of Undo when `undoes`
-        std::optional<Reason> warning = {};  // of Recover
-        bool journalStays = false;
+        State state;
+        Reason reason;  // of the load, the edit, or the undo
+        std::optional<Reason> warning = {};
+        std::optional<State> expected = {};  // unset: `state` unchanged
+        mode_t mode = 0644;
         bool undoes = false;
+        std::optional<Edit> edit = {};  // refused before a byte is written
     } cases[] = {
-        {"a live journal: rolled back",
-         [&] {
-             Restore({after, record, {}});
-         },
-         Reason::None, Reason::RolledBack},
-        {"a torn journal: removed",
-         [&] {
-             Restore({before, record.left(100), {}});
-         },
-         Reason::None},
-        {"a journal whose saved bytes never reached the disk: removed",
-         [&] {
-             Restore({before, QByteArray(record).replace(64, 136, QByteArray(136, 0)), {}});
-         },
-         Reason::None},
-        {"a journal of another file: left alone",
-         [&] {
-             Restore({before, foreign, {}});
-         },
-         Reason::None, Reason::ForeignJournal, true},
-        {"a live journal of a write-protected archive",
-         [&] {
-             Restore({after, record, {}});
-             ::chmod(QFile::encodeName(archive), 0444);
-         },
-         Reason::CannotRollBack,
-         {},
-         true},
-        {"undo after a later change",
-         [&] {
-             Restore({after, {}, record});
-         },
-         Reason::UndoStale,
-         {},
-         false,
-         true},
-        {"undo of a write-protected archive",
-         [&] {
-             Reset();
-             ASSERT_TRUE(kbx::EditInPlace(dir, {Edit::Replace(0, file)}).ok());
-             ::chmod(QFile::encodeName(archive), 0444);
-         },
-         Reason::CannotOpenArchive,
-         {},
-         false,
-         true},
+        {"a live journal", {after, record, {}}, Reason::None, Reason::RolledBack, restored},
+        {"a torn journal", {before, record.left(100), {}}, Reason::None, {}, restored},
+        {"a journal never on disk", {before, unwritten, {}}, Reason::None, {}, restored},
+        {"another file's journal", foreignThere, Reason::None, Reason::ForeignJournal},
+        {"write-protected", {after, record, {}}, Reason::CannotRollBack, {}, {}, 0444},
+        {"undo after a change", {after, {}, record}, Reason::UndoStale, {}, {}, 0644, true},
+        {"undo, read-only", {after, {}, record}, Reason::CannotOpenArchive, {}, {}, 0444, true},
+        {"edit past the limit", restored, Reason::TooLarge, {}, {}, 0644, false, tooBig},
+        {"edit, write-protected", restored, Reason::CannotOpenArchive, {}, {}, 0444, false, drop},
+        {"edit, foreign journal", foreignThere, Reason::CannotCreateFile, {}, {}, 0644, 0, drop},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Reset();
-        c.setup();
-        const State was = Take();
-        const kbx::Result r = c.undoes ? kbx::Undo(archive) : kbx::Recover(archive);
+        Restore(c.state);
+        ::chmod(QFile::encodeName(archive), c.mode);
+        kbx::Result r = c.undoes ? kbx::Undo(archive) : kbx::ReadArchive(archive, dir);
+        if (c.edit) {
+            kbx::io::ResetFaults();
+            r = kbx::EditInPlace(dir, {*c.edit});
+            EXPECT_EQ(kbx::io::Calls(Op::Write), 0);
+        }
         ::chmod(QFile::encodeName(archive), 0644);
         EXPECT_EQ(r.failure.reason, c.reason) << Describe(r);
         EXPECT_EQ(r.warnings.empty() ? std::nullopt : std::optional(r.warnings[0].reason),
                   c.warning);
-        const State now = Take();
-        const bool applied = c.warning == Reason::RolledBack;
-        EXPECT_EQ(now.archive, applied ? before : was.archive);
-        EXPECT_EQ(now.journal, c.journalStays ? was.journal : std::nullopt);
-        EXPECT_EQ(now.undo, was.undo);
-    }
-
-    // Edits refused before a byte is written.
-    const QString huge = File("huge", {});
-    ASSERT_TRUE(QFile::resize(huge, kbx::kMaxArchiveBytes));  // sparse: no disk used
-    const struct {
-        const char* what;
-        std::vector<Edit> edits;
-        Reason reason;
-        std::function<void()> setup = [] {};
-    } refusals[] = {
-        {"past the size limit", {Edit::Add("Version\\huge", huge)}, Reason::TooLarge},
-        {"write-protected",
-         {Edit::Remove(0)},
-         Reason::CannotOpenArchive,
-         [&] { ::chmod(QFile::encodeName(archive), 0444); }},
-        {"another file's journal in the way",
-         {Edit::Remove(0)},
-         Reason::CannotCreateFile,
-         [&] { WriteFile(journal, foreign); }},
-    };
-    for (const auto& c : refusals) {
-        SCOPED_TRACE(c.what);
-        Reset();
-        c.setup();
-        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
-        const State was = Take();
-        kbx::io::ResetFaults();
-        const kbx::Result r = kbx::EditInPlace(dir, c.edits);
-        ::chmod(QFile::encodeName(archive), 0644);
-        EXPECT_EQ(r.failure.reason, c.reason) << Describe(r);
-        EXPECT_EQ(kbx::io::Calls(Op::Write), 0);
-        const State now = Take();
-        EXPECT_EQ(now.archive, was.archive);
-        EXPECT_EQ(now.journal, was.journal);
+        EXPECT_EQ(Take(), c.expected.value_or(c.state));
     }
 }
 
