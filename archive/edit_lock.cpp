@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <utility>
+#include <vector>
 
 namespace kbx {
 
@@ -14,11 +17,24 @@ namespace {
 // flock would not return on a signal whose handler restarts system calls.
 constexpr long kPollNs = 20'000'000;
 
+// The files whose lock this process holds (device, inode).
+std::vector<std::pair<quint64, quint64>> g_held;
+
 Result Busy(const QString& path) {
     return Result::Unusable({Reason::ArchiveBusy, 0, {}, -1, path});
 }
 
 }  // namespace
+
+EditLock::~EditLock() {
+    if (!fd_) return;
+    const auto it = std::find(g_held.begin(), g_held.end(), std::pair(device_, inode_));
+    if (it != g_held.end()) g_held.erase(it);
+}
+
+bool EditLock::HeldHere(quint64 device, quint64 inode) {
+    return std::find(g_held.begin(), g_held.end(), std::pair(device, inode)) != g_held.end();
+}
 
 Result EditLock::Acquire(const QString& path, bool wait, const std::function<void()>& waiting,
                          const StopFlag* stop) {
@@ -54,6 +70,9 @@ Result EditLock::Acquire(const QString& path, bool wait, const std::function<voi
         }
         if (locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
             fd_ = std::move(fd);
+            device_ = quint64(locked.st_dev);
+            inode_ = quint64(locked.st_ino);
+            g_held.emplace_back(device_, inode_);
             return {};
         }
     }

@@ -15,6 +15,7 @@ namespace kbx {
 class EditLock {
   public:
     EditLock() = default;
+    ~EditLock();
     EditLock(const EditLock&) = delete;
     EditLock& operator=(const EditLock&) = delete;
 
@@ -32,8 +33,14 @@ class EditLock {
 
     bool held() const { return bool(fd_); }
 
+    // True when this process holds the lock of the file (device, inode):
+    // a second lock of the same file in the same process would wait for
+    // the first.
+    static bool HeldHere(quint64 device, quint64 inode);
+
   private:
     io::Fd fd_;  // the lock lasts as long as this descriptor
+    quint64 device_ = 0, inode_ = 0;
 };
 
 }  // namespace kbx

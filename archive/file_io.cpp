@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,7 @@ struct FaultPlan {
     std::array<long, size_t(Op::Count_)> calls{};
     CallHook hook;
     long long readLimit = 0;  // 0 = whole reads
+    long tearWrite = 0;       // the write, counted down, that writes half and fails
     std::vector<std::pair<unsigned long long, unsigned long long>> flushed;
 };
 FaultPlan g_faults;
@@ -63,6 +65,8 @@ constexpr long long kChunk = 1 << 20;  // bounded buffer for copies without the 
 constexpr long long kSplicePipe = 512 << 10;
 constexpr long long kSmallCopy = 64 << 10;  // copied through a stack buffer
 constexpr long long kPage = 4096;
+// As many links as the kernel follows in one path before it gives up.
+constexpr int kMaxLinks = 40;
 
 // Copies through `buf` until `len` bytes are done or the source ends.
 long long BufferedCopy(int in, long long inOffset, int out, long long outOffset, long long len,
@@ -116,6 +120,9 @@ void SetCallHook(CallHook hook) {
 }
 void ResetFaults() {
     g_faults = {};
+}
+void TearNthWrite(long k) {
+    g_faults.tearWrite = k;
 }
 void ForceBufferedCopy(bool on) {
     g_forceBuffered = on;
@@ -258,6 +265,18 @@ bool WriteAll(int fd, const char* buf, long long len, long long offset, int* err
     long long done = 0;
     while (done < len) {
         if (Injected(Op::Write, err)) return false;
+        if (g_faults.tearWrite > 0 && --g_faults.tearWrite == 0) {
+            const long long half = (len - done) / 2;
+            const ssize_t n = offset < 0
+                                  ? ::write(fd, buf + done, size_t(half))
+                                  : ::pwrite(fd, buf + done, size_t(half), off_t(offset + done));
+            if (half > 0 && n < 0) {
+                *err = errno;
+                return false;
+            }
+            *err = EIO;
+            return false;
+        }
         const ssize_t n = offset < 0
                               ? ::write(fd, buf + done, size_t(len - done))
                               : ::pwrite(fd, buf + done, size_t(len - done), off_t(offset + done));
@@ -413,6 +432,50 @@ bool Fsync(int fd, int* err) {
     struct stat st;
     if (::fstat(fd, &st) == 0) g_faults.flushed.emplace_back(st.st_dev, st.st_ino);
     return true;
+}
+
+bool Truncate(int fd, long long length, int* err) {
+    if (Injected(Op::Truncate, err)) return false;
+    while (::ftruncate(fd, off_t(length)) != 0) {
+        if (errno != EINTR) return *err = errno, false;
+    }
+    return true;
+}
+
+bool RenameIn(int dirfd, const char* from, const char* to, int* err) {
+    if (Injected(Op::Publish, err)) return false;
+    if (::renameat(dirfd, from, dirfd, to) != 0) return *err = errno, false;
+    return true;
+}
+
+bool RemoveIn(int dirfd, const char* name, int* err) {
+    if (Injected(Op::Remove, err)) return false;
+    if (::unlinkat(dirfd, name, 0) != 0) return *err = errno, false;
+    return true;
+}
+
+bool FollowLinks(QByteArray& path, struct stat* st, bool* exists, int* err) {
+    for (int hops = 0;; ++hops) {
+        if (::lstat(path.constData(), st) != 0) {
+            if (errno != ENOENT) return *err = errno, false;
+            *exists = false;
+            return true;
+        }
+        if (!S_ISLNK(st->st_mode)) {
+            *exists = true;
+            return true;
+        }
+        if (hops == kMaxLinks) return *err = ELOOP, false;
+        QByteArray to(qsizetype(st->st_size > 0 ? st->st_size : PATH_MAX) + 1, Qt::Uninitialized);
+        const ssize_t n = ::readlink(path.constData(), to.data(), size_t(to.size()));
+        if (n < 0) return *err = errno, false;
+        if (n >= to.size()) return *err = ENAMETOOLONG, false;  // it grew meanwhile
+        to.truncate(n);
+        if (to.isEmpty()) return *err = ENOENT, false;
+        // A relative link is resolved from the folder that holds it.
+        const qsizetype slash = path.lastIndexOf('/');
+        path = to.startsWith('/') || slash < 0 ? to : path.left(slash + 1) + to;
+    }
 }
 
 bool SameFileState(const struct stat& a, const struct stat& b) {

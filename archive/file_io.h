@@ -56,8 +56,9 @@ class Fd {
 // fails with EIO. k = 0 switches the kind back to normal. Publish counts the
 // step that gives a finished file its final name, by link or by rename. A
 // read is one pread of ReadAt, so a read that the kernel cuts short counts
-// again.
-enum class Op { Write, Publish, Fsync, Close, Read, Count_ };
+// again. Truncate counts changes of a file's length, Remove removals of a
+// name.
+enum class Op { Write, Publish, Fsync, Close, Read, Truncate, Remove, Count_ };
 void FailNth(Op op, long k);
 // Test seam: calls of each kind made since the last ResetFaults(), and a
 // hook run just before each one (with its 1-based number), so that tests can
@@ -66,6 +67,10 @@ long Calls(Op op);
 using CallHook = std::function<void(Op op, long n)>;
 void SetCallHook(CallHook hook);
 void ResetFaults();
+// Test seam: the k-th write (counted from now) writes only its first half,
+// as a power loss in the middle of it would leave the file, and then fails
+// with EIO. k = 0: writes are whole. Cleared by ResetFaults().
+void TearNthWrite(long k);
 // Test seam: copies go through the bounded buffer, as on filesystems without
 // copy_file_range, so that the fault tests reach that path's several writes
 // per entry. Not cleared by ResetFaults().
@@ -144,6 +149,21 @@ long long CopyInPieces(int in, long long inOffset, int out, long long outOffset,
 void StartWriteback(int fd, long long offset, long long len);
 
 bool Fsync(int fd, int* err);
+
+// Sets the file's length, as ftruncate does.
+bool Truncate(int fd, long long length, int* err);
+
+// Renames `from` to `to` within the folder `dirfd`, replacing `to`.
+bool RenameIn(int dirfd, const char* from, const char* to, int* err);
+
+// Removes the name `name` of a file in the folder `dirfd`.
+bool RemoveIn(int dirfd, const char* name, int* err);
+
+// Follows the links standing at `path`, one by one, to the name they finally
+// lead to. `st` learns what stands there (without following it) and
+// `exists` whether anything does. Returns false with `err` set when the
+// chain cannot be followed (a loop, say).
+bool FollowLinks(QByteArray& path, struct stat* st, bool* exists, int* err);
 
 // True when two measurements show the same file unchanged: what a careful
 // archiver compares (identity, size, modification and change times).

@@ -6,6 +6,7 @@
 #include "archive/archive.h"
 #include "archive/archive_file.h"
 #include "archive/file_io.h"
+#include "archive/journal.h"
 
 namespace kbx {
 
@@ -16,6 +17,10 @@ constexpr qint64 kRecordsPerRead = (4 << 20) / kRecordSize;
 }  // namespace
 
 Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
+    // An edit in place that was interrupted is rolled back first: a
+    // half-edited archive is never read as a whole one.
+    Result recovered = Recover(path);
+    if (!recovered.ok()) return recovered;
     int err = 0;
     long long fileSize = 0;
     const QByteArray native = io::NativePath(path);
@@ -39,7 +44,7 @@ Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     file.fd = std::move(fd);
     file.count = count;
     file.size = fileSize;
-    return {};
+    return recovered;
 }
 
 Result DirectoryCutShort(const QString& path, int error) {
@@ -50,7 +55,8 @@ Result DirectoryCutShort(const QString& path, int error) {
 Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
                    const StopFlag* stop, const std::function<void(qint64 count)>& counted) {
     ArchiveFile file;
-    if (Result r = OpenArchiveFile(path, file); !r.ok()) return r;
+    Result r = OpenArchiveFile(path, file);
+    if (!r.ok()) return r;
     const qint64 count = file.count;
     int err = 0;
     if (counted) counted(count);
@@ -70,9 +76,10 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
             const qint64 k = first + i;
             if (progress) progress(k);
             if (stop && stop->requested) {
-                Result r;
-                r.outcome = Outcome::Stopped;
-                return r;
+                Result stopped;
+                stopped.outcome = Outcome::Stopped;
+                stopped.warnings = std::move(r.warnings);
+                return stopped;
             }
             const char* rec = block.constData() + i * kRecordSize;
             fresh.EntryOffset[size_t(k)] = ReadLE32(rec + kRecordOffsetField);
@@ -84,7 +91,6 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     fresh.ArchivePath = path;
     fresh.Identity = io::IdentityOf(file.fd.get());
     dir = std::move(fresh);
-    Result r;
     r.written = count;
     return r;
 }

@@ -8,41 +8,6 @@
 
 namespace kbx {
 
-namespace {
-
-// As many links as the kernel follows in one path before it gives up.
-constexpr int kMaxLinks = 40;
-
-// Follows the links standing at `path`, one by one, to the name they finally
-// lead to. `st` learns what stands there (without following it) and
-// `exists` whether anything does. Returns false with `err` set when the
-// chain cannot be followed (a loop, say).
-bool FollowLinks(QByteArray& path, struct stat* st, bool* exists, int* err) {
-    for (int hops = 0;; ++hops) {
-        if (::lstat(path.constData(), st) != 0) {
-            if (errno != ENOENT) return *err = errno, false;
-            *exists = false;
-            return true;
-        }
-        if (!S_ISLNK(st->st_mode)) {
-            *exists = true;
-            return true;
-        }
-        if (hops == kMaxLinks) return *err = ELOOP, false;
-        QByteArray to(qsizetype(st->st_size > 0 ? st->st_size : PATH_MAX) + 1, Qt::Uninitialized);
-        const ssize_t n = ::readlink(path.constData(), to.data(), size_t(to.size()));
-        if (n < 0) return *err = errno, false;
-        if (n >= to.size()) return *err = ENAMETOOLONG, false;  // it grew meanwhile
-        to.truncate(n);
-        if (to.isEmpty()) return *err = ENOENT, false;
-        // A relative link is resolved from the folder that holds it.
-        const qsizetype slash = path.lastIndexOf('/');
-        path = to.startsWith('/') || slash < 0 ? to : path.left(slash + 1) + to;
-    }
-}
-
-}  // namespace
-
 Failure OutputArchive::Fail(Reason reason, int error) const {
     return {reason, error, NameRule::None, -1, path_};
 }
@@ -61,7 +26,8 @@ Failure OutputArchive::Create(const QString& path, const FileIdentity* loaded) {
     QByteArray target = io::NativePath(path);
     int err = 0;
     if (target.isEmpty()) return Fail(Reason::CannotCreateArchive, ENOENT);
-    if (!FollowLinks(target, &old_, &exists_, &err)) return Fail(Reason::CannotCreateArchive, err);
+    if (!io::FollowLinks(target, &old_, &exists_, &err))
+        return Fail(Reason::CannotCreateArchive, err);
     // Checked before anything is created: a device or a FIFO is never
     // written through, nor replaced by a file.
     if (exists_ && !S_ISREG(old_.st_mode))

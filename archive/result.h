@@ -75,6 +75,14 @@ enum class Reason {
     FolderLeftOut,      // a sub-folder not packed, with `count` regular files beneath it
                         // (-1 and errno: it could not be read)
     FolderLinkLeftOut,  // a link to a folder: never followed, so nothing beneath it is packed
+    // Edits in place, their journal and their undo record.
+    RolledBack,      // a warning; subject = the archive: an interrupted edit was rolled back
+    ForeignJournal,  // subject = the journal; it belongs to another file (or one replaced
+                     // since) and is left alone: a warning when reading, a refusal when editing
+    CannotRollBack,  // errno; subject = the journal: an interrupted edit cannot be rolled
+                     // back (the archive or its folder cannot be written); nothing is read
+    NothingToUndo,   // subject = the archive; no undo record, or an unreadable one
+    UndoStale,       // subject = the archive; it changed since its last edit in place
 };
 
 struct Failure {

@@ -1,8 +1,5 @@
 #include "archive/rewrite.h"
 
-#include <QHash>
-#include <QSet>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +8,7 @@
 #include <map>
 
 #include "archive/archive_file.h"
+#include "archive/edit_check.h"
 #include "archive/file_io.h"
 #include "archive/output.h"
 
@@ -18,144 +16,8 @@ namespace kbx {
 
 namespace {
 
-// The directory is compared and written in blocks of whole records.
+// The directory is written in blocks of whole records.
 constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
-// The longest file name most Linux file systems accept, in UTF-8 bytes.
-constexpr qint64 kMaxComponentBytes = 255;
-
-// An added entry, checked: its name in the archive's code page.
-struct Added {
-    size_t edit;  // position in the edits
-    QString name;
-    QByteArray encoded;
-    QString key;
-};
-
-// Why `name` may not be added, apart from other entries' names.
-NameRule AddedNameRule(const QString& name, QByteArray* encoded, QString* detail) {
-    std::optional<QByteArray> bytes = EncodeName(name);
-    if (!bytes) return NameRule::NotEncodable;
-    if (bytes->size() > kNameSize) return NameRule::TooLong;
-    if (NameRule rule = NameProblem(name, detail); rule != NameRule::None) return rule;
-    for (const QString& part : NameComponents(name)) {
-        if (part.toUtf8().size() > kMaxComponentBytes) {
-            *detail = part;
-            return NameRule::ComponentTooLong;
-        }
-    }
-    *encoded = std::move(*bytes);
-    return NameRule::None;
-}
-
-// The folders a name lies in, as keys: "a\b\c" gives "a" and "a\b".
-QStringList FolderKeys(const QString& key) {
-    QStringList folders;
-    for (qsizetype at = key.indexOf(u'\\'); at >= 0; at = key.indexOf(u'\\', at + 1))
-        folders << key.left(at);
-    return folders;
-}
-
-// Checks the edits against each other and against the kept entries.
-// `action` learns, for each edited index, the position of its edit.
-Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
-                   std::map<qint64, size_t>& action, std::vector<Added>& added) {
-    const qint64 count = dir.UpperBound();
-    QHash<QString, size_t> addedKeys;  // key -> position in `added`
-    QSet<QString> addedFolders;
-    for (size_t e = 0; e < edits.size(); ++e) {
-        const Edit& edit = edits[e];
-        if (edit.kind != Edit::Kind::Add) {
-            if (edit.index < 0 || edit.index >= count)
-                return {Reason::NoSuchEntry, 0, NameRule::None, edit.index};
-            if (!action.emplace(edit.index, e).second)
-                return {Reason::EditConflict, 0, NameRule::None, edit.index, dir.Name(edit.index)};
-            continue;
-        }
-        Added a{e, TypedName(edit.name), {}, {}};
-        Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, a.name};
-        if ((bad.rule = AddedNameRule(a.name, &a.encoded, &bad.detail)) != NameRule::None)
-            return bad;
-        a.key = NameKey(a.name);
-        if (auto it = addedKeys.constFind(a.key); it != addedKeys.cend()) {
-            const QString& other = added[*it].name;
-            if (other == a.name) return {Reason::EditConflict, 0, NameRule::None, -1, a.name};
-            bad.rule = NameRule::CaseDuplicate;
-            bad.detail = other;
-            return bad;
-        }
-        if (IsReservedFolder(a.name)) {
-            bad.rule = NameRule::ReservedFolder;
-            return bad;
-        }
-        // Pack makes entries of the files beneath Version only: a name
-        // elsewhere would be lost by the next unpack and pack.
-        if (!a.key.startsWith(u"version\\")) {
-            bad.rule = NameRule::OutsideVersion;
-            return bad;
-        }
-        addedKeys.insert(a.key, added.size());
-        for (const QString& folder : FolderKeys(a.key)) addedFolders.insert(folder);
-        added.push_back(std::move(a));
-    }
-    // Among the added names: one the folder of another.
-    for (const Added& a : added) {
-        if (addedFolders.contains(a.key))
-            return {Reason::UnsafeName, 0, NameRule::FolderClash, -1, a.name, a.name};
-    }
-    if (added.empty()) return {};
-    // Against every entry that stays: one pass, whatever the number of adds.
-    for (qint64 i = 0; i < count; ++i) {
-        if (auto it = action.find(i);
-            it != action.end() && edits[it->second].kind == Edit::Kind::Remove)
-            continue;
-        const QString name = dir.Name(i);
-        const QString key = NameKey(name);
-        const auto clash = [&](size_t at, NameRule rule) {
-            return Failure{Reason::UnsafeName, 0, rule, i, added[at].name, name};
-        };
-        if (auto it = addedKeys.constFind(key); it != addedKeys.cend())
-            return clash(*it, name == added[*it].name ? NameRule::Exists : NameRule::CaseDuplicate);
-        if (addedFolders.contains(key)) {
-            for (size_t at = 0; at < added.size(); ++at)
-                if (added[at].key.startsWith(key + u'\\')) return clash(at, NameRule::FolderClash);
-        }
-        for (const QString& folder : FolderKeys(key)) {
-            if (auto it = addedKeys.constFind(folder); it != addedKeys.cend())
-                return clash(*it, NameRule::FolderClash);
-        }
-    }
-    return {};
-}
-
-// True when the file behind `fd`, whose header OpenLoaded checked, still
-// holds the records of `dir`. A read that fails leaves its errno in *err; a
-// short one leaves it alone.
-bool SameRecords(int fd, const Directory& dir, int* err) {
-    const qint64 count = dir.UpperBound();
-    QByteArray block(std::min(count, kRecordsPerBlock) * kRecordSize, Qt::Uninitialized);
-    for (qint64 first = 0; first < count; first += kRecordsPerBlock) {
-        const qint64 n = std::min(kRecordsPerBlock, count - first);
-        if (io::ReadAt(fd, block.data(), n * kRecordSize, DirectoryEnd(first), err) !=
-            n * kRecordSize)
-            return false;
-        for (qint64 k = 0; k < n; ++k) {
-            const char* rec = block.constData() + k * kRecordSize;
-            const qint64 i = first + k;
-            if (ReadLE32(rec + kRecordOffsetField) != dir.EntryOffset[size_t(i)] ||
-                ReadLE32(rec + kRecordSizeField) != dir.EntrySize[size_t(i)] ||
-                NameBytes(QByteArrayView(rec + kRecordNameField, kNameSize)) != dir.EntryName[i])
-                return false;
-        }
-    }
-    return true;
-}
-
-// True for the errors of a copy that belong to the archive being written
-// rather than to the file read: the disk or quota is full, or the file
-// system cannot take the new archive.
-bool OutputError(int err) {
-    return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS;
-}
 
 // Writes the new archive's data back to back from the end of its directory.
 // Untouched entries that lie back to back in the old archive are copied as
@@ -181,20 +43,14 @@ class DataCopier {
     // Copies the whole of the file at `path`; its size is learned here.
     bool Take(const QString& path, qint32* size, Failure* why) {
         if (!FlushRun(why)) return false;
-        const QByteArray native = io::NativePath(path);
-        io::Fd in(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        struct stat before {
-        }, after{};
-        if (!in || ::fstat(in.get(), &before) != 0)
-            return *why = {Reason::CannotOpenFile, errno}, false;
-        if (!S_ISREG(before.st_mode))
-            return *why = {Reason::NotRegularFile, S_ISDIR(before.st_mode) ? EISDIR : 0}, false;
+        io::Fd in;
+        struct stat before {};
+        if (*why = OpenSource(path, &in, &before); why->reason != Reason::None) return false;
         if (next_ + before.st_size > kMaxArchiveBytes) return *why = {Reason::TooLarge}, false;
         const long long copied = Copy(in.get(), 0, before.st_size, why);
         if (copied < 0) return false;
-        if (::fstat(in.get(), &after) != 0) return *why = {Reason::ReadFailed, errno}, false;
-        if (copied != before.st_size || !io::SameFileState(before, after))
-            return *why = {Reason::FileChanged}, false;
+        if (*why = SourceUnchanged(in.get(), before, copied); why->reason != Reason::None)
+            return false;
         next_ += copied;
         *size = qint32(copied);
         return true;
@@ -250,32 +106,13 @@ class DataCopier {
     bool stopped_ = false;
 };
 
-Result Stopped() {
-    Result r;
-    r.outcome = Outcome::Stopped;
-    return r;
-}
-
-}  // namespace
-
-Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
-               const StopFlag* stop) {
-    if (edits.empty()) {
-        Result r;
-        r.outcome = Outcome::NothingDone;
-        return r;
-    }
+Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
+                    const StopFlag* stop) {
     const QString& path = dir.ArchivePath;
     const qint64 count = dir.UpperBound();
-    std::map<qint64, size_t> action;
-    std::vector<Added> added;
-    if (Failure f = CheckEdits(dir, edits, action, added); f.reason != Reason::None)
-        return Result::Unusable(std::move(f));
-    qint64 removed = 0;
-    for (const auto& [index, e] : action) removed += edits[e].kind == Edit::Kind::Remove;
-    const qint64 newCount = count - removed + qint64(added.size());
-    if (DirectoryEnd(newCount) > kMaxArchiveBytes)
-        return Result::Unusable({Reason::TooLarge, 0, {}, -1, path});
+    CheckedEdits checked;
+    if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
+    const auto& [action, added, newCount] = checked;
 
     // The old archive, as loaded: the same file in the same state, holding
     // the same directory, from now to the end of the copy.
@@ -321,7 +158,7 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     qint64 at = 0;  // the new entry's index
     Failure why;
     const auto fileFailed = [&](qint64 index, const QString& file) {
-        if (copier.stopped()) return Stopped();
+        if (copier.stopped()) return StoppedResult();
         if (why.subject.isEmpty()) {
             why.index = index;
             why.subject = file;
@@ -332,7 +169,7 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
         const auto it = action.find(i);
         if (it != action.end() && edits[it->second].kind == Edit::Kind::Remove) continue;
         if (progress) progress(at);
-        if (stop && stop->requested) return Stopped();
+        if (stop && stop->requested) return StoppedResult();
         ++at;
         if (it == action.end()) {
             if (!copier.Keep(dir.EntryOffset[size_t(i)], dir.EntrySize[size_t(i)], &why))
@@ -343,7 +180,7 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     }
     for (const Added& a : added) {
         if (progress) progress(at);
-        if (stop && stop->requested) return Stopped();
+        if (stop && stop->requested) return StoppedResult();
         if (!copier.Take(edits[a.edit].file, &taken[a.edit], &why))
             return fileFailed(at, edits[a.edit].file);
         ++at;
@@ -379,12 +216,28 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
         return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, path});
     // The last moment a stop cancels the edit: past it, the new archive is
     // published and the edit is done.
-    if (stop && stop->requested) return Stopped();
+    if (stop && stop->requested) return StoppedResult();
     Result r;
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     r.written = newCount;
     return r;
+}
+
+}  // namespace
+
+Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
+               const StopFlag* stop) {
+    if (edits.empty()) {
+        Result r;
+        r.outcome = Outcome::NothingDone;
+        return r;
+    }
+    return RewriteWhole(dir, edits, progress, stop);
+}
+
+Result Compact(const Directory& dir, const Progress& progress, const StopFlag* stop) {
+    return RewriteWhole(dir, {}, progress, stop);
 }
 
 }  // namespace kbx

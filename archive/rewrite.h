@@ -86,4 +86,33 @@ struct Edit {
 Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress = {},
                const StopFlag* stop = nullptr);
 
+// Rewrite with no edits: the same entries, their data laid back to back in
+// directory order after the directory, with no unused bytes. Runs even when
+// the archive is laid out so already.
+Result Compact(const Directory& dir, const Progress& progress = {}, const StopFlag* stop = nullptr);
+
+// Applies `edits` to the archive `dir` was loaded from in place: the file
+// keeps its inode, mode, owner and links. New bytes (a replaced or added
+// entry's file, and the data of entries the grown directory would cover) are
+// appended at the end; the header and the directory records that change are
+// overwritten; a removed entry's data, and the bytes a shrunk directory no
+// longer covers, stay as unused space (see Compact). The bytes overwritten
+// are first saved in a journal beside the archive (see journal.h), so that a
+// crash at any moment leaves the archive, once recovered, as it was before
+// or as it is after; a completed edit keeps the journal as the archive's undo
+// record (see Undo). The caller holds the archive's EditLock.
+//
+// The edits are checked and refused as by Rewrite, and further:
+// - TooLarge: the archive would pass 2^31 - 1 bytes (unused space counts;
+//   Compact first);
+// - CannotCreateFile (errno, subject = the journal's path): the journal
+//   cannot be made beside the archive (EEXIST: a journal of another file
+//   stands there, see Recover).
+// A failure or a stop after the journal was made rolls the archive back
+// before returning; where even that fails, the journal stays, and the next
+// Recover rolls back. The result's reasons name the archive, a file or the
+// journal as Rewrite's do; Result::written is the new number of entries.
+Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
+                   const Progress& progress = {}, const StopFlag* stop = nullptr);
+
 }  // namespace kbx

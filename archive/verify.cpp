@@ -196,6 +196,10 @@ class Verifier {
         return Emit(Problem::Kind::Overlap);
     }
 
+    Layout Measure() const {
+        return MeasureLayout(offset_.data(), size_.data(), qint64(offset_.size()), file_.size);
+    }
+
   private:
     static constexpr qint32 kNone = -2;
     static constexpr qint32 kDirectory = -1;  // Overlap: the directory, after any entry
@@ -380,13 +384,40 @@ void ForceHashCollisions(bool on) {
     g_collide = on;
 }
 
-Result Verify(const QString& path, const ProblemSink& report, qint64* count) {
+Layout MeasureLayout(const qint32* offset, const qint32* size, qint64 count, qint64 fileSize) {
+    Layout layout;
+    const qint64 start = DirectoryEnd(count);
+    qint64 next = start;
+    std::vector<quint32> order;  // entries with data in the data area, by offset
+    for (qint64 i = 0; i < count; ++i) {
+        layout.canonical = layout.canonical && offset[i] == next;
+        next += size[i];
+        if (size[i] > 0 && offset[i] < fileSize && qint64(offset[i]) + size[i] > start)
+            order.push_back(quint32(i));
+    }
+    layout.canonical = layout.canonical && next == fileSize;
+    std::sort(order.begin(), order.end(),
+              [&](quint32 a, quint32 b) { return offset[a] < offset[b]; });
+    qint64 covered = 0, reach = start;  // bytes covered so far, and up to where
+    for (quint32 i : order) {
+        const qint64 from = std::max<qint64>(offset[i], reach);
+        const qint64 to = std::min<qint64>(qint64(offset[i]) + size[i], fileSize);
+        if (to > from) covered += to - from, reach = to;
+    }
+    layout.unused = std::max<qint64>(fileSize - start, 0) - covered;
+    return layout;
+}
+
+Result Verify(const QString& path, const ProblemSink& report, qint64* count, Layout* layout) {
     ArchiveFile file;
-    if (Result r = OpenArchiveFile(path, file); !r.ok()) return r;
+    Result r = OpenArchiveFile(path, file);
+    if (!r.ok()) return r;
     if (count) *count = file.count;
     Verifier verifier(file, report);
-    return verifier.Run() == Pass::CutShort ? DirectoryCutShort(path, verifier.readError())
-                                            : Result{};
+    const Pass pass = verifier.Run();
+    if (pass == Pass::CutShort) return DirectoryCutShort(path, verifier.readError());
+    if (layout && pass == Pass::Done) *layout = verifier.Measure();
+    return r;
 }
 
 bool IsSound(const QString& path) {

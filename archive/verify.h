@@ -43,12 +43,24 @@ using ProblemSink = std::function<bool(const Problem&)>;
 // index order; the others come each in index order (an entry overlapping both
 // another entry and the directory: the entry first). Unusable when the file
 // cannot be opened or its header is wrong; `count` learns the number of
-// records once the header has been checked.
+// records once the header has been checked, `layout` the data's layout
+// when the check ran to its end.
 //
 // Memory is bounded by the number of records (about 40 bytes each), not by
 // the names' lengths or the number of problems: records are read in blocks and
 // names are read again where two may be equal.
-Result Verify(const QString& path, const ProblemSink& report, qint64* count = nullptr);
+// How the data area is used; not a problem either way.
+struct Layout {
+    qint64 unused = 0;  // bytes after the directory that no entry's data cover
+    // The data lie back to back from the directory's end in directory order
+    // and fill the file, as pack, a rewrite and compact make them.
+    bool canonical = true;
+};
+// The layout of `count` entries' data in a file of `fileSize` bytes.
+Layout MeasureLayout(const qint32* offset, const qint32* size, qint64 count, qint64 fileSize);
+
+Result Verify(const QString& path, const ProblemSink& report, qint64* count = nullptr,
+              Layout* layout = nullptr);
 
 // True when the archive at `path` can be used and has no problem.
 bool IsSound(const QString& path);

@@ -14,6 +14,7 @@
 #include "archive/compare.h"
 #include "archive/edit_lock.h"
 #include "archive/file_io.h"
+#include "archive/journal.h"
 #include "archive/pattern.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
@@ -76,17 +77,46 @@ class TargetFolder {
     kbx::io::Fd fd_;  // keeps the folder that path_ may name through /proc
 };
 
+// How the paths an operation gave the engine are shown: a failure about one
+// of them (or about something beneath a folder) names it as the user typed
+// it; any other subject (an entry) is named after `context`.
+struct Subjects {
+    QString context;  // shown before an entry's name, and for failures without a subject
+    std::vector<std::pair<QString, QString>> paths;  // engine path -> as shown
+
+    QString Line(const kbx::Failure& f) const {
+        const QString reason = ReasonText(f);
+        if (f.subject.isEmpty()) return context + QStringLiteral(": ") + reason;
+        for (const auto& [engine, shown] : paths) {
+            // The archive's journal and undo record are named after it.
+            const QStringView rest = QStringView(f.subject).mid(engine.size());
+            if (f.subject == engine ||
+                (f.subject.startsWith(engine) &&
+                 (rest.startsWith(u'/') || rest == u"-journal" || rest == u"-undo")))
+                return shown + Quote(f.subject.mid(engine.size())) + QStringLiteral(": ") + reason;
+        }
+        return context + QStringLiteral(": ") + Quote(f.subject) + QStringLiteral(": ") + reason;
+    }
+};
+
+// Reports the warnings of opening the archive at `path` (an interrupted edit
+// rolled back, a journal left alone) and why it cannot be used; true when it
+// can.
+bool Loaded(const kbx::Result& r, const QString& path) {
+    const Subjects subjects{Shown(path), {{path, Shown(path)}}};
+    for (const kbx::Failure& w : r.warnings) Io().Error(subjects.Line(w));
+    if (r.outcome == kbx::Outcome::Stopped) return false;
+    if (!r.ok()) Io().Error(subjects.Line(r.failure));
+    return r.ok();
+}
+
 // Loads the archive at `raw`, or reports why it cannot be used. Returns the
 // path as the engine took it.
 std::optional<QString> Load(const QByteArray& raw, kbx::Directory& dir) {
     std::optional<QString> path = EnginePath(raw);
     if (!path) return std::nullopt;
     const kbx::Result r = kbx::ReadArchive(*path, dir, {}, &Stop());
-    if (r.outcome == kbx::Outcome::Stopped) return std::nullopt;
-    if (!r.ok()) {
-        Io().Error(Shown(*path) + QStringLiteral(": ") + ReasonText(r.failure));
-        return std::nullopt;
-    }
+    if (!Loaded(r, *path)) return std::nullopt;
     return path;
 }
 
@@ -184,25 +214,6 @@ class Watcher {
     qint64 done_ = 0, doneBytes_ = 0;
 };
 
-// How the paths an operation gave the engine are shown: a failure about one
-// of them (or about something beneath a folder) names it as the user typed
-// it; any other subject (an entry) is named after `context`.
-struct Subjects {
-    QString context;  // shown before an entry's name, and for failures without a subject
-    std::vector<std::pair<QString, QString>> paths;  // engine path -> as shown
-
-    QString Line(const kbx::Failure& f) const {
-        const QString reason = ReasonText(f);
-        if (f.subject.isEmpty()) return context + QStringLiteral(": ") + reason;
-        for (const auto& [engine, shown] : paths) {
-            if (f.subject == engine ||
-                (f.subject.startsWith(engine) && f.subject[engine.size()] == u'/'))
-                return shown + Quote(f.subject.mid(engine.size())) + QStringLiteral(": ") + reason;
-        }
-        return context + QStringLiteral(": ") + Quote(f.subject) + QStringLiteral(": ") + reason;
-    }
-};
-
 // Reports the engine's result; returns the exit code.
 int Finish(const kbx::Result& r, const Subjects& subjects) {
     Io().EraseProgress();
@@ -298,10 +309,7 @@ int Verify(const ParsedArgs& args) {
     qint64 problems = 0;
     const kbx::Result r = WriteVerify([](QByteArrayView bytes) { Io().Out(bytes); }, *path,
                                       args.Has("json"), args.Has("verbose"), &problems);
-    if (!r.ok()) {
-        Io().Error(Shown(*path) + QStringLiteral(": ") + ReasonText(r.failure));
-        return kUnusable;
-    }
+    if (!Loaded(r, *path)) return kUnusable;
     return problems == 0 ? kOk : kFailed;
 }
 
@@ -477,6 +485,12 @@ struct EditRun {
 
     // Returns 0 when loaded, or the exit code.
     int Open(const ParsedArgs& args) {
+        if (const int code = Lock(args)) return code;
+        return Load(args.operands[0], dir) ? 0 : kUnusable;
+    }
+
+    // Takes the editor lock only; returns 0 or the exit code.
+    int Lock(const ParsedArgs& args) {
         const std::optional<QString> typed = EnginePath(args.operands[0]);
         if (!typed) return kUnusable;
         path = *typed;
@@ -492,18 +506,20 @@ struct EditRun {
             Io().Error(Shown(path) + QStringLiteral(": ") + ReasonText(locked.failure));
             return kUnusable;
         }
-        return Load(args.operands[0], dir) ? 0 : kUnusable;
+        return 0;
     }
 
-    // Runs the edits; the archive is replaced only by a complete new one.
-    // A failure about one of `files` (engine path -> as typed) names it.
+    // Runs the edits: in place with --in-place, otherwise by a new archive
+    // that replaces the old one only when it is complete. A failure about
+    // one of `files` (engine path -> as typed) names it.
     int Run(const ParsedArgs& args, const std::vector<kbx::Edit>& edits, const QString& what,
             const std::vector<std::pair<QString, QString>>& files = {}) {
         const kbx::Stopwatch clock;
-        const kbx::Result r = kbx::Rewrite(
-            dir, edits,
-            [&](qint64 index) { Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1)); },
-            &Stop());
+        const auto progress = [&](qint64 index) {
+            Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1));
+        };
+        const kbx::Result r = args.Has("in-place") ? kbx::EditInPlace(dir, edits, progress, &Stop())
+                                                   : kbx::Rewrite(dir, edits, progress, &Stop());
         g_published = r.outcome == kbx::Outcome::Ok;
         Subjects subjects{Shown(path), {{path, Shown(path)}}};
         subjects.paths.insert(subjects.paths.end(), files.begin(), files.end());
@@ -570,6 +586,31 @@ int Add(const ParsedArgs& args) {
             return kbx::Edit::Add(std::move(name), std::move(file));
         },
         Kbx::tr("add"));
+}
+
+int Compact(const ParsedArgs& args) {
+    EditRun edit;
+    if (const int code = edit.Open(args)) return code;
+    const kbx::Stopwatch clock;
+    const kbx::Result r = kbx::Compact(
+        edit.dir,
+        [&](qint64 index) {
+            Io().Progress(Kbx::tr("%1: entry %2").arg(Kbx::tr("compact")).arg(index + 1));
+        },
+        &Stop());
+    g_published = r.outcome == kbx::Outcome::Ok;
+    const int code = Finish(r, {Shown(edit.path), {{edit.path, Shown(edit.path)}}});
+    if (code == kOk && args.Has("verbose")) ReportTime(Kbx::tr("compact"), r.written, 0, clock);
+    return code;
+}
+
+int Undo(const ParsedArgs& args) {
+    EditRun edit;
+    if (const int code = edit.Lock(args)) return code;
+    if (!Loaded(kbx::Recover(edit.path), edit.path)) return kUnusable;
+    const kbx::Result r = kbx::Undo(edit.path);
+    g_published = r.outcome == kbx::Outcome::Ok;
+    return Finish(r, {Shown(edit.path), {{edit.path, Shown(edit.path)}}});
 }
 
 int Remove(const ParsedArgs& args) {

@@ -140,6 +140,26 @@ QString ReasonText(const kbx::Failure& f) {
         case Reason::FolderLinkLeftOut:
             text = Kbx::tr("left out: a link to a folder is never followed");
             break;
+        case Reason::RolledBack:
+            text = Kbx::tr("rolled back an interrupted edit");
+            break;
+        case Reason::ForeignJournal:
+            text = Kbx::tr(
+                "left alone: this journal belongs to another file, or to an archive replaced "
+                "since; move it away to edit in place");
+            break;
+        case Reason::CannotRollBack:
+            text = Kbx::tr(
+                       "an interrupted edit must be rolled back before the archive is read, and "
+                       "cannot be: %1")
+                       .arg(why);
+            break;
+        case Reason::NothingToUndo:
+            text = Kbx::tr("nothing to undo: no edit in place is recorded");
+            break;
+        case Reason::UndoStale:
+            text = Kbx::tr("cannot undo: the archive changed since its last edit in place");
+            break;
     }
     return text;
 }

@@ -168,7 +168,13 @@ void WriteList(const Output& file, const QString& archive, const kbx::Directory&
         }
         sink.Breathe();
     }
-    if (json) out += "\n]}\n";
+    if (json) {
+        // Bytes edits in place left unused, for scripts that decide when to
+        // compact.
+        const kbx::Layout layout = kbx::MeasureLayout(dir.EntryOffset.data(), dir.EntrySize.data(),
+                                                      count, dir.Identity.size);
+        out += "\n],\"unused\":" + QByteArray::number(layout.unused) + "}\n";
+    }
 }
 
 kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, bool verbose,
@@ -179,41 +185,42 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
         // The document states "ok" before the problems: a first run stops at
         // the first problem, so that the problems themselves are never held.
         bool any = false;
-        if (kbx::Result r = kbx::Verify(
-                archive,
-                [&](const kbx::Problem&) {
-                    any = true;
-                    return false;
-                },
-                &count);
-            !r.ok())
-            return r;
+        kbx::Result first = kbx::Verify(
+            archive,
+            [&](const kbx::Problem&) {
+                any = true;
+                return false;
+            },
+            &count);
+        if (!first.ok()) return first;
         Sink sink(file);
         QByteArray& out = sink.buffer();
         out += "{\n    \"archive\": ";
         AppendJsonString(out, archive);
         out += ",\n    \"count\": " + QByteArray::number(count) +
                ",\n    \"ok\": " + (any ? "false" : "true") + ",\n    \"problems\": [\n";
-        const kbx::Result r =
-            !any ? kbx::Result{} : kbx::Verify(archive, [&](const kbx::Problem& p) {
-                out += *problems > 0 ? ",\n        {\n            \"detail\": "
-                                     : "        {\n            \"detail\": ";
-                AppendJsonString(out, ProblemDetail(p));
-                out += ",\n            \"index\": " + QByteArray::number(p.index) +
-                       ",\n            \"name\": ";
-                AppendJsonString(out, p.name);
-                out += ",\n            \"problem\": \"";
-                out += kbx::KindName(p.kind);
-                out += "\"\n        }";
-                ++*problems;
-                sink.Breathe();
-                return true;
-            });
+        kbx::Result r = !any ? kbx::Result{} : kbx::Verify(archive, [&](const kbx::Problem& p) {
+            out += *problems > 0 ? ",\n        {\n            \"detail\": "
+                                 : "        {\n            \"detail\": ";
+            AppendJsonString(out, ProblemDetail(p));
+            out += ",\n            \"index\": " + QByteArray::number(p.index) +
+                   ",\n            \"name\": ";
+            AppendJsonString(out, p.name);
+            out += ",\n            \"problem\": \"";
+            out += kbx::KindName(p.kind);
+            out += "\"\n        }";
+            ++*problems;
+            sink.Breathe();
+            return true;
+        });
         out += *problems > 0 ? "\n    ]\n}\n" : "    ]\n}\n";
+        // A rollback, reported once: the first check did it.
+        r.warnings.insert(r.warnings.begin(), first.warnings.begin(), first.warnings.end());
         return r;
     }
     Sink sink(file);
     QByteArray& out = sink.buffer();
+    kbx::Layout layout;
     const kbx::Result r = kbx::Verify(
         archive,
         [&](const kbx::Problem& p) {
@@ -227,7 +234,7 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
             sink.Breathe();
             return true;
         },
-        &count);
+        &count, &layout);
     if (!r.ok()) {
         out.clear();
         return r;
@@ -236,6 +243,12 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
         AppendText(out, Kbx::tr("%1 entries, %2 problems\n").arg(count).arg(*problems));
     else if (verbose)
         AppendText(out, Kbx::tr("%1 entries, no problems\n").arg(count));
+    // Information, not problems: what edits in place leave, and compact undoes.
+    if (verbose && layout.unused > 0)
+        AppendText(out, Kbx::tr("%1 bytes unused (kbx compact removes them)\n").arg(layout.unused));
+    if (verbose && !layout.canonical)
+        AppendText(out, Kbx::tr("the data are not back to back in directory order (kbx compact "
+                                "lays them out so)\n"));
     return r;
 }
 

@@ -38,6 +38,7 @@ constexpr cli::OptionDef kSkip{0, "skip-old-files", false};
 constexpr cli::OptionDef kNoWait{0, "no-wait", false};
 constexpr cli::OptionDef kFilesFrom{'T', "files-from", true};
 constexpr cli::OptionDef kNull{0, "null", false};
+constexpr cli::OptionDef kInPlace{'i', "in-place", false};
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
@@ -54,9 +55,19 @@ const std::vector<Command>& Commands() {
          1,
          1,
          cli::Pack},
-        {"replace", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Replace},
-        {"add", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Add},
-        {"remove", {kHelp, kVerbose, kNoWait, kFilesFrom, kNull}, 2, SIZE_MAX, cli::Remove},
+        {"replace",
+         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull},
+         3,
+         SIZE_MAX,
+         cli::Replace},
+        {"add", {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Add},
+        {"remove",
+         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull},
+         2,
+         SIZE_MAX,
+         cli::Remove},
+        {"undo", {kHelp, kNoWait}, 1, 1, cli::Undo},
+        {"compact", {kHelp, kVerbose, kNoWait}, 1, 1, cli::Compact},
         {"diff", {kHelp, kJson}, 2, 2, cli::Diff},
     };
     return commands;
@@ -77,6 +88,8 @@ QString MainHelp() {
         "  add ARCHIVE NAME FILE...      append new entries\n"
         "  remove ARCHIVE PATTERN...     drop entries\n"
         "  diff A B                      what differs between archives or unpacked trees\n"
+        "  undo ARCHIVE                  take back the last edit made with -i\n"
+        "  compact ARCHIVE               rewrite the archive without unused bytes\n"
         "  help [COMMAND]                describe a command\n"
         "\n"
         "Options:\n"
@@ -120,6 +133,19 @@ QString WriteOptionsHelp() {
         "  -h, --help           show this help\n"
         "\n"
         "An existing file is replaced whole by default: it is never seen half written.\n");
+}
+
+// The options of the commands that edit entries.
+QString InPlaceHelp() {
+    return Kbx::tr(
+        "  -i, --in-place  change the archive in place: only the new bytes are written\n"
+        "                  (at its end) and the directory bytes that change; the old\n"
+        "                  data stay as unused bytes until 'kbx compact'. A crash at any\n"
+        "                  moment leaves the archive as it was or as edited; 'kbx undo'\n"
+        "                  takes the edit back\n"
+        "  -v, --verbose   print the time taken\n"
+        "      --no-wait   fail when another process is editing the archive\n"
+        "  -h, --help      show this help\n");
 }
 
 QString CommandHelp(const QString& name) {
@@ -171,36 +197,47 @@ QString CommandHelp(const QString& name) {
             "  -h, --help            show this help\n");
     if (name == u"replace")
         return Kbx::tr(
-                   "Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
+                   "Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]\n"
                    "Gives each entry NAME the contents of FILE; the entry keeps its place and "
                    "name.\n"
                    "The new archive replaces the old one only when it is complete.\n"
-                   "\n"
-                   "  -v, --verbose  print the time taken\n"
-                   "      --no-wait  fail when another process is editing the archive\n"
-                   "  -h, --help     show this help\n") +
-               NamesHelp() + Kbx::tr("In FILE, each NAME and its FILE are two names in a row.\n");
+                   "\n") +
+               InPlaceHelp() + NamesHelp() +
+               Kbx::tr("In FILE, each NAME and its FILE are two names in a row.\n");
     if (name == u"add")
         return Kbx::tr(
-                   "Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]\n"
+                   "Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]\n"
                    "Appends entries NAME with the contents of FILE; a name already in the\n"
                    "archive, or not beneath Version/, is refused. The new archive replaces the\n"
                    "old one only when it is complete.\n"
-                   "\n"
-                   "  -v, --verbose  print the time taken\n"
-                   "      --no-wait  fail when another process is editing the archive\n"
-                   "  -h, --help     show this help\n") +
-               NamesHelp() + Kbx::tr("In FILE, each NAME and its FILE are two names in a row.\n");
+                   "\n") +
+               InPlaceHelp() + NamesHelp() +
+               Kbx::tr("In FILE, each NAME and its FILE are two names in a row.\n");
     if (name == u"remove")
         return Kbx::tr(
-                   "Usage: kbx remove ARCHIVE PATTERN... [-v]\n"
+                   "Usage: kbx remove ARCHIVE PATTERN... [-i] [-v]\n"
                    "Drops the entries that match. The new archive replaces the old one only\n"
                    "when it is complete.\n"
-                   "\n"
-                   "  -v, --verbose  print the time taken\n"
-                   "      --no-wait  fail when another process is editing the archive\n"
-                   "  -h, --help     show this help\n") +
-               NamesHelp() + u'\n' + PatternHelp();
+                   "\n") +
+               InPlaceHelp() + NamesHelp() + u'\n' + PatternHelp();
+    if (name == u"undo")
+        return Kbx::tr(
+            "Usage: kbx undo ARCHIVE\n"
+            "Takes back the last edit made with -i, byte for byte, when the archive has\n"
+            "not changed since. Like the edit, it survives a crash at any moment.\n"
+            "\n"
+            "      --no-wait  fail when another process is editing the archive\n"
+            "  -h, --help     show this help\n");
+    if (name == u"compact")
+        return Kbx::tr(
+            "Usage: kbx compact ARCHIVE [-v]\n"
+            "Writes the archive anew with its data back to back in directory order,\n"
+            "dropping the unused bytes that edits made with -i leave. The new archive\n"
+            "replaces the old one only when it is complete.\n"
+            "\n"
+            "  -v, --verbose  print the time taken\n"
+            "      --no-wait  fail when another process is editing the archive\n"
+            "  -h, --help     show this help\n");
     if (name == u"diff")
         return Kbx::tr(
             "Usage: kbx diff A B [--json]\n"

@@ -109,6 +109,19 @@ QString UnusableText(const kbx::Failure& f) {
         case Reason::CannotPrepareFolder:
             return QStringLiteral("Не удалось создать папку ") + f.subject + QStringLiteral(": ") +
                    why;
+        case Reason::ArchiveBusy:
+            return QStringLiteral("Архив сейчас изменяет другая программа: ") + f.subject;
+        case Reason::RolledBack:
+            return QStringLiteral("Прерванное изменение архива ") + f.subject +
+                   QStringLiteral(" отменено: архив прочитан в прежнем виде");
+        case Reason::ForeignJournal:
+            return QStringLiteral("Журнал ") + f.subject +
+                   QStringLiteral(" относится к другому файлу и оставлен как есть");
+        case Reason::CannotRollBack:
+            return QStringLiteral(
+                       "Архив не прочитан: прерванное изменение нужно отменить по "
+                       "журналу ") +
+                   f.subject + QStringLiteral(", но это не удалось: ") + why;
         default:
             return f.subject + QStringLiteral(": ") + EntryClause(f);
     }

@@ -204,18 +204,6 @@
         <translation>не упакован: это сам записываемый архив</translation>
     </message>
     <message>
-        <source>left out: the folder cannot be read: %1</source>
-        <translation>не упакована: папку нельзя прочитать: %1</translation>
-    </message>
-    <message>
-        <source>left out with the files in it (%1); --recursive packs sub-folders</source>
-        <translation>не упакована вместе с файлами в ней (%1); вложенные папки упаковывает --recursive</translation>
-    </message>
-    <message>
-        <source>left out: a link to a folder is never followed</source>
-        <translation>не упакована: по ссылкам на папки pack не переходит</translation>
-    </message>
-    <message>
         <source>no entry with index %1</source>
         <translation>нет записи с номером %1</translation>
     </message>
@@ -265,32 +253,6 @@ repeats. Prints one line per problem; exit status 1 when there are some.
       --json     документ JSON
   -v, --verbose  сообщить и об архиве без ошибок
   -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx pack ROOT -o ARCHIVE [-r] [-v]
-Packs the files of ROOT/Version/Data and then those of ROOT/Version into
-ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.
-Without -r, each sub-folder left out is named with the number of files in
-it, and the exit status is 1. Links to folders are never followed.
-
-  -o, --output ARCHIVE  the archive to write (required)
-  -r, --recursive       pack sub-folders too: a folder&apos;s files, then each
-                        sub-folder&apos;s, as &quot;Version\Data\sub\file&quot;
-  -v, --verbose         print the time taken
-  -h, --help            show this help
-</source>
-        <translation>Использование: kbx pack ROOT -o ARCHIVE [-r] [-v]
-Запаковывает файлы ROOT/Version/Data, затем ROOT/Version в ARCHIVE.
-Существующий ARCHIVE заменяется только полностью готовым новым.
-Без -r каждая незапакованная вложенная папка называется с числом файлов
-в ней, и код выхода равен 1. По ссылкам на папки pack не переходит.
-
-  -o, --output ARCHIVE  архив, который нужно записать (обязательно)
-  -r, --recursive       запаковать и вложенные папки: сначала файлы папки,
-                        затем каждой вложенной, как «Version\Data\sub\file»
-  -v, --verbose         печатать затраченное время
-  -h, --help            эта справка
 </translation>
     </message>
     <message>
@@ -547,44 +509,6 @@ name selects everything in it. A pattern that matches nothing is an error.
 </translation>
     </message>
     <message>
-        <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
-Gives each entry NAME the contents of FILE; the entry keeps its place and name.
-The new archive replaces the old one only when it is complete.
-
-  -v, --verbose  print the time taken
-      --no-wait  fail when another process is editing the archive
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-v]
-Даёт каждой записи NAME содержимое FILE; запись сохраняет место и имя.
-Новый архив заменяет старый, только когда он полностью готов.
-
-  -v, --verbose  печатать затраченное время
-      --no-wait  ошибка, если архив меняет другой процесс
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
-Appends entries NAME with the contents of FILE; a name already in the
-archive, or not beneath Version/, is refused. The new archive replaces the
-old one only when it is complete.
-
-  -v, --verbose  print the time taken
-      --no-wait  fail when another process is editing the archive
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-v]
-Добавляет записи NAME с содержимым FILE; имя, которое уже есть в архиве или
-лежит не в Version/, отклоняется. Новый архив заменяет старый, только когда
-он полностью готов.
-
-  -v, --verbose  печатать затраченное время
-      --no-wait  ошибка, если архив меняет другой процесс
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
         <source>No such device or address</source>
         <translation>Нет такого устройства или адреса</translation>
     </message>
@@ -617,6 +541,148 @@ old one only when it is complete.
         <translation>системная ошибка %1</translation>
     </message>
     <message>
+        <source>compact</source>
+        <translation>сжатие</translation>
+    </message>
+    <message>
+        <source>rolled back an interrupted edit</source>
+        <translation>прерванное изменение отменено</translation>
+    </message>
+    <message>
+        <source>left alone: this journal belongs to another file, or to an archive replaced since; move it away to edit in place</source>
+        <translation>оставлен как есть: этот журнал относится к другому файлу или к архиву, который с тех пор заменён; уберите его, чтобы менять архив на месте</translation>
+    </message>
+    <message>
+        <source>an interrupted edit must be rolled back before the archive is read, and cannot be: %1</source>
+        <translation>прерванное изменение нужно отменить, прежде чем читать архив, но это не удаётся: %1</translation>
+    </message>
+    <message>
+        <source>nothing to undo: no edit in place is recorded</source>
+        <translation>нечего отменять: изменений на месте не записано</translation>
+    </message>
+    <message>
+        <source>cannot undo: the archive changed since its last edit in place</source>
+        <translation>отменить нельзя: архив изменился после последнего изменения на месте</translation>
+    </message>
+    <message>
+        <source>  -i, --in-place  change the archive in place: only the new bytes are written
+                  (at its end) and the directory bytes that change; the old
+                  data stay as unused bytes until &apos;kbx compact&apos;. A crash at any
+                  moment leaves the archive as it was or as edited; &apos;kbx undo&apos;
+                  takes the edit back
+  -v, --verbose   print the time taken
+      --no-wait   fail when another process is editing the archive
+  -h, --help      show this help
+</source>
+        <translation>  -i, --in-place  менять архив на месте: записываются только новые байты
+                  (в его конец) и изменённые байты каталога; старые данные
+                  остаются неиспользуемыми байтами до «kbx compact». Сбой в
+                  любой момент оставляет архив прежним или изменённым;
+                  «kbx undo» отменяет изменение
+  -v, --verbose   печатать затраченное время
+      --no-wait   ошибка, если архив меняет другой процесс
+  -h, --help      эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Gives each entry NAME the contents of FILE; the entry keeps its place and name.
+The new archive replaces the old one only when it is complete.
+
+</source>
+        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Даёт каждой записи NAME содержимое FILE; запись сохраняет место и имя.
+Новый архив заменяет старый, только когда он полностью готов.
+
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx add ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Appends entries NAME with the contents of FILE; a name already in the
+archive, or not beneath Version/, is refused. The new archive replaces the
+old one only when it is complete.
+
+</source>
+        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
+Добавляет записи NAME с содержимым FILE; имя, которое уже есть в архиве или
+лежит не в Version/, отклоняется. Новый архив заменяет старый, только когда
+он полностью готов.
+
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx remove ARCHIVE PATTERN... [-i] [-v]
+Drops the entries that match. The new archive replaces the old one only
+when it is complete.
+
+</source>
+        <translation>Использование: kbx remove ARCHIVE PATTERN... [-i] [-v]
+Удаляет подходящие записи. Новый архив заменяет старый, только когда он
+полностью готов.
+
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx undo ARCHIVE
+Takes back the last edit made with -i, byte for byte, when the archive has
+not changed since. Like the edit, it survives a crash at any moment.
+
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx undo ARCHIVE
+Отменяет последнее изменение, сделанное с -i, байт в байт, если архив с тех
+пор не менялся. Как и само изменение, переживает сбой в любой момент.
+
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx compact ARCHIVE [-v]
+Writes the archive anew with its data back to back in directory order,
+dropping the unused bytes that edits made with -i leave. The new archive
+replaces the old one only when it is complete.
+
+  -v, --verbose  print the time taken
+      --no-wait  fail when another process is editing the archive
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx compact ARCHIVE [-v]
+Записывает архив заново, с данными подряд в порядке каталога, без
+неиспользуемых байтов, которые оставляют изменения с -i. Новый архив
+заменяет старый, только когда он полностью готов.
+
+  -v, --verbose  печатать затраченное время
+      --no-wait  ошибка, если архив меняет другой процесс
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>%1 bytes unused (kbx compact removes them)
+</source>
+        <translation>Не используется байт: %1 (их убирает kbx compact)
+</translation>
+    </message>
+    <message>
+        <source>the data are not back to back in directory order (kbx compact lays them out so)
+</source>
+        <translation>Данные лежат не подряд в порядке каталога (так их располагает kbx compact)
+</translation>
+    </message>
+    <message>
+        <source>left out: the folder cannot be read: %1</source>
+        <translation>не упакована: папку нельзя прочитать: %1</translation>
+    </message>
+    <message>
+        <source>left out with the files in it (%1); --recursive packs sub-folders</source>
+        <translation>не упакована вместе с файлами в ней (%1); вложенные папки упаковывает --recursive</translation>
+    </message>
+    <message>
+        <source>left out: a link to a folder is never followed</source>
+        <translation>не упакована: по ссылкам на папки pack не переходит</translation>
+    </message>
+    <message>
         <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
 Lists, checks, unpacks and packs KBX archives of the game Velmorra.
 
@@ -630,6 +696,8 @@ Commands:
   add ARCHIVE NAME FILE...      append new entries
   remove ARCHIVE PATTERN...     drop entries
   diff A B                      what differs between archives or unpacked trees
+  undo ARCHIVE                  take back the last edit made with -i
+  compact ARCHIVE               rewrite the archive without unused bytes
   help [COMMAND]                describe a command
 
 Options:
@@ -655,6 +723,8 @@ failed write; 128+N when signal N stopped the run.
   add ARCHIVE NAME FILE...      добавить новые записи
   remove ARCHIVE PATTERN...     удалить записи
   diff A B                      различия между архивами или распакованными деревьями
+  undo ARCHIVE                  отменить последнее изменение, сделанное с -i
+  compact ARCHIVE               переписать архив без неиспользуемых байтов
   help [COMMAND]                описание команды
 
 Параметры:
@@ -666,6 +736,65 @@ failed write; 128+N when signal N stopped the run.
 Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
 подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
 архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
+</translation>
+    </message>
+    <message>
+        <source>  -T, --files-from FILE  also take the names from FILE (&apos;-&apos;: standard
+                         input), one a line
+      --null             names in FILE end with a NUL byte, not a newline
+</source>
+        <translation>  -T, --files-from FILE  взять имена ещё и из FILE («-» — стандартный ввод),
+                         по одному в строке
+      --null             имена в FILE заканчиваются байтом NUL, а не переводом
+                         строки
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
+Prints one line per entry: index, offset, size and name, separated by tabs.
+Control characters in names are shown as escapes such as \x1b.
+
+      --json     print a JSON document with the exact names
+  -h, --help     show this help
+</source>
+        <translation>Использование: kbx list ARCHIVE [PATTERN...] [--json]
+Печатает по строке на запись: номер, смещение, размер и имя через табуляцию.
+Управляющие символы в именах показаны последовательностями вроде \x1b.
+
+      --json     документ JSON с точными именами
+  -h, --help     эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx pack ROOT -o ARCHIVE [-r] [-v]
+Packs the files of ROOT/Version/Data and then those of ROOT/Version into
+ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.
+Without -r, each sub-folder left out is named with the number of files in
+it, and the exit status is 1. Links to folders are never followed.
+
+  -o, --output ARCHIVE  the archive to write (required)
+  -r, --recursive       pack sub-folders too: a folder&apos;s files, then each
+                        sub-folder&apos;s, as &quot;Version\Data\sub\file&quot;
+  -v, --verbose         print the time taken
+  -h, --help            show this help
+</source>
+        <translation>Использование: kbx pack ROOT -o ARCHIVE [-r] [-v]
+Запаковывает файлы ROOT/Version/Data, затем ROOT/Version в ARCHIVE.
+Существующий ARCHIVE заменяется только полностью готовым новым.
+Без -r каждая незапакованная вложенная папка называется с числом файлов
+в ней, и код выхода равен 1. По ссылкам на папки pack не переходит.
+
+  -o, --output ARCHIVE  архив, который нужно записать (обязательно)
+  -r, --recursive       запаковать и вложенные папки: сначала файлы папки,
+                        затем каждой вложенной, как «Version\Data\sub\file»
+  -v, --verbose         печатать затраченное время
+  -h, --help            эта справка
+</translation>
+    </message>
+    <message>
+        <source>In FILE, each NAME and its FILE are two names in a row.
+</source>
+        <translation>В ФАЙЛЕ каждое NAME и его FILE — два имени подряд.
 </translation>
     </message>
     <message>
@@ -697,63 +826,12 @@ same, 1 when they differ.
 </translation>
     </message>
     <message>
-        <source>missing A or B</source>
-        <translation>не указан A или B</translation>
-    </message>
-    <message>
-        <source>  -T, --files-from FILE  also take the names from FILE (&apos;-&apos;: standard
-                         input), one a line
-      --null             names in FILE end with a NUL byte, not a newline
-</source>
-        <translation>  -T, --files-from FILE  взять имена ещё и из FILE («-» — стандартный ввод),
-                         по одному в строке
-      --null             имена в FILE заканчиваются байтом NUL, а не переводом
-                         строки
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx list ARCHIVE [PATTERN...] [--json]
-Prints one line per entry: index, offset, size and name, separated by tabs.
-Control characters in names are shown as escapes such as \x1b.
-
-      --json     print a JSON document with the exact names
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx list ARCHIVE [PATTERN...] [--json]
-Печатает по строке на запись: номер, смещение, размер и имя через табуляцию.
-Управляющие символы в именах показаны последовательностями вроде \x1b.
-
-      --json     документ JSON с точными именами
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>In FILE, each NAME and its FILE are two names in a row.
-</source>
-        <translation>В ФАЙЛЕ каждое NAME и его FILE — два имени подряд.
-</translation>
-    </message>
-    <message>
-        <source>Usage: kbx remove ARCHIVE PATTERN... [-v]
-Drops the entries that match. The new archive replaces the old one only
-when it is complete.
-
-  -v, --verbose  print the time taken
-      --no-wait  fail when another process is editing the archive
-  -h, --help     show this help
-</source>
-        <translation>Использование: kbx remove ARCHIVE PATTERN... [-v]
-Удаляет подходящие записи. Новый архив заменяет старый, только когда он
-полностью готов.
-
-  -v, --verbose  печатать затраченное время
-      --no-wait  ошибка, если архив меняет другой процесс
-  -h, --help     эта справка
-</translation>
-    </message>
-    <message>
         <source>--null needs -T FILE</source>
         <translation>--null действует только с -T ФАЙЛ</translation>
+    </message>
+    <message>
+        <source>missing A or B</source>
+        <translation>не указан A или B</translation>
     </message>
 </context>
 </TS>

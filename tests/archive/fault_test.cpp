@@ -590,6 +590,8 @@ TEST_F(Faults, RealWriteErrorsAreReported) {
     struct rlimit old {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    const QString big = tmp.filePath(QStringLiteral("big"));
+    ASSERT_TRUE(WriteFile(big, QByteArray(150000, 'b')));
     struct rlimit small = old;
     small.rlim_cur = 100000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -608,8 +610,6 @@ TEST_F(Faults, RealWriteErrorsAreReported) {
         EXPECT_EQ(p.outcome, Outcome::Unusable);
         EXPECT_EQ(p.failure.error, EFBIG);
         // The archive being written is what is full, not the file read.
-        const QString big = tmp.filePath(QStringLiteral("big"));
-        ASSERT_TRUE(WriteFile(big, QByteArray(150000, 'b')));
         const kbx::Result r = kbx::Rewrite(dir, {kbx::Edit::Replace(0, big)});
         EXPECT_EQ(r.failure.error, EFBIG);
         EXPECT_EQ(r.failure.subject, archive);

@@ -8,9 +8,13 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <QElapsedTimer>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -179,8 +183,8 @@ TEST_F(Cli, ExactAnswers) {
 TEST_F(Cli, HelpForEveryCommand) {
     const KbxRun main = RunKbx({"--help"});
     EXPECT_EQ(main.code, 0);
-    for (const char* command :
-         {"list", "verify", "extract", "unpack", "pack", "replace", "add", "remove"}) {
+    for (const char* command : {"list", "verify", "extract", "unpack", "pack", "replace", "add",
+                                "remove", "undo", "compact"}) {
         SCOPED_TRACE(command);
         EXPECT_TRUE(main.out.contains(QByteArray("  ") + command + ' '));
         const KbxRun viaHelp = RunKbx({"help", command}), viaOption = RunKbx({command, "--help"});
@@ -607,6 +611,71 @@ TEST_F(Cli, NamesFromAFile) {
         EXPECT_EQ(first, c.out);
     }
     EXPECT_EQ(RunKbx({"extract", good, "Version/a.txt", "-O"}).out, "NEW");
+}
+
+// undo takes back the last -i edit while the archive is unchanged.
+TEST_F(Cli, UndoInPlace) {
+    const QByteArray file = Path("new.txt");
+    ASSERT_TRUE(WriteFile(Q(file), "NEW BYTES"));
+    const struct {
+        Args args;
+        int code;
+        QByteArray err = {};
+    } steps[] = {
+        {{"replace", "-i", good, "Version/a.txt", file}, 0},
+        {{"undo", good}, 0},
+        {{"undo", good}, 2, Failure(good, "nothing to undo: no edit in place is recorded")},
+        {{"add", "--in-place", good, "Version/n.txt", file}, 0},
+        {{"remove", good, "Version/n.txt"}, 0},
+        {{"undo", good},
+         2,
+         Failure(good, "cannot undo: the archive changed since its last edit in place")},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(Join(s.args));
+        const KbxRun r = RunKbx(s.args);
+        EXPECT_EQ(std::pair(r.code, r.err), std::pair(s.code, s.err));
+    }
+    EXPECT_EQ(RunKbx({"extract", good, "**", "-O"}).out, "alphamapbeta");
+}
+
+// kbx -i killed at any moment: the next command leaves the archive as it
+// was or as edited, byte for byte, and says when it rolled back.
+TEST_F(Cli, KilledEditsRollBack) {
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 4; ++i)
+        entries.push_back(
+            {"Version\\f" + QByteArray::number(i), QByteArray(1 << 20, char('a' + i))});
+    const QByteArray archive = Archive("big.kbx", entries), file = Path("file");
+    ASSERT_TRUE(WriteFile(Q(file), QByteArray(3 << 20, 'N')));
+    const QByteArray before = ReadFile(Q(archive));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(RunKbx({"add", "-i", archive, "Version/n", file}).code, 0);
+    const qint64 full = clock.nsecsElapsed();
+    const QByteArray after = ReadFile(Q(archive));
+    for (int run = 0; run < 6; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(WriteFile(Q(archive), before));
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(KBX_PATH, "kbx", "add", "-i", archive.constData(), "Version/n",
+                    file.constData(), nullptr);
+            ::_exit(127);
+        }
+        const qint64 wait = full * run / 5;
+        const timespec pause{time_t(wait / 1'000'000'000), long(wait % 1'000'000'000)};
+        ::nanosleep(&pause, nullptr);
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        const KbxRun list = RunKbx({"list", archive});
+        EXPECT_TRUE(list.code == 0 &&
+                    (list.err.isEmpty() || list.err == Failure(archive,
+                                                               "rolled back an "
+                                                               "interrupted edit")))
+            << list.err.toStdString();
+        EXPECT_TRUE(ReadFile(Q(archive)) == before || ReadFile(Q(archive)) == after);
+    }
 }
 
 }  // namespace

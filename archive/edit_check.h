@@ -1,0 +1,73 @@
+#pragma once
+// What every way of changing an archive's entries checks before it writes:
+// the edits against each other and against the entries that stay, the
+// archive against the directory loaded from it, and the files read into it.
+// Shared by the whole rewrite and the edit in place, so that both refuse the
+// same edits for the same reasons.
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/stat.h>
+#include <map>
+#include <vector>
+
+#include "archive/directory.h"
+#include "archive/file_io.h"
+#include "archive/result.h"
+#include "archive/rewrite.h"
+
+namespace kbx {
+
+// An added entry, checked: its name in the archive's code page.
+struct Added {
+    size_t edit;  // position in the edits
+    QString name;
+    QByteArray encoded;
+    QString key;
+};
+
+// The edits of one run, checked.
+struct CheckedEdits {
+    std::map<qint64, size_t> action;  // edited index -> position of its edit
+    std::vector<Added> added;
+    qint64 newCount = 0;  // entries after the edits
+};
+
+// Checks `edits` (CheckEdits) and that the new directory fits the format
+// (TooLarge, subject = the archive). False with `refusal` set otherwise.
+bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked,
+              Result* refusal);
+
+// The result of an operation the caller stopped.
+inline Result StoppedResult() {
+    Result r;
+    r.outcome = Outcome::Stopped;
+    return r;
+}
+
+// Checks the edits against each other and against the kept entries (see
+// Rewrite for the refusals). `action` learns, for each edited index, the
+// position of its edit; `added` the added entries in the order of the edits.
+Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
+                   std::map<qint64, size_t>& action, std::vector<Added>& added);
+
+// True when the file behind `fd`, whose header OpenLoaded checked, still
+// holds the records of `dir`. A read that fails leaves its errno in *err; a
+// short one leaves it alone.
+bool SameRecords(int fd, const Directory& dir, int* err);
+
+// True for the errors of a copy that belong to the archive being written
+// rather than to the file read: the disk or quota is full, or the file
+// system cannot take the new archive.
+bool OutputError(int err);
+
+// Opens a file whose bytes an entry gets: CannotOpenFile (errno) or
+// NotRegularFile (a folder, FIFO, socket or device) otherwise.
+Failure OpenSource(const QString& path, io::Fd* fd, struct stat* st);
+
+// FileChanged when the file opened with status `before` is not the same
+// file in the same state after `copied` bytes were read from it.
+Failure SourceUnchanged(int fd, const struct stat& before, long long copied);
+
+}  // namespace kbx

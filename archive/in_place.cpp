@@ -1,0 +1,253 @@
+// Edits in place: new bytes appended, changed header and directory bytes
+// overwritten, everything overwritten saved first in the journal (see
+// journal.cpp for the order of writes and why each crash point is safe).
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include "archive/archive_file.h"
+#include "archive/edit_check.h"
+#include "archive/journal.h"
+#include "archive/rewrite.h"
+
+namespace kbx {
+
+namespace {
+
+constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
+
+// Where each entry of the edited directory comes from, and where its data
+// are once the edit is done.
+struct Plan {
+    // By new index: the old index (>= 0), or -1 - k for the k-th added entry.
+    std::vector<qint64> source;
+    // New indexes whose data are appended (moved, replaced or added), in the
+    // order they are appended, with the file they come from (empty: moved
+    // from within the archive).
+    struct Append {
+        qint64 index;
+        QString file;
+    };
+    std::vector<Append> appends;
+    std::map<qint64, std::pair<qint32, qint32>> placed;  // new index -> offset, size
+    qint64 count = 0;
+    qint64 firstChanged = 0;  // the first record that changes, by new index
+    qint64 lastChanged = -1;  // and the last
+};
+
+// Appends the bytes of `in` [offset, offset + len) at `at`, in pieces with
+// the stop flag looked at before each. Returns the bytes copied, -1 with
+// *err, or -2 when stopped.
+long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, const StopFlag* stop,
+                 int* err) {
+    long long done = 0;
+    while (done < len) {
+        if (stop && stop->requested) return -2;
+        const long long piece = std::min<long long>(len - done, io::kCopyPiece);
+        const long long n =
+            io::CopyInPieces(in, offset + done, archive, at + done, piece, true, err);
+        if (n < 0) return -1;
+        done += n;
+        if (n < piece) break;
+    }
+    return done;
+}
+
+}  // namespace
+
+Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
+                   const StopFlag* stop) {
+    if (edits.empty()) {
+        Result r;
+        r.outcome = Outcome::NothingDone;
+        return r;
+    }
+    const QString& path = dir.ArchivePath;
+    const qint64 count = dir.UpperBound();
+    CheckedEdits checked;
+    if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
+    auto& [action, added, newCount] = checked;
+    const auto failed = [&](Reason reason, int err = 0) {
+        return Result::Unusable({reason, err, NameRule::None, -1, path});
+    };
+
+    // The archive as loaded, opened for writing through the folder that
+    // holds its journal.
+    long long size = 0;
+    Result opened;
+    io::Fd reader = OpenLoaded(dir, &size, &opened);
+    if (!reader) return opened;
+    int err = 0;
+    if (!SameRecords(reader.get(), dir, &err))
+        return err ? failed(Reason::ReadFailed, err) : failed(Reason::ArchiveChanged);
+    journal::Place place;
+    if (!journal::Locate(path, &place, &err)) return failed(Reason::ArchiveChanged);
+    struct stat st {};
+    Failure why;
+    io::Fd archive = journal::OpenForWriting(place, &st, &why);
+    if (!archive) return Result::Unusable(std::move(why));
+    if (io::IdentityOf(st) != dir.Identity) return failed(Reason::ArchiveChanged);
+    if (::faccessat(place.folder.get(), place.name.constData(), W_OK, AT_EACCESS) != 0)
+        return failed(Reason::CannotOpenArchive, errno);
+
+    // The new directory: kept entries in their order, then the added ones.
+    Plan plan;
+    qint64 firstRemoved = -1;
+    std::vector<qint64> replaced;  // new indexes
+    for (qint64 i = 0; i < count; ++i) {
+        const auto it = action.find(i);
+        if (it != action.end() && edits[it->second].kind == Edit::Kind::Remove) {
+            if (firstRemoved < 0) firstRemoved = qint64(plan.source.size());
+            continue;
+        }
+        if (it != action.end()) replaced.push_back(qint64(plan.source.size()));
+        plan.source.push_back(i);
+    }
+    const qint64 kept = qint64(plan.source.size());
+    for (size_t k = 0; k < added.size(); ++k) plan.source.push_back(-1 - qint64(k));
+    plan.count = newCount;
+    const qint64 newEnd = DirectoryEnd(plan.count);
+
+    // Kept data the directory would cover move to the end, first; then the
+    // replaced entries' files and the added ones.
+    qint64 total = std::max<qint64>(size, newEnd);
+    std::vector<qint64> changed = replaced;
+    for (qint64 j = 0; j < kept; ++j) {
+        const qint64 i = plan.source[size_t(j)];
+        const qint64 offset = dir.EntryOffset[size_t(i)], length = dir.EntrySize[size_t(i)];
+        if (action.count(i)) continue;
+        if (offset < 0 || length < 0 || offset + length > size)
+            return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
+        if (length > 0 && offset < newEnd) {
+            plan.appends.push_back({j, {}});
+            changed.push_back(j);
+            total += length;
+        }
+    }
+    for (qint64 j : replaced)
+        plan.appends.push_back({j, edits[action[plan.source[size_t(j)]]].file});
+    for (size_t k = 0; k < added.size(); ++k)
+        plan.appends.push_back({kept + qint64(k), edits[added[k].edit].file});
+    for (const auto& a : plan.appends) {
+        struct stat fs {};
+        if (!a.file.isEmpty() && ::stat(io::NativePath(a.file).constData(), &fs) == 0 &&
+            S_ISREG(fs.st_mode))
+            total += fs.st_size;
+    }
+    if (total > kMaxArchiveBytes) return failed(Reason::TooLarge);
+
+    // The records that change: the moved and replaced ones, and from the
+    // first removed one on (the rest move up) or the first added one.
+    plan.firstChanged = plan.count;
+    if (firstRemoved >= 0) plan.firstChanged = firstRemoved;
+    if (!added.empty()) plan.firstChanged = std::min(plan.firstChanged, kept);
+    if (firstRemoved >= 0 || !added.empty()) plan.lastChanged = plan.count - 1;
+    for (qint64 j : changed) {
+        plan.firstChanged = std::min(plan.firstChanged, j);
+        plan.lastChanged = std::max(plan.lastChanged, j);
+    }
+    const bool headerChanges = plan.count != count;
+    std::vector<journal::Range> saved;
+    if (headerChanges) saved.push_back({0, kHeaderSize});
+    const qint64 from = DirectoryEnd(plan.firstChanged);
+    const qint64 to = std::min<qint64>(DirectoryEnd(plan.lastChanged + 1), size);
+    if (from < to) saved.push_back({from, to - from});
+    char reserved[kFieldSize];
+    if (io::ReadAt(archive.get(), reserved, kFieldSize, kReservedOffset, &err) != kFieldSize)
+        return failed(Reason::ReadFailed, err);
+    if (stop && stop->requested) return StoppedResult();
+
+    journal::Writer journal;
+    if (Failure f = journal.Write(place, archive.get(), size, saved); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    // From here on a failure rolls the archive back.
+    const auto undo = [&](Result r) {
+        if (journal::RollBack(place, archive.get()).reason != Reason::None) {
+            // The journal stays live: the next Recover rolls back.
+        }
+        return r;
+    };
+
+    qint64 next = std::max<qint64>(size, newEnd);
+    for (const Plan::Append& a : plan.appends) {
+        if (progress) progress(a.index);
+        qint64 length = 0;
+        if (a.file.isEmpty()) {
+            const qint64 i = plan.source[size_t(a.index)];
+            length = dir.EntrySize[size_t(i)];
+            const long long n = Append(archive.get(), dir.EntryOffset[size_t(i)], archive.get(),
+                                       next, length, stop, &err);
+            if (n == -2) return undo(StoppedResult());
+            if (n != length)
+                return undo(failed(n < 0 ? Reason::WriteFailed : Reason::Truncated, err));
+        } else {
+            io::Fd in;
+            struct stat before {};
+            const auto fileFailed = [&](Failure f) {
+                if (f.subject.isEmpty()) f.subject = a.file;
+                if (f.index < 0) f.index = a.index;
+                return undo(Result::Unusable(std::move(f)));
+            };
+            if (Failure f = OpenSource(a.file, &in, &before); f.reason != Reason::None)
+                return fileFailed(std::move(f));
+            if (next + before.st_size > kMaxArchiveBytes) return undo(failed(Reason::TooLarge));
+            const long long n =
+                Append(in.get(), 0, archive.get(), next, before.st_size, stop, &err);
+            if (n == -2) return undo(StoppedResult());
+            if (n < 0)
+                return OutputError(err) ? undo(failed(Reason::WriteFailed, err))
+                                        : fileFailed({Reason::WriteFailed, err});
+            if (Failure f = SourceUnchanged(in.get(), before, n); f.reason != Reason::None)
+                return fileFailed(std::move(f));
+            length = n;
+        }
+        plan.placed[a.index] = {qint32(next), qint32(length)};
+        next += length;
+    }
+    // No flush here: until the journal is retired, a crash rolls the
+    // appended bytes back with the directory, whichever reached the disk.
+    // The last moment a stop cancels the edit.
+    if (stop && stop->requested) return undo(StoppedResult());
+
+    // The header and the changed records, over the bytes the journal saved.
+    if (headerChanges) {
+        QByteArray header = HeaderBytes(qint32(plan.count));
+        std::copy_n(reserved, kFieldSize, header.data() + kReservedOffset);
+        if (!io::WriteAll(archive.get(), header.constData(), kHeaderSize, 0, &err))
+            return undo(failed(Reason::WriteFailed, err));
+    }
+    QByteArray block;
+    qint64 blockStart = from;
+    for (qint64 j = plan.firstChanged; j <= plan.lastChanged; ++j) {
+        const qint64 src = plan.source[size_t(j)];
+        qint32 offset = 0, length = 0;
+        if (auto it = plan.placed.find(j); it != plan.placed.end()) {
+            std::tie(offset, length) = it->second;
+        } else {
+            offset = dir.EntryOffset[size_t(src)];
+            length = dir.EntrySize[size_t(src)];
+        }
+        AppendRecord(
+            block, offset, length,
+            src >= 0 ? dir.EntryName[src] : QByteArrayView(added[size_t(-1 - src)].encoded));
+        if (block.size() >= kRecordsPerBlock * kRecordSize || j == plan.lastChanged) {
+            if (!io::WriteAll(archive.get(), block.constData(), block.size(), blockStart, &err))
+                return undo(failed(Reason::WriteFailed, err));
+            blockStart += block.size();
+            block.clear();
+        }
+    }
+    if (!io::Fsync(archive.get(), &err)) return undo(failed(Reason::WriteFailed, err));
+
+    Result r;
+    if (Failure f = journal.Retire(place, archive.get(), r.warnings); f.reason != Reason::None)
+        return undo(Result::Unusable(std::move(f)));
+    r.written = plan.count;
+    return r;
+}
+
+}  // namespace kbx
