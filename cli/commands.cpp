@@ -12,6 +12,7 @@
 
 #include "archive/archive.h"
 #include "archive/compare.h"
+#include "archive/edit_check.h"
 #include "archive/edit_lock.h"
 #include "archive/file_io.h"
 #include "archive/journal.h"
@@ -514,17 +515,53 @@ struct EditRun {
     // one of `files` (engine path -> as typed) names it.
     int Run(const ParsedArgs& args, const std::vector<kbx::Edit>& edits, const QString& what,
             const std::vector<std::pair<QString, QString>>& files = {}) {
+        Subjects subjects{Shown(path), {{path, Shown(path)}}};
+        subjects.paths.insert(subjects.paths.end(), files.begin(), files.end());
+        // The entries an edit changes, by name: what -v and --dry-run show.
+        const auto changed = [&] {
+            for (const kbx::Edit& e : edits)
+                Io().Verbose(Quote(e.kind == kbx::Edit::Kind::Add ? kbx::TypedName(e.name)
+                                                                  : dir.Name(e.index)));
+        };
+        if (args.Has("dry-run")) {
+            // Every check an edit makes before it writes, and nothing written.
+            kbx::CheckedEdits checked;
+            kbx::Result refusal;
+            if (!kbx::CheckAll(dir, edits, &checked, &refusal)) return Finish(refusal, subjects);
+            for (const kbx::Edit& e : edits) {
+                kbx::io::Fd fd;
+                struct stat st {};
+                if (e.kind == kbx::Edit::Kind::Remove) continue;
+                if (kbx::Failure f = kbx::OpenSource(e.file, &fd, &st);
+                    f.reason != kbx::Reason::None) {
+                    f.subject = e.file;
+                    return Finish(kbx::Result::Unusable(std::move(f)), subjects);
+                }
+            }
+            changed();
+            return kOk;
+        }
         const kbx::Stopwatch clock;
+        struct stat before {};
+        ::stat(kbx::io::NativePath(path).constData(), &before);
         const auto progress = [&](qint64 index) {
             Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1));
         };
         const kbx::Result r = args.Has("in-place") ? kbx::EditInPlace(dir, edits, progress, &Stop())
                                                    : kbx::Rewrite(dir, edits, progress, &Stop());
         g_published = r.outcome == kbx::Outcome::Ok;
-        Subjects subjects{Shown(path), {{path, Shown(path)}}};
-        subjects.paths.insert(subjects.paths.end(), files.begin(), files.end());
         const int code = Finish(r, subjects);
-        if (code == kOk && args.Has("verbose")) ReportTime(what, r.written, 0, clock);
+        if (code == kOk && args.Has("verbose")) {
+            // Bytes written: the whole new archive, or in place what was
+            // appended to the old one.
+            struct stat after {};
+            ::stat(kbx::io::NativePath(path).constData(), &after);
+            changed();
+            ReportTime(what, qint64(edits.size()),
+                       args.Has("in-place") ? std::max<qint64>(0, after.st_size - before.st_size)
+                                            : qint64(after.st_size),
+                       clock);
+        }
         return code;
     }
 };
@@ -611,6 +648,37 @@ int Undo(const ParsedArgs& args) {
     const kbx::Result r = kbx::Undo(edit.path);
     g_published = r.outcome == kbx::Outcome::Ok;
     return Finish(r, {Shown(edit.path), {{edit.path, Shown(edit.path)}}});
+}
+
+int Update(const ParsedArgs& args) {
+    EditRun edit;
+    if (const int code = edit.Open(args)) return code;
+    const std::optional<QString> root = EnginePath(args.operands[1]);
+    if (!root) return kUnusable;
+    kbx::Contents archive, tree;
+    kbx::Result r = archive.Open(edit.dir);
+    if (r.ok()) r = tree.Open(*root, &Stop());
+    if (r.ok() && !tree.isTree())
+        r = kbx::Result::Unusable({kbx::Reason::NoTree, 0, {}, -1, *root});
+    // What differs becomes the edits: a file whose bytes differ replaces its
+    // entry, a file without one is added, entries without a file stay.
+    std::vector<kbx::Edit> edits;
+    if (r.ok())
+        r = kbx::Compare(
+            archive, tree,
+            [&](kbx::Change change, qint64 a, qint64 b) {
+                if (change == kbx::Change::Modified)
+                    edits.push_back(kbx::Edit::Replace(a, tree.FilePath(b)));
+                else if (change == kbx::Change::Added)
+                    edits.push_back(kbx::Edit::Add(tree.name(b), tree.FilePath(b)));
+                return true;
+            },
+            &Stop());
+    const Subjects subjects{Shown(edit.path),
+                            {{edit.path, Shown(edit.path)}, {*root, QuoteBytes(args.operands[1])}}};
+    if (!r.ok()) return Finish(r, subjects);
+    if (edits.empty()) return kOk;  // nothing differs: the archive is not touched
+    return edit.Run(args, edits, Kbx::tr("update"), subjects.paths);
 }
 
 int Remove(const ParsedArgs& args) {

@@ -32,6 +32,7 @@ int Replace(const ParsedArgs& args);
 int Add(const ParsedArgs& args);
 int Remove(const ParsedArgs& args);
 int Diff(const ParsedArgs& args);
+int Update(const ParsedArgs& args);
 int Undo(const ParsedArgs& args);
 int Compact(const ParsedArgs& args);
 

@@ -39,6 +39,7 @@ constexpr cli::OptionDef kNoWait{0, "no-wait", false};
 constexpr cli::OptionDef kFilesFrom{'T', "files-from", true};
 constexpr cli::OptionDef kNull{0, "null", false};
 constexpr cli::OptionDef kInPlace{'i', "in-place", false};
+constexpr cli::OptionDef kDryRun{'n', "dry-run", false};
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
@@ -56,16 +57,21 @@ const std::vector<Command>& Commands() {
          1,
          cli::Pack},
         {"replace",
-         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull},
+         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull, kDryRun},
          3,
          SIZE_MAX,
          cli::Replace},
-        {"add", {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull}, 3, SIZE_MAX, cli::Add},
+        {"add",
+         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull, kDryRun},
+         3,
+         SIZE_MAX,
+         cli::Add},
         {"remove",
-         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull},
+         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull, kDryRun},
          2,
          SIZE_MAX,
          cli::Remove},
+        {"update", {kHelp, kVerbose, kNoWait, kInPlace, kDryRun}, 2, 2, cli::Update},
         {"undo", {kHelp, kNoWait}, 1, 1, cli::Undo},
         {"compact", {kHelp, kVerbose, kNoWait}, 1, 1, cli::Compact},
         {"diff", {kHelp, kJson}, 2, 2, cli::Diff},
@@ -88,6 +94,7 @@ QString MainHelp() {
         "  add ARCHIVE NAME FILE...      append new entries\n"
         "  remove ARCHIVE PATTERN...     drop entries\n"
         "  diff A B                      what differs between archives or unpacked trees\n"
+        "  update ARCHIVE TREE           put the files of TREE/Version/ that differ into ARCHIVE\n"
         "  undo ARCHIVE                  take back the last edit made with -i\n"
         "  compact ARCHIVE               rewrite the archive without unused bytes\n"
         "  help [COMMAND]                describe a command\n"
@@ -143,7 +150,8 @@ QString InPlaceHelp() {
         "                  data stay as unused bytes until 'kbx compact'. A crash at any\n"
         "                  moment leaves the archive as it was or as edited; 'kbx undo'\n"
         "                  takes the edit back\n"
-        "  -v, --verbose   print the time taken\n"
+        "  -n, --dry-run   print the entries that would change, and change nothing\n"
+        "  -v, --verbose   print each entry changed and the time taken\n"
         "      --no-wait   fail when another process is editing the archive\n"
         "  -h, --help      show this help\n");
 }
@@ -238,6 +246,15 @@ QString CommandHelp(const QString& name) {
             "  -v, --verbose  print the time taken\n"
             "      --no-wait  fail when another process is editing the archive\n"
             "  -h, --help     show this help\n");
+    if (name == u"update")
+        return Kbx::tr(
+                   "Usage: kbx update ARCHIVE TREE [-i] [-n] [-v]\n"
+                   "Puts the files beneath TREE/Version/ into ARCHIVE under the names unpack\n"
+                   "gives them: a file whose bytes differ from its entry replaces it, a file\n"
+                   "without an entry is added; entries without a file stay. When nothing\n"
+                   "differs the archive is not touched.\n"
+                   "\n") +
+               InPlaceHelp();
     if (name == u"diff")
         return Kbx::tr(
             "Usage: kbx diff A B [--json]\n"
@@ -290,6 +307,7 @@ int RunCommand(const Command& c, const std::vector<QByteArray>& args) {
     if (n < c.minOperands) {
         QString missing = Kbx::tr("missing archive");
         if (name == u"diff") missing = Kbx::tr("missing A or B");
+        if (name == u"update" && n == 1) missing = Kbx::tr("missing TREE");
         if (name == u"pack")
             missing = Kbx::tr("missing folder ROOT");
         else if (n >= 1 && (name == u"extract" || name == u"remove"))

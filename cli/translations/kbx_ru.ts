@@ -565,26 +565,6 @@ name selects everything in it. A pattern that matches nothing is an error.
         <translation>отменить нельзя: архив изменился после последнего изменения на месте</translation>
     </message>
     <message>
-        <source>  -i, --in-place  change the archive in place: only the new bytes are written
-                  (at its end) and the directory bytes that change; the old
-                  data stay as unused bytes until &apos;kbx compact&apos;. A crash at any
-                  moment leaves the archive as it was or as edited; &apos;kbx undo&apos;
-                  takes the edit back
-  -v, --verbose   print the time taken
-      --no-wait   fail when another process is editing the archive
-  -h, --help      show this help
-</source>
-        <translation>  -i, --in-place  менять архив на месте: записываются только новые байты
-                  (в его конец) и изменённые байты каталога; старые данные
-                  остаются неиспользуемыми байтами до «kbx compact». Сбой в
-                  любой момент оставляет архив прежним или изменённым;
-                  «kbx undo» отменяет изменение
-  -v, --verbose   печатать затраченное время
-      --no-wait   ошибка, если архив меняет другой процесс
-  -h, --help      эта справка
-</translation>
-    </message>
-    <message>
         <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
 Gives each entry NAME the contents of FILE; the entry keeps its place and name.
 The new archive replaces the old one only when it is complete.
@@ -683,62 +663,6 @@ replaces the old one only when it is complete.
         <translation>не упакована: по ссылкам на папки pack не переходит</translation>
     </message>
     <message>
-        <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
-Lists, checks, unpacks and packs KBX archives of the game Velmorra.
-
-Commands:
-  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name
-  verify ARCHIVE                check the header, directory, bounds and names
-  extract ARCHIVE PATTERN...    extract the entries that match
-  unpack ARCHIVE                extract every entry
-  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*
-  replace ARCHIVE NAME FILE...  give entries the contents of files
-  add ARCHIVE NAME FILE...      append new entries
-  remove ARCHIVE PATTERN...     drop entries
-  diff A B                      what differs between archives or unpacked trees
-  undo ARCHIVE                  take back the last edit made with -i
-  compact ARCHIVE               rewrite the archive without unused bytes
-  help [COMMAND]                describe a command
-
-Options:
-  -h, --help     show this help
-      --version  show the version
-
-&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
-
-Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
-verify found problems; 2 a usage error, an unusable archive or path, or a
-failed write; 128+N when signal N stopped the run.
-</source>
-        <translation>Использование: kbx КОМАНДА [ПАРАМЕТР...] АРГУМЕНТ...
-Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
-
-Команды:
-  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
-  verify ARCHIVE                проверка заголовка, каталога, границ и имён
-  extract ARCHIVE PATTERN...    извлечь подходящие записи
-  unpack ARCHIVE                извлечь все записи
-  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
-  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
-  add ARCHIVE NAME FILE...      добавить новые записи
-  remove ARCHIVE PATTERN...     удалить записи
-  diff A B                      различия между архивами или распакованными деревьями
-  undo ARCHIVE                  отменить последнее изменение, сделанное с -i
-  compact ARCHIVE               переписать архив без неиспользуемых байтов
-  help [COMMAND]                описание команды
-
-Параметры:
-  -h, --help     эта справка
-      --version  версия программы
-
-«kbx help КОМАНДА» или «kbx КОМАНДА --help» описывает команду и её параметры.
-
-Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
-подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
-архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
-</translation>
-    </message>
-    <message>
         <source>  -T, --files-from FILE  also take the names from FILE (&apos;-&apos;: standard
                          input), one a line
       --null             names in FILE end with a NUL byte, not a newline
@@ -832,6 +756,110 @@ same, 1 when they differ.
     <message>
         <source>missing A or B</source>
         <translation>не указан A или B</translation>
+    </message>
+    <message>
+        <source>update</source>
+        <translation>обновление</translation>
+    </message>
+    <message>
+        <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
+Lists, checks, unpacks and packs KBX archives of the game Velmorra.
+
+Commands:
+  list ARCHIVE [PATTERN...]     list the entries: index, offset, size, name
+  verify ARCHIVE                check the header, directory, bounds and names
+  extract ARCHIVE PATTERN...    extract the entries that match
+  unpack ARCHIVE                extract every entry
+  pack ROOT -o ARCHIVE          pack ROOT/Version/Data/* and then ROOT/Version/*
+  replace ARCHIVE NAME FILE...  give entries the contents of files
+  add ARCHIVE NAME FILE...      append new entries
+  remove ARCHIVE PATTERN...     drop entries
+  diff A B                      what differs between archives or unpacked trees
+  update ARCHIVE TREE           put the files of TREE/Version/ that differ into ARCHIVE
+  undo ARCHIVE                  take back the last edit made with -i
+  compact ARCHIVE               rewrite the archive without unused bytes
+  help [COMMAND]                describe a command
+
+Options:
+  -h, --help     show this help
+      --version  show the version
+
+&apos;kbx help COMMAND&apos; or &apos;kbx COMMAND --help&apos; describes a command and its options.
+
+Exit status: 0 success; 1 some entries failed, a pattern matched nothing or
+verify found problems; 2 a usage error, an unusable archive or path, or a
+failed write; 128+N when signal N stopped the run.
+</source>
+        <translation>Использование: kbx КОМАНДА [ПАРАМЕТР...] АРГУМЕНТ...
+Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
+
+Команды:
+  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
+  verify ARCHIVE                проверка заголовка, каталога, границ и имён
+  extract ARCHIVE PATTERN...    извлечь подходящие записи
+  unpack ARCHIVE                извлечь все записи
+  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
+  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
+  add ARCHIVE NAME FILE...      добавить новые записи
+  remove ARCHIVE PATTERN...     удалить записи
+  diff A B                      различия между архивами или распакованными деревьями
+  update ARCHIVE TREE           записать в ARCHIVE отличающиеся файлы TREE/Version/
+  undo ARCHIVE                  отменить последнее изменение, сделанное с -i
+  compact ARCHIVE               переписать архив без неиспользуемых байтов
+  help [COMMAND]                описание команды
+
+Параметры:
+  -h, --help     эта справка
+      --version  версия программы
+
+«kbx help КОМАНДА» или «kbx КОМАНДА --help» описывает команду и её параметры.
+
+Коды выхода: 0 успех; 1 часть записей не обработана, шаблону ничего не
+подошло или проверка нашла ошибки; 2 ошибка в командной строке, непригодный
+архив или путь, ошибка записи; 128+N выполнение остановлено сигналом N.
+</translation>
+    </message>
+    <message>
+        <source>  -i, --in-place  change the archive in place: only the new bytes are written
+                  (at its end) and the directory bytes that change; the old
+                  data stay as unused bytes until &apos;kbx compact&apos;. A crash at any
+                  moment leaves the archive as it was or as edited; &apos;kbx undo&apos;
+                  takes the edit back
+  -n, --dry-run   print the entries that would change, and change nothing
+  -v, --verbose   print each entry changed and the time taken
+      --no-wait   fail when another process is editing the archive
+  -h, --help      show this help
+</source>
+        <translation>  -i, --in-place  менять архив на месте: записываются только новые байты
+                  (в его конец) и изменённые байты каталога; старые данные
+                  остаются неиспользуемыми байтами до «kbx compact». Сбой в
+                  любой момент оставляет архив прежним или изменённым;
+                  «kbx undo» отменяет изменение
+  -n, --dry-run   напечатать записи, которые изменятся, ничего не меняя
+  -v, --verbose   печатать каждую изменённую запись и затраченное время
+      --no-wait   ошибка, если архив меняет другой процесс
+  -h, --help      эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx update ARCHIVE TREE [-i] [-n] [-v]
+Puts the files beneath TREE/Version/ into ARCHIVE under the names unpack
+gives them: a file whose bytes differ from its entry replaces it, a file
+without an entry is added; entries without a file stay. When nothing
+differs the archive is not touched.
+
+</source>
+        <translation>Использование: kbx update ARCHIVE TREE [-i] [-n] [-v]
+Записывает в ARCHIVE файлы из TREE/Version/ под именами, которые им даёт
+распаковка: файл, чьи байты отличаются от записи, заменяет её, файл без
+записи добавляется; записи без файла остаются. Если ничего не отличается,
+архив не меняется.
+
+</translation>
+    </message>
+    <message>
+        <source>missing TREE</source>
+        <translation>не указано дерево TREE</translation>
     </message>
 </context>
 </TS>

@@ -290,7 +290,9 @@ TEST_F(Cli, QuietVerboseOrProgress) {
          "pack: 0/3 entries, 0 B/12 B"},
         {{"verify", good}, "", ""},
         // The same bytes.
-        {{"replace", good, "Version/a.txt", root + "/Version/a.txt"}, "", "replace: entry 1"},
+        {{"replace", good, "Version/a.txt", root + "/Version/a.txt"},
+         "Version\\a.txt\n",
+         "replace: entry 1"},
     };
     const QRegularExpression timing(
         QStringLiteral("^[a-z]+: .* in [0-9.]+ s\n$|^[0-9]+ entries, no problems\n$"));
@@ -676,6 +678,44 @@ TEST_F(Cli, KilledEditsRollBack) {
             << list.err.toStdString();
         EXPECT_TRUE(ReadFile(Q(archive)) == before || ReadFile(Q(archive)) == after);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The modder's loop: unpack, edit, a dry run that changes nothing, update
+// (whole and in place), and diff then finds nothing; an update with nothing
+// to do leaves the archive's file as it was.
+TEST_F(Cli, UnpackEditUpdateDiff) {
+    const QByteArray tree = Path("work");
+    ASSERT_EQ(RunKbx({"unpack", good, "-C", tree}).code, 0);
+    ASSERT_TRUE(WriteFile(Q(tree) + "/Version/a.txt", "ALPHA"));  // same size, other bytes
+    ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/new/x.dat", "x"));
+    const QByteArray before = ReadFile(Q(good));
+    const QByteArray changes = "Version\\a.txt\nVersion\\Data\\new\\x.dat\n";
+    for (const char* dry : {"-n", "--dry-run"}) {
+        const KbxRun r = RunKbx({"update", dry, good, tree});
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, changes);
+    }
+    EXPECT_EQ(RunKbx({"remove", "-n", good, "Version/Data"}).out,
+              "Version\\Data\\карта.dat\nVersion\\Data\\b.dat\n");
+    EXPECT_EQ(RunKbx({"add", "-n", good, "Other/x", Path("work/Version/a.txt")}).code, 2);
+    EXPECT_EQ(ReadFile(Q(good)), before);
+    const KbxRun update = RunKbx({"update", "-v", good, tree});
+    EXPECT_EQ(update.code, 0) << update.err.toStdString();
+    EXPECT_TRUE(update.out.startsWith(changes + "update: 2 entries, ")) << update.out.toStdString();
+    EXPECT_EQ(RunKbx({"diff", good, tree}).code, 0);
+    struct stat was {
+    }, now{};
+    ASSERT_EQ(::stat(good.constData(), &was), 0);
+    EXPECT_EQ(RunKbx({"update", good, tree}).code, 0);
+    ASSERT_EQ(::stat(good.constData(), &now), 0);
+    EXPECT_TRUE(was.st_ino == now.st_ino && was.st_mtim.tv_nsec == now.st_mtim.tv_nsec);
+    ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/b.dat", "BETA!"));
+    EXPECT_EQ(RunKbx({"update", "-i", good, tree}).code, 0);
+    EXPECT_EQ(RunKbx({"diff", good, tree}).out, "");
 }
 
 }  // namespace
