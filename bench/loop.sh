@@ -29,7 +29,8 @@ step() {
     local code=$?
     [ "$code" -le 1 ] || { cat "$work/err.txt" >&2; exit 1; }
   }
-  read -r secs kib <"$work/time.txt"
+  # time(1) puts a line about a non-zero status first: the figures are last.
+  read -r secs kib < <(tail -n 1 "$work/time.txt")
   printf '%-44s %8s s %8s KiB\n' "$label" "$secs" "$kib"
 }
 
