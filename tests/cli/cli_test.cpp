@@ -96,6 +96,8 @@ TEST_F(Cli, ExactAnswers) {
     ASSERT_TRUE(WriteFile(Q(blocked + "/Version"), "a file"));
     const QByteArray hostile = Archive("hostile.kbx", {{"C:\\evil", "x"}, {"Version\\ok", "y"}});
     const QByteArray empty = Archive("empty.kbx", {});
+    const QByteArray overlap =
+        Archive("overlap.kbx", {{"Version\\a", "aa"}, {"Version\\b", "b", -1}});
     const QByteArray full = "kbx: cannot write to standard output: No space left on device\n";
     const QByteArray main = RunKbx({"--help"}).out;
     // A tree whose only files lie in a sub-folder: pack writes an empty archive and fails.
@@ -163,6 +165,10 @@ TEST_F(Cli, ExactAnswers) {
         {{"verify", good, "-v"}, full, 2, {}, "/dev/full"},
         {{"extract", good, "**", "-O"}, full, 2, {}, "/dev/full"},
         {{"--help"}, full, 2, {}, "/dev/full"},
+        {{"verify", overlap},
+         "",
+         1,
+         "overlap\t1\tVersion\\b\tdata overlaps entry 0\n2 entries, 1 problems\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Join(c.args));
@@ -287,6 +293,9 @@ TEST_F(Cli, QuietVerboseOrProgress) {
         {{"verify", good}, "", ""},
         // The same bytes.
         {{"replace", good, "Version/a.txt", root + "/Version/a.txt"}, "", "replace: entry 1"},
+        {{"unpack", Archive("mib.kbx", {{"Version\\m", QByteArray(1 << 20, 'm')}}), "-C", root},
+         "Version\\m\n",
+         "unpack: 0/1 entries, 0 B/1.0 MiB"},
     };
     const QRegularExpression timing(
         QStringLiteral("^[a-z]+: .* in [0-9.]+ s\n$|^[0-9]+ entries, no problems\n$"));

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStringEncoder>
 
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace testutil {
@@ -70,6 +72,22 @@ std::map<QString, QByteArray> Snapshot(const QString& root) {
         files[QDir(root).relativeFilePath(path)] = ReadFile(path);
     }
     return files;
+}
+
+QStringList Temporaries(const QString& root) {
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        if (QString path = it.next(); it.fileName().startsWith(QStringLiteral(".kbx-")))
+            found << path;
+    return found;
+}
+
+HangGuard::HangGuard(unsigned seconds) {
+    ::alarm(seconds);
+}
+HangGuard::~HangGuard() {
+    ::alarm(0);
 }
 
 int OpenDescriptors() {
