@@ -166,7 +166,12 @@ TEST_F(Faults, EveryDiskFailureEndsInAnErrorWithNothingDamaged) {
     } operations[] = {
         {"load", [&] { return kbx::ReadArchive(archive, loaded); }, {Op::Read}},
         {"verify",
-         [&] { return kbx::Verify(archive, [](const kbx::Problem&) { return true; }); },
+         [&] {  // every name's hash the same: the same reads in every run, whatever the seed
+             kbx::ForceHashCollisions(true);
+             const kbx::Result r = kbx::Verify(archive, [](const kbx::Problem&) { return true; });
+             kbx::ForceHashCollisions(false);
+             return r;
+         },
          {Op::Read}},
         {"unpack", [&] { return kbx::UnpackAll(dir, out); }, unpacking},
         {"extract", [&] { return kbx::ExtractEntry(dir, 0, out); }, unpacking},

@@ -196,11 +196,8 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
         Put(QStringLiteral("Version/fine.txt"), "fine");
         ASSERT_TRUE(WriteFile(target, old));
         if (!c.remove.isEmpty()) QDir(root + u'/' + c.remove).removeRecursively();
-        if (!c.put.isEmpty()) {
-            QFile f(root + u'/' + c.put);
-            QDir().mkpath(QFileInfo(f).path());
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(c.size));
-        }
+        const QString put = root + u'/' + c.put;
+        ASSERT_TRUE(c.put.isEmpty() || (WriteFile(put, {}) && QFile::resize(put, c.size)));
         for (const kbx::PackProgress& measured : {kbx::PackProgress(), Measured}) {
             kbx::io::FailNth(kbx::io::Op::Write, 1);
             const kbx::Result r = kbx::Pack(root, target, measured, nullptr, c.subFolders);

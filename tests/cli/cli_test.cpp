@@ -538,10 +538,6 @@ TEST_F(Cli, OneEditorAtATime) {
     EXPECT_EQ(RunKbx({"list", good}).out.count('\n'), 1);
 }
 
-}  // namespace
-
-namespace {
-
 // diff between archives and unpacked trees: one line per difference in the
 // first side's order, names matched as the game matches them, exit 1 when
 // anything differs; unpacking and comparing back finds nothing.
@@ -580,10 +576,6 @@ TEST_F(Cli, DiffArchivesAndTrees) {
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/sub/x", "x"));
     EXPECT_EQ(RunKbx({"diff", good, tree}).out, "M Version\\a.txt\n+ Version\\Data\\sub\\x\n");
 }
-
-}  // namespace
-
-namespace {
 
 // Names from a file, one a line or NUL-ended, count as if typed after the
 // archive: patterns and exact names alike, NAME FILE pairs as two in a row.

@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QStringEncoder>
 
-#include <unistd.h>
-
 #include <cstdio>
 
 namespace testutil {
@@ -81,13 +79,6 @@ QStringList Temporaries(const QString& root) {
         if (QString path = it.next(); it.fileName().startsWith(QStringLiteral(".kbx-")))
             found << path;
     return found;
-}
-
-HangGuard::HangGuard(unsigned seconds) {
-    ::alarm(seconds);
-}
-HangGuard::~HangGuard() {
-    ::alarm(0);
 }
 
 int OpenDescriptors() {

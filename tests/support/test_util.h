@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -56,8 +58,8 @@ QStringList Temporaries(const QString& root);
 // longer than `seconds`: a FIFO that blocks or a retry that never ends would
 // otherwise hang the whole suite.
 struct HangGuard {
-    explicit HangGuard(unsigned seconds);
-    ~HangGuard();
+    explicit HangGuard(unsigned seconds) { ::alarm(seconds); }
+    ~HangGuard() { ::alarm(0); }
 };
 
 // The descriptors this process has open: the same before and after an
