@@ -130,6 +130,15 @@ void ForceBufferedCopy(bool on) {
 void ForceNamedFiles(bool on) {
     g_forceNamed = on;
 }
+namespace {
+bool g_unknownTypes = false;
+}
+void ForceUnknownEntryTypes(bool on) {
+    g_unknownTypes = on;
+}
+bool UnknownEntryTypesForced() {
+    return g_unknownTypes;
+}
 void LimitReads(long long bytes) {
     g_faults.readLimit = bytes;
 }
@@ -333,7 +342,10 @@ long long SpliceCopy(int in, long long inOffset, int out, long long outOffset, l
         long long want = std::min(len - done, pipe.capacity);
         if (g_faults.readLimit > 0) want = std::min(want, g_faults.readLimit);
         loff_t inOff = inOffset + done;
-        const ssize_t n = ::splice(in, &inOff, pipe.in.get(), nullptr, size_t(want), 0);
+        const int refusal = g_refusal[size_t(Facility::Splice)];
+        const ssize_t n = refusal != 0
+                              ? (errno = refusal, -1)
+                              : ::splice(in, &inOff, pipe.in.get(), nullptr, size_t(want), 0);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (done == 0 && (errno == EINVAL || errno == ENOSYS)) {

@@ -78,6 +78,11 @@ void ForceBufferedCopy(bool on);
 // Test seam: atomic files take the named temporary path, as on file systems
 // without unnamed files. Not cleared by ResetFaults().
 void ForceNamedFiles(bool on);
+// Test seam: folder listings give no entry kinds (DT_UNKNOWN), as on file
+// systems that leave them out, so that each name's kind is looked up. Not
+// cleared by ResetFaults().
+void ForceUnknownEntryTypes(bool on);
+bool UnknownEntryTypesForced();
 // Test seam: each pread returns at most `bytes` bytes (0: no limit), as a
 // signal or a network file system may cut a read short. Cleared by
 // ResetFaults().
@@ -86,11 +91,12 @@ void LimitReads(long long bytes);
 // fallback runs: folder walks name by name instead of openat2, linking
 // through /proc instead of by descriptor (named temporaries instead of
 // unnamed files: ForceNamedFiles). Not cleared by ResetFaults().
-enum class Facility { Openat2, LinkByDescriptor, RenameNoReplace, Count_ };
+enum class Facility { Openat2, LinkByDescriptor, RenameNoReplace, Splice, Count_ };
 void Disable(Facility facility, bool disabled);
 // Test seam: the facility's call fails with `err` (0: it runs), as where the
 // kernel lacks it or a sandbox refuses it; the process trusts the facility
-// again from its next call.
+// again from its next call. Splice: every splice of a copy fails, as on a
+// failing disk.
 void Refuse(Facility facility, int err);
 // Test seam: the files (device, inode) that Fsync flushed to disk since the
 // last ResetFaults(), in order, so that a test can see which file and folder

@@ -101,6 +101,7 @@ int ReadFolder(int dirfd, Each each) {
     // errno is cleared before every readdir: a skipped entry's failed stat
     // (a dangling link) must not read as a failed read of the folder.
     for (errno = 0; dirent* e = ::readdir(d); errno = 0) {
+        if (io::UnknownEntryTypesForced()) e->d_type = DT_UNKNOWN;
         const QByteArrayView name(e->d_name);
         if (name != "." && name != "..") each(*e);
     }

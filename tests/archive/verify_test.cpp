@@ -150,8 +150,6 @@ TEST_F(Verify, AgreesWithAnActualUnpack) {
         kbx::Directory dir;
         ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
         EXPECT_EQ(kbx::UnpackAll(dir, out).ok(), c.unpacks);
-        // A clean verify promises a clean unpack.
-        EXPECT_TRUE(c.unpacks || !c.verifies);
     }
 }
 

@@ -100,6 +100,8 @@ TEST_F(Cli, ExactAnswers) {
     ASSERT_TRUE(WriteFile(Q(blocked + "/Version"), "a file"));
     const QByteArray hostile = Archive("hostile.kbx", {{"C:\\evil", "x"}, {"Version\\ok", "y"}});
     const QByteArray empty = Archive("empty.kbx", {});
+    const QByteArray overlap =
+        Archive("overlap.kbx", {{"Version\\a", "aa"}, {"Version\\b", "b", -1}});
     const QByteArray full = "kbx: cannot write to standard output: No space left on device\n";
     const QByteArray main = RunKbx({"--help"}).out;
     // A tree whose only files lie in a sub-folder: pack writes an empty archive and fails.
@@ -167,6 +169,10 @@ TEST_F(Cli, ExactAnswers) {
         {{"verify", good, "-v"}, full, 2, {}, "/dev/full"},
         {{"extract", good, "**", "-O"}, full, 2, {}, "/dev/full"},
         {{"--help"}, full, 2, {}, "/dev/full"},
+        {{"verify", overlap},
+         "",
+         1,
+         "overlap\t1\tVersion\\b\tdata overlaps entry 0\n2 entries, 1 problems\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Join(c.args));
@@ -293,6 +299,9 @@ TEST_F(Cli, QuietVerboseOrProgress) {
         {{"replace", good, "Version/a.txt", root + "/Version/a.txt"},
          "Version\\a.txt\n",
          "replace: entry 1"},
+        {{"unpack", Archive("mib.kbx", {{"Version\\m", QByteArray(1 << 20, 'm')}}), "-C", root},
+         "Version\\m\n",
+         "unpack: 0/1 entries, 0 B/1.0 MiB"},
     };
     const QRegularExpression timing(
         QStringLiteral("^[a-z]+: .* in [0-9.]+ s\n$|^[0-9]+ entries, no problems\n$"));
@@ -535,10 +544,6 @@ TEST_F(Cli, OneEditorAtATime) {
     EXPECT_EQ(RunKbx({"list", good}).out.count('\n'), 1);
 }
 
-}  // namespace
-
-namespace {
-
 // diff between archives and unpacked trees: one line per difference in the
 // first side's order, names matched as the game matches them, exit 1 when
 // anything differs; unpacking and comparing back finds nothing.
@@ -577,10 +582,6 @@ TEST_F(Cli, DiffArchivesAndTrees) {
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/sub/x", "x"));
     EXPECT_EQ(RunKbx({"diff", good, tree}).out, "M Version\\a.txt\n+ Version\\Data\\sub\\x\n");
 }
-
-}  // namespace
-
-namespace {
 
 // Names from a file, one a line or NUL-ended, count as if typed after the
 // archive: patterns and exact names alike, NAME FILE pairs as two in a row.
@@ -680,9 +681,6 @@ TEST_F(Cli, KilledEditsRollBack) {
     }
 }
 
-}  // namespace
-
-namespace {
 
 // The modder's loop: unpack, edit, a dry run that changes nothing, update
 // (whole and in place), and diff then finds nothing; an update with nothing

@@ -56,6 +56,7 @@ class Output : public ::testing::Test {
         ASSERT_TRUE(WriteFile(path, BuildArchive({
                                         {"Version\\a.txt", "alpha"},
                                         {"Version\\q\"uo\"te\\\\", "1"},
+                                        {"\"", "q"},  // a quote and nothing else to escape
                                         {"Version\\" + control + "\x7f", "2"},
                                         {"Version\\" + high, "3"},
                                         {Cp1251(QStringLiteral("Version\\Data\\карта.dat")), "4"},
@@ -111,7 +112,7 @@ TEST_F(Output, VerifyIsWhatQtWrote) {
         return true;
     });
     ASSERT_GE(list.size(), 4);  // the two unsafe names, the duplicate, the overlap
-    plain += QStringLiteral("7 entries, %1 problems\n").arg(list.size());
+    plain += QStringLiteral("8 entries, %1 problems\n").arg(list.size());
     qint64 problems = 0;
     const auto verify = [&](bool json) {
         return Captured([&](auto out) { cli::WriteVerify(out, path, json, false, &problems); });
@@ -123,7 +124,7 @@ TEST_F(Output, VerifyIsWhatQtWrote) {
                                          {"problems", problems}})
             .toJson(QJsonDocument::Indented);
     };
-    EXPECT_EQ(verify(true), qt(7, list));
+    EXPECT_EQ(verify(true), qt(8, list));
     EXPECT_EQ(problems, list.size());
     EXPECT_EQ(verify(false), plain.toUtf8());
 

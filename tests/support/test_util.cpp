@@ -72,6 +72,15 @@ std::map<QString, QByteArray> Snapshot(const QString& root) {
     return files;
 }
 
+QStringList Temporaries(const QString& root) {
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        if (QString path = it.next(); it.fileName().startsWith(QStringLiteral(".kbx-")))
+            found << path;
+    return found;
+}
+
 int OpenDescriptors() {
     return int(QDir(QStringLiteral("/proc/self/fd"))
                    .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)

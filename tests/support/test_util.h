@@ -4,7 +4,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -46,6 +49,18 @@ QByteArray ReadFile(const QString& path);
 
 // Every regular file beneath `root`, as relative path -> content.
 std::map<QString, QByteArray> Snapshot(const QString& root);
+
+// The engine's temporary files (".kbx-...") anywhere beneath `root`: none
+// may outlive an operation, whatever its outcome.
+QStringList Temporaries(const QString& root);
+
+// Fails the test (SIGALRM ends the process) when the guarded code runs
+// longer than `seconds`: a FIFO that blocks or a retry that never ends would
+// otherwise hang the whole suite.
+struct HangGuard {
+    explicit HangGuard(unsigned seconds) { ::alarm(seconds); }
+    ~HangGuard() { ::alarm(0); }
+};
 
 // The descriptors this process has open: the same before and after an
 // engine operation, whatever its outcome, or the operation leaks.

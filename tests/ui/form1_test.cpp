@@ -30,7 +30,7 @@ TEST_F(Form1Test, StartsInItsDesignedState) {
     EXPECT_EQ(Child<CoolBar>("Bar1")->BorderStyle(), 1);
     EXPECT_TRUE(Child<CoolBar>("Bar1")->CaptionLabel()->text().isEmpty());
     EXPECT_EQ(Scroll()->maximum(), 32767);
-    EXPECT_EQ(Child("Command5")->font().pointSizeF(), ui::HeaderFont().pointSizeF());
+    EXPECT_EQ(Child("Command5")->font().pointSizeF(), 6.75);
     // Eleven empty rows at 180 + 225 * i twips (12 + 15 * i pixels), 16 pixels high.
     for (int i = 0; i < ui::Form1::kRows; ++i) EXPECT_EQ(RowTexts(i), kEmptyRow);
     EXPECT_EQ(Cell("nm", 10)->geometry(), QRect(0, 162, 255, 16));
@@ -212,8 +212,12 @@ TEST_F(Form1Test, RowMarkAndShiftCodesFollowLeftClicksOnNames) {
     // Offset and size cells do nothing.
     for (const auto& [column, row] : {std::pair{"nm", 3}, {"nm", 5}, {"off", 7}, {"sz", 8}})
         QTest::mouseClick(Cell(column, row), Qt::LeftButton);
-    RightClickAndChoose(2, nullptr);  // nor does a right click
-    Scroll()->setValue(4);            // the mark belongs to the row
+    // Nor does a right click, which opens the menu over a name only, for its row.
+    for (int a = 0; a < ui::Form1::kRows; ++a) {
+        for (const char* column : {"off", "sz", "nm"}) RightClickAndChoose(a, nullptr, column);
+        EXPECT_EQ(Form().MenuRow(), a);
+    }
+    Scroll()->setValue(4);  // the mark belongs to the row
     for (int a = 0; a < ui::Form1::kRows; ++a)
         for (const char* column : {"nm", "off", "sz"})
             EXPECT_EQ(Cell(column, a)->Mark(), a == 5 ? 1 : 0) << column << a;
@@ -269,6 +273,13 @@ TEST_F(Form1Test, NamesNumbersAndRowsAreShownAsStored) {
 
 TEST_F(Form1Test, OperationsRefuseReentryWhileTheyYield) {
     const QString archive = WriteArchive("a.kbx", 30);
+    // A first load that fails midway, Browse used during it: Unpack stays off.
+    const QString cut = WriteArchive("cut.kbx", 30841);  // two reads of the directory
+    events_.onPump = [&](int call) {
+        if (call == 1) QFile::resize(cut, kbx::DirectoryEnd(30840)), Browse(archive);
+    };
+    Load(cut);
+    EXPECT_TRUE(Enabled("Command1") && !Enabled("Command3") && Child<QAction>("UP")->isEnabled());
     Load(archive);
     // During a load and an unpack the user tries every archive command;
     // scrolling stays available.

@@ -103,6 +103,9 @@ TEST(Messages, FailuresInTheWindowsWords) {
     for (const auto& c : cases)
         EXPECT_EQ(ui::FailureMessage(c.op, c.result), QString::fromUtf8(c.text));
     EXPECT_EQ(ui::FailureMessage(Load, kbx::Result{}), QString());
+    // Exactly five failures: every name is shown, with no "…" after them.
+    const std::vector<Failure> five(5, {Truncated, 0, NameRule::None, 5, "5"});
+    EXPECT_FALSE(ui::FailureMessage(Unpack, EntriesFailed(five)).endsWith(u'…'));
     EXPECT_EQ(ui::WarningMessage({OutputInTree, 0, NameRule::None, -1, e}),
               "Архив записан без файла Version\\e.dat: это прежняя копия самого архива");
 }

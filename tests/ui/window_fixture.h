@@ -121,10 +121,8 @@ class WindowTest : public ::testing::Test {
 
     // Writes a file (or an archive of `count` numbered entries) in the temporary folder.
     QString WriteFile(const QString& name, const QByteArray& bytes) {
-        QFile f(tmp_.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-        return f.fileName();
+        EXPECT_TRUE(testutil::WriteFile(tmp_.filePath(name), bytes)) << name.toStdString();
+        return tmp_.filePath(name);
     }
     QString WriteArchive(const QString& name, int count) {
         return WriteFile(name, testutil::BuildArchive(NumberedEntries(count)));
@@ -146,7 +144,9 @@ class WindowTest : public ::testing::Test {
     }
     void Browse(const QString& answer) { AnswerFile(answer), Click("Command2"); }  // Обзор
     void Load(const QString& path) { Browse(path), Click("Command1"); }  // then Прочитать архив
-    void RightClickAndChoose(int row, const char* action) {              // action null: dismiss
+    // A right click on a cell of the list (action null: the menu is dismissed);
+    // the menu opens over a name only.
+    void RightClickAndChoose(int row, const char* action, const char* column = "nm") {
         bool seen = false;
         QTimer::singleShot(0, [&] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -156,8 +156,10 @@ class WindowTest : public ::testing::Test {
             QAction* a = menu->findChild<QAction*>(action);
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
         });
-        QTest::mouseClick(Cell("nm", row), Qt::RightButton);
-        EXPECT_TRUE(seen) << "the popup menu did not open";
+        QTest::mouseClick(Cell(column, row), Qt::RightButton);
+        QApplication::processEvents();  // the check above runs here when no menu opened
+        EXPECT_EQ(seen, column == std::string("nm"))
+            << "the menu's state is wrong at " << column << row;
     }
     // Drags `urls` (none: the path of a.kbx as text) from a file manager onto the window and
     // drops them there, the drop delivered even when the drag was refused; a

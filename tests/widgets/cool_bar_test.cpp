@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QTest>
 
+#include <cfloat>
 #include <cmath>
 #include <functional>
 
@@ -114,6 +115,7 @@ TEST(CoolBarDrawing, FilledRegions) {
         {0, 0, 1e-306, 50, QRect()},     // the scale overflows and counts as 0
         {0, 0, 1e-300, 50, QRect()},     // the coordinate does not fit single precision
         {1, 0, 100, -1.7e308, QRect()},  // Max - Value overflows
+        {0, 0, 5550, FLT_MAX, QRect(0, 0, 370, 25)},  // a scale of 1: the largest float fits
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
