@@ -41,8 +41,7 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
     for (errno = 0; dirent* e = ::readdir(d.get()); errno = 0) {
         if (stop && stop->requested) return {};
         const QByteArray entry(e->d_name);
-        if (entry == "." || entry == ".." || (entry.startsWith(".kbx-") && entry.endsWith(".tmp")))
-            continue;
+        if (entry == "." || entry == ".." || io::IsTemporaryName(entry)) continue;
         struct stat st {};
         if (::fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         const QString name = prefix + QFile::decodeName(entry);

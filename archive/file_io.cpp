@@ -153,6 +153,10 @@ std::vector<std::pair<unsigned long long, unsigned long long>> Flushed() {
     return g_faults.flushed;
 }
 
+bool IsTemporaryName(QByteArrayView name) {
+    return name.startsWith(".kbx-") && name.endsWith(".tmp");
+}
+
 QByteArray NativePath(const QString& path) {
     return QFile::encodeName(path);
 }
@@ -419,9 +423,10 @@ long long CopyRange(int in, long long inOffset, int out, long long outOffset, lo
 }
 
 long long CopyInPieces(int in, long long inOffset, int out, long long outOffset, long long len,
-                       bool startWriteback, int* err) {
+                       bool startWriteback, int* err, const std::atomic<bool>* stop) {
     long long done = 0;
     while (done < len) {
+        if (stop && *stop) return *err = ECANCELED, -1;
         const long long piece = std::min(len - done, kCopyPiece);
         const long long n = CopyRange(in, inOffset + done, out, outOffset + done, piece, err);
         if (n < 0) return -1;
@@ -590,10 +595,10 @@ bool AtomicFile::Write(const char* buf, long long len, long long offset) {
 }
 
 long long AtomicFile::CopyFrom(int in, long long inOffset, long long outOffset, long long len,
-                               bool startWriteback) {
+                               bool startWriteback, const std::atomic<bool>* stop) {
     if (error_ != 0) return -1;
     if (!fd_) return error_ = EBADF, -1;
-    return CopyInPieces(in, inOffset, fd_.get(), outOffset, len, startWriteback, &error_);
+    return CopyInPieces(in, inOffset, fd_.get(), outOffset, len, startWriteback, &error_, stop);
 }
 
 void AtomicFile::StartWriteback(long long offset, long long len) const {

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <utility>
@@ -103,6 +104,10 @@ void Refuse(Facility facility, int err);
 // were made durable, not only how many flushes ran.
 std::vector<std::pair<unsigned long long, unsigned long long>> Flushed();
 
+// True for the names of this program's temporary files (see AtomicFile),
+// which a killed run may leave: never packed, never compared.
+bool IsTemporaryName(QByteArrayView name);
+
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);
 
@@ -145,10 +150,11 @@ long long CopyRange(int in, long long inOffset, int out, long long outOffset, lo
 // CopyRange in pieces of kCopyPiece bytes; with `startWriteback`, disk
 // writes are started after each piece (see StartWriteback), so that a long
 // copy is flushed while it runs. (Two threads would not help: the file
-// system locks the output file for each write.)
+// system locks the output file for each write.) `stop`, looked at before
+// each piece, ends the copy with -1 and ECANCELED once it is set.
 inline constexpr long long kCopyPiece = 4LL << 20;
 long long CopyInPieces(int in, long long inOffset, int out, long long outOffset, long long len,
-                       bool startWriteback, int* err);
+                       bool startWriteback, int* err, const std::atomic<bool>* stop = nullptr);
 
 // Asks the kernel to start writing the range to disk now, without waiting,
 // so that a later Fsync finds little left to do. Only a hint.
@@ -198,9 +204,10 @@ class AtomicFile {
     // out, so nothing can write around this record.
     bool Write(const char* buf, long long len, long long offset);
     // CopyInPieces into the file; returns the bytes copied (fewer when the
-    // source ends early) or -1 on a failure, which is kept.
+    // source ends early) or -1 on a failure, which is kept (a stop too, as
+    // ECANCELED: the file is then incomplete and can never be committed).
     long long CopyFrom(int in, long long inOffset, long long outOffset, long long len,
-                       bool startWriteback);
+                       bool startWriteback, const std::atomic<bool>* stop = nullptr);
     void StartWriteback(long long offset, long long len) const;
     // The first error of a write or copy, or 0.
     int error() const { return error_; }

@@ -44,17 +44,9 @@ struct Plan {
 // *err, or -2 when stopped.
 long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, const StopFlag* stop,
                  int* err) {
-    long long done = 0;
-    while (done < len) {
-        if (stop && stop->requested) return -2;
-        const long long piece = std::min<long long>(len - done, io::kCopyPiece);
-        const long long n =
-            io::CopyInPieces(in, offset + done, archive, at + done, piece, true, err);
-        if (n < 0) return -1;
-        done += n;
-        if (n < piece) break;
-    }
-    return done;
+    const long long n = io::CopyInPieces(in, offset, archive, at, len, true, err,
+                                         stop ? &stop->requested : nullptr);
+    return n < 0 && *err == ECANCELED ? -2 : n;
 }
 
 }  // namespace

@@ -57,8 +57,8 @@ class OutputArchive {
         return file_.Write(buf, len, offset);
     }
     long long CopyFrom(int in, long long inOffset, long long outOffset, long long len,
-                       bool startWriteback) {
-        return file_.CopyFrom(in, inOffset, outOffset, len, startWriteback);
+                       bool startWriteback, const std::atomic<bool>* stop = nullptr) {
+        return file_.CopyFrom(in, inOffset, outOffset, len, startWriteback, stop);
     }
     void StartWriteback(long long offset, long long len) const {
         file_.StartWriteback(offset, len);

@@ -55,12 +55,6 @@ struct Folder {
     quint8 group;  // 0: beneath Version/Data, 1: beneath Version
 };
 
-// Temporary files of this program (see io::AtomicFile), left by a run that
-// was killed, are never packed.
-bool IsOurTemporary(QByteArrayView name) {
-    return name.startsWith(".kbx-") && name.endsWith(".tmp");
-}
-
 // Whether timestamps on this file system come from this machine's clock, so
 // that a file can be trusted unchanged from its change time alone (see
 // DataWriter::Read).
@@ -238,7 +232,7 @@ class Listing {
         std::vector<NameRef> subs;
         const int readErr = ReadFolder(dirfd, [&](const dirent& e) {
             const QByteArrayView name(e.d_name);
-            if (IsOurTemporary(name)) return;
+            if (io::IsTemporaryName(name)) return;
             // The folder Data inside Version heads the other group.
             if (folder == 1 && name == "Data") return;
             struct stat st;

@@ -79,21 +79,14 @@ class DataCopier {
     // returns the bytes copied (fewer when `in` ended early), or -1 with
     // `why` set (or left empty when stopped).
     long long Copy(int in, qint64 offset, qint64 len, Failure* why) {
-        long long done = 0;
-        while (done < len) {
-            if (stop_ && stop_->requested) return stopped_ = true, -1;
-            const long long piece = std::min<long long>(len - done, io::kCopyPiece);
-            const long long n = out_.CopyFrom(in, offset + done, next_ + done, piece, true);
-            if (n < 0) {
-                const int err = out_.error();
-                *why = OutputError(err) ? Failure{Reason::WriteFailed, err, {}, -1, archivePath_}
-                                        : Failure{Reason::WriteFailed, err};
-                return -1;
-            }
-            done += n;
-            if (n < piece) break;
-        }
-        return done;
+        const long long n =
+            out_.CopyFrom(in, offset, next_, len, true, stop_ ? &stop_->requested : nullptr);
+        if (n >= 0) return n;
+        const int err = out_.error();
+        if (err == ECANCELED) return stopped_ = true, -1;
+        *why = OutputError(err) ? Failure{Reason::WriteFailed, err, {}, -1, archivePath_}
+                                : Failure{Reason::WriteFailed, err};
+        return -1;
     }
 
     OutputArchive& out_;
