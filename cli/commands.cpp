@@ -135,11 +135,16 @@ struct Selection {
         matches = kbx::MatchArguments(dir, typed);
     }
     bool Empty() const { return texts.empty(); }
-    // Every entry any argument selects, each once, in directory order.
-    std::vector<qint64> Indexes(qint64 count) const {
+    // For each of `count` entries, whether any argument selects it.
+    std::vector<char> Marks(qint64 count) const {
         std::vector<char> marked(size_t(count), 0);
         for (const kbx::ArgumentMatch& m : matches)
             for (qint64 i : m.entries) marked[size_t(i)] = 1;
+        return marked;
+    }
+    // Every entry any argument selects, each once, in directory order.
+    std::vector<qint64> Indexes(qint64 count) const {
+        const std::vector<char> marked = Marks(count);
         std::vector<qint64> indexes;
         for (qint64 i = 0; i < count; ++i)
             if (marked[size_t(i)]) indexes.push_back(i);
@@ -293,11 +298,8 @@ int List(const ParsedArgs& args) {
     const std::optional<QString> path = Load(args.operands[0], dir);
     if (!path) return kUnusable;
     const Selection selection(dir, Rest(args, 1));
-    std::vector<char> marked;
-    if (!selection.Empty()) {
-        marked.assign(size_t(dir.UpperBound()), 0);
-        for (qint64 i : selection.Indexes(dir.UpperBound())) marked[size_t(i)] = 1;
-    }
+    const std::vector<char> marked =
+        selection.Empty() ? std::vector<char>() : selection.Marks(dir.UpperBound());
     const auto selected = [&](qint64 i) { return selection.Empty() || marked[size_t(i)]; };
     WriteList([](QByteArrayView bytes) { Io().Out(bytes); }, *path, dir, args.Has("json"), selected,
               [] { return Io().Ok() && !Stop().requested; });
@@ -542,8 +544,9 @@ struct EditRun {
             return kOk;
         }
         const kbx::Stopwatch clock;
+        // The archive's size before, for -v's bytes written.
         struct stat before {};
-        ::stat(kbx::io::NativePath(path).constData(), &before);
+        if (args.Has("verbose")) ::stat(kbx::io::NativePath(path).constData(), &before);
         const auto progress = [&](qint64 index) {
             Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1));
         };
