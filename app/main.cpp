@@ -19,6 +19,7 @@
 #include "platform/qt_dialog_backend.h"
 #include "platform/shell_service.h"
 #include "platform/tick_counter.h"
+#include "platform/window_title.h"
 #include "ui/fonts.h"
 #include "ui/main_window/form1.h"
 
@@ -153,7 +154,8 @@ int main(int argc, char** argv) {
     QtEventPump events;
     QtShellService shell;
     QtDialogBackend dialogs;
-    ui::Services services{&messages, &ticks, &events, &shell, &dialogs};
+    QtWindowTitles titles;
+    ui::Services services{&messages, &ticks, &events, &shell, &dialogs, &titles};
 
     ui::Form1 window(services);
     window.show();

@@ -21,7 +21,7 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
 }  // namespace
 #endif
 
-void ClearWindowManagerTitle(QWidget* window) {
+void QtWindowTitles::ClearTitle(QWidget* window) {
 #ifdef QUILLMERE_HAVE_XCB
     if (!window || !window->windowHandle() || QGuiApplication::platformName() != u"xcb") return;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();

@@ -3,8 +3,18 @@
 
 class QWidget;
 
-// Makes the title the window manager shows for the shown window `window`
-// empty. Qt hands a window system the application's name when a window's
-// title is empty; on X11 the title properties are emptied after Qt has set
-// them. Other window systems keep Qt's title.
-void ClearWindowManagerTitle(QWidget* window);
+class WindowTitles {
+  public:
+    virtual ~WindowTitles() = default;
+    // Makes the title the window manager shows for the shown window
+    // `window` empty.
+    virtual void ClearTitle(QWidget* window) = 0;
+};
+
+// Qt hands a window system the application's name when a window's title is
+// empty; on X11 the title properties are emptied after Qt has set them.
+// Other window systems keep Qt's title.
+class QtWindowTitles final : public WindowTitles {
+  public:
+    void ClearTitle(QWidget* window) override;
+};

@@ -7,6 +7,7 @@ class EventPump;
 class MessageBoxService;
 class ShellService;
 class TickCounter;
+class WindowTitles;
 
 namespace ui {
 
@@ -16,6 +17,7 @@ struct Services {
     EventPump* events = nullptr;
     ShellService* shell = nullptr;
     DialogBackend* dialogs = nullptr;
+    WindowTitles* titles = nullptr;
 };
 
 }  // namespace ui

@@ -61,6 +61,8 @@ TEST_F(Form2Test, ShowsItsTextsAndTheLinkTurnsBlueOnlyUnderThePointer) {
     EXPECT_EQ(Form().findChildren<ui::Form2*>("Form2"), QList<ui::Form2*>({about}));
     EXPECT_TRUE(about->isVisible());
     EXPECT_EQ(about->pos(), left);
+    // Its title was emptied once, when it opened: the design's title is empty.
+    EXPECT_EQ(titles_.cleared, std::vector<QWidget*>({about}));
     // Closed, it is gone; opened again, there is one and its link is red again.
     about->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -68,6 +70,8 @@ TEST_F(Form2Test, ShowsItsTextsAndTheLinkTurnsBlueOnlyUnderThePointer) {
     Click("Command4");
     ASSERT_EQ(Form().findChildren<ui::Form2*>("Form2").size(), 1);
     about = Form().findChild<ui::Form2*>("Form2");
+    EXPECT_EQ(titles_.cleared.size(), 2u);
+    EXPECT_EQ(titles_.cleared.back(), about);
     EXPECT_EQ(about->findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText), kRed);
     // Closing the main window takes the About window with it.
     Form().close();

@@ -22,6 +22,7 @@
 #include "platform/event_pump.h"
 #include "platform/shell_service.h"
 #include "platform/tick_counter.h"
+#include "platform/window_title.h"
 #include "test_util.h"
 #include "tests/support/recording_message_box.h"
 #include "tests/support/scripted_dialog_backend.h"
@@ -61,6 +62,14 @@ struct RecordingShell final : ShellService {
     bool result = true;
 };
 
+// Records the windows whose title is cleared, and clears it as the program
+// does (an X server shows the result).
+struct RecordingTitles final : WindowTitles {
+    void ClearTitle(QWidget* window) override { cleared.push_back(window), qt.ClearTitle(window); }
+    std::vector<QWidget*> cleared;
+    QtWindowTitles qt;
+};
+
 // Entries Version\Data\e000.dat ... with distinct contents.
 inline std::vector<TestEntry> NumberedEntries(int count) {
     std::vector<TestEntry> out;
@@ -86,7 +95,7 @@ class WindowTest : public ::testing::Test {
     void Recreate() {
         form_.reset();
         form_ = std::make_unique<ui::Form1>(
-            ui::Services{&messages_, &ticks_, &events_, &shell_, &dialogs_});
+            ui::Services{&messages_, &ticks_, &events_, &shell_, &dialogs_, &titles_});
         form_->show();
         QApplication::setActiveWindow(form_.get());
     }
@@ -188,6 +197,7 @@ class WindowTest : public ::testing::Test {
     RecordingEventPump events_;
     RecordingShell shell_;
     ScriptedDialogBackend dialogs_;
+    RecordingTitles titles_;
     testutil::TempDir tmp_;
 
   private:

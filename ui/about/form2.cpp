@@ -93,7 +93,7 @@ void Form2::Present() {
     raise();
     activateWindow();
     // The design's title is empty, and the window manager must show it so.
-    if (opening) ClearWindowManagerTitle(this);
+    if (opening && services_.titles) services_.titles->ClearTitle(this);
 }
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {
