@@ -103,8 +103,14 @@ enum class SubFolders {
 // reported or packed it is named in a FolderLinkLeftOut warning. Packed
 // sub-folders' names meet a file name's rules, and no two names in a folder,
 // a file's and a folder's included, differ only in case.
+//
+// With `dryRun`, the tree is listed and checked, and the target looked at,
+// as for a pack, and the progress hook learns every file in order, but no
+// file is read and nothing is written, not even a temporary file. The
+// result is the pack's, warnings included, up to the copy.
 Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress = {},
-            const StopFlag* stop = nullptr, SubFolders subFolders = SubFolders::Ignored);
+            const StopFlag* stop = nullptr, SubFolders subFolders = SubFolders::Ignored,
+            bool dryRun = false);
 
 // Milliseconds from a monotonic clock.
 class Stopwatch {

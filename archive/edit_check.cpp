@@ -42,11 +42,12 @@ QStringList FolderKeys(const QString& key) {
 
 }  // namespace
 
-Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
-                   std::map<qint64, size_t>& action, std::vector<Added>& added) {
+Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked) {
     const qint64 count = dir.UpperBound();
-    QHash<QString, size_t> addedKeys;  // key -> position in `added`
-    QSet<QString> addedFolders;
+    auto& action = checked->action;
+    std::vector<Added> named;          // every name given, added or renamed to
+    QHash<QString, size_t> namedKeys;  // key -> position in `named`
+    QSet<QString> namedFolders;
     for (size_t e = 0; e < edits.size(); ++e) {
         const Edit& edit = edits[e];
         if (edit.kind != Edit::Kind::Add) {
@@ -54,15 +55,19 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
                 return {Reason::NoSuchEntry, 0, NameRule::None, edit.index};
             if (!action.emplace(edit.index, e).second)
                 return {Reason::EditConflict, 0, NameRule::None, edit.index, dir.Name(edit.index)};
-            continue;
         }
+        if (!edit.Names()) continue;
         Added a{e, TypedName(edit.name), {}, {}};
         Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, a.name};
         if ((bad.rule = AddedNameRule(a.name, &a.encoded, &bad.detail)) != NameRule::None)
             return bad;
+        // A rename that changes nothing is a mistake, not an edit; one that
+        // changes only the letter case is a rename like any other.
+        if (edit.kind == Edit::Kind::Rename && a.name == dir.Name(edit.index))
+            return {Reason::EditConflict, 0, NameRule::Exists, edit.index, a.name};
         a.key = NameKey(a.name);
-        if (auto it = addedKeys.constFind(a.key); it != addedKeys.cend()) {
-            const QString& other = added[*it].name;
+        if (auto it = namedKeys.constFind(a.key); it != namedKeys.cend()) {
+            const QString& other = named[*it].name;
             if (other == a.name) return {Reason::EditConflict, 0, NameRule::None, -1, a.name};
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = other;
@@ -78,44 +83,52 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
             bad.rule = NameRule::OutsideVersion;
             return bad;
         }
-        addedKeys.insert(a.key, added.size());
-        for (const QString& folder : FolderKeys(a.key)) addedFolders.insert(folder);
-        added.push_back(std::move(a));
+        namedKeys.insert(a.key, named.size());
+        for (const QString& folder : FolderKeys(a.key)) namedFolders.insert(folder);
+        named.push_back(std::move(a));
     }
-    // Among the added names: one the folder of another.
-    for (const Added& a : added) {
-        if (addedFolders.contains(a.key))
+    // Among the names given: one the folder of another.
+    for (const Added& a : named) {
+        if (namedFolders.contains(a.key))
             return {Reason::UnsafeName, 0, NameRule::FolderClash, -1, a.name, a.name};
     }
-    if (added.empty()) return {};
-    // Against every entry that stays: one pass, whatever the number of adds.
+    if (named.empty()) return {};
+    // Against every entry that keeps its name: one pass, whatever the number
+    // of names given.
     for (qint64 i = 0; i < count; ++i) {
         if (auto it = action.find(i);
-            it != action.end() && edits[it->second].kind == Edit::Kind::Remove)
+            it != action.end() && (edits[it->second].kind == Edit::Kind::Remove ||
+                                   edits[it->second].kind == Edit::Kind::Rename))
             continue;
         const QString name = dir.Name(i);
         const QString key = NameKey(name);
         const auto clash = [&](size_t at, NameRule rule) {
-            return Failure{Reason::UnsafeName, 0, rule, i, added[at].name, name};
+            return Failure{Reason::UnsafeName, 0, rule, i, named[at].name, name};
         };
-        if (auto it = addedKeys.constFind(key); it != addedKeys.cend())
-            return clash(*it, name == added[*it].name ? NameRule::Exists : NameRule::CaseDuplicate);
-        if (addedFolders.contains(key)) {
-            for (size_t at = 0; at < added.size(); ++at)
-                if (added[at].key.startsWith(key + u'\\')) return clash(at, NameRule::FolderClash);
+        if (auto it = namedKeys.constFind(key); it != namedKeys.cend())
+            return clash(*it, name == named[*it].name ? NameRule::Exists : NameRule::CaseDuplicate);
+        if (namedFolders.contains(key)) {
+            for (size_t at = 0; at < named.size(); ++at)
+                if (named[at].key.startsWith(key + u'\\')) return clash(at, NameRule::FolderClash);
         }
         for (const QString& folder : FolderKeys(key)) {
-            if (auto it = addedKeys.constFind(folder); it != addedKeys.cend())
+            if (auto it = namedKeys.constFind(folder); it != namedKeys.cend())
                 return clash(*it, NameRule::FolderClash);
         }
+    }
+    for (Added& a : named) {
+        const Edit& edit = edits[a.edit];
+        if (edit.kind == Edit::Kind::Rename)
+            checked->renamed.emplace(edit.index, std::move(a.encoded));
+        else
+            checked->added.push_back(std::move(a));
     }
     return {};
 }
 
 bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked,
               Result* refusal) {
-    if (Failure f = CheckEdits(dir, edits, checked->action, checked->added);
-        f.reason != Reason::None) {
+    if (Failure f = CheckEdits(dir, edits, checked); f.reason != Reason::None) {
         *refusal = Result::Unusable(std::move(f));
         return false;
     }

@@ -19,7 +19,8 @@
 
 namespace kbx {
 
-// An added entry, checked: its name in the archive's code page.
+// A name an edit gives (an added entry's, or a renamed one's new name),
+// checked: its name in the archive's code page.
 struct Added {
     size_t edit;  // position in the edits
     QString name;
@@ -29,9 +30,16 @@ struct Added {
 
 // The edits of one run, checked.
 struct CheckedEdits {
-    std::map<qint64, size_t> action;  // edited index -> position of its edit
-    std::vector<Added> added;
-    qint64 newCount = 0;  // entries after the edits
+    std::map<qint64, size_t> action;       // edited index -> position of its edit
+    std::vector<Added> added;              // the added entries, in the order of the edits
+    std::map<qint64, QByteArray> renamed;  // renamed index -> its new name, encoded
+    qint64 newCount = 0;                   // entries after the edits
+
+    // True when entry `index` has an edit of `kind`.
+    bool Edited(qint64 index, Edit::Kind kind, const std::vector<Edit>& edits) const {
+        const auto it = action.find(index);
+        return it != action.end() && edits[it->second].kind == kind;
+    }
 };
 
 // Checks `edits` (CheckEdits) and that the new directory fits the format
@@ -47,10 +55,8 @@ inline Result StoppedResult() {
 }
 
 // Checks the edits against each other and against the kept entries (see
-// Rewrite for the refusals). `action` learns, for each edited index, the
-// position of its edit; `added` the added entries in the order of the edits.
-Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
-                   std::map<qint64, size_t>& action, std::vector<Added>& added);
+// Rewrite for the refusals), and fills `checked` but for newCount.
+Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked);
 
 // True when the file behind `fd`, whose header OpenLoaded checked, still
 // holds the records of `dir`. A read that fails leaves its errno in *err; a

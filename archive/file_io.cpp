@@ -423,9 +423,11 @@ long long CopyRange(int in, long long inOffset, int out, long long outOffset, lo
 }
 
 long long CopyInPieces(int in, long long inOffset, int out, long long outOffset, long long len,
-                       bool startWriteback, int* err, const std::atomic<bool>* stop) {
+                       bool startWriteback, int* err, const std::atomic<bool>* stop,
+                       const PieceHook* piece) {
     long long done = 0;
     while (done < len) {
+        if (piece && *piece) (*piece)(done);
         if (stop && *stop) return *err = ECANCELED, -1;
         const long long piece = std::min(len - done, kCopyPiece);
         const long long n = CopyRange(in, inOffset + done, out, outOffset + done, piece, err);
@@ -595,10 +597,12 @@ bool AtomicFile::Write(const char* buf, long long len, long long offset) {
 }
 
 long long AtomicFile::CopyFrom(int in, long long inOffset, long long outOffset, long long len,
-                               bool startWriteback, const std::atomic<bool>* stop) {
+                               bool startWriteback, const std::atomic<bool>* stop,
+                               const PieceHook* piece) {
     if (error_ != 0) return -1;
     if (!fd_) return error_ = EBADF, -1;
-    return CopyInPieces(in, inOffset, fd_.get(), outOffset, len, startWriteback, &error_, stop);
+    return CopyInPieces(in, inOffset, fd_.get(), outOffset, len, startWriteback, &error_, stop,
+                        piece);
 }
 
 void AtomicFile::StartWriteback(long long offset, long long len) const {

@@ -151,10 +151,13 @@ long long CopyRange(int in, long long inOffset, int out, long long outOffset, lo
 // writes are started after each piece (see StartWriteback), so that a long
 // copy is flushed while it runs. (Two threads would not help: the file
 // system locks the output file for each write.) `stop`, looked at before
-// each piece, ends the copy with -1 and ECANCELED once it is set.
+// each piece, ends the copy with -1 and ECANCELED once it is set; `piece`,
+// called before each piece, learns the bytes copied so far.
 inline constexpr long long kCopyPiece = 4LL << 20;
+using PieceHook = std::function<void(long long copied)>;
 long long CopyInPieces(int in, long long inOffset, int out, long long outOffset, long long len,
-                       bool startWriteback, int* err, const std::atomic<bool>* stop = nullptr);
+                       bool startWriteback, int* err, const std::atomic<bool>* stop = nullptr,
+                       const PieceHook* piece = nullptr);
 
 // Asks the kernel to start writing the range to disk now, without waiting,
 // so that a later Fsync finds little left to do. Only a hint.
@@ -207,7 +210,8 @@ class AtomicFile {
     // source ends early) or -1 on a failure, which is kept (a stop too, as
     // ECANCELED: the file is then incomplete and can never be committed).
     long long CopyFrom(int in, long long inOffset, long long outOffset, long long len,
-                       bool startWriteback, const std::atomic<bool>* stop = nullptr);
+                       bool startWriteback, const std::atomic<bool>* stop = nullptr,
+                       const PieceHook* piece = nullptr);
     void StartWriteback(long long offset, long long len) const;
     // The first error of a write or copy, or 0.
     int error() const { return error_; }

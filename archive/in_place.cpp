@@ -40,19 +40,19 @@ struct Plan {
 };
 
 // Appends the bytes of `in` [offset, offset + len) at `at`, in pieces with
-// the stop flag looked at before each. Returns the bytes copied, -1 with
-// *err, or -2 when stopped.
+// the stop flag looked at and `piece` called before each. Returns the bytes
+// copied, -1 with *err, or -2 when stopped.
 long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, const StopFlag* stop,
-                 int* err) {
+                 const io::PieceHook& piece, int* err) {
     const long long n = io::CopyInPieces(in, offset, archive, at, len, true, err,
-                                         stop ? &stop->requested : nullptr);
+                                         stop ? &stop->requested : nullptr, &piece);
     return n < 0 && *err == ECANCELED ? -2 : n;
 }
 
 }  // namespace
 
-Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
-                   const StopFlag* stop) {
+Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
+                   const CopyProgress& progress, const StopFlag* stop) {
     if (edits.empty()) {
         Result r;
         r.outcome = Outcome::NothingDone;
@@ -62,7 +62,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     const qint64 count = dir.UpperBound();
     CheckedEdits checked;
     if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
-    auto& [action, added, newCount] = checked;
+    auto& [action, added, renamed, newCount] = checked;
     const auto failed = [&](Reason reason, int err = 0) {
         return Result::Unusable({reason, err, NameRule::None, -1, path});
     };
@@ -90,13 +90,17 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     Plan plan;
     qint64 firstRemoved = -1;
     std::vector<qint64> replaced;  // new indexes
+    std::vector<qint64> changed;   // new indexes of the records that change in place
     for (qint64 i = 0; i < count; ++i) {
         const auto it = action.find(i);
-        if (it != action.end() && edits[it->second].kind == Edit::Kind::Remove) {
+        const Edit* edit = it == action.end() ? nullptr : &edits[it->second];
+        if (edit && edit->kind == Edit::Kind::Remove) {
             if (firstRemoved < 0) firstRemoved = qint64(plan.source.size());
             continue;
         }
-        if (it != action.end()) replaced.push_back(qint64(plan.source.size()));
+        if (edit && edit->kind == Edit::Kind::Replace)
+            replaced.push_back(qint64(plan.source.size()));
+        if (edit && edit->kind == Edit::Kind::Rename) changed.push_back(qint64(plan.source.size()));
         plan.source.push_back(i);
     }
     const qint64 kept = qint64(plan.source.size());
@@ -107,11 +111,11 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     // Kept data the directory would cover move to the end, first; then the
     // replaced entries' files and the added ones.
     qint64 total = std::max<qint64>(size, newEnd);
-    std::vector<qint64> changed = replaced;
+    changed.insert(changed.end(), replaced.begin(), replaced.end());
     for (qint64 j = 0; j < kept; ++j) {
         const qint64 i = plan.source[size_t(j)];
         const qint64 offset = dir.EntryOffset[size_t(i)], length = dir.EntrySize[size_t(i)];
-        if (action.count(i)) continue;
+        if (checked.Edited(i, Edit::Kind::Replace, edits)) continue;
         if (offset < 0 || length < 0 || offset + length > size)
             return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
         if (length > 0 && offset < newEnd) {
@@ -131,6 +135,8 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
             total += fs.st_size;
     }
     if (total > kMaxArchiveBytes) return failed(Reason::TooLarge);
+    // What the progress counts: the bytes appended, as measured now.
+    const qint64 appendTotal = total - std::max<qint64>(size, newEnd);
 
     // The records that change: the moved and replaced ones, and from the
     // first removed one on (the rest move up) or the first added one.
@@ -164,15 +170,17 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
         return r;
     };
 
-    qint64 next = std::max<qint64>(size, newEnd);
+    const qint64 appendStart = std::max<qint64>(size, newEnd);
+    qint64 next = appendStart;
+    io::PieceHook piece;
+    if (progress) piece = [&](long long done) { progress(next - appendStart + done, appendTotal); };
     for (const Plan::Append& a : plan.appends) {
-        if (progress) progress(a.index);
         qint64 length = 0;
         if (a.file.isEmpty()) {
             const qint64 i = plan.source[size_t(a.index)];
             length = dir.EntrySize[size_t(i)];
             const long long n = Append(archive.get(), dir.EntryOffset[size_t(i)], archive.get(),
-                                       next, length, stop, &err);
+                                       next, length, stop, piece, &err);
             if (n == -2) return undo(StoppedResult());
             if (n != length)
                 return undo(failed(n < 0 ? Reason::WriteFailed : Reason::Truncated, err));
@@ -188,7 +196,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
                 return fileFailed(std::move(f));
             if (next + before.st_size > kMaxArchiveBytes) return undo(failed(Reason::TooLarge));
             const long long n =
-                Append(in.get(), 0, archive.get(), next, before.st_size, stop, &err);
+                Append(in.get(), 0, archive.get(), next, before.st_size, stop, piece, &err);
             if (n == -2) return undo(StoppedResult());
             if (n < 0)
                 return OutputError(err) ? undo(failed(Reason::WriteFailed, err))
@@ -206,7 +214,10 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     if (stop && stop->requested) return undo(StoppedResult());
 
     // The header and the changed records, over the bytes the journal saved.
+    Result r;
+    r.bytes = next - appendStart;
     if (headerChanges) {
+        r.bytes += kHeaderSize;
         QByteArray header = HeaderBytes(qint32(plan.count));
         std::copy_n(reserved, kFieldSize, header.data() + kReservedOffset);
         if (!io::WriteAll(archive.get(), header.constData(), kHeaderSize, 0, &err))
@@ -223,19 +234,24 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
             offset = dir.EntryOffset[size_t(src)];
             length = dir.EntrySize[size_t(src)];
         }
-        AppendRecord(
-            block, offset, length,
-            src >= 0 ? dir.EntryName[src] : QByteArrayView(added[size_t(-1 - src)].encoded));
+        QByteArrayView name;
+        if (src < 0)
+            name = added[size_t(-1 - src)].encoded;
+        else if (auto it = renamed.find(src); it != renamed.end())
+            name = it->second;
+        else
+            name = dir.EntryName[src];
+        AppendRecord(block, offset, length, name);
         if (block.size() >= kRecordsPerBlock * kRecordSize || j == plan.lastChanged) {
             if (!io::WriteAll(archive.get(), block.constData(), block.size(), blockStart, &err))
                 return undo(failed(Reason::WriteFailed, err));
             blockStart += block.size();
+            r.bytes += block.size();
             block.clear();
         }
     }
     if (!io::Fsync(archive.get(), &err)) return undo(failed(Reason::WriteFailed, err));
 
-    Result r;
     if (Failure f = journal.Retire(place, archive.get(), r.warnings); f.reason != Reason::None)
         return undo(Result::Unusable(std::move(f)));
     r.written = plan.count;

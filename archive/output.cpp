@@ -20,7 +20,7 @@ Failure OutputArchive::CheckLoaded() const {
     return {};
 }
 
-Failure OutputArchive::Create(const QString& path, const FileIdentity* loaded) {
+Failure OutputArchive::Create(const QString& path, const FileIdentity* loaded, bool start) {
     path_ = path;
     if (loaded) loaded_ = *loaded;
     QByteArray target = io::NativePath(path);
@@ -46,6 +46,11 @@ Failure OutputArchive::Create(const QString& path, const FileIdentity* loaded) {
         if (::faccessat(folder_.get(), name_.constData(), W_OK, AT_EACCESS) != 0)
             return Fail(Reason::CannotOpenArchive, errno);
         if ((old_.st_mode & 0222) == 0) return Fail(Reason::CannotOpenArchive, EACCES);
+    }
+    if (!start) {
+        if (::faccessat(folder_.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+            return Fail(Reason::CannotCreateArchive, errno);
+        return {};
     }
     if (!file_.Create(folder_.get(), name_, &err)) return Fail(Reason::CannotCreateArchive, err);
     return {};

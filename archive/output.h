@@ -43,7 +43,12 @@ class OutputArchive {
     // the user (CannotOpenArchive with EACCES when it is not, also for a
     // privileged user when it has no write permission bit at all: it was
     // made read-only on purpose).
-    [[nodiscard]] Failure Create(const QString& path, const FileIdentity* loaded = nullptr);
+    //
+    // With `start` unset, only what stands at the path is looked at and the
+    // folder checked for a new file (CannotCreateArchive with errno when it
+    // cannot take one): nothing is created, and Publish fails.
+    [[nodiscard]] Failure Create(const QString& path, const FileIdentity* loaded = nullptr,
+                                 bool start = true);
 
     // True when the file at (dev, ino) is the one this archive replaces, so
     // that a reader of the disk can leave the old archive out.
@@ -57,8 +62,9 @@ class OutputArchive {
         return file_.Write(buf, len, offset);
     }
     long long CopyFrom(int in, long long inOffset, long long outOffset, long long len,
-                       bool startWriteback, const std::atomic<bool>* stop = nullptr) {
-        return file_.CopyFrom(in, inOffset, outOffset, len, startWriteback, stop);
+                       bool startWriteback, const std::atomic<bool>* stop = nullptr,
+                       const io::PieceHook* piece = nullptr) {
+        return file_.CopyFrom(in, inOffset, outOffset, len, startWriteback, stop, piece);
     }
     void StartWriteback(long long offset, long long len) const {
         file_.StartWriteback(offset, len);

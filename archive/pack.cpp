@@ -586,7 +586,7 @@ class DataWriter {
 }  // namespace
 
 Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
-            const StopFlag* stop, SubFolders subFolders) {
+            const StopFlag* stop, SubFolders subFolders, bool dryRun) {
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
     io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!rootFd) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, root});
@@ -607,7 +607,7 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
     // The target is looked at first: a folder or a device there is refused
     // before any work, and an old archive inside the tree is left out.
     OutputArchive out;
-    if (Failure f = out.Create(archivePath); f.reason != Reason::None)
+    if (Failure f = out.Create(archivePath, nullptr, !dryRun); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     Result r;
     Listing listing(out, bool(progress), subFolders, root);
@@ -637,12 +637,17 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
             stopped.outcome = Outcome::Stopped;
             return stopped;
         }
+        if (dryRun) continue;
         bool localTimes = false;
         const int dirfd = folders.Get(f.folder, &localTimes);
         // A folder swapped for a link or removed since it was listed.
         if (dirfd < 0) return Result::Unusable(listing.ReadError(f.folder, errno));
         if (Failure why = writer.Copy(dirfd, localTimes, f); why.reason != Reason::None)
             return Result::Unusable(std::move(why));
+    }
+    if (dryRun) {
+        r.written = n;
+        return r;
     }
     if (!writer.Flush())
         return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, archivePath});

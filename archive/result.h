@@ -68,7 +68,8 @@ enum class Reason {
                           // lies in the packed tree and is left out
     // Changing an archive's entries.
     NoSuchEntry,     // index: an edit names an index outside the directory
-    EditConflict,    // index or subject: one entry edited twice, one name added twice
+    EditConflict,    // index or subject: one entry edited twice, one name given twice
+                     // (rule Exists: an entry renamed to the name it has)
     ArchiveBusy,     // subject = the archive; another process is editing it
     NotRegularFile,  // subject = the file; a folder, FIFO, socket or device given as a source
     // Pack, as warnings: files that are not in the archive. Subject = the folder's path.
@@ -121,6 +122,7 @@ struct Result {
     // flush after pack): the caller shows them as warnings.
     std::vector<Failure> warnings;
     qint64 written = 0;  // entries written or files packed
+    qint64 bytes = 0;    // edits: the bytes written into the archive
 
     bool ok() const { return outcome == Outcome::Ok || outcome == Outcome::NothingDone; }
 

@@ -22,13 +22,23 @@ constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
 // Writes the new archive's data back to back from the end of its directory.
 // Untouched entries that lie back to back in the old archive are copied as
 // one range. Copies go in pieces of at most io::kCopyPiece bytes, with the
-// stop flag looked at before each: a stop is honoured within a few
-// megabytes, whatever the size of the entries.
+// stop flag looked at and the progress reported before each: a stop is
+// honoured within a few megabytes, whatever the size of the entries.
 class DataCopier {
   public:
     DataCopier(OutputArchive& out, int archive, const QString& archivePath, qint64 start,
-               const StopFlag* stop)
-        : out_(out), archive_(archive), archivePath_(archivePath), next_(start), stop_(stop) {}
+               qint64 total, const CopyProgress& progress, const StopFlag* stop)
+        : out_(out),
+          archive_(archive),
+          archivePath_(archivePath),
+          start_(start),
+          next_(start),
+          stop_(stop) {
+        if (progress)
+            piece_ = [this, total, &progress](long long done) {
+                progress(next_ - start_ + done, total);
+            };
+    }
 
     // Queues the old archive's bytes [offset, offset + size).
     bool Keep(qint64 offset, qint64 size, Failure* why) {
@@ -73,14 +83,16 @@ class DataCopier {
 
     // True when the copy ended because a stop was asked for.
     bool stopped() const { return stopped_; }
+    // Where the data copied so far end.
+    qint64 end() const { return next_; }
 
   private:
     // Copies `len` bytes of `in` from `offset` to the end of the new data;
     // returns the bytes copied (fewer when `in` ended early), or -1 with
     // `why` set (or left empty when stopped).
     long long Copy(int in, qint64 offset, qint64 len, Failure* why) {
-        const long long n =
-            out_.CopyFrom(in, offset, next_, len, true, stop_ ? &stop_->requested : nullptr);
+        const long long n = out_.CopyFrom(in, offset, next_, len, true,
+                                          stop_ ? &stop_->requested : nullptr, &piece_);
         if (n >= 0) return n;
         const int err = out_.error();
         if (err == ECANCELED) return stopped_ = true, -1;
@@ -92,20 +104,23 @@ class DataCopier {
     OutputArchive& out_;
     int archive_;
     const QString& archivePath_;
-    qint64 next_;         // where the next bytes go in the new archive
+    qint64 start_;        // where the data begin in the new archive
+    qint64 next_;         // where the next bytes go
     qint64 from_ = 0;     // where the queued run starts in the old one
     qint64 pending_ = 0;  // its length
     const StopFlag* stop_;
+    io::PieceHook piece_;
     bool stopped_ = false;
 };
 
-Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
-                    const StopFlag* stop) {
+Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits,
+                    const CopyProgress& progress, const StopFlag* stop) {
     const QString& path = dir.ArchivePath;
     const qint64 count = dir.UpperBound();
     CheckedEdits checked;
     if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
-    const auto& [action, added, newCount] = checked;
+    const auto& [action, added, renamed, newCount] = checked;
+    const auto edited = [&](qint64 i, Edit::Kind kind) { return checked.Edited(i, kind, edits); };
 
     // The old archive, as loaded: the same file in the same state, holding
     // the same directory, from now to the end of the copy.
@@ -124,7 +139,7 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
     // changed, or as too large, during the copy).
     qint64 newSize = DirectoryEnd(newCount);
     for (qint64 i = 0; i < count; ++i) {
-        if (action.count(i)) continue;
+        if (edited(i, Edit::Kind::Remove) || edited(i, Edit::Kind::Replace)) continue;
         const qint64 offset = dir.EntryOffset[size_t(i)], size = dir.EntrySize[size_t(i)];
         if (offset < 0 || size < 0 || offset + size > fileSize)
             return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
@@ -132,8 +147,8 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
     }
     for (const Edit& edit : edits) {
         struct stat st {};
-        if (edit.kind != Edit::Kind::Remove &&
-            ::stat(io::NativePath(edit.file).constData(), &st) == 0 && S_ISREG(st.st_mode))
+        if (edit.TakesFile() && ::stat(io::NativePath(edit.file).constData(), &st) == 0 &&
+            S_ISREG(st.st_mode))
             newSize += st.st_size;
     }
     if (newSize > kMaxArchiveBytes) return Result::Unusable({Reason::TooLarge, 0, {}, -1, path});
@@ -147,7 +162,8 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
         return Result::Unusable(std::move(f));
     // Sizes of the entries whose bytes come from files, by edit position.
     std::map<size_t, qint32> taken;
-    DataCopier copier(out, archive.get(), path, DirectoryEnd(newCount), stop);
+    DataCopier copier(out, archive.get(), path, DirectoryEnd(newCount),
+                      newSize - DirectoryEnd(newCount), progress, stop);
     qint64 at = 0;  // the new entry's index
     Failure why;
     const auto fileFailed = [&](qint64 index, const QString& file) {
@@ -161,10 +177,9 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
     for (qint64 i = 0; i < count; ++i) {
         const auto it = action.find(i);
         if (it != action.end() && edits[it->second].kind == Edit::Kind::Remove) continue;
-        if (progress) progress(at);
         if (stop && stop->requested) return StoppedResult();
         ++at;
-        if (it == action.end()) {
+        if (it == action.end() || edits[it->second].kind == Edit::Kind::Rename) {
             if (!copier.Keep(dir.EntryOffset[size_t(i)], dir.EntrySize[size_t(i)], &why))
                 return fileFailed(-1, path);
         } else if (!copier.Take(edits[it->second].file, &taken[it->second], &why)) {
@@ -172,7 +187,6 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
         }
     }
     for (const Added& a : added) {
-        if (progress) progress(at);
         if (stop && stop->requested) return StoppedResult();
         if (!copier.Take(edits[a.edit].file, &taken[a.edit], &why))
             return fileFailed(at, edits[a.edit].file);
@@ -203,6 +217,8 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
             ok = record(dir.EntrySize[size_t(i)], dir.EntryName[i]);
         else if (edits[it->second].kind == Edit::Kind::Replace)
             ok = record(taken[it->second], dir.EntryName[i]);
+        else if (edits[it->second].kind == Edit::Kind::Rename)
+            ok = record(dir.EntrySize[size_t(i)], renamed.at(i));
     }
     for (const Added& a : added) ok = ok && record(taken[a.edit], a.encoded);
     if (!ok || !out.Write(block.constData(), block.size(), written))
@@ -214,12 +230,13 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     r.written = newCount;
+    r.bytes = copier.end();
     return r;
 }
 
 }  // namespace
 
-Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
+Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const CopyProgress& progress,
                const StopFlag* stop) {
     if (edits.empty()) {
         Result r;
@@ -229,7 +246,7 @@ Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progr
     return RewriteWhole(dir, edits, progress, stop);
 }
 
-Result Compact(const Directory& dir, const Progress& progress, const StopFlag* stop) {
+Result Compact(const Directory& dir, const CopyProgress& progress, const StopFlag* stop) {
     return RewriteWhole(dir, {}, progress, stop);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Changing a loaded archive without unpacking it: entries replaced by a
-// file's bytes, added at the end, or removed. One operation serves every
-// kind of change, so that several changes cost one new archive.
+// file's bytes, added at the end, removed, or renamed. One operation serves
+// every kind of change, so that several changes cost one new archive.
 
 #include <QString>
 
@@ -13,10 +13,10 @@ namespace kbx {
 
 // One change to an archive's entries.
 struct Edit {
-    enum class Kind { Replace, Add, Remove };
+    enum class Kind { Replace, Add, Remove, Rename };
     Kind kind = Kind::Replace;
-    qint64 index = -1;  // Replace, Remove: the entry, by its directory index
-    QString name;       // Add: the new entry's name; "/" is taken as "\"
+    qint64 index = -1;  // Replace, Remove, Rename: the entry, by its directory index
+    QString name;       // Add, Rename: the entry's new name; "/" is taken as "\"
     QString file;       // Replace, Add: the file whose bytes the entry gets
 
     static Edit Replace(qint64 index, QString file) {
@@ -26,7 +26,19 @@ struct Edit {
         return {Kind::Add, -1, std::move(name), std::move(file)};
     }
     static Edit Remove(qint64 index) { return {Kind::Remove, index, {}, {}}; }
+    static Edit Rename(qint64 index, QString name) {
+        return {Kind::Rename, index, std::move(name), {}};
+    }
+    // True for the edits that give an entry a name of their own.
+    bool Names() const { return kind == Kind::Add || kind == Kind::Rename; }
+    // True for the edits whose bytes come from a file.
+    bool TakesFile() const { return kind == Kind::Replace || kind == Kind::Add; }
 };
+
+// Bytes of entry data an edit has copied so far, and the bytes it copies in
+// all; reported before each piece of at most io::kCopyPiece bytes, so that a
+// report costs nothing beside the copy.
+using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 
 // Writes the archive `dir` was loaded from again with `edits` applied, and
 // puts the new archive in the old one's place (see OutputArchive: the file a
@@ -34,8 +46,9 @@ struct Edit {
 //
 // The new archive holds, in this order: the entries of `dir` that are not
 // removed, in their directory order, each under its own name (a replaced
-// entry keeps its place and name and gets the file's bytes); then the added
-// entries, in the order of `edits`. Its data follow the directory back to
+// entry keeps its place and name and gets the file's bytes; a renamed one
+// keeps its place and bytes under its new name); then the added entries, in
+// the order of `edits`. Its data follow the directory back to
 // back in directory order, so later entries' offsets move as sizes change.
 // Untouched entries' bytes are copied from the old archive in the kernel
 // where it can; nothing is held in memory whole.
@@ -44,15 +57,18 @@ struct Edit {
 // Outcome::Unusable with the first reason and leaves the archive untouched:
 // - NoSuchEntry (index): Replace or Remove of an index outside the directory;
 // - EditConflict (index, subject = the entry name): one entry edited twice,
-//   or one name added twice;
-// - UnsafeName (rule, subject = the added name, detail): an added name that
+//   or one name given twice (added or renamed to); with rule Exists, an
+//   entry renamed to the name it has;
+// - UnsafeName (rule, subject = the new name, detail): an added or new name
+//   (of a rename; the entry's old name is free) that
 //   pack would refuse (NotEncodable, TooLong, ComponentTooLong, Empty,
 //   Absolute, DriveLetter, BadComponent, ControlChar), that differs only in
 //   case from a kept entry or another added one (CaseDuplicate; index and
 //   detail name that entry), that is "Version" or "Version\Data"
 //   (ReservedFolder), that does not lie beneath "Version\" (OutsideVersion),
 //   or that is a folder of a kept entry or has one as its folder
-//   (FolderClash). Names are taken as users type them (TypedName);
+//   (FolderClash), or that names a kept entry (Exists). Names are taken as
+//   users type them (TypedName);
 // - ArchiveChanged (subject = the archive path): the file at the path is not
 //   the one loaded (Directory::Identity: device, inode, size, times), no
 //   longer holds the loaded directory, or changed while it was read; checked
@@ -75,32 +91,34 @@ struct Edit {
 // A folder that cannot be flushed after the new archive took its name is a
 // FolderNotFlushed warning in Result::warnings; the result is still ok.
 //
-// `edits` empty: Outcome::NothingDone, nothing written. `progress` is called
-// with each new entry's index before its bytes are written. A stop request,
+// `edits` empty: Outcome::NothingDone, nothing written. `progress` learns the
+// bytes of entry data copied (see CopyProgress). A stop request,
 // looked at between copies of at most io::kCopyPiece bytes and last just
 // before the new archive is published, ends the operation with
 // Outcome::Stopped, the old archive in place and nothing left beside it.
 // The header's reserved field keeps the old archive's value.
-// On success Result::written is the new archive's number of entries. An
-// archive that passed Verify before passes it after.
-Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress = {},
-               const StopFlag* stop = nullptr);
+// On success Result::written is the new archive's number of entries and
+// Result::bytes its size (every byte of it was written). An archive that
+// passed Verify before passes it after.
+Result Rewrite(const Directory& dir, const std::vector<Edit>& edits,
+               const CopyProgress& progress = {}, const StopFlag* stop = nullptr);
 
 // Rewrite with no edits: the same entries, their data laid back to back in
 // directory order after the directory, with no unused bytes. Runs even when
 // the archive is laid out so already.
-Result Compact(const Directory& dir, const Progress& progress = {}, const StopFlag* stop = nullptr);
+Result Compact(const Directory& dir, const CopyProgress& progress = {},
+               const StopFlag* stop = nullptr);
 
 // Applies `edits` to the archive `dir` was loaded from in place: the file
 // keeps its inode, mode, owner and links. New bytes (a replaced or added
 // entry's file, and the data of entries the grown directory would cover) are
-// appended at the end; the header and the directory records that change are
-// overwritten; a removed entry's data, and the bytes a shrunk directory no
-// longer covers, stay as unused space (see Compact). The bytes overwritten
-// are first saved in a journal beside the archive (see journal.h), so that a
-// crash at any moment leaves the archive, once recovered, as it was before
-// or as it is after; a completed edit keeps the journal as the archive's undo
-// record (see Undo). The caller holds the archive's EditLock.
+// appended at the end; the header and the directory records that change (a
+// renamed entry's among them: names have a fixed size, so a rename alone
+// neither grows nor shrinks the directory) are overwritten; a removed entry's data, and the bytes a
+// shrunk directory no longer covers, stay as unused space (see Compact). The bytes overwritten are
+// first saved in a journal beside the archive (see journal.h), so that a crash at any moment leaves
+// the archive, once recovered, as it was before or as it is after; a completed edit keeps the
+// journal as the archive's undo record (see Undo). The caller holds the archive's EditLock.
 //
 // The edits are checked and refused as by Rewrite, and further:
 // - TooLarge: the archive would pass 2^31 - 1 bytes (unused space counts;
@@ -111,8 +129,11 @@ Result Compact(const Directory& dir, const Progress& progress = {}, const StopFl
 // A failure or a stop after the journal was made rolls the archive back
 // before returning; where even that fails, the journal stays, and the next
 // Recover rolls back. The result's reasons name the archive, a file or the
-// journal as Rewrite's do; Result::written is the new number of entries.
+// journal as Rewrite's do; Result::written is the new number of entries and
+// Result::bytes the bytes written into the archive (appended and
+// overwritten; the journal's not counted). `progress` counts the bytes
+// appended.
 Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
-                   const Progress& progress = {}, const StopFlag* stop = nullptr);
+                   const CopyProgress& progress = {}, const StopFlag* stop = nullptr);
 
 }  // namespace kbx

@@ -189,6 +189,23 @@ QString Seconds(qint64 ms) {
     return locale.toString(double(ms) / 1000, 'f', 3);
 }
 
+// The progress line of a command that goes entry by entry.
+QString EntriesLine(const QString& what, qint64 done, qint64 entries, qint64 doneBytes,
+                    qint64 bytes) {
+    return Kbx::tr("%1: %2/%n entries, %3/%4", nullptr, Plural(entries))
+        .arg(what)
+        .arg(done)
+        .arg(Bytes(doneBytes), Bytes(bytes));
+}
+
+// The progress of an edit, in bytes copied; none when no line is drawn.
+kbx::CopyProgress CopyLine(const QString& what) {
+    if (!Io().ShowsProgress()) return {};
+    return [what](qint64 copied, qint64 total) {
+        Io().Progress(Kbx::tr("%1: %2/%3").arg(what, Bytes(copied), Bytes(total)));
+    };
+}
+
 // Progress in entries and bytes, and -v's line per entry, from the engine's
 // hook (called before each entry).
 class Watcher {
@@ -201,12 +218,7 @@ class Watcher {
     void operator()(qint64 index) {
         if (index < 0 || index >= dir_.UpperBound()) return;
         if (verbose_) Io().Verbose(Quote(dir_.Name(index)));
-        if (progress_)
-            Io().Progress(Kbx::tr("%1: %2/%3 entries, %4/%5")
-                              .arg(what_)
-                              .arg(done_)
-                              .arg(entries_)
-                              .arg(Bytes(doneBytes_), Bytes(bytes_)));
+        if (progress_) Io().Progress(EntriesLine(what_, done_, entries_, doneBytes_, bytes_));
         ++done_;
         doneBytes_ += dir_.EntrySize[size_t(index)];
     }
@@ -234,10 +246,8 @@ int Finish(const kbx::Result& r, const Subjects& subjects) {
 }
 
 void ReportTime(const QString& what, qint64 entries, qint64 bytes, const kbx::Stopwatch& clock) {
-    Io().Verbose(Kbx::tr("%1: %2 entries, %3 in %4 s")
-                     .arg(what)
-                     .arg(entries)
-                     .arg(Bytes(bytes), Seconds(clock.ElapsedMs())));
+    Io().Verbose(Kbx::tr("%1: %n entries, %2 in %3 s", nullptr, Plural(entries))
+                     .arg(what, Bytes(bytes), Seconds(clock.ElapsedMs())));
 }
 
 kbx::Overwrite Policy(const ParsedArgs& args) {
@@ -378,7 +388,8 @@ int Pack(const ParsedArgs& args) {
     if (!root) return kUnusable;
     const auto archive = EnginePath(args.Value("output"));
     if (!archive) return kUnusable;
-    const bool verbose = args.Has("verbose");
+    // A dry run names what a pack would hold, as -v does, and writes nothing.
+    const bool dry = args.Has("dry-run"), verbose = args.Has("verbose") || dry;
     const kbx::Stopwatch clock;
     qint64 bytes = 0;
     qint64 doneBytes = 0;
@@ -388,21 +399,19 @@ int Pack(const ParsedArgs& args) {
     if (verbose || Io().ShowsProgress())
         hook = [&](const kbx::PackStep& step) {
             if (verbose) Io().Verbose(Quote(step.entry));
-            Io().Progress(Kbx::tr("%1: %2/%3 entries, %4/%5")
-                              .arg(Kbx::tr("pack"))
-                              .arg(step.index)
-                              .arg(step.count)
-                              .arg(Bytes(doneBytes), Bytes(step.totalSize)));
+            if (!dry)
+                Io().Progress(EntriesLine(Kbx::tr("pack"), step.index, step.count, doneBytes,
+                                          step.totalSize));
             doneBytes += step.size;
             bytes = step.totalSize;
         };
     const kbx::Result r =
         kbx::Pack(*root, *archive, hook, &Stop(),
-                  args.Has("recursive") ? kbx::SubFolders::Packed : kbx::SubFolders::Reported);
-    g_published = r.outcome == kbx::Outcome::Ok;
+                  args.Has("recursive") ? kbx::SubFolders::Packed : kbx::SubFolders::Reported, dry);
+    g_published = r.outcome == kbx::Outcome::Ok && !dry;
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
-    if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
+    if (code == kOk && verbose && !dry) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
     // The archive is published but lacks files of the tree: never a success.
     for (const kbx::Failure& w : r.warnings) {
         if (code == kOk &&
@@ -519,11 +528,17 @@ struct EditRun {
             const std::vector<std::pair<QString, QString>>& files = {}) {
         Subjects subjects{Shown(path), {{path, Shown(path)}}};
         subjects.paths.insert(subjects.paths.end(), files.begin(), files.end());
-        // The entries an edit changes, by name: what -v and --dry-run show.
+        // The entries an edit changes, by name (a renamed one by its old
+        // name and its new): what -v and --dry-run show.
         const auto changed = [&] {
-            for (const kbx::Edit& e : edits)
-                Io().Verbose(Quote(e.kind == kbx::Edit::Kind::Add ? kbx::TypedName(e.name)
-                                                                  : dir.Name(e.index)));
+            for (const kbx::Edit& e : edits) {
+                if (e.kind == kbx::Edit::Kind::Rename)
+                    Io().Verbose(Quote(dir.Name(e.index)) + QStringLiteral(" -> ") +
+                                 Quote(kbx::TypedName(e.name)));
+                else
+                    Io().Verbose(Quote(e.kind == kbx::Edit::Kind::Add ? kbx::TypedName(e.name)
+                                                                      : dir.Name(e.index)));
+            }
         };
         if (args.Has("dry-run")) {
             // Every check an edit makes before it writes, and nothing written.
@@ -533,7 +548,7 @@ struct EditRun {
             for (const kbx::Edit& e : edits) {
                 kbx::io::Fd fd;
                 struct stat st {};
-                if (e.kind == kbx::Edit::Kind::Remove) continue;
+                if (!e.TakesFile()) continue;
                 if (kbx::Failure f = kbx::OpenSource(e.file, &fd, &st);
                     f.reason != kbx::Reason::None) {
                     f.subject = e.file;
@@ -544,49 +559,42 @@ struct EditRun {
             return kOk;
         }
         const kbx::Stopwatch clock;
-        // The archive's size before, for -v's bytes written.
-        struct stat before {};
-        if (args.Has("verbose")) ::stat(kbx::io::NativePath(path).constData(), &before);
-        const auto progress = [&](qint64 index) {
-            Io().Progress(Kbx::tr("%1: entry %2").arg(what).arg(index + 1));
-        };
+        const kbx::CopyProgress progress = CopyLine(what);
         const kbx::Result r = args.Has("in-place") ? kbx::EditInPlace(dir, edits, progress, &Stop())
                                                    : kbx::Rewrite(dir, edits, progress, &Stop());
         g_published = r.outcome == kbx::Outcome::Ok;
         const int code = Finish(r, subjects);
         if (code == kOk && args.Has("verbose")) {
-            // Bytes written: the whole new archive, or in place what was
-            // appended to the old one.
-            struct stat after {};
-            ::stat(kbx::io::NativePath(path).constData(), &after);
             changed();
-            ReportTime(what, qint64(edits.size()),
-                       args.Has("in-place") ? std::max<qint64>(0, after.st_size - before.st_size)
-                                            : qint64(after.st_size),
-                       clock);
+            ReportTime(what, qint64(edits.size()), r.bytes, clock);
         }
         return code;
     }
 };
 
-// replace and add: NAME FILE pairs, turned into edits by `make`; `existing`
-// says whether each NAME must already be an entry.
-template <typename Make>
-int EditPairs(const ParsedArgs& args, bool existing, Make make, const QString& command) {
+// replace, add and rename: NAME FILE (rename: OLD NEW) pairs, turned into
+// edits of `kind`. Replace and rename take an entry's name first, add and
+// replace a file second.
+int EditPairs(const ParsedArgs& args, kbx::Edit::Kind kind, const QString& command) {
+    using Kind = kbx::Edit::Kind;
     EditRun edit;
     if (const int code = edit.Open(args)) return code;
     std::vector<QByteArray> names;
-    std::vector<QString> files;
+    std::vector<QString> seconds;  // files, or new names
     std::vector<std::pair<QString, QString>> shown;
     for (size_t k = 1; k + 1 < args.operands.size(); k += 2) {
         names.push_back(args.operands[k]);
+        if (kind == Kind::Rename) {
+            seconds.push_back(QString::fromUtf8(args.operands[k + 1]));
+            continue;
+        }
         const auto file = EnginePath(args.operands[k + 1]);
         if (!file) return kUnusable;
-        files.push_back(*file);
+        seconds.push_back(*file);
         shown.emplace_back(*file, QuoteBytes(args.operands[k + 1]));
     }
     std::optional<Selection> selection;
-    if (existing) {
+    if (kind != Kind::Add) {
         selection.emplace(edit.dir, names);
         for (size_t k = 0; k < names.size(); ++k) {
             if (selection->matches[k].byName) continue;
@@ -598,8 +606,13 @@ int EditPairs(const ParsedArgs& args, bool existing, Make make, const QString& c
     }
     std::vector<kbx::Edit> edits;
     for (size_t k = 0; k < names.size(); ++k) {
-        const qint64 index = existing ? selection->matches[k].entries.front() : -1;
-        edits.push_back(make(index, QString::fromUtf8(names[k]), files[k]));
+        if (kind == Kind::Add) {
+            edits.push_back(kbx::Edit::Add(QString::fromUtf8(names[k]), seconds[k]));
+            continue;
+        }
+        const qint64 index = selection->matches[k].entries.front();
+        edits.push_back(kind == Kind::Replace ? kbx::Edit::Replace(index, seconds[k])
+                                              : kbx::Edit::Rename(index, seconds[k]));
     }
     return edit.Run(args, edits, command, shown);
 }
@@ -611,36 +624,26 @@ bool Published() {
 }
 
 int Replace(const ParsedArgs& args) {
-    return EditPairs(
-        args, true,
-        [](qint64 index, QString, QString file) {
-            return kbx::Edit::Replace(index, std::move(file));
-        },
-        Kbx::tr("replace"));
+    return EditPairs(args, kbx::Edit::Kind::Replace, Kbx::tr("replace"));
 }
 
 int Add(const ParsedArgs& args) {
-    return EditPairs(
-        args, false,
-        [](qint64, QString name, QString file) {
-            return kbx::Edit::Add(std::move(name), std::move(file));
-        },
-        Kbx::tr("add"));
+    return EditPairs(args, kbx::Edit::Kind::Add, Kbx::tr("add"));
+}
+
+int Rename(const ParsedArgs& args) {
+    return EditPairs(args, kbx::Edit::Kind::Rename, Kbx::tr("rename"));
 }
 
 int Compact(const ParsedArgs& args) {
     EditRun edit;
     if (const int code = edit.Open(args)) return code;
     const kbx::Stopwatch clock;
-    const kbx::Result r = kbx::Compact(
-        edit.dir,
-        [&](qint64 index) {
-            Io().Progress(Kbx::tr("%1: entry %2").arg(Kbx::tr("compact")).arg(index + 1));
-        },
-        &Stop());
+    const kbx::Result r = kbx::Compact(edit.dir, CopyLine(Kbx::tr("compact")), &Stop());
     g_published = r.outcome == kbx::Outcome::Ok;
     const int code = Finish(r, {Shown(edit.path), {{edit.path, Shown(edit.path)}}});
-    if (code == kOk && args.Has("verbose")) ReportTime(Kbx::tr("compact"), r.written, 0, clock);
+    if (code == kOk && args.Has("verbose"))
+        ReportTime(Kbx::tr("compact"), r.written, r.bytes, clock);
     return code;
 }
 

@@ -31,6 +31,7 @@ int Pack(const ParsedArgs& args);
 int Replace(const ParsedArgs& args);
 int Add(const ParsedArgs& args);
 int Remove(const ParsedArgs& args);
+int Rename(const ParsedArgs& args);
 int Diff(const ParsedArgs& args);
 int Update(const ParsedArgs& args);
 int Undo(const ParsedArgs& args);

@@ -128,7 +128,8 @@ QString ReasonText(const kbx::Failure& f) {
             text = Kbx::tr("no entry with index %1").arg(f.index);
             break;
         case Reason::EditConflict:
-            text = Kbx::tr("changed more than once in one run");
+            text = f.rule == kbx::NameRule::Exists ? Kbx::tr("the entry has this name already")
+                                                   : Kbx::tr("changed more than once in one run");
             break;
         case Reason::FolderLeftOut:
             text = f.count < 0 ? Kbx::tr("left out: the folder cannot be read: %1").arg(why)

@@ -1,7 +1,6 @@
 #include "cli/listing.h"
 
 #include <charconv>
-#include <utility>
 
 #include "cli/console.h"
 #include "cli/failure_text.h"
@@ -143,11 +142,11 @@ void WriteList(const Output& file, const QString& archive, const kbx::Directory&
         AppendJsonString(out, archive);
         out += ",\"count\":" + QByteArray::number(count) + ",\"entries\":[";
     }
-    bool first = true;
+    qint64 listed = 0;
     for (qint64 i = 0; i < count && going(); ++i) {
         if (!selected(i)) continue;
         if (json) {
-            out += !std::exchange(first, false) ? ",\n  {\"index\":" : "\n  {\"index\":";
+            out += listed++ > 0 ? ",\n  {\"index\":" : "\n  {\"index\":";
             AppendNumber(out, i);
             out += ",\"name\":";
             AppendName(out, dir.EntryName[i], true);
@@ -173,7 +172,8 @@ void WriteList(const Output& file, const QString& archive, const kbx::Directory&
         // compact.
         const kbx::Layout layout = kbx::MeasureLayout(dir.EntryOffset.data(), dir.EntrySize.data(),
                                                       count, dir.Identity.size);
-        out += "\n],\"unused\":" + QByteArray::number(layout.unused) + "}\n";
+        out += "\n],\"listed\":" + QByteArray::number(listed) +
+               ",\"unused\":" + QByteArray::number(layout.unused) + "}\n";
     }
 }
 
@@ -239,13 +239,15 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
         out.clear();
         return r;
     }
+    const QString entries = Kbx::tr("%n entries", nullptr, Plural(count));
     if (*problems > 0)
-        AppendText(out, Kbx::tr("%1 entries, %2 problems\n").arg(count).arg(*problems));
+        AppendText(out, Kbx::tr("%1, %n problems\n", nullptr, Plural(*problems)).arg(entries));
     else if (verbose)
-        AppendText(out, Kbx::tr("%1 entries, no problems\n").arg(count));
+        AppendText(out, Kbx::tr("%1, no problems\n").arg(entries));
     // Information, not problems: what edits in place leave, and compact undoes.
     if (verbose && layout.unused > 0)
-        AppendText(out, Kbx::tr("%1 bytes unused (kbx compact removes them)\n").arg(layout.unused));
+        AppendText(out, Kbx::tr("%n bytes unused (kbx compact removes them)\n", nullptr,
+                                Plural(layout.unused)));
     if (verbose && !layout.canonical)
         AppendText(out, Kbx::tr("the data are not back to back in directory order (kbx compact "
                                 "lays them out so)\n"));

@@ -52,7 +52,7 @@ const std::vector<Command>& Commands() {
          cli::Extract},
         {"unpack", {kHelp, kVerbose, kDirectory, kKeep, kSkip}, 1, 1, cli::Unpack},
         {"pack",
-         {kHelp, kVerbose, {'o', "output", true}, {'r', "recursive", false}},
+         {kHelp, kVerbose, {'o', "output", true}, {'r', "recursive", false}, kDryRun},
          1,
          1,
          cli::Pack},
@@ -71,6 +71,11 @@ const std::vector<Command>& Commands() {
          2,
          SIZE_MAX,
          cli::Remove},
+        {"rename",
+         {kHelp, kVerbose, kNoWait, kInPlace, kFilesFrom, kNull, kDryRun},
+         3,
+         SIZE_MAX,
+         cli::Rename},
         {"update", {kHelp, kVerbose, kNoWait, kInPlace, kDryRun}, 2, 2, cli::Update},
         {"undo", {kHelp, kNoWait}, 1, 1, cli::Undo},
         {"compact", {kHelp, kVerbose, kNoWait}, 1, 1, cli::Compact},
@@ -93,6 +98,7 @@ QString MainHelp() {
         "  replace ARCHIVE NAME FILE...  give entries the contents of files\n"
         "  add ARCHIVE NAME FILE...      append new entries\n"
         "  remove ARCHIVE PATTERN...     drop entries\n"
+        "  rename ARCHIVE OLD NEW...     give entries new names\n"
         "  diff A B                      what differs between archives or unpacked trees\n"
         "  update ARCHIVE TREE           put the files of TREE/Version/ that differ into ARCHIVE\n"
         "  undo ARCHIVE                  take back the last edit made with -i\n"
@@ -151,7 +157,8 @@ QString InPlaceHelp() {
         "                  moment leaves the archive as it was or as edited; 'kbx undo'\n"
         "                  takes the edit back\n"
         "  -n, --dry-run   print the entries that would change, and change nothing\n"
-        "  -v, --verbose   print each entry changed and the time taken\n"
+        "  -v, --verbose   print each entry changed, the bytes written and the time\n"
+        "                  taken\n"
         "      --no-wait   fail when another process is editing the archive\n"
         "  -h, --help      show this help\n");
 }
@@ -192,7 +199,7 @@ QString CommandHelp(const QString& name) {
                WriteOptionsHelp();
     if (name == u"pack")
         return Kbx::tr(
-            "Usage: kbx pack ROOT -o ARCHIVE [-r] [-v]\n"
+            "Usage: kbx pack ROOT -o ARCHIVE [-r] [-n] [-v]\n"
             "Packs the files of ROOT/Version/Data and then those of ROOT/Version into\n"
             "ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.\n"
             "Without -r, each sub-folder left out is named with the number of files in\n"
@@ -201,7 +208,8 @@ QString CommandHelp(const QString& name) {
             "  -o, --output ARCHIVE  the archive to write (required)\n"
             "  -r, --recursive       pack sub-folders too: a folder's files, then each\n"
             "                        sub-folder's, as \"Version\\Data\\sub\\file\"\n"
-            "  -v, --verbose         print the time taken\n"
+            "  -n, --dry-run         print the entries a pack would hold, and write nothing\n"
+            "  -v, --verbose         print each entry's name and the time taken\n"
             "  -h, --help            show this help\n");
     if (name == u"replace")
         return Kbx::tr(
@@ -228,6 +236,16 @@ QString CommandHelp(const QString& name) {
                    "when it is complete.\n"
                    "\n") +
                InPlaceHelp() + NamesHelp() + u'\n' + PatternHelp();
+    if (name == u"rename")
+        return Kbx::tr(
+                   "Usage: kbx rename ARCHIVE OLD NEW [OLD NEW...] [-i] [-v]\n"
+                   "Gives the entry OLD the name NEW; it keeps its place and its bytes. OLD\n"
+                   "is an entry's name, as for replace; NEW follows the rules of add: a name\n"
+                   "another entry keeps, or not beneath Version/, is refused. The new archive\n"
+                   "replaces the old one only when it is complete.\n"
+                   "\n") +
+               InPlaceHelp() + NamesHelp() +
+               Kbx::tr("In FILE, each OLD and its NEW are two names in a row.\n");
     if (name == u"undo")
         return Kbx::tr(
             "Usage: kbx undo ARCHIVE\n"
@@ -316,6 +334,10 @@ int RunCommand(const Command& c, const std::vector<QByteArray>& args) {
             missing = Kbx::tr("FILE missing after the last NAME");
         else if (n >= 1 && (name == u"replace" || name == u"add"))
             missing = Kbx::tr("missing NAME and FILE");
+        else if (n >= 2 && name == u"rename")
+            missing = Kbx::tr("NEW missing after the last OLD");
+        else if (n >= 1 && name == u"rename")
+            missing = Kbx::tr("missing OLD and NEW");
         return Usage(name + QStringLiteral(": ") + missing, name);
     }
     if (n > c.maxOperands)
@@ -326,6 +348,8 @@ int RunCommand(const Command& c, const std::vector<QByteArray>& args) {
     if ((name == u"replace" || name == u"add") && (n - 1) % 2 != 0)
         return Usage(name + QStringLiteral(": ") + Kbx::tr("FILE missing after the last NAME"),
                      name);
+    if (name == u"rename" && (n - 1) % 2 != 0)
+        return Usage(name + QStringLiteral(": ") + Kbx::tr("NEW missing after the last OLD"), name);
     if (name == u"pack" && !parsed.Has("output"))
         return Usage(name + QStringLiteral(": ") + Kbx::tr("missing -o ARCHIVE"), name);
     if (parsed.Has("keep-old-files") && parsed.Has("skip-old-files"))

@@ -86,12 +86,15 @@ const ErrnoText kErrnoTexts[] = {
 }  // namespace
 
 void LoadTranslation(QCoreApplication& app) {
-    if (!WantsRussian()) return;
     static QTranslator translator;
-    if (translator.load(QStringLiteral(":/i18n/kbx_ru.qm"))) {
+    if (WantsRussian() && translator.load(QStringLiteral(":/i18n/kbx_ru.qm"))) {
         app.installTranslator(&translator);
         g_russian = true;
+        return;
     }
+    // The English texts are the source's, but for their plural forms ("1
+    // entry", "2 entries"), which only a translation can choose.
+    if (translator.load(QStringLiteral(":/i18n/kbx_en.qm"))) app.installTranslator(&translator);
 }
 
 bool Russian() {

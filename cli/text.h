@@ -5,6 +5,9 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <algorithm>
+#include <climits>
+
 namespace cli {
 
 // The translation context of every kbx text.
@@ -14,11 +17,17 @@ class Kbx {
 
 // Installs the Russian texts when the environment asks for Russian
 // (LANGUAGE, LC_ALL, LC_MESSAGES, LANG, as gettext reads them); English
-// otherwise.
+// otherwise, with its plural forms.
 void LoadTranslation(QCoreApplication& app);
 
 // True when the texts in use are Russian.
 bool Russian();
+
+// A count as Kbx::tr takes it to choose a plural form ("%n entries"). The
+// counts kbx prints stay far below the limit: the format's own limits do.
+inline int Plural(qint64 n) {
+    return int(std::clamp<qint64>(n, 0, INT_MAX));
+}
 
 // The text of an errno value in the user's language: the C library's text
 // under English, our own table under Russian (with the C library's text for

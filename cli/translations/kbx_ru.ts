@@ -52,26 +52,6 @@
         <translation>%1 МиБ</translation>
     </message>
     <message>
-        <source>%1: %2/%3 entries, %4/%5</source>
-        <translation>%1: записи %2 из %3, %4 из %5</translation>
-    </message>
-    <message>
-        <source>%1: %2 entries, %3 in %4 s</source>
-        <translation>%1: записей: %2, %3 за %4 с</translation>
-    </message>
-    <message>
-        <source>%1 entries, %2 problems
-</source>
-        <translation>Записей: %1, найдено ошибок: %2
-</translation>
-    </message>
-    <message>
-        <source>%1 entries, no problems
-</source>
-        <translation>Записей: %1, ошибок нет
-</translation>
-    </message>
-    <message>
         <source>extract</source>
         <translation>извлечение</translation>
     </message>
@@ -245,7 +225,7 @@ repeats. Prints one line per problem; exit status 1 when there are some.
   -v, --verbose  also report an archive without problems
   -h, --help     show this help
 </source>
-        <translation>Использование: kbx verify ARCHIVE [--json] [-v]
+        <translation>Использование: kbx verify АРХИВ [--json] [-v]
 Проверяет заголовок и каталог, что каждая запись лежит внутри файла, что
 каждое имя безопасно для записи, что данные не перекрываются и имена не
 повторяются. Печатает по строке на ошибку; код выхода 1, если они есть.
@@ -269,7 +249,7 @@ repeats. Prints one line per problem; exit status 1 when there are some.
     </message>
     <message>
         <source>missing folder ROOT</source>
-        <translation>не указана папка ROOT</translation>
+        <translation>не указана папка КОРЕНЬ</translation>
     </message>
     <message>
         <source>missing pattern</source>
@@ -285,7 +265,7 @@ repeats. Prints one line per problem; exit status 1 when there are some.
     </message>
     <message>
         <source>FILE missing after the last NAME</source>
-        <translation>после последнего ИМЕНИ не указан ФАЙЛ</translation>
+        <translation>после последнего аргумента ИМЯ не указан ФАЙЛ</translation>
     </message>
     <message>
         <source>missing -o ARCHIVE</source>
@@ -409,12 +389,12 @@ repeats. Prints one line per problem; exit status 1 when there are some.
 
 An existing file is replaced whole by default: it is never seen half written.
 </source>
-        <translation>  -C, --directory DIR  писать в DIR (по умолчанию — текущая папка);
-                       создаётся, если её нет
-  -k, --keep-old-files ошибка, если файл уже существует
-      --skip-old-files оставить существующий файл как есть и продолжить
-  -v, --verbose        печатать имя каждой записи и затраченное время
-  -h, --help           эта справка
+        <translation>  -C, --directory ПАПКА  писать в папку ПАПКА (по умолчанию — текущая);
+                         она создаётся, если её нет
+  -k, --keep-old-files   ошибка, если файл уже существует
+      --skip-old-files   оставить существующий файл как есть и продолжить
+  -v, --verbose          печатать имя каждой записи и затраченное время
+  -h, --help             эта справка
 
 Существующий файл по умолчанию заменяется целиком: наполовину записанным
 его не увидеть.
@@ -426,10 +406,10 @@ Writes the entries that match beneath DIR under their own names.
 
   -O, --to-stdout      write the entries&apos; bytes to standard output
 </source>
-        <translation>Использование: kbx extract ARCHIVE PATTERN... [-C DIR] [-O] [-k | --skip-old-files] [-v]
-Записывает подходящие записи в DIR под их собственными именами.
+        <translation>Использование: kbx extract АРХИВ ШАБЛОН... [-C ПАПКА] [-O] [-k | --skip-old-files] [-v]
+Записывает подходящие записи в папку ПАПКА под их собственными именами.
 
-  -O, --to-stdout      выдать байты записей в стандартный вывод
+  -O, --to-stdout        выдать байты записей в стандартный вывод
 </translation>
     </message>
     <message>
@@ -437,18 +417,14 @@ Writes the entries that match beneath DIR under their own names.
 Writes every entry beneath DIR, creating Version/ and Version/Data/ there.
 
 </source>
-        <translation>Использование: kbx unpack ARCHIVE [-C DIR] [-k | --skip-old-files] [-v]
-Записывает все записи в DIR, создавая там Version/ и Version/Data/.
+        <translation>Использование: kbx unpack АРХИВ [-C ПАПКА] [-k | --skip-old-files] [-v]
+Записывает все записи в папку ПАПКА, создавая в ней Version/ и Version/Data/.
 
 </translation>
     </message>
     <message>
         <source>pack</source>
         <translation>упаковка</translation>
-    </message>
-    <message>
-        <source>%1: entry %2</source>
-        <translation>%1: запись %2</translation>
     </message>
     <message>
         <source>%1: %2: no such entry</source>
@@ -570,8 +546,8 @@ Gives each entry NAME the contents of FILE; the entry keeps its place and name.
 The new archive replaces the old one only when it is complete.
 
 </source>
-        <translation>Использование: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
-Даёт каждой записи NAME содержимое FILE; запись сохраняет место и имя.
+        <translation>Использование: kbx replace АРХИВ ИМЯ ФАЙЛ [ИМЯ ФАЙЛ...] [-i] [-v]
+Даёт каждой записи ИМЯ содержимое файла ФАЙЛ; запись сохраняет место и имя.
 Новый архив заменяет старый, только когда он полностью готов.
 
 </translation>
@@ -583,10 +559,10 @@ archive, or not beneath Version/, is refused. The new archive replaces the
 old one only when it is complete.
 
 </source>
-        <translation>Использование: kbx add ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
-Добавляет записи NAME с содержимым FILE; имя, которое уже есть в архиве или
-лежит не в Version/, отклоняется. Новый архив заменяет старый, только когда
-он полностью готов.
+        <translation>Использование: kbx add АРХИВ ИМЯ ФАЙЛ [ИМЯ ФАЙЛ...] [-i] [-v]
+Добавляет записи ИМЯ с содержимым файла ФАЙЛ; имя, которое уже есть в архиве
+или лежит не в Version/, отклоняется. Новый архив заменяет старый, только
+когда он полностью готов.
 
 </translation>
     </message>
@@ -596,7 +572,7 @@ Drops the entries that match. The new archive replaces the old one only
 when it is complete.
 
 </source>
-        <translation>Использование: kbx remove ARCHIVE PATTERN... [-i] [-v]
+        <translation>Использование: kbx remove АРХИВ ШАБЛОН... [-i] [-v]
 Удаляет подходящие записи. Новый архив заменяет старый, только когда он
 полностью готов.
 
@@ -610,7 +586,7 @@ not changed since. Like the edit, it survives a crash at any moment.
       --no-wait  fail when another process is editing the archive
   -h, --help     show this help
 </source>
-        <translation>Использование: kbx undo ARCHIVE
+        <translation>Использование: kbx undo АРХИВ
 Отменяет последнее изменение, сделанное с -i, байт в байт, если архив с тех
 пор не менялся. Как и само изменение, переживает сбой в любой момент.
 
@@ -628,7 +604,7 @@ replaces the old one only when it is complete.
       --no-wait  fail when another process is editing the archive
   -h, --help     show this help
 </source>
-        <translation>Использование: kbx compact ARCHIVE [-v]
+        <translation>Использование: kbx compact АРХИВ [-v]
 Записывает архив заново, с данными подряд в порядке каталога, без
 неиспользуемых байтов, которые оставляют изменения с -i. Новый архив
 заменяет старый, только когда он полностью готов.
@@ -636,12 +612,6 @@ replaces the old one only when it is complete.
   -v, --verbose  печатать затраченное время
       --no-wait  ошибка, если архив меняет другой процесс
   -h, --help     эта справка
-</translation>
-    </message>
-    <message>
-        <source>%1 bytes unused (kbx compact removes them)
-</source>
-        <translation>Не используется байт: %1 (их убирает kbx compact)
 </translation>
     </message>
     <message>
@@ -667,10 +637,10 @@ replaces the old one only when it is complete.
                          input), one a line
       --null             names in FILE end with a NUL byte, not a newline
 </source>
-        <translation>  -T, --files-from FILE  взять имена ещё и из FILE («-» — стандартный ввод),
-                         по одному в строке
-      --null             имена в FILE заканчиваются байтом NUL, а не переводом
-                         строки
+        <translation>  -T, --files-from ФАЙЛ  взять имена ещё и из файла ФАЙЛ («-» — стандартный
+                         ввод), по одному в строке
+      --null             имена в файле заканчиваются байтом NUL, а не
+                         переводом строки
 </translation>
     </message>
     <message>
@@ -681,7 +651,7 @@ Control characters in names are shown as escapes such as \x1b.
       --json     print a JSON document with the exact names
   -h, --help     show this help
 </source>
-        <translation>Использование: kbx list ARCHIVE [PATTERN...] [--json]
+        <translation>Использование: kbx list АРХИВ [ШАБЛОН...] [--json]
 Печатает по строке на запись: номер, смещение, размер и имя через табуляцию.
 Управляющие символы в именах показаны последовательностями вроде \x1b.
 
@@ -690,35 +660,9 @@ Control characters in names are shown as escapes such as \x1b.
 </translation>
     </message>
     <message>
-        <source>Usage: kbx pack ROOT -o ARCHIVE [-r] [-v]
-Packs the files of ROOT/Version/Data and then those of ROOT/Version into
-ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.
-Without -r, each sub-folder left out is named with the number of files in
-it, and the exit status is 1. Links to folders are never followed.
-
-  -o, --output ARCHIVE  the archive to write (required)
-  -r, --recursive       pack sub-folders too: a folder&apos;s files, then each
-                        sub-folder&apos;s, as &quot;Version\Data\sub\file&quot;
-  -v, --verbose         print the time taken
-  -h, --help            show this help
-</source>
-        <translation>Использование: kbx pack ROOT -o ARCHIVE [-r] [-v]
-Запаковывает файлы ROOT/Version/Data, затем ROOT/Version в ARCHIVE.
-Существующий ARCHIVE заменяется только полностью готовым новым.
-Без -r каждая незапакованная вложенная папка называется с числом файлов
-в ней, и код выхода равен 1. По ссылкам на папки pack не переходит.
-
-  -o, --output ARCHIVE  архив, который нужно записать (обязательно)
-  -r, --recursive       запаковать и вложенные папки: сначала файлы папки,
-                        затем каждой вложенной, как «Version\Data\sub\file»
-  -v, --verbose         печатать затраченное время
-  -h, --help            эта справка
-</translation>
-    </message>
-    <message>
         <source>In FILE, each NAME and its FILE are two names in a row.
 </source>
-        <translation>В ФАЙЛЕ каждое NAME и его FILE — два имени подряд.
+        <translation>В файле -T каждое ИМЯ и его ФАЙЛ — два имени подряд.
 </translation>
     </message>
     <message>
@@ -762,6 +706,88 @@ same, 1 when they differ.
         <translation>обновление</translation>
     </message>
     <message>
+        <source>Usage: kbx update ARCHIVE TREE [-i] [-n] [-v]
+Puts the files beneath TREE/Version/ into ARCHIVE under the names unpack
+gives them: a file whose bytes differ from its entry replaces it, a file
+without an entry is added; entries without a file stay. When nothing
+differs the archive is not touched.
+
+</source>
+        <translation>Использование: kbx update АРХИВ ДЕРЕВО [-i] [-n] [-v]
+Записывает в архив АРХИВ файлы из ДЕРЕВО/Version/ под именами, которые им
+даёт распаковка: файл, чьи байты отличаются от записи, заменяет её, файл
+без записи добавляется; записи без файла остаются. Если ничего не
+отличается, архив не меняется.
+
+</translation>
+    </message>
+    <message>
+        <source>missing TREE</source>
+        <translation>не указано ДЕРЕВО</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1: %2/%n entries, %3/%4</source>
+        <translation>
+            <numerusform>%1: %2 из %n записи, %3 из %4</numerusform>
+            <numerusform>%1: %2 из %n записей, %3 из %4</numerusform>
+            <numerusform>%1: %2 из %n записей, %3 из %4</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1: %2/%3</source>
+        <translation>%1: %2 из %3</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1: %n entries, %2 in %3 s</source>
+        <translation>
+            <numerusform>%1: %n запись, %2 за %3 с</numerusform>
+            <numerusform>%1: %n записи, %2 за %3 с</numerusform>
+            <numerusform>%1: %n записей, %2 за %3 с</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>rename</source>
+        <translation>переименование</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n entries</source>
+        <translation>
+            <numerusform>%n запись</numerusform>
+            <numerusform>%n записи</numerusform>
+            <numerusform>%n записей</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1, %n problems
+</source>
+        <translation>
+            <numerusform>%1, %n ошибка
+</numerusform>
+            <numerusform>%1, %n ошибки
+</numerusform>
+            <numerusform>%1, %n ошибок
+</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1, no problems
+</source>
+        <translation>%1, ошибок нет
+</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n bytes unused (kbx compact removes them)
+</source>
+        <translation>
+            <numerusform>%n байт не используется (его уберёт kbx compact)
+</numerusform>
+            <numerusform>%n байта не используются (их уберёт kbx compact)
+</numerusform>
+            <numerusform>%n байтов не используются (их уберёт kbx compact)
+</numerusform>
+        </translation>
+    </message>
+    <message>
         <source>Usage: kbx COMMAND [OPTION...] ARGUMENT...
 Lists, checks, unpacks and packs KBX archives of the game Velmorra.
 
@@ -774,6 +800,7 @@ Commands:
   replace ARCHIVE NAME FILE...  give entries the contents of files
   add ARCHIVE NAME FILE...      append new entries
   remove ARCHIVE PATTERN...     drop entries
+  rename ARCHIVE OLD NEW...     give entries new names
   diff A B                      what differs between archives or unpacked trees
   update ARCHIVE TREE           put the files of TREE/Version/ that differ into ARCHIVE
   undo ARCHIVE                  take back the last edit made with -i
@@ -794,19 +821,23 @@ failed write; 128+N when signal N stopped the run.
 Показывает, проверяет, распаковывает и запаковывает KBX архивы игры Velmorra.
 
 Команды:
-  list ARCHIVE [PATTERN...]     список записей: номер, смещение, размер, имя
-  verify ARCHIVE                проверка заголовка, каталога, границ и имён
-  extract ARCHIVE PATTERN...    извлечь подходящие записи
-  unpack ARCHIVE                извлечь все записи
-  pack ROOT -o ARCHIVE          запаковать ROOT/Version/Data/*, затем ROOT/Version/*
-  replace ARCHIVE NAME FILE...  дать записям содержимое файлов
-  add ARCHIVE NAME FILE...      добавить новые записи
-  remove ARCHIVE PATTERN...     удалить записи
-  diff A B                      различия между архивами или распакованными деревьями
-  update ARCHIVE TREE           записать в ARCHIVE отличающиеся файлы TREE/Version/
-  undo ARCHIVE                  отменить последнее изменение, сделанное с -i
-  compact ARCHIVE               переписать архив без неиспользуемых байтов
-  help [COMMAND]                описание команды
+  list АРХИВ [ШАБЛОН...]         список записей: номер, смещение, размер, имя
+  verify АРХИВ                   проверка заголовка, каталога, границ и имён
+  extract АРХИВ ШАБЛОН...        извлечь подходящие записи
+  unpack АРХИВ                   извлечь все записи
+  pack КОРЕНЬ -o АРХИВ           запаковать КОРЕНЬ/Version/Data/*, затем
+                                 КОРЕНЬ/Version/*
+  replace АРХИВ ИМЯ ФАЙЛ...      дать записям содержимое файлов
+  add АРХИВ ИМЯ ФАЙЛ...          добавить новые записи
+  remove АРХИВ ШАБЛОН...         удалить записи
+  rename АРХИВ СТАРОЕ НОВОЕ...   дать записям новые имена
+  diff A B                       различия между архивами или распакованными
+                                 деревьями
+  update АРХИВ ДЕРЕВО            записать в АРХИВ отличающиеся файлы
+                                 ДЕРЕВО/Version/
+  undo АРХИВ                     отменить последнее изменение, сделанное с -i
+  compact АРХИВ                  переписать архив без неиспользуемых байтов
+  help [КОМАНДА]                 описание команды
 
 Параметры:
   -h, --help     эта справка
@@ -820,13 +851,72 @@ failed write; 128+N when signal N stopped the run.
 </translation>
     </message>
     <message>
+        <source>Usage: kbx pack ROOT -o ARCHIVE [-r] [-n] [-v]
+Packs the files of ROOT/Version/Data and then those of ROOT/Version into
+ARCHIVE. An existing ARCHIVE is replaced only by a complete new one.
+Without -r, each sub-folder left out is named with the number of files in
+it, and the exit status is 1. Links to folders are never followed.
+
+  -o, --output ARCHIVE  the archive to write (required)
+  -r, --recursive       pack sub-folders too: a folder&apos;s files, then each
+                        sub-folder&apos;s, as &quot;Version\Data\sub\file&quot;
+  -n, --dry-run         print the entries a pack would hold, and write nothing
+  -v, --verbose         print each entry&apos;s name and the time taken
+  -h, --help            show this help
+</source>
+        <translation>Использование: kbx pack КОРЕНЬ -o АРХИВ [-r] [-n] [-v]
+Запаковывает файлы КОРЕНЬ/Version/Data, затем КОРЕНЬ/Version в архив АРХИВ.
+Существующий архив заменяется только полностью готовым новым.
+Без -r каждая незапакованная вложенная папка называется с числом файлов
+в ней, и код выхода равен 1. По ссылкам на папки pack не переходит.
+
+  -o, --output АРХИВ  архив, который нужно записать (обязательно)
+  -r, --recursive     запаковать и вложенные папки: сначала файлы папки,
+                      затем каждой вложенной, как «Version\Data\sub\file»
+  -n, --dry-run       напечатать записи будущего архива, ничего не записывая
+  -v, --verbose       печатать имя каждой записи и затраченное время
+  -h, --help          эта справка
+</translation>
+    </message>
+    <message>
+        <source>Usage: kbx rename ARCHIVE OLD NEW [OLD NEW...] [-i] [-v]
+Gives the entry OLD the name NEW; it keeps its place and its bytes. OLD
+is an entry&apos;s name, as for replace; NEW follows the rules of add: a name
+another entry keeps, or not beneath Version/, is refused. The new archive
+replaces the old one only when it is complete.
+
+</source>
+        <translation>Использование: kbx rename АРХИВ СТАРОЕ НОВОЕ [СТАРОЕ НОВОЕ...] [-i] [-v]
+Даёт записи СТАРОЕ имя НОВОЕ; запись сохраняет место и байты. СТАРОЕ —
+имя записи, как для replace; НОВОЕ подчиняется правилам add: имя, которое
+остаётся у другой записи или лежит не в Version/, отклоняется. Новый архив
+заменяет старый, только когда он полностью готов.
+
+</translation>
+    </message>
+    <message>
+        <source>In FILE, each OLD and its NEW are two names in a row.
+</source>
+        <translation>В файле -T каждое СТАРОЕ и его НОВОЕ — два имени подряд.
+</translation>
+    </message>
+    <message>
+        <source>NEW missing after the last OLD</source>
+        <translation>после последнего аргумента СТАРОЕ не указано НОВОЕ</translation>
+    </message>
+    <message>
+        <source>missing OLD and NEW</source>
+        <translation>не указаны СТАРОЕ и НОВОЕ</translation>
+    </message>
+    <message>
         <source>  -i, --in-place  change the archive in place: only the new bytes are written
                   (at its end) and the directory bytes that change; the old
                   data stay as unused bytes until &apos;kbx compact&apos;. A crash at any
                   moment leaves the archive as it was or as edited; &apos;kbx undo&apos;
                   takes the edit back
   -n, --dry-run   print the entries that would change, and change nothing
-  -v, --verbose   print each entry changed and the time taken
+  -v, --verbose   print each entry changed, the bytes written and the time
+                  taken
       --no-wait   fail when another process is editing the archive
   -h, --help      show this help
 </source>
@@ -836,30 +926,15 @@ failed write; 128+N when signal N stopped the run.
                   любой момент оставляет архив прежним или изменённым;
                   «kbx undo» отменяет изменение
   -n, --dry-run   напечатать записи, которые изменятся, ничего не меняя
-  -v, --verbose   печатать каждую изменённую запись и затраченное время
+  -v, --verbose   печатать каждую изменённую запись, записанные байты и
+                  затраченное время
       --no-wait   ошибка, если архив меняет другой процесс
   -h, --help      эта справка
 </translation>
     </message>
     <message>
-        <source>Usage: kbx update ARCHIVE TREE [-i] [-n] [-v]
-Puts the files beneath TREE/Version/ into ARCHIVE under the names unpack
-gives them: a file whose bytes differ from its entry replaces it, a file
-without an entry is added; entries without a file stay. When nothing
-differs the archive is not touched.
-
-</source>
-        <translation>Использование: kbx update ARCHIVE TREE [-i] [-n] [-v]
-Записывает в ARCHIVE файлы из TREE/Version/ под именами, которые им даёт
-распаковка: файл, чьи байты отличаются от записи, заменяет её, файл без
-записи добавляется; записи без файла остаются. Если ничего не отличается,
-архив не меняется.
-
-</translation>
-    </message>
-    <message>
-        <source>missing TREE</source>
-        <translation>не указано дерево TREE</translation>
+        <source>the entry has this name already</source>
+        <translation>у записи уже есть это имя</translation>
     </message>
 </context>
 </TS>

@@ -96,6 +96,10 @@ TEST_F(RewriteTest, EditsKeepEveryOtherEntryByteForByte) {
         {"remove everything",
          {Edit::Remove(0), Edit::Remove(1), Edit::Remove(2), Edit::Remove(3)},
          {}},
+        {"swap two names, change one's letter case; places and bytes stay",
+         {Edit::Rename(3, "Version/Data/a.dat"), Edit::Rename(0, "Version\\Sub\\c.bin"),
+          Edit::Rename(1, "Version\\B.TXT")},
+         {{"Version\\Sub\\c.bin", a.second}, {"Version\\B.TXT", "bb"}, e, {a.first, "ccc"}}},
     };
     for (const auto& t : cases) {
         SCOPED_TRACE(t.what);
@@ -150,6 +154,7 @@ TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
          {add("Version\\n\\m"), add("Version\\n")},
          R::UnsafeName,
          N::FolderClash},
+        {"renamed to its name", {Edit::Rename(1, "Version/b.txt")}, R::EditConflict, N::Exists},
         {"a missing file", {Edit::Replace(0, tmp.filePath("none"))}, R::CannotOpenFile},
         {"a folder for a file", {Edit::Add("Version\\n", tmp.path())}, R::NotRegularFile},
         {"a write-protected archive", removeFirst, R::CannotOpenArchive, N::None,
@@ -176,7 +181,7 @@ TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
              ::mkfifo(QFile::encodeName(t.archive), 0644);
          }},
     };
-    // Names that may not be added beside the kept entries.
+    // Names that may not be added, or given by a rename, beside the kept entries.
     const std::pair<QString, N> names[] = {
         {"Version\\B.txt", N::CaseDuplicate},   // differs only in case
         {"Version\\sub", N::FolderClash},       // a kept entry's folder
@@ -190,8 +195,11 @@ TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
         {"Version\\" + QString(121, u'n'), N::TooLong},
         {"Version\\..\\x", N::BadComponent},
     };
-    for (const auto& [name, rule] : names)
+    for (const auto& [name, rule] : names) {
         cases.push_back({name.toStdString(), {add(name)}, R::UnsafeName, rule});
+        cases.push_back(
+            {"renamed " + name.toStdString(), {Edit::Rename(0, name)}, R::UnsafeName, rule});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QFile::remove(archive);
@@ -218,16 +226,16 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
     EXPECT_EQ(kbx::Rewrite(dir, {}).outcome, kbx::Outcome::NothingDone);
     const QByteArray before = ReadFile(archive);
     kbx::StopFlag stop;
-    std::vector<qint64> seen;
+    std::vector<std::pair<qint64, qint64>> seen;  // bytes copied, of the total
     const kbx::Result stopped = kbx::Rewrite(
         dir, {Edit::Remove(0), Edit::Add("Version\\n", File("n", "n"))},
-        [&](qint64 index) {
-            seen.push_back(index);
-            stop.requested = index == 3;  // the added entry, after the three kept
+        [&](qint64 copied, qint64 total) {
+            seen.emplace_back(copied, total);
+            stop.requested = copied == 5;  // the added entry, after the three kept in one run
         },
         &stop);
     EXPECT_EQ(stopped.outcome, kbx::Outcome::Stopped);
-    EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3}));
+    EXPECT_EQ(seen, (std::vector<std::pair<qint64, qint64>>{{0, 6}, {5, 6}}));
     EXPECT_EQ(ReadFile(archive), before);
     EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
 

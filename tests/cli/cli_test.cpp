@@ -133,6 +133,8 @@ TEST_F(Cli, ExactAnswers) {
         {{"help", "--help"}, "", 0, main},
         {{"diff", good}, Usage("diff: missing A or B")},
         {{"add", good, "a", "f", "b"}, Usage("add: FILE missing after the last NAME")},
+        {{"rename", good, "Version/A.txt", "Version/a.txt"},
+         Failure(good, "Version\\a.txt: the entry has this name already")},
         {{"pack", tree, "-o", Path("p.kbx")},
          Failure(sub, "left out with the files in it (2); --recursive packs sub-folders"),
          1},
@@ -172,7 +174,7 @@ TEST_F(Cli, ExactAnswers) {
         {{"verify", overlap},
          "",
          1,
-         "overlap\t1\tVersion\\b\tdata overlaps entry 0\n2 entries, 1 problems\n"},
+         "overlap\t1\tVersion\\b\tdata overlaps entry 0\n2 entries, 1 problem\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Join(c.args));
@@ -190,7 +192,7 @@ TEST_F(Cli, HelpForEveryCommand) {
     const KbxRun main = RunKbx({"--help"});
     EXPECT_EQ(main.code, 0);
     for (const char* command : {"list", "verify", "extract", "unpack", "pack", "replace", "add",
-                                "remove", "undo", "compact"}) {
+                                "remove", "rename", "undo", "compact"}) {
         SCOPED_TRACE(command);
         EXPECT_TRUE(main.out.contains(QByteArray("  ") + command + ' '));
         const KbxRun viaHelp = RunKbx({"help", command}), viaOption = RunKbx({command, "--help"});
@@ -233,6 +235,7 @@ TEST_F(Cli, NamesAndPathsAreQuoted) {
         {{"verify", hostile}, 1, 4},
         {{"unpack", "-v", hostile, "-C", out}, 1, 7},
         {{"extract", "-v", hostile, "**", "-C", out}, 1, 7},
+        {{"rename", "-n", hostile, title, "Version/t"}, 0, 1},
         {{"list", odd}, 2, 1},
     };
     for (const auto& c : cases) {
@@ -298,10 +301,10 @@ TEST_F(Cli, QuietVerboseOrProgress) {
         // The same bytes.
         {{"replace", good, "Version/a.txt", root + "/Version/a.txt"},
          "Version\\a.txt\n",
-         "replace: entry 1"},
+         "replace: 0 B/12 B"},
         {{"unpack", Archive("mib.kbx", {{"Version\\m", QByteArray(1 << 20, 'm')}}), "-C", root},
          "Version\\m\n",
-         "unpack: 0/1 entries, 0 B/1.0 MiB"},
+         "unpack: 0/1 entry, 0 B/1.0 MiB"},
     };
     const QRegularExpression timing(
         QStringLiteral("^[a-z]+: .* in [0-9.]+ s\n$|^[0-9]+ entries, no problems\n$"));
@@ -395,8 +398,19 @@ TEST_F(Cli, LanguageFollowsTheLocale) {
         {{"LANG=C", "LC_ALL=ru_RU.UTF-8", "LC_MESSAGES=", "LANGUAGE="}, true},
         {{"LANG=ru_RU.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE=en:ru"}, false},
     };
-    for (const auto& c : cases) {
+    // Counts agree with their nouns: one, two to four, five and more.
+    std::vector<RawEntry> five;
+    for (char n = '0'; n < '5'; ++n) five.push_back({QByteArray("Version\\") + n, "x"});
+    const QByteArray sized[] = {Archive("1.kbx", {five[0]}), Archive("2.kbx", {five[0], five[1]}),
+                                Archive("5.kbx", five)};
+    const char* counted[][3] = {{"1 entry", "2 entries", "5 entries"},
+                                {"1 запись", "2 записи", "5 записей"}};
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        const auto& c = cases[k];
         SCOPED_TRACE(Join(c.env));
+        EXPECT_EQ(RunKbx({"verify", "-v", sized[k % 3]}, {.env = c.env}).out,
+                  counted[c.russian][k % 3] +
+                      QByteArray(c.russian ? ", ошибок нет\n" : ", no problems\n"));
         EXPECT_EQ(RunKbx({"list", missing}, {.env = c.env}).err,
                   Failure(missing,
                           c.russian ? "Нет такого файла или папки" : "No such file or directory"));
@@ -499,6 +513,7 @@ TEST_F(Cli, NamesSelectExactly) {
         {{"replace", "./Version//Data/A.dds", file}, 0, "bracket one NEW lower"},
         {{"replace", "version/data/A.DDS", file}, 2, "bracket one upper lower"},
         {{"remove", "version/data/A.DDS"}, 2, "bracket one upper lower"},
+        {{"rename", "version/data/A.DDS", "Version/x"}, 2, "bracket one upper lower"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Join(c.args));
@@ -587,6 +602,7 @@ TEST_F(Cli, DiffArchivesAndTrees) {
 // archive: patterns and exact names alike, NAME FILE pairs as two in a row.
 TEST_F(Cli, NamesFromAFile) {
     const QByteArray lines = Path("lines"), nul = Path("nul"), pairs = Path("pairs");
+    ASSERT_TRUE(WriteFile(Q(Path("renames")), "Version/a.txt\nVersion/z.txt\n"));
     const QByteArray file = Path("new.txt");
     ASSERT_TRUE(WriteFile(Q(file), "NEW"));
     ASSERT_TRUE(WriteFile(Q(lines), "Version/a.txt\n**/b.*\n"));
@@ -603,6 +619,7 @@ TEST_F(Cli, NamesFromAFile) {
         {{"list", good, "--null"}, 2, ""},
         {{"replace", good, "-T", pairs}, 0, ""},
         {{"list", good, "-T", Path("none")}, 2, ""},
+        {{"rename", good, "-T", Path("renames")}, 0, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Join(c.args));
@@ -613,7 +630,7 @@ TEST_F(Cli, NamesFromAFile) {
             if (!line.isEmpty()) first += line.split('\t').value(0) + '\n';
         EXPECT_EQ(first, c.out);
     }
-    EXPECT_EQ(RunKbx({"extract", good, "Version/a.txt", "-O"}).out, "NEW");
+    EXPECT_EQ(RunKbx({"extract", good, "Version/z.txt", "-O"}).out, "NEW");
 }
 
 // undo takes back the last -i edit while the archive is unchanged.
@@ -625,6 +642,8 @@ TEST_F(Cli, UndoInPlace) {
         int code;
         QByteArray err = {};
     } steps[] = {
+        {{"rename", "-i", good, "Version/a.txt", "Version/z.txt"}, 0},
+        {{"undo", good}, 0},  // else the next step finds no Version/a.txt
         {{"replace", "-i", good, "Version/a.txt", file}, 0},
         {{"undo", good}, 0},
         {{"undo", good}, 2, Failure(good, "nothing to undo: no edit in place is recorded")},
@@ -681,7 +700,6 @@ TEST_F(Cli, KilledEditsRollBack) {
     }
 }
 
-
 // The modder's loop: unpack, edit, a dry run that changes nothing, update
 // (whole and in place), and diff then finds nothing; an update with nothing
 // to do leaves the archive's file as it was.
@@ -700,6 +718,12 @@ TEST_F(Cli, UnpackEditUpdateDiff) {
     EXPECT_EQ(RunKbx({"remove", "-n", good, "Version/Data"}).out,
               "Version\\Data\\карта.dat\nVersion\\Data\\b.dat\n");
     EXPECT_EQ(RunKbx({"add", "-n", good, "Other/x", Path("work/Version/a.txt")}).code, 2);
+    EXPECT_EQ(RunKbx({"rename", "-n", good, "Version/a.txt", "version/z"}).out,
+              "Version\\a.txt -> version\\z\n");
+    // What a pack of the tree would hold (its left-out folder named on stderr).
+    const KbxRun pack = RunKbx({"pack", "-n", tree, "-o", good});
+    EXPECT_EQ(std::pair(pack.code, pack.out),
+              std::pair(1, "Version\\Data\\b.dat\n" + kMap + "Version\\a.txt\n"));
     EXPECT_EQ(ReadFile(Q(good)), before);
     const KbxRun update = RunKbx({"update", "-v", good, tree});
     EXPECT_EQ(update.code, 0) << update.err.toStdString();
@@ -712,7 +736,9 @@ TEST_F(Cli, UnpackEditUpdateDiff) {
     ASSERT_EQ(::stat(good.constData(), &now), 0);
     EXPECT_TRUE(was.st_ino == now.st_ino && was.st_mtim.tv_nsec == now.st_mtim.tv_nsec);
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/b.dat", "BETA!"));
-    EXPECT_EQ(RunKbx({"update", "-i", good, tree}).code, 0);
+    // In place, the bytes written are the new file's and its record.
+    EXPECT_TRUE(RunKbx({"update", "-i", "-v", good, tree})
+                    .out.startsWith("Version\\Data\\b.dat\nupdate: 1 entry, 141 B in "));
     EXPECT_EQ(RunKbx({"diff", good, tree}).out, "");
 }
 

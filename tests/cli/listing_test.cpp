@@ -92,7 +92,11 @@ TEST_F(Output, ListIsWhatQtWrote) {
     const auto all = [](qint64) { return true; };
     const auto going = [] { return true; };
     EXPECT_EQ(Captured([&](auto out) { cli::WriteList(out, path, dir, true, all, going); }),
-              json + "\n],\"unused\":1}\n");  // the last byte, which no record points at
+              json + "\n],\"listed\":8,\"unused\":1}\n");   // the last byte, which no record uses
+    const auto some = [](qint64 i) { return i % 3 == 0; };  // fewer listed, of the same count
+    EXPECT_TRUE(Captured([&](auto out) {
+                    cli::WriteList(out, path, dir, true, some, going);
+                }).endsWith("],\"listed\":3,\"unused\":1}\n"));
     EXPECT_EQ(Captured([&](auto out) { cli::WriteList(out, path, dir, false, all, going); }),
               plain.toUtf8());
 }
