@@ -11,8 +11,6 @@ namespace kbx {
 
 namespace {
 
-// The directory is compared in blocks of whole records.
-constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
 // The longest file name most Linux file systems accept, in UTF-8 bytes.
 constexpr qint64 kMaxComponentBytes = 255;
 
@@ -125,26 +123,6 @@ bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits
     if (DirectoryEnd(checked->newCount) > kMaxArchiveBytes) {
         *refusal = Result::Unusable({Reason::TooLarge, 0, {}, -1, dir.ArchivePath});
         return false;
-    }
-    return true;
-}
-
-bool SameRecords(int fd, const Directory& dir, int* err) {
-    const qint64 count = dir.UpperBound();
-    QByteArray block(std::min(count, kRecordsPerBlock) * kRecordSize, Qt::Uninitialized);
-    for (qint64 first = 0; first < count; first += kRecordsPerBlock) {
-        const qint64 n = std::min(kRecordsPerBlock, count - first);
-        if (io::ReadAt(fd, block.data(), n * kRecordSize, DirectoryEnd(first), err) !=
-            n * kRecordSize)
-            return false;
-        for (qint64 k = 0; k < n; ++k) {
-            const char* rec = block.constData() + k * kRecordSize;
-            const qint64 i = first + k;
-            if (ReadLE32(rec + kRecordOffsetField) != dir.EntryOffset[size_t(i)] ||
-                ReadLE32(rec + kRecordSizeField) != dir.EntrySize[size_t(i)] ||
-                NameBytes(QByteArrayView(rec + kRecordNameField, kNameSize)) != dir.EntryName[i])
-                return false;
-        }
     }
     return true;
 }

@@ -52,11 +52,6 @@ inline Result StoppedResult() {
 Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
                    std::map<qint64, size_t>& action, std::vector<Added>& added);
 
-// True when the file behind `fd`, whose header OpenLoaded checked, still
-// holds the records of `dir`. A read that fails leaves its errno in *err; a
-// short one leaves it alone.
-bool SameRecords(int fd, const Directory& dir, int* err);
-
 // True for the errors of a copy that belong to the archive being written
 // rather than to the file read: the disk or quota is full, or the file
 // system cannot take the new archive.

@@ -11,6 +11,7 @@
 #include "archive/archive.h"
 #include "archive/archive_file.h"
 #include "archive/file_io.h"
+#include "archive/records.h"
 
 namespace kbx {
 
@@ -52,7 +53,8 @@ class Extractor {
           archive_(archive),
           archiveSize_(archiveSize),
           root_(root),
-          overwrite_(overwrite) {}
+          overwrite_(overwrite),
+          records_(archive, dir.UpperBound()) {}
 
     // Returns Reason::None on success, else why the entry failed.
     Failure Write(qint64 index) {
@@ -83,14 +85,9 @@ class Extractor {
             return {Reason::ReadFailed, err};
         // The record on disk must still be the one loaded; otherwise the
         // archive was rewritten since, and its bytes are not this entry's.
-        err = 0;
-        const char* record = Record(index, !small, &err);
-        if (!record && err != 0) return {Reason::ReadFailed, err};  // a failing disk
-        if (!record || ReadLE32(record + kRecordOffsetField) != offset ||
-            ReadLE32(record + kRecordSizeField) != size ||
-            NameBytes(QByteArrayView(record + kRecordNameField, kNameSize)) !=
-                dir_.EntryName[index])
-            return {Reason::ArchiveChanged};
+        const char* record = Record(index, !small);
+        if (!record && records_.error() != 0) return {Reason::ReadFailed, records_.error()};
+        if (!record || !SameRecord(record, dir_, index)) return {Reason::ArchiveChanged};
         const QString name = dir_.Name(index);
         Failure unsafe{Reason::UnsafeName};
         if ((unsafe.rule = NameProblem(name, &unsafe.detail)) != NameRule::None) return unsafe;
@@ -129,28 +126,17 @@ class Extractor {
 
     // Record `index` as it is on disk now, read with those after it whose
     // bytes the window holds; re-read when `fresh`, or when the window has
-    // moved since. Null when the archive no longer holds it.
-    const char* Record(qint64 index, bool fresh, int* err) {
-        if (fresh) {
-            return io::ReadAt(archive_, single_, kRecordSize, DirectoryEnd(index), err) ==
-                           kRecordSize
-                       ? single_
-                       : nullptr;
-        }
-        if (index < recordsFirst_ || index >= recordsFirst_ + recordsCount_ ||
-            recordsWindow_ != windowReads_) {
+    // moved since. Null when the archive no longer holds it (records_.error()
+    // tells a failed read).
+    const char* Record(qint64 index, bool fresh) {
+        if (fresh || recordsWindow_ != windowReads_ || !records_.Held(index)) {
             const qint64 last = std::min(index + kRecordBlock, dir_.UpperBound());
             qint64 n = 1;
-            while (index + n < last && InWindow(index + n)) ++n;
-            if (records_.isEmpty()) records_.resize(kRecordBlock * kRecordSize);
-            const long long got =
-                io::ReadAt(archive_, records_.data(), n * kRecordSize, DirectoryEnd(index), err);
-            recordsFirst_ = index;
-            recordsCount_ = std::max(got, 0LL) / kRecordSize;
-            recordsWindow_ = windowReads_;
-            if (recordsCount_ == 0) return nullptr;
+            while (!fresh && index + n < last && InWindow(index + n)) ++n;
+            records_.Read(index, n);
+            recordsWindow_ = fresh ? -1 : windowReads_;
         }
-        return records_.constData() + (index - recordsFirst_) * kRecordSize;
+        return records_.Held(index);
     }
 
     bool InWindow(qint64 index) const {
@@ -219,11 +205,8 @@ class Extractor {
     qint64 windowStart_ = 0;
     qint64 windowLength_ = 0;
     qint64 windowReads_ = 0;
-    QByteArray records_;
-    qint64 recordsFirst_ = 0;
-    qint64 recordsCount_ = 0;
-    qint64 recordsWindow_ = -1;
-    char single_[kRecordSize];
+    DirectoryReader records_;
+    qint64 recordsWindow_ = -1;  // the window read the records_ held belong to
 };
 
 template <typename IndexAt>

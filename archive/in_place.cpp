@@ -12,6 +12,7 @@
 #include "archive/archive_file.h"
 #include "archive/edit_check.h"
 #include "archive/journal.h"
+#include "archive/records.h"
 #include "archive/rewrite.h"
 
 namespace kbx {
@@ -74,8 +75,8 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     io::Fd reader = OpenLoaded(dir, &size, &opened);
     if (!reader) return opened;
     int err = 0;
-    if (!SameRecords(reader.get(), dir, &err))
-        return err ? failed(Reason::ReadFailed, err) : failed(Reason::ArchiveChanged);
+    if (Failure f = RecordsUnchanged(reader.get(), dir); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     journal::Place place;
     if (!journal::Locate(path, &place, &err)) return failed(Reason::ArchiveChanged);
     struct stat st {};

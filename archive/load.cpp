@@ -7,14 +7,9 @@
 #include "archive/archive_file.h"
 #include "archive/file_io.h"
 #include "archive/journal.h"
+#include "archive/records.h"
 
 namespace kbx {
-
-namespace {
-// The directory is read in blocks of whole records: one read for any
-// directory under 4 MiB, and bounded memory beyond that.
-constexpr qint64 kRecordsPerRead = (4 << 20) / kRecordSize;
-}  // namespace
 
 Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     // An edit in place that was interrupted is rolled back first: a
@@ -58,34 +53,28 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     Result r = OpenArchiveFile(path, file);
     if (!r.ok()) return r;
     const qint64 count = file.count;
-    int err = 0;
     if (counted) counted(count);
     Directory fresh;
     fresh.EntryOffset.assign(size_t(count + 1), 0);
     fresh.EntrySize.assign(size_t(count + 1), 0);
     fresh.EntryName.Reserve(count + 1);
 
-    QByteArray block(std::min(count, kRecordsPerRead) * kRecordSize, Qt::Uninitialized);
-    for (qint64 first = 0; first < count; first += kRecordsPerRead) {
-        const qint64 n = std::min(kRecordsPerRead, count - first);
-        const long long want = n * kRecordSize;
-        const long long read =
-            io::ReadAt(file.fd.get(), block.data(), want, DirectoryEnd(first), &err);
-        if (read != want) return DirectoryCutShort(path, read < 0 ? err : 0);
-        for (qint64 i = 0; i < n; ++i) {
-            const qint64 k = first + i;
-            if (progress) progress(k);
-            if (stop && stop->requested) {
-                Result stopped;
-                stopped.outcome = Outcome::Stopped;
-                stopped.warnings = std::move(r.warnings);
-                return stopped;
-            }
-            const char* rec = block.constData() + i * kRecordSize;
-            fresh.EntryOffset[size_t(k)] = ReadLE32(rec + kRecordOffsetField);
-            fresh.EntrySize[size_t(k)] = ReadLE32(rec + kRecordSizeField);
-            fresh.EntryName.Append(QByteArrayView(rec + kRecordNameField, kNameSize));
-        }
+    DirectoryReader reader(file.fd.get(), count);
+    const Pass pass = reader.ForEach([&](qint64 k, const char* rec) {
+        if (progress) progress(k);
+        if (stop && stop->requested) return false;
+        const RecordFields fields = ReadRecord(rec);
+        fresh.EntryOffset[size_t(k)] = fields.offset;
+        fresh.EntrySize[size_t(k)] = fields.size;
+        fresh.EntryName.Append(fields.name);
+        return true;
+    });
+    if (pass == Pass::CutShort) return DirectoryCutShort(path, reader.error());
+    if (pass == Pass::Stopped) {
+        Result stopped;
+        stopped.outcome = Outcome::Stopped;
+        stopped.warnings = std::move(r.warnings);
+        return stopped;
     }
     fresh.EntryName.Append({});  // the blank element
     fresh.ArchivePath = path;

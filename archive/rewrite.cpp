@@ -11,6 +11,7 @@
 #include "archive/edit_check.h"
 #include "archive/file_io.h"
 #include "archive/output.h"
+#include "archive/records.h"
 
 namespace kbx {
 
@@ -117,8 +118,8 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
     Result opened;
     io::Fd archive = OpenLoaded(dir, &fileSize, &opened);
     if (!archive) return opened;
-    if (!SameRecords(archive.get(), dir, &err))
-        return err ? Result::Unusable({Reason::ReadFailed, err, {}, -1, path}) : changed();
+    if (Failure f = RecordsUnchanged(archive.get(), dir); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     // The new archive's size, known before anything is copied: the kept
     // entries' and the files' sizes (a file that grows later fails as
     // changed, or as too large, during the copy).
