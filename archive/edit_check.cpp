@@ -11,21 +11,12 @@ namespace kbx {
 
 namespace {
 
-// The longest file name most Linux file systems accept, in UTF-8 bytes.
-constexpr qint64 kMaxComponentBytes = 255;
-
 // Why `name` may not be added, apart from other entries' names.
 NameRule AddedNameRule(const QString& name, QByteArray* encoded, QString* detail) {
     std::optional<QByteArray> bytes = EncodeName(name);
     if (!bytes) return NameRule::NotEncodable;
     if (bytes->size() > kNameSize) return NameRule::TooLong;
     if (NameRule rule = NameProblem(name, detail); rule != NameRule::None) return rule;
-    for (const QString& part : NameComponents(name)) {
-        if (part.toUtf8().size() > kMaxComponentBytes) {
-            *detail = part;
-            return NameRule::ComponentTooLong;
-        }
-    }
     *encoded = std::move(*bytes);
     return NameRule::None;
 }

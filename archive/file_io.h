@@ -122,8 +122,9 @@ Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
 // it cannot be read.
 FileIdentity IdentityOf(int fd);
 
-// A file time in nanoseconds.
-inline qint64 Nanoseconds(const timespec& t) {
+// A file time (a timespec or a statx timestamp) in nanoseconds.
+template <typename Time>
+constexpr qint64 Nanoseconds(const Time& t) {
     return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 FileIdentity IdentityOf(const struct stat& st);

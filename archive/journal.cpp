@@ -122,12 +122,12 @@ Owner OwnerOf(const struct stat& st, int fd) {
     Owner o{quint64(st.st_dev), quint64(st.st_ino), 0};
     struct statx sx {};
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
-        o.birthNs = qint64(sx.stx_btime.tv_sec) * 1'000'000'000 + sx.stx_btime.tv_nsec;
+        o.birthNs = io::Nanoseconds(sx.stx_btime);
     return o;
 }
 
 qint64 ModifiedNs(const struct stat& st) {
-    return qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return io::Nanoseconds(st.st_mtim);
 }
 
 // What a journal holds.

@@ -176,7 +176,7 @@ class Listing {
                 bad.rule = NameRule::CaseDuplicate;
                 bad.detail = Entry(files_[i - 1]);
             }
-            if (bad.rule == NameRule::None && f.folder == 1 && IsDataFolder(f.name)) {
+            if (bad.rule == NameRule::None && IsReservedFolder(entry)) {
                 bad.rule = NameRule::CaseDuplicate;
                 bad.detail = QStringLiteral("Version\\Data");
             }
@@ -321,9 +321,6 @@ class Listing {
     bool IsText(const NameRef& n) const {
         return (n.flags & kAscii) || QFile::encodeName(Name(n)) == Native(n);
     }
-    bool IsDataFolder(const NameRef& n) const {
-        return QString::compare(Name(n), QStringLiteral("Data"), Qt::CaseInsensitive) == 0;
-    }
     NameRef Keep(QByteArrayView name, quint8 flags) {
         const NameRef n{quint32(names_.size()), quint16(name.size()),
                         quint8(flags | (IsAscii(name) ? kAscii : 0))};
@@ -349,7 +346,7 @@ class Listing {
         } else if (before && same(*before)) {
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = FolderEntry(f.parent) + Name(*before);
-        } else if (f.parent == 1 && IsDataFolder(f.name)) {
+        } else if (IsReservedFolder(entry)) {
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = QStringLiteral("Version\\Data");
         } else {
@@ -371,14 +368,11 @@ class Listing {
         const QByteArrayView x = Native(a), y = Native(b);
         const qsizetype n = std::min(x.size(), y.size());
         for (qsizetype i = 0; i < n; ++i) {
-            const int cx = ToLower(x[i]), cy = ToLower(y[i]);
+            const int cx = AsciiKey(static_cast<unsigned char>(x[i]));
+            const int cy = AsciiKey(static_cast<unsigned char>(y[i]));
             if (cx != cy) return cx - cy;
         }
         return int(x.size() - y.size());
-    }
-    static int ToLower(char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u >= 'A' && u <= 'Z' ? u + 32 : u;
     }
 
     const OutputArchive& out_;
