@@ -15,6 +15,12 @@ struct ArchiveFile {
     long long size = 0;  // the file's length
 };
 
+// Opens the archive file at `path` for reading: CannotOpenArchive (errno)
+// when it cannot be opened, NotRegularFile when a FIFO, socket or device
+// stands there (a folder is CannotOpenArchive with EISDIR). `size` learns
+// its length.
+[[nodiscard]] Failure OpenForReading(const QString& path, io::Fd& fd, long long* size);
+
 // Opens `path` and checks its signature, count and directory end; the result
 // is unusable when any of them is wrong.
 Result OpenArchiveFile(const QString& path, ArchiveFile& file);

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/archive_file.h"
+
 namespace kbx {
 
 namespace {
@@ -41,9 +43,9 @@ Result EditLock::Acquire(const QString& path, bool wait, const std::function<voi
     const QByteArray native = io::NativePath(path);
     bool told = false;
     for (;;) {
-        int err = 0;
-        io::Fd fd = io::OpenRegularForRead(AT_FDCWD, native.constData(), nullptr, &err);
-        if (!fd) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+        io::Fd fd;
+        if (Failure f = OpenForReading(path, fd, nullptr); f.reason != Reason::None)
+            return Result::Unusable(std::move(f));
         while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
                 return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});

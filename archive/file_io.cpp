@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace kbx::io {
@@ -159,10 +158,6 @@ bool IsTemporaryName(QByteArrayView name) {
 
 QByteArray NativePath(const QString& path) {
     return QFile::encodeName(path);
-}
-
-QString ErrorText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
 }
 
 Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err) {

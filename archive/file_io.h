@@ -111,11 +111,9 @@ bool IsTemporaryName(QByteArrayView name);
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);
 
-// The text of an errno value.
-QString ErrorText(int err);
-
 // Opens an existing file for reading without blocking on FIFOs or devices.
-// Fails with EINVAL-like errors for anything but a regular file.
+// Fails for anything but a regular file: EISDIR for a folder, EINVAL for a
+// FIFO, socket or device.
 Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
 
 // The identity and state of an open file, or a default one (size -1) when

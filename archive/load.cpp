@@ -11,6 +11,14 @@
 
 namespace kbx {
 
+Failure OpenForReading(const QString& path, io::Fd& fd, long long* size) {
+    int err = 0;
+    fd = io::OpenRegularForRead(AT_FDCWD, io::NativePath(path).constData(), size, &err);
+    if (fd) return {};
+    return {err == EINVAL ? Reason::NotRegularFile : Reason::CannotOpenArchive,
+            err == EINVAL ? 0 : err, NameRule::None, -1, path};
+}
+
 Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     // An edit in place that was interrupted is rolled back first: a
     // half-edited archive is never read as a whole one.
@@ -18,9 +26,9 @@ Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     if (!recovered.ok()) return recovered;
     int err = 0;
     long long fileSize = 0;
-    const QByteArray native = io::NativePath(path);
-    io::Fd fd = io::OpenRegularForRead(AT_FDCWD, native.constData(), &fileSize, &err);
-    if (!fd) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+    io::Fd fd;
+    if (Failure f = OpenForReading(path, fd, &fileSize); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
 
     char header[kHeaderSize];
     const long long got = io::ReadAt(fd.get(), header, kHeaderSize, 0, &err);
@@ -92,10 +100,10 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
 io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
     const qint64 count = dir.UpperBound();
     int err = 0;
-    const QByteArray native = io::NativePath(dir.ArchivePath);
-    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), archiveSize, &err);
-    if (!archive) {
-        *failure = Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
+    io::Fd archive;
+    if (Failure f = OpenForReading(dir.ArchivePath, archive, archiveSize);
+        f.reason != Reason::None) {
+        *failure = Result::Unusable(std::move(f));
         return {};
     }
     char header[kHeaderSize];

@@ -500,7 +500,7 @@ class DataWriter {
         long long got = -1;
         if (!trustTimes) {
             if (::fstat(in.get(), &before) != 0) return {Reason::ReadFailed, errno};
-            if (!S_ISREG(before.st_mode)) return {Reason::CannotOpenFile, EINVAL};
+            if (!S_ISREG(before.st_mode)) return {Reason::NotRegularFile};
             if (out_.Replaces(before.st_dev, before.st_ino)) return {Reason::OutputInTree};
             if (before.st_size > kSmallFile) return CopyLarge(in.get(), f, before);
         }
@@ -511,7 +511,7 @@ class DataWriter {
         struct stat after {};
         if (::fstat(in.get(), &after) != 0) return {Reason::ReadFailed, errno};
         // A FIFO that took a file's name since the listing refuses the read.
-        if (!S_ISREG(after.st_mode)) return {Reason::CannotOpenFile, EINVAL};
+        if (!S_ISREG(after.st_mode)) return {Reason::NotRegularFile};
         if (got < 0) return {Reason::ReadFailed, readErr};
         if (out_.Replaces(after.st_dev, after.st_ino)) return {Reason::OutputInTree};
         if (trustTimes) {

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include "words/words.h"
+
 namespace cli {
 
 // The translation context of every kbx text.
@@ -20,9 +22,10 @@ void LoadTranslation(QCoreApplication& app);
 // True when the texts in use are Russian.
 bool Russian();
 
-// The text of an errno value in the user's language: the C library's text
-// under English, our own table under Russian (with the C library's text for
-// values the table lacks).
+// The language of the texts in use, for the shared words.
+words::Language Language();
+
+// The text of an errno value in the user's language (see words::ErrnoText).
 QString ErrorText(int err);
 
 }  // namespace cli

@@ -170,7 +170,7 @@ TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
              bad[3].forceSize = true;
              t.Load(bad);
          }},
-        {"the archive replaced by a FIFO", removeFirst, R::CannotOpenArchive, N::None,
+        {"the archive replaced by a FIFO", removeFirst, R::NotRegularFile, N::None,
          [](RewriteTest& t) {
              QFile::remove(t.archive);
              ::mkfifo(QFile::encodeName(t.archive), 0644);

@@ -399,7 +399,7 @@ TEST_F(Cli, LanguageFollowsTheLocale) {
         SCOPED_TRACE(Join(c.env));
         EXPECT_EQ(RunKbx({"list", missing}, {.env = c.env}).err,
                   Failure(missing,
-                          c.russian ? "Нет такого файла или папки" : "No such file or directory"));
+                          c.russian ? "нет такого файла или папки" : "No such file or directory"));
         EXPECT_TRUE(RunKbx({"help", "unpack"}, {.env = c.env})
                         .out.startsWith(c.russian ? "Использование: " : "Usage: "));
         EXPECT_EQ(RunKbx({"list", good, "-x"}, {.env = c.env}).err,
@@ -680,7 +680,6 @@ TEST_F(Cli, KilledEditsRollBack) {
         EXPECT_TRUE(ReadFile(Q(archive)) == before || ReadFile(Q(archive)) == after);
     }
 }
-
 
 // The modder's loop: unpack, edit, a dry run that changes nothing, update
 // (whole and in place), and diff then finds nothing; an update with nothing
