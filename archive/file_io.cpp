@@ -1,5 +1,7 @@
 #include "archive/file_io.h"
 
+#include "archive/file_io_faults.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -119,6 +121,15 @@ void SetCallHook(CallHook hook) {
 }
 void ResetFaults() {
     g_faults = {};
+}
+void ResetSeam() {
+    ResetFaults();
+    ForceBufferedCopy(false);
+    ForceNamedFiles(false);
+    ForceUnknownEntryTypes(false);
+    g_disabled = {};
+    g_refusal = {};
+    g_openat2Works = g_linkByDescriptor = true;
 }
 void TearNthWrite(long k) {
     g_faults.tearWrite = k;

@@ -13,6 +13,7 @@
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
+#include "archive/file_io_faults.h"
 #include "archive/output.h"
 
 namespace kbx {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/archive_file.h"
+#include "archive/file_io_faults.h"
 #include "archive/format.h"
 #include "archive/names.h"
 #include "archive/records.h"

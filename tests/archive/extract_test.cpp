@@ -10,6 +10,7 @@
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
+#include "seam_test.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -18,7 +19,7 @@ namespace {
 
 using Files = std::map<QString, QByteArray>;
 
-class Extract : public ::testing::Test {
+class Extract : public SeamTest {
   protected:
     void SetUp() override {
         out = tmp.filePath("out");
@@ -28,6 +29,7 @@ class Extract : public ::testing::Test {
         path = tmp.filePath("a.kbx");
     }
     void TearDown() override {
+        SeamTest::TearDown();
         // Nothing ever lands outside the target folder.
         EXPECT_EQ(Snapshot(outside), (Files{{"sentinel", "keep me"}}));
     }
@@ -174,7 +176,6 @@ TEST_F(Extract, PlantedSymlinksAreNeverFollowed) {
     });
     const kbx::Result swapped = kbx::UnpackAll(dir, out);
     EXPECT_EQ(swapped.written, 1) << Describe(swapped);  // a.txt
-    kbx::io::ResetFaults();
 }
 
 TEST_F(Extract, EntriesOutsideTheFileFail) {
@@ -247,8 +248,6 @@ TEST_F(Extract, OverwritePolicy) {
             kbx::io::ForceNamedFiles(named);
             kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, refused);
             const kbx::Result r = kbx::UnpackAll(dir, target, {}, nullptr, policy);
-            kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, 0);
-            kbx::io::ForceNamedFiles(false);
             EXPECT_EQ(r.ok(), policy != Keep);
             if (policy == Keep) {
                 ASSERT_EQ(r.failures.size(), 1u);

@@ -24,6 +24,7 @@
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
+#include "seam_test.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -51,7 +52,7 @@ void OnFirst(Op op, std::function<void()> change) {
     });
 }
 
-class Faults : public ::testing::Test {
+class Faults : public SeamTest {
   public:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
@@ -62,15 +63,6 @@ class Faults : public ::testing::Test {
         ResetArchive();
         ResetRoot();
         ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("target"))));
-    }
-    void TearDown() override {
-        kbx::io::ResetFaults();
-        kbx::io::ForceBufferedCopy(false);
-        kbx::io::ForceNamedFiles(false);
-        for (Facility f : {Facility::Openat2, Facility::LinkByDescriptor}) {
-            kbx::io::Disable(f, false);
-            kbx::io::Refuse(f, 0);
-        }
     }
 
     // The output folder as a user had it: one entry's file already there.

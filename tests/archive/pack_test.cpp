@@ -15,13 +15,14 @@
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
+#include "seam_test.h"
 #include "test_util.h"
 
 using namespace testutil;
 
 namespace {
 
-class PackTest : public ::testing::Test {
+class PackTest : public SeamTest {
   public:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
@@ -101,7 +102,6 @@ TEST_F(PackTest, RoundTrips) {
     // Listings without entry kinds, as some file systems give: each name is looked up.
     kbx::io::ForceUnknownEntryTypes(true);
     ExpectRoundTrip(files);
-    kbx::io::ForceUnknownEntryTypes(false);
 }
 
 TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
@@ -401,7 +401,6 @@ TEST_F(PackTest, StopPublishesNothing) {
                 stop.requested = step.index == 1;
             },
             &stop);
-        kbx::io::ForceNamedFiles(false);
         EXPECT_EQ(r.outcome, kbx::Outcome::Stopped);
         EXPECT_EQ(seen, (std::vector<QString>{"Version\\Data\\a.dat", "Version\\b.txt"}));
         EXPECT_EQ(ReadFile(target), "earlier");

@@ -12,6 +12,7 @@
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
+#include "seam_test.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -21,7 +22,7 @@ namespace {
 
 using Entries = std::vector<std::pair<QByteArray, QByteArray>>;  // name, bytes
 
-class RewriteTest : public ::testing::Test {
+class RewriteTest : public SeamTest {
   public:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
@@ -301,7 +302,6 @@ TEST_F(RewriteTest, WritesTheLoadedArchiveOnlyAndStopsWithinACopy) {
     });
     const QByteArray otherBefore = ReadFile(other);
     const kbx::Result r = kbx::Rewrite(dir, {Edit::Remove(0)});
-    kbx::io::ResetFaults();
     EXPECT_EQ(r.failure.reason, kbx::Reason::ArchiveChanged) << Describe(r);
     EXPECT_EQ(ReadFile(other), otherBefore);
     EXPECT_EQ(ReadFile(archive), before);

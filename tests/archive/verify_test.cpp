@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "archive/archive.h"
+#include "archive/file_io_faults.h"
 #include "archive/verify.h"
 #include "test_util.h"
 
