@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFile>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,12 +49,13 @@ Failure PrepareAt(int root, const QString& folder) {
 class Extractor {
   public:
     Extractor(const Directory& dir, int archive, long long archiveSize, int root,
-              Overwrite overwrite)
+              Overwrite overwrite, std::vector<Failure>& warnings)
         : dir_(dir),
           archive_(archive),
           archiveSize_(archiveSize),
           root_(root),
           overwrite_(overwrite),
+          warnings_(warnings),
           records_(archive, dir.UpperBound()) {}
 
     // Returns Reason::None on success, else why the entry failed.
@@ -121,6 +123,9 @@ class Extractor {
             if (err == EEXIST && overwrite_ == Overwrite::Skip) return {};
             return {err == EEXIST ? Reason::CannotCreateFile : Reason::WriteFailed, err};
         }
+        if (out.leftError() != 0)
+            warnings_.push_back({Reason::TemporaryLeft, out.leftError(), NameRule::None, index,
+                                 name, QFile::decodeName(out.leftName())});
         return {};
     }
 
@@ -198,6 +203,7 @@ class Extractor {
     long long archiveSize_;
     int root_;
     Overwrite overwrite_;
+    std::vector<Failure>& warnings_;  // steps that failed in entries written whole
     std::vector<ParentFolder> parents_;
     qint64 uses_ = 0;
     bool replacing_ = false;
@@ -225,8 +231,8 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
     if (Failure f = PrepareAt(root.get(), folder); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
 
-    Extractor extractor(dir, archive.get(), archiveSize, root.get(), overwrite);
     Result result;
+    Extractor extractor(dir, archive.get(), archiveSize, root.get(), overwrite, result.warnings);
     for (qint64 i = 0; i < n; ++i) {
         const qint64 index = indexAt(i);
         if (progress) progress(index);

@@ -526,7 +526,8 @@ bool CloseFd(Fd& fd, int* err) {
 
 bool AtomicFile::Create(int dirfd, const QByteArray& finalName, int* err) {
     Discard();
-    error_ = 0;
+    error_ = leftError_ = 0;
+    leftName_.clear();
     dirfd_ = dirfd;
     final_ = finalName;
     // An unnamed file costs one directory change at Commit instead of two
@@ -590,7 +591,9 @@ bool AtomicFile::RenameNoReplace() {
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without the flag: a link fails on a taken name as well.
     if (::linkat(dirfd_, temp_.constData(), dirfd_, final_.constData(), 0) != 0) return false;
-    ::unlinkat(dirfd_, temp_.constData(), 0);
+    // The file has its final name now; a temporary name that cannot be
+    // dropped is a second name of a complete file, told as a warning.
+    if (!RemoveIn(dirfd_, temp_.constData(), &leftError_)) leftName_ = temp_;
     return true;
 }
 

@@ -171,6 +171,11 @@ class AtomicFile {
     void ExpectTaken() { expectTaken_ = true; }
     // True when Commit found the final name taken.
     bool foundTaken() const { return foundTaken_; }
+    // After a Commit that succeeded: the temporary name that stayed beside
+    // the final one because it could not be removed, and why (errno); empty
+    // and 0 when none did.
+    const QByteArray& leftName() const { return leftName_; }
+    int leftError() const { return leftError_; }
     void Discard();
 
     // Gives the unpublished file an owner and group, or a mode (07777 bits),
@@ -191,6 +196,8 @@ class AtomicFile {
     bool unnamed_ = false;  // no name yet: nothing to remove on failure
     bool expectTaken_ = false;
     bool foundTaken_ = false;
+    QByteArray leftName_;
+    int leftError_ = 0;
 };
 
 }  // namespace kbx::io

@@ -47,6 +47,8 @@ enum class Reason {
     CannotPrepareFolder,  // errno; subject = the folder (Version or Version/Data)
     FolderNotFlushed,     // errno; a warning: the result is complete but its
                           // folder entry may not survive a power loss
+    TemporaryLeft,        // errno; a warning; subject = the entry written, detail = the
+                          // temporary name beside its file that could not be removed
     // One entry or file.
     UnsafeName,          // rule; subject = the name
     OutOfBounds,         // the entry's data lies outside the file

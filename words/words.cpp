@@ -145,6 +145,10 @@ QString ReasonText(const kbx::Failure& f, const QString& detail, Language langua
             return t("written, but its folder could not be flushed: %1",
                      "записано, но папку не удалось сохранить на диск: %1")
                 .arg(why);
+        case Reason::TemporaryLeft:
+            return t("written, but its temporary name %1 could not be removed: %2",
+                     "записано, но временное имя %1 не удалось удалить: %2")
+                .arg(detail, why);
         case Reason::UnsafeName:
             return t("unsafe name (%1)", "недопустимое имя (%1)")
                 .arg(RuleText(f.rule, detail, language));

@@ -234,7 +234,8 @@ TEST_F(Extract, UnpreparableTargetWritesNothing) {
 
 // An existing file is replaced, kept (the entry fails with EEXIST) or
 // skipped, on both ways of creating the new file, and when renaming without
-// replacing is refused (a link takes over); no temporary is left.
+// replacing is refused (a link takes over); no temporary is left unless
+// its removal fails, which a warning tells.
 TEST_F(Extract, OverwritePolicy) {
     LoadArchive({{"Version\\a.txt", "new"}, {"Version\\b.txt", "fresh"}});
     using enum kbx::Overwrite;
@@ -259,6 +260,17 @@ TEST_F(Extract, OverwritePolicy) {
                                                {"Version/b.txt", "fresh"}}));
         }
     }
+    // A temporary name that cannot be dropped after the link leaves the entry
+    // written whole, and a warning that names it.
+    ASSERT_TRUE(QDir().mkpath(out + "/left"));
+    kbx::io::ForceNamedFiles(true);
+    kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, EINVAL);
+    kbx::io::FailNth(kbx::io::Op::Remove, 1);
+    const kbx::Result left = kbx::UnpackAll(dir, out + "/left", {}, nullptr, Keep);
+    ASSERT_EQ(left.warnings.size(), 1u) << Describe(left);
+    EXPECT_EQ(left.warnings[0].reason, kbx::Reason::TemporaryLeft);
+    EXPECT_TRUE(kbx::io::IsTemporaryName(left.warnings[0].detail.toUtf8()));
+    EXPECT_EQ(ReadFile(out + "/left/Version/a.txt"), "new");
 }
 
 }  // namespace
