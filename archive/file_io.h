@@ -1,8 +1,10 @@
 #pragma once
 // The engine's file layer: descriptors, writes that land whole or not at all,
-// folder walks that never leave their root, and in-kernel copying. Every
-// read, write, publication (link or rename), fsync and close goes through
-// here, so tests can make the k-th one fail (file_io_faults.h).
+// folder walks that never leave their root, and in-kernel copying. The
+// engine's reads and writes of file data, publications (link or rename),
+// flushes, truncations, removals and the closes whose failure it reports
+// (CloseFd) go through here, so tests can make the k-th one fail
+// (file_io_faults.h).
 //
 // Threading: the engine runs one operation at a time per process. The test
 // seam's plan and the capability probes (openat2, copy_file_range, linking

@@ -1,10 +1,10 @@
 #pragma once
 // Outcome of an engine operation, as data. An operation either succeeds,
-// does nothing, fails for some entries while finishing the others, or finds
+// does nothing, fails for some entries while finishing the others, finds
 // the archive, folder or target unusable and stops before it changes
-// anything. What went wrong is a reason code with the system's errno and the
-// entry or path concerned; the window and the command line turn it into
-// words. The engine builds no sentences.
+// anything, or stops when its caller asks. What went wrong is a reason code with the system's errno
+// and the entry or path concerned; the window and the command line turn it into words. The engine
+// builds no sentences.
 
 #include <QString>
 
@@ -103,7 +103,7 @@ struct Failure {
     NameRule rule = NameRule::None;
     qint64 index = -1;  // directory index, or -1 for a file or path
     QString subject;    // the entry name, file or path concerned
-    QString detail;     // the offending name component, for BadComponent
+    QString detail;     // the rule's or warning's second name (see NameRule, TemporaryLeft)
     qint64 count = 0;   // FolderLeftOut: the files left out
 };
 
@@ -120,7 +120,8 @@ struct Result {
     Failure failure;                // why, when Unusable
     std::vector<Failure> failures;  // entries that failed, in order
     // Steps that failed although the result is complete and safe (a folder
-    // flush after pack): the caller shows them as warnings.
+    // flush, an interrupted edit rolled back): the caller shows them as
+    // warnings.
     std::vector<Failure> warnings;
     qint64 written = 0;  // entries written or files packed
 
