@@ -15,14 +15,11 @@
 #include "archive/file_io.h"
 #include "archive/file_io_faults.h"
 #include "archive/output.h"
+#include "archive/records.h"
 
 namespace kbx {
 
 namespace {
-
-// The directory is written in blocks of about this size, so that its size in
-// memory stays bounded whatever the number of files.
-constexpr qint64 kDirectoryBlock = 1 << 20;
 
 const QString kDataPrefix = QStringLiteral("Version\\Data\\");
 const QString kVersionPrefix = QStringLiteral("Version\\");
@@ -157,7 +154,7 @@ class Listing {
 
     // Refuses the first name that cannot become an entry that verify
     // accepts and unpack writes back as the same file.
-    bool Check(Failure* error) const {
+    [[nodiscard]] Failure Check() const {
         for (size_t i = 0; i < files_.size(); ++i) {
             const Listed& f = files_[i];
             const QString entry = Entry(f);
@@ -181,12 +178,13 @@ class Listing {
                 bad.rule = NameRule::CaseDuplicate;
                 bad.detail = QStringLiteral("Version\\Data");
             }
-            if (bad.rule != NameRule::None) return *error = std::move(bad), false;
+            if (bad.rule != NameRule::None) return bad;
         }
-        return true;
+        return {};
     }
 
     std::vector<Listed>& files() { return files_; }
+    const std::vector<Listed>& files() const { return files_; }
     const std::vector<Folder>& folders() const { return folders_; }
     bool measured() const { return measure_; }
     // The sum of the measured sizes.
@@ -226,9 +224,9 @@ class Listing {
     // sub-folders are packed, those beneath it, depth first. FIFOs, sockets,
     // devices and dangling links are left out; so are the archive being
     // replaced and our own temporaries.
-    bool Add(int dirfd, quint32 folder, std::vector<Failure>& warnings, Failure* error) {
+    [[nodiscard]] Failure Add(int dirfd, quint32 folder, std::vector<Failure>& warnings) {
         struct stat self {};
-        if (::fstat(dirfd, &self) != 0) return *error = ReadError(folder, errno), false;
+        if (::fstat(dirfd, &self) != 0) return ReadError(folder, errno);
         const size_t first = files_.size();
         std::vector<NameRef> subs;
         const int readErr = ReadFolder(dirfd, [&](const dirent& e) {
@@ -273,7 +271,7 @@ class Listing {
             files_.push_back({Keep(name, flags), folder, qint32(size)});
             total_ += size;
         });
-        if (readErr != 0) return *error = ReadError(folder, readErr), false;
+        if (readErr != 0) return ReadError(folder, readErr);
         const auto less = [this](const NameRef& a, const NameRef& b) {
             const int c = Compare(a, b);
             return c != 0 ? c < 0 : Native(a) < Native(b);
@@ -300,14 +298,15 @@ class Listing {
             const io::Fd fd = OpenSubFolder(dirfd, native.constData());
             folders_.push_back({sub, folder, folders_[folder].group});
             const quint32 index = quint32(folders_.size() - 1);
-            if (!fd) return *error = ReadError(index, errno), false;
+            if (!fd) return ReadError(index, errno);
             const size_t before = files_.size();
-            if (!Add(fd.get(), index, warnings, error)) return false;
+            if (Failure f = Add(fd.get(), index, warnings); f.reason != Reason::None) return f;
             if (files_.size() == before) continue;  // no entry will name it
-            if (!CheckFolder(index, first, own, lastPacked, error)) return false;
+            if (Failure f = CheckFolder(index, first, own, lastPacked); f.reason != Reason::None)
+                return f;
             lastPacked = &sub;
         }
-        return true;
+        return {};
     }
 
   private:
@@ -333,8 +332,8 @@ class Listing {
     // in it, text in the system's encoding, and no other name in its folder
     // (a file's, files_[first, own), or the packed sub-folder before it)
     // that differs only in case.
-    bool CheckFolder(quint32 index, size_t first, size_t own, const NameRef* before,
-                     Failure* error) const {
+    [[nodiscard]] Failure CheckFolder(quint32 index, size_t first, size_t own,
+                                      const NameRef* before) const {
         const Folder& f = folders_[index];
         QString entry = FolderEntry(index);
         entry.chop(1);
@@ -354,12 +353,11 @@ class Listing {
             const auto at = std::partition_point(
                 files_.begin() + qsizetype(first), files_.begin() + qsizetype(own),
                 [&](const Listed& file) { return Compare(file.name, f.name) < 0; });
-            if (at == files_.begin() + qsizetype(own) || !same(at->name)) return true;
+            if (at == files_.begin() + qsizetype(own) || !same(at->name)) return {};
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = Entry(*at);
         }
-        *error = std::move(bad);
-        return false;
+        return bad;
     }
 
     // Case-insensitive order of the names as text, as a user sees them.
@@ -578,49 +576,40 @@ class DataWriter {
     std::unique_ptr<char[]> buffer_;
 };
 
-}  // namespace
-
-Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
-            const StopFlag* stop, SubFolders subFolders) {
+// The tree's Version and Version/Data folders: NoTree when either is not
+// there, CannotReadFolder (errno) when one is there but cannot be read.
+Failure OpenTree(const QString& root, io::Fd& version, io::Fd& data) {
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
-    io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!rootFd) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, root});
-    io::Fd version(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd) return {Reason::CannotOpenFolder, errno, NameRule::None, -1, root};
+    version = io::Fd(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     int openErr = version ? 0 : errno;
-    io::Fd data(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    data =
+        io::Fd(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
     if (version && !data) openErr = errno;
-    // A folder that is there but cannot be read is named with the reason.
     if (openErr != 0 && openErr != ENOENT && openErr != ENOTDIR)
-        return Result::Unusable(
-            {Reason::CannotReadFolder,
-             openErr,
-             {},
-             -1,
-             root + (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version"))});
-    if (!version || !data) return Result::Unusable({Reason::NoTree, 0, {}, -1, root});
+        return {Reason::CannotReadFolder, openErr, NameRule::None, -1,
+                root + (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version"))};
+    if (!version || !data) return {Reason::NoTree, 0, NameRule::None, -1, root};
+    return {};
+}
 
-    // The target is looked at first: a folder or a device there is refused
-    // before any work, and an old archive inside the tree is left out.
-    OutputArchive out;
-    if (Failure f = out.Create(archivePath); f.reason != Reason::None)
-        return Result::Unusable(std::move(f));
-    Result r;
-    Listing listing(out, bool(progress), subFolders, root);
-    Failure problem;
-    if (!listing.Add(data.get(), 0, r.warnings, &problem) ||
-        !listing.Add(version.get(), 1, r.warnings, &problem) || !listing.Check(&problem))
-        return Result::Unusable(std::move(problem));
+// Lists the files of both groups and checks their names (see Listing).
+Failure ListTree(Listing& listing, int data, int version, std::vector<Failure>& warnings) {
+    if (Failure f = listing.Add(data, 0, warnings); f.reason != Reason::None) return f;
+    if (Failure f = listing.Add(version, 1, warnings); f.reason != Reason::None) return f;
+    return listing.Check();
+}
 
+// Copies the listed files' bytes into `out`, back to back after the
+// directory, learning each one's size; Outcome::Stopped when asked to stop
+// between two files.
+Result CopyFiles(OutputArchive& out, Listing& listing, int data, int version,
+                 const PackProgress& progress, const StopFlag* stop) {
     std::vector<Listed>& files = listing.files();
     const qint64 n = qint64(files.size());
-    if (DirectoryEnd(n) > kMaxArchiveBytes)
-        return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
-    // The data first, from the end of the directory on; the directory once
-    // every size is known.
-    if (DirectoryEnd(n) + listing.total() > kMaxArchiveBytes)
-        return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
     DataWriter writer(out, listing, DirectoryEnd(n));
-    OpenFolders folders(listing, data.get(), version.get());
+    OpenFolders folders(listing, data, version);
     for (qint64 i = 0; i < n; ++i) {
         Listed& f = files[size_t(i)];
         if (progress) {
@@ -628,7 +617,7 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
             progress({i, n, entry, f.size, listing.total()});
         }
         if (stop && stop->requested) {
-            Result stopped;  // `out` is discarded unpublished
+            Result stopped;
             stopped.outcome = Outcome::Stopped;
             return stopped;
         }
@@ -639,25 +628,55 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
         if (Failure why = writer.Copy(dirfd, localTimes, f); why.reason != Reason::None)
             return Result::Unusable(std::move(why));
     }
-    if (!writer.Flush())
-        return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, archivePath});
+    if (!writer.Flush()) return Result::Unusable({Reason::WriteFailed, out.error()});
+    return {};
+}
 
-    QByteArray block = HeaderBytes(qint32(n));
-    qint64 written = 0;
-    const auto flush = [&] {
-        if (!out.Write(block.constData(), block.size(), written)) return false;
-        written += block.size();
-        block.clear();
-        return true;
-    };
+// Writes the header and a record for every listed file, whose data lie back
+// to back after the directory in the listing's order.
+bool WriteDirectory(OutputArchive& out, const Listing& listing) {
+    const std::vector<Listed>& files = listing.files();
+    const qint64 n = qint64(files.size());
+    RecordWriter records(
+        [&](const char* bytes, qint64 length, qint64 at) { return out.Write(bytes, length, at); },
+        0, HeaderBytes(qint32(n)));
     qint64 offset = DirectoryEnd(n);
     for (const Listed& f : files) {
-        AppendRecord(block, qint32(offset), f.size, *listing.Encoded(f));
+        if (!records.Add(qint32(offset), f.size, *listing.Encoded(f))) return false;
         offset += f.size;
-        if (block.size() >= kDirectoryBlock && !flush()) break;
     }
-    if (out.error() != 0 || !flush())
-        return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, archivePath});
+    return records.Finish();
+}
+
+}  // namespace
+
+Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
+            const StopFlag* stop, SubFolders subFolders) {
+    io::Fd version, data;
+    if (Failure f = OpenTree(root, version, data); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    // The target is looked at first: a folder or a device there is refused
+    // before any work, and an old archive inside the tree is left out.
+    OutputArchive out;
+    if (Failure f = out.Create(archivePath); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    Result r;
+    Listing listing(out, bool(progress), subFolders, root);
+    if (Failure f = ListTree(listing, data.get(), version.get(), r.warnings);
+        f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    // The data first, from the end of the directory on; the directory once
+    // every size is known.
+    const qint64 n = qint64(listing.files().size());
+    if (DirectoryEnd(n) + listing.total() > kMaxArchiveBytes)
+        return Result::Unusable({Reason::TooLarge, 0, NameRule::None, -1, archivePath});
+    Result copied = CopyFiles(out, listing, data.get(), version.get(), progress, stop);
+    if (copied.outcome == Outcome::Unusable && copied.failure.subject.isEmpty())
+        copied.failure.subject = archivePath;
+    if (!copied.ok()) return copied;  // `out` is discarded unpublished
+    if (!WriteDirectory(out, listing))
+        return Result::Unusable(
+            {Reason::WriteFailed, out.error(), NameRule::None, -1, archivePath});
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     r.written = n;

@@ -1,12 +1,14 @@
 #pragma once
 // Directory records as they stand on disk. Every reader of an archive's
-// directory reads its records through DirectoryReader, and every check that a
-// record is still the loaded one is SameRecord.
+// directory reads its records through DirectoryReader, every writer writes
+// them through RecordWriter, and every check that a record is still the
+// loaded one is SameRecord.
 
 #include <QByteArray>
 #include <QByteArrayView>
 
 #include <algorithm>
+#include <functional>
 
 #include "archive/directory.h"
 #include "archive/file_io.h"
@@ -26,6 +28,40 @@ RecordFields ReadRecord(const char* record);
 // True when `record`, as read from the file, is entry `index` of `dir` as it
 // was loaded: same offset, size and name.
 bool SameRecord(const char* record, const Directory& dir, qint64 index);
+
+// Writes directory records in blocks of whole records (about 1 MiB, so that
+// a directory's size in memory stays bounded), each block through `write`
+// at its place in the file: every writer of a directory writes through here.
+class RecordWriter {
+  public:
+    using Write = std::function<bool(const char* bytes, qint64 length, qint64 at)>;
+    // The first record goes to `at`, after `header` when one is given.
+    RecordWriter(Write write, qint64 at, QByteArrayView header = {})
+        : write_(std::move(write)), at_(at), block_(header.toByteArray()) {}
+
+    // Adds one record; false once a write has failed.
+    [[nodiscard]] bool Add(qint32 offset, qint32 size, QByteArrayView name) {
+        AppendRecord(block_, offset, size, name);
+        return block_.size() < kBlockBytes || Flush();
+    }
+    // Writes what is left; false when this or an earlier write failed.
+    [[nodiscard]] bool Finish() { return Flush(); }
+
+  private:
+    static constexpr qint64 kBlockBytes = (1 << 20) / kRecordSize * kRecordSize;
+
+    bool Flush() {
+        ok_ = ok_ && (block_.isEmpty() || write_(block_.constData(), block_.size(), at_));
+        at_ += block_.size();
+        block_.clear();
+        return ok_;
+    }
+
+    Write write_;
+    qint64 at_;
+    QByteArray block_;
+    bool ok_ = true;
+};
 
 // Of the archive `dir` was loaded from, open as `fd` with its header checked
 // (OpenLoaded): ReadFailed (errno) when its records cannot be read, and
