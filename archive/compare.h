@@ -25,7 +25,7 @@ class Contents {
     [[nodiscard]] Result Open(const Directory& dir);
 
     bool isTree() const { return tree_; }
-    qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->UpperBound(); }
+    qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->Count(); }
     QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_->Name(i); }
     qint64 size(qint64 i) const { return tree_ ? sizes_[size_t(i)] : dir_->EntrySize[size_t(i)]; }
     // Of a tree: the file's path, as the engine takes paths.

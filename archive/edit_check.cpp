@@ -33,7 +33,7 @@ QStringList FolderKeys(const QString& key) {
 
 Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
                    std::map<qint64, size_t>& action, std::vector<Added>& added) {
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     QHash<QString, size_t> addedKeys;  // key -> position in `added`
     QSet<QString> addedFolders;
     for (size_t e = 0; e < edits.size(); ++e) {
@@ -110,7 +110,7 @@ bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits
     }
     qint64 removed = 0;
     for (const auto& [index, e] : checked->action) removed += edits[e].kind == Edit::Kind::Remove;
-    checked->newCount = dir.UpperBound() - removed + qint64(checked->added.size());
+    checked->newCount = dir.Count() - removed + qint64(checked->added.size());
     if (DirectoryEnd(checked->newCount) > kMaxArchiveBytes) {
         *refusal = Result::Unusable({Reason::TooLarge, 0, {}, -1, dir.ArchivePath});
         return false;

@@ -56,7 +56,7 @@ class Extractor {
           root_(root),
           overwrite_(overwrite),
           warnings_(warnings),
-          records_(archive, dir.UpperBound()) {}
+          records_(archive, dir.Count()) {}
 
     // Returns Reason::None on success, else why the entry failed.
     Failure Write(qint64 index) {
@@ -135,7 +135,7 @@ class Extractor {
     // tells a failed read).
     const char* Record(qint64 index, bool fresh) {
         if (fresh || recordsWindow_ != windowReads_ || !records_.Held(index)) {
-            const qint64 last = std::min(index + kRecordBlock, dir_.UpperBound());
+            const qint64 last = std::min(index + kRecordBlock, dir_.Count());
             qint64 n = 1;
             while (!fresh && index + n < last && InWindow(index + n)) ++n;
             records_.Read(index, n);
@@ -219,7 +219,7 @@ template <typename IndexAt>
 Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
                    const Progress& progress, const StopFlag* stop,
                    Overwrite overwrite = Overwrite::Replace) {
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     long long archiveSize = 0;
     Result failure;
     io::Fd archive = OpenLoaded(dir, &archiveSize, &failure);
@@ -244,7 +244,7 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
         if (Failure f = extractor.Write(index); f.reason != Reason::None)
             result.failures.push_back(std::move(f));
         else
-            ++result.written;
+            ++result.done;
     }
     if (!result.failures.empty()) result.outcome = Outcome::EntriesFailed;
     return result;
@@ -266,7 +266,7 @@ Failure PrepareOutputFolders(const QString& folder) {
 }
 
 Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
-    if (index < 0 || index >= dir.UpperBound()) {
+    if (index < 0 || index >= dir.Count()) {
         Result r;
         r.outcome = Outcome::NothingDone;
         return r;
@@ -286,7 +286,7 @@ Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress,
                  const StopFlag* stop, Overwrite overwrite) {
     return ExtractSome(
-        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, overwrite);
+        dir, dir.Count(), [](qint64 i) { return i; }, folder, progress, stop, overwrite);
 }
 
 Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
@@ -303,7 +303,7 @@ Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, in
             result.outcome = Outcome::Stopped;
             return result;
         }
-        if (index < 0 || index >= dir.UpperBound()) continue;
+        if (index < 0 || index >= dir.Count()) continue;
         const qint64 offset = dir.EntryOffset[size_t(index)];
         const qint64 size = dir.EntrySize[size_t(index)];
         Failure f;
@@ -323,7 +323,7 @@ Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, in
             done += got;
         }
         if (f.reason == Reason::None) {
-            ++result.written;
+            ++result.done;
             continue;
         }
         f.index = index;

@@ -60,7 +60,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
         return r;
     }
     const QString& path = dir.ArchivePath;
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     CheckedEdits checked;
     if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
     auto& [action, added, newCount] = checked;
@@ -239,7 +239,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     Result r;
     if (Failure f = journal.Retire(place, archive.get(), r.warnings); f.reason != Reason::None)
         return undo(Result::Unusable(std::move(f)));
-    r.written = plan.count;
+    r.done = plan.count;
     return r;
 }
 

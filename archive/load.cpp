@@ -88,7 +88,7 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     fresh.ArchivePath = path;
     fresh.Identity = io::IdentityOf(file.fd.get());
     dir = std::move(fresh);
-    r.written = count;
+    r.done = count;
     return r;
 }
 
@@ -98,7 +98,7 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
 // nothing is read from it. The records themselves are compared as their
 // entries are written.
 io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     int err = 0;
     io::Fd archive;
     if (Failure f = OpenForReading(dir.ArchivePath, archive, archiveSize);

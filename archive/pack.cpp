@@ -679,7 +679,7 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
             {Reason::WriteFailed, out.error(), NameRule::None, -1, archivePath});
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
-    r.written = n;
+    r.done = n;
     return r;
 }
 

@@ -16,7 +16,7 @@ bool SameRecord(const char* record, const Directory& dir, qint64 index) {
 }
 
 Failure RecordsUnchanged(int fd, const Directory& dir) {
-    DirectoryReader reader(fd, dir.UpperBound());
+    DirectoryReader reader(fd, dir.Count());
     const Pass pass =
         reader.ForEach([&](qint64 i, const char* record) { return SameRecord(record, dir, i); });
     if (pass == Pass::Done) return {};

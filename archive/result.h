@@ -123,7 +123,7 @@ struct Result {
     // flush, an interrupted edit rolled back): the caller shows them as
     // warnings.
     std::vector<Failure> warnings;
-    qint64 written = 0;  // entries written or files packed
+    qint64 done = 0;  // entries written, files packed, records loaded, or entries after an edit
 
     bool ok() const { return outcome == Outcome::Ok || outcome == Outcome::NothingDone; }
 

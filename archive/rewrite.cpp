@@ -103,7 +103,7 @@ class DataCopier {
 Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
                     const StopFlag* stop) {
     const QString& path = dir.ArchivePath;
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     CheckedEdits checked;
     if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
     const auto& [action, added, newCount] = checked;
@@ -214,7 +214,7 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits, const 
     Result r;
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
-    r.written = newCount;
+    r.done = newCount;
     return r;
 }
 

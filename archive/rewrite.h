@@ -81,7 +81,7 @@ struct Edit {
 // before the new archive is published, ends the operation with
 // Outcome::Stopped, the old archive in place and nothing left beside it.
 // The header's reserved field keeps the old archive's value.
-// On success Result::written is the new archive's number of entries. An
+// On success Result::done is the new archive's number of entries. An
 // archive that passed Verify before passes it after.
 Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress = {},
                const StopFlag* stop = nullptr);
@@ -111,7 +111,7 @@ Result Compact(const Directory& dir, const Progress& progress = {}, const StopFl
 // A failure or a stop after the journal was made rolls the archive back
 // before returning; where even that fails, the journal stays, and the next
 // Recover rolls back. The result's reasons name the archive, a file or the
-// journal as Rewrite's do; Result::written is the new number of entries.
+// journal as Rewrite's do; Result::done is the new number of entries.
 Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
                    const Progress& progress = {}, const StopFlag* stop = nullptr);
 

@@ -199,7 +199,7 @@ class Watcher {
     void NoProgress() { progress_ = false; }
 
     void operator()(qint64 index) {
-        if (index < 0 || index >= dir_.UpperBound()) return;
+        if (index < 0 || index >= dir_.Count()) return;
         if (verbose_) Io().Verbose(Quote(dir_.Name(index)));
         if (progress_)
             Io().Progress(Kbx::tr("%1: %2/%3 entries, %4/%5")
@@ -299,7 +299,7 @@ int List(const ParsedArgs& args) {
     if (!path) return kUnusable;
     const Selection selection(dir, Rest(args, 1));
     const std::vector<char> marked =
-        selection.Empty() ? std::vector<char>() : selection.Marks(dir.UpperBound());
+        selection.Empty() ? std::vector<char>() : selection.Marks(dir.Count());
     const auto selected = [&](qint64 i) { return selection.Empty() || marked[size_t(i)]; };
     WriteList([](QByteArrayView bytes) { Io().Out(bytes); }, *path, dir, args.Has("json"), selected,
               [] { return Io().Ok() && !Stop().requested; });
@@ -321,7 +321,7 @@ int Extract(const ParsedArgs& args) {
     const std::optional<QString> path = Load(args.operands[0], dir);
     if (!path) return kUnusable;
     const Selection selection(dir, Rest(args, 1));
-    const std::vector<qint64> indexes = selection.Indexes(dir.UpperBound());
+    const std::vector<qint64> indexes = selection.Indexes(dir.Count());
     const bool missing = selection.ReportUnused(Shown(*path));
     if (indexes.empty()) return kFailed;
     qint64 bytes = 0;
@@ -362,14 +362,14 @@ int Unpack(const ParsedArgs& args) {
     if (!folder.Open(args.Has("directory") ? args.Value("directory") : QByteArray(".")))
         return kUnusable;
     qint64 bytes = 0;
-    for (qint64 i = 0; i < dir.UpperBound(); ++i) bytes += dir.EntrySize[size_t(i)];
+    for (qint64 i = 0; i < dir.Count(); ++i) bytes += dir.EntrySize[size_t(i)];
     const bool verbose = args.Has("verbose");
     const kbx::Stopwatch clock;
-    Watcher watch(dir, Kbx::tr("unpack"), dir.UpperBound(), bytes, verbose);
+    Watcher watch(dir, Kbx::tr("unpack"), dir.Count(), bytes, verbose);
     const int code =
         Finish(kbx::UnpackAll(dir, folder.path(), std::ref(watch), &Stop(), Policy(args)),
                {Shown(*path), {{*path, Shown(*path)}, {folder.path(), folder.Shown()}}});
-    if (code == kOk && verbose) ReportTime(Kbx::tr("unpack"), dir.UpperBound(), bytes, clock);
+    if (code == kOk && verbose) ReportTime(Kbx::tr("unpack"), dir.Count(), bytes, clock);
     return code;
 }
 
@@ -402,7 +402,7 @@ int Pack(const ParsedArgs& args) {
     g_published = r.outcome == kbx::Outcome::Ok;
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
-    if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
+    if (code == kOk && verbose) ReportTime(Kbx::tr("pack"), r.done, bytes, clock);
     // The archive is published but lacks files of the tree: never a success.
     for (const kbx::Failure& w : r.warnings) {
         if (code == kOk &&
@@ -640,7 +640,7 @@ int Compact(const ParsedArgs& args) {
         &Stop());
     g_published = r.outcome == kbx::Outcome::Ok;
     const int code = Finish(r, {Shown(edit.path), {{edit.path, Shown(edit.path)}}});
-    if (code == kOk && args.Has("verbose")) ReportTime(Kbx::tr("compact"), r.written, 0, clock);
+    if (code == kOk && args.Has("verbose")) ReportTime(Kbx::tr("compact"), r.done, 0, clock);
     return code;
 }
 
@@ -693,7 +693,7 @@ int Remove(const ParsedArgs& args) {
     if (selection.ReportUnused(Shown(edit.path))) return kFailed;
     if (selection.ReportAmbiguous(Shown(edit.path), edit.dir)) return kUnusable;
     std::vector<kbx::Edit> edits;
-    for (qint64 index : selection.Indexes(edit.dir.UpperBound()))
+    for (qint64 index : selection.Indexes(edit.dir.Count()))
         edits.push_back(kbx::Edit::Remove(index));
     return edit.Run(args, edits, Kbx::tr("remove"));
 }

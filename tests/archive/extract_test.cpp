@@ -58,7 +58,7 @@ TEST_F(Extract, UnpackRecreatesTheTreeByteForByteAndAgain) {
         std::vector<qint64> seen;
         const kbx::Result r = kbx::UnpackAll(dir, out, [&](qint64 i) { seen.push_back(i); });
         ASSERT_TRUE(r.ok()) << Describe(r);
-        EXPECT_EQ(r.written, 5);
+        EXPECT_EQ(r.done, 5);
         EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3, 4}));
         EXPECT_EQ(Snapshot(out), (Files{{"Version/a.txt", "alpha"},
                                         {"Version/Data/b.dat", big},
@@ -107,7 +107,7 @@ TEST_F(Extract, EmptyArchiveThenSingleEntriesAndTheBlankElement) {
     // A list of entries skips the same indexes and writes the others.
     const kbx::Result r = kbx::ExtractEntries(dir, {2, -1, qint64(1) << 40, 0}, out);
     EXPECT_TRUE(r.ok());
-    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(r.done, 1);
     EXPECT_EQ(Snapshot(out).size(), 2u);
 }
 
@@ -141,7 +141,7 @@ TEST_F(Extract, HostileNamesAreRefusedAndTheRestIsWritten) {
     const kbx::Result r = kbx::UnpackAll(dir, out);
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_EQ(r.failures.size(), std::size(hostile));
-    EXPECT_EQ(r.written, 2);
+    EXPECT_EQ(r.done, 2);
     for (const kbx::Failure& f : r.failures) {
         SCOPED_TRACE(f.subject.toStdString());
         EXPECT_EQ(f.reason, kbx::Reason::UnsafeName);
@@ -175,7 +175,7 @@ TEST_F(Extract, PlantedSymlinksAreNeverFollowed) {
             QFile::link(outside, out + "/Version/Data");
     });
     const kbx::Result swapped = kbx::UnpackAll(dir, out);
-    EXPECT_EQ(swapped.written, 1) << Describe(swapped);  // a.txt
+    EXPECT_EQ(swapped.done, 1) << Describe(swapped);  // a.txt
 }
 
 TEST_F(Extract, EntriesOutsideTheFileFail) {
@@ -227,7 +227,7 @@ TEST_F(Extract, UnpreparableTargetWritesNothing) {
         EXPECT_EQ(r.failure.reason, kbx::Reason::CannotPrepareFolder);
         EXPECT_EQ(r.failure.subject, out + "/Version/Data");
         EXPECT_EQ(r.failure.error, ENOTDIR);
-        EXPECT_EQ(r.written, 0);
+        EXPECT_EQ(r.done, 0);
         EXPECT_EQ(Snapshot(out), (Files{{"Version", "plain"}}));
     }
 }

@@ -352,7 +352,7 @@ TEST_F(Faults, UnreadableFoldersAndFilesFailWithTheirReason) {
                     c.lock ? kbx::Pack(root, target) : kbx::UnpackAll(dir, locked);
                 std::fprintf(stderr, "%s\n", Describe(r).c_str());
                 std::_Exit(r.outcome == Outcome::Unusable && !QFile::exists(target) &&
-                                   r.written == 0 && r.failure.reason == c.reason &&
+                                   r.done == 0 && r.failure.reason == c.reason &&
                                    r.failure.error == EACCES
                                ? 0
                                : 1);
@@ -392,7 +392,7 @@ TEST_F(Faults, FoldersThatDisappearMidway) {
         const kbx::Result r = c.run();
         kbx::io::ResetFaults();
         EXPECT_EQ(r.outcome, c.outcome);
-        EXPECT_EQ(r.written, 0);
+        EXPECT_EQ(r.done, 0);
         EXPECT_FALSE(QFileInfo::exists(c.folder));
         EXPECT_EQ(Temporaries(tmp.path()), QStringList());
     }
@@ -492,7 +492,7 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
         const kbx::Result r = kbx::UnpackAll(dir, out);
         kbx::io::ResetFaults();
         EXPECT_EQ(r.outcome, Outcome::EntriesFailed);
-        EXPECT_EQ(r.written, m.written);
+        EXPECT_EQ(r.done, m.written);
         ASSERT_EQ(r.failures.size(), m.failures) << Describe(r);
         for (const kbx::Failure& f : r.failures) EXPECT_EQ(f.reason, m.reason);
         EXPECT_EQ(r.failures[0].index, m.index);
@@ -592,7 +592,7 @@ TEST_F(Faults, RealWriteErrorsAreReported) {
         ASSERT_EQ(u.failures.size(), 1u);
         EXPECT_EQ(u.failures[0].subject, QStringLiteral("Version\\Data\\a.dat"));
         EXPECT_EQ(u.failures[0].error, EFBIG);
-        EXPECT_EQ(u.written, 3);
+        EXPECT_EQ(u.done, 3);
         ResetTarget();
         const kbx::Result p = kbx::Pack(root, target);
         EXPECT_EQ(p.outcome, Outcome::Unusable);
@@ -653,7 +653,7 @@ TEST_F(Faults, FallbacksTakeOverAndStillRefuseLinks) {
             const kbx::Result r = kbx::UnpackAll(dir, out);
             kbx::io::Refuse(facility, 0);
             EXPECT_NE(r.outcome, Outcome::Ok);
-            EXPECT_EQ(r.written, refusal == EACCES ? 0 : refusal == EIO ? 2 : 3);
+            EXPECT_EQ(r.done, refusal == EACCES ? 0 : refusal == EIO ? 2 : 3);
             EXPECT_EQ(
                 QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                 QStringList());

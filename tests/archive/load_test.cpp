@@ -32,7 +32,7 @@ class Load : public ::testing::Test {
     }
     void ExpectGoodDirectory() {
         EXPECT_EQ(loaded.ArchivePath, good);
-        ASSERT_EQ(loaded.UpperBound(), 3);
+        ASSERT_EQ(loaded.Count(), 3);
         EXPECT_EQ(loaded.Name(1), "Version\\Data\\b.dat");
     }
     testutil::TempDir tmp;

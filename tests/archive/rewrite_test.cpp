@@ -45,8 +45,8 @@ class RewriteTest : public SeamTest {
         const QByteArray bytes = ReadFile(archive);
         EXPECT_TRUE(kbx::IsSound(now.ArchivePath));
         Entries out;
-        qint64 next = kbx::DirectoryEnd(now.UpperBound());
-        for (size_t i = 0; i < size_t(now.UpperBound()); ++i) {
+        qint64 next = kbx::DirectoryEnd(now.Count());
+        for (size_t i = 0; i < size_t(now.Count()); ++i) {
             EXPECT_EQ(now.EntryOffset[i], next) << i;
             out.emplace_back(now.EntryName[qint64(i)].toByteArray(),
                              bytes.mid(now.EntryOffset[i], now.EntrySize[i]));
@@ -103,7 +103,7 @@ TEST_F(RewriteTest, EditsKeepEveryOtherEntryByteForByte) {
         Load(base);
         const kbx::Result r = kbx::Rewrite(dir, t.edits);
         ASSERT_TRUE(r.ok()) << Describe(r);
-        EXPECT_EQ(r.written, qint64(t.expected.size()));
+        EXPECT_EQ(r.done, qint64(t.expected.size()));
         EXPECT_EQ(Contents(), t.expected);
         EXPECT_EQ(Beside(), QStringList{QStringLiteral("game.kbx")});
     }

@@ -75,11 +75,11 @@ QByteArray Compact(const QJsonObject& object) {
 }
 
 TEST_F(Output, ListIsWhatQtWrote) {
-    QByteArray json = Compact({{"archive", path}, {"count", dir.UpperBound()}});
+    QByteArray json = Compact({{"archive", path}, {"count", dir.Count()}});
     json.chop(1);
     json += ",\"entries\":[";
     QString plain;
-    for (qint64 i = 0; i < dir.UpperBound(); ++i) {
+    for (qint64 i = 0; i < dir.Count(); ++i) {
         const qint64 offset = dir.EntryOffset[size_t(i)], size = dir.EntrySize[size_t(i)];
         json += (i > 0 ? ",\n  " : "\n  ") +
                 Compact({{"index", i}, {"offset", offset}, {"size", size}, {"name", dir.Name(i)}});

@@ -323,7 +323,7 @@ void Form1::CentreOnScreen() {
 }
 
 void Form1::ShowTxt(qint64 top) {
-    const qint64 last = dir_.IsLoaded() ? dir_.UpperBound() : -1;  // the blank element
+    const qint64 last = dir_.IsLoaded() ? dir_.Count() : -1;  // the blank element
     for (int a = 0; a < kRows; ++a) {
         const qint64 k = top + a;
         if (k >= 0 && k <= last) {
@@ -439,7 +439,7 @@ void Form1::ReadArchive() {
     }
 
     dir_ = std::move(fresh);
-    const qint64 count = dir_.UpperBound();
+    const qint64 count = dir_.Count();
     Bar1_->setMax(double(count));
     {
         // The rows are filled below, once, from entry 0. Fewer than ten
@@ -540,7 +540,7 @@ void Form1::UP_Click() {
 
 void Form1::ExtractEntry(qint64 index) {
     // The blank element and rows past it hold no entry: nothing to extract.
-    if (index < 0 || index >= dir_.UpperBound()) return;
+    if (index < 0 || index >= dir_.Count()) return;
     const QString folder = ChooseFolder();
     if (folder.isEmpty()) return;
     const qint64 t0 = services_.ticks->Milliseconds();
