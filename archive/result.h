@@ -87,7 +87,7 @@ enum class Reason {
     UndoStale,       // subject = the archive; it changed since its last edit in place
 };
 
-struct Failure {
+struct [[nodiscard]] Failure {
     Failure() = default;
     Failure(Reason why, int err = 0, NameRule nameRule = NameRule::None, qint64 at = -1,
             QString about = {}, QString part = {})
@@ -97,6 +97,20 @@ struct Failure {
           index(at),
           subject(std::move(about)),
           detail(std::move(part)) {}
+
+    // About a file, folder or archive at `path`.
+    static Failure Path(Reason why, int err, QString path) {
+        return Failure(why, err, NameRule::None, -1, std::move(path));
+    }
+    // About entry `index` (-1: one not in the directory) named `name`.
+    static Failure Entry(Reason why, int err, qint64 index, QString name) {
+        return Failure(why, err, NameRule::None, index, std::move(name));
+    }
+    // The name `name` refused by `rule`; `other` is the second name the rule
+    // speaks of (see NameRule), `index` the entry concerned.
+    static Failure Name(NameRule rule, QString name, QString other = {}, qint64 index = -1) {
+        return Failure(Reason::UnsafeName, 0, rule, index, std::move(name), std::move(other));
+    }
 
     Reason reason = Reason::None;
     int error = 0;  // the errno where the system gave one
@@ -115,7 +129,7 @@ enum class Outcome {
     Stopped,        // the caller asked to stop; finished entries stay written
 };
 
-struct Result {
+struct [[nodiscard]] Result {
     Outcome outcome = Outcome::Ok;
     Failure failure;                // why, when Unusable
     std::vector<Failure> failures;  // entries that failed, in order
@@ -131,6 +145,16 @@ struct Result {
         Result r;
         r.outcome = Outcome::Unusable;
         r.failure = std::move(why);
+        return r;
+    }
+    static Result Stopped() {
+        Result r;
+        r.outcome = Outcome::Stopped;
+        return r;
+    }
+    static Result NothingDone() {
+        Result r;
+        r.outcome = Outcome::NothingDone;
         return r;
     }
 };

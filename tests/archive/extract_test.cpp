@@ -117,10 +117,10 @@ TEST_F(Extract, ProbeNeverTouchesAUsersFileNamedTest) {
     EXPECT_FALSE(kbx::TestFolder(out + "/missing/"));
     EXPECT_FALSE(kbx::TestFolder("/proc"));  // opens, but takes no file
     const QString fresh = out + "/fresh";
-    kbx::PrepareOutputFolders(fresh);
+    EXPECT_EQ(kbx::PrepareOutputFolders(fresh).reason, kbx::Reason::CannotOpenFolder);
     EXPECT_FALSE(QDir(fresh).exists());  // only beneath a folder that is there
     ASSERT_TRUE(QDir().mkpath(fresh));
-    kbx::PrepareOutputFolders(fresh);
+    EXPECT_EQ(kbx::PrepareOutputFolders(fresh).reason, kbx::Reason::None);
     EXPECT_TRUE(QDir(fresh + "/Version/Data").exists());
     QDir(fresh).removeRecursively();
     LoadArchive({{"Version\\a.txt", "a"}});

@@ -566,7 +566,7 @@ TEST_F(Faults, PackFlushesTheArchiveAndThenItsFolder) {
     ResetTarget();
     kbx::io::ResetFaults();
     kbx::io::FailNth(Op::Fsync, 2);
-    kbx::Pack(root, target);
+    EXPECT_TRUE(kbx::Pack(root, target).ok());
     EXPECT_EQ(kbx::io::Calls(Op::Fsync), 2);
     EXPECT_TRUE(ReadFile(target) == packed);
     EXPECT_EQ(Temporaries(tmp.path()), QStringList());
