@@ -109,9 +109,9 @@ Result Contents::Open(const QString& path, const StopFlag* stop) {
 Result Contents::Open(const Directory& dir) {
     dir_ = &dir;
     path_ = dir.ArchivePath;
-    Result opened;
-    archive_ = OpenLoaded(dir, &archiveSize_, &opened);
-    return archive_ ? Result{} : opened;
+    if (Failure f = OpenLoaded(dir, archive_, &archiveSize_); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    return {};
 }
 
 QString Contents::FilePath(qint64 i) const {

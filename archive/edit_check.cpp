@@ -101,21 +101,15 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
     return {};
 }
 
-bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked,
-              Result* refusal) {
-    if (Failure f = CheckEdits(dir, edits, checked->action, checked->added);
-        f.reason != Reason::None) {
-        *refusal = Result::Unusable(std::move(f));
-        return false;
-    }
+Failure CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits& checked) {
+    if (Failure f = CheckEdits(dir, edits, checked.action, checked.added); f.reason != Reason::None)
+        return f;
     qint64 removed = 0;
-    for (const auto& [index, e] : checked->action) removed += edits[e].kind == Edit::Kind::Remove;
-    checked->newCount = dir.Count() - removed + qint64(checked->added.size());
-    if (DirectoryEnd(checked->newCount) > kMaxArchiveBytes) {
-        *refusal = Result::Unusable({Reason::TooLarge, 0, {}, -1, dir.ArchivePath});
-        return false;
-    }
-    return true;
+    for (const auto& [index, e] : checked.action) removed += edits[e].kind == Edit::Kind::Remove;
+    checked.newCount = dir.Count() - removed + qint64(checked.added.size());
+    if (DirectoryEnd(checked.newCount) > kMaxArchiveBytes)
+        return Failure::Path(Reason::TooLarge, 0, dir.ArchivePath);
+    return {};
 }
 
 bool OutputError(int err) {

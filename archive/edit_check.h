@@ -35,16 +35,9 @@ struct CheckedEdits {
 };
 
 // Checks `edits` (CheckEdits) and that the new directory fits the format
-// (TooLarge, subject = the archive). False with `refusal` set otherwise.
-bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked,
-              Result* refusal);
-
-// The result of an operation the caller stopped.
-inline Result StoppedResult() {
-    Result r;
-    r.outcome = Outcome::Stopped;
-    return r;
-}
+// (TooLarge, subject = the archive); `checked` learns the checked edits.
+[[nodiscard]] Failure CheckAll(const Directory& dir, const std::vector<Edit>& edits,
+                               CheckedEdits& checked);
 
 // Checks the edits against each other and against the kept entries (see
 // Rewrite for the refusals). `action` learns, for each edited index, the

@@ -221,9 +221,9 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
                    Overwrite overwrite = Overwrite::Replace) {
     const qint64 count = dir.Count();
     long long archiveSize = 0;
-    Result failure;
-    io::Fd archive = OpenLoaded(dir, &archiveSize, &failure);
-    if (!archive) return failure;
+    io::Fd archive;
+    if (Failure f = OpenLoaded(dir, archive, &archiveSize); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -292,9 +292,10 @@ Result UnpackAll(const Directory& dir, const QString& folder, const Progress& pr
 Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
                     const Progress& progress, const StopFlag* stop) {
     long long archiveSize = 0;
+    io::Fd archive;
+    if (Failure f = OpenLoaded(dir, archive, &archiveSize); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     Result result;
-    io::Fd archive = OpenLoaded(dir, &archiveSize, &result);
-    if (!archive) return result;
     constexpr long long kBuffer = 1 << 20;
     std::unique_ptr<char[]> buf(new char[size_t(kBuffer)]);
     for (qint64 index : indexes) {

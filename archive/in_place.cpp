@@ -19,8 +19,6 @@ namespace kbx {
 
 namespace {
 
-constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
-
 // Where each entry of the edited directory comes from, and where its data
 // are once the edit is done.
 struct Plan {
@@ -54,26 +52,23 @@ long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, cons
 
 Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const Progress& progress,
                    const StopFlag* stop) {
-    if (edits.empty()) {
-        Result r;
-        r.outcome = Outcome::NothingDone;
-        return r;
-    }
+    if (edits.empty()) return Result::NothingDone();
     const QString& path = dir.ArchivePath;
     const qint64 count = dir.Count();
     CheckedEdits checked;
-    if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
+    if (Failure f = CheckAll(dir, edits, checked); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     auto& [action, added, newCount] = checked;
     const auto failed = [&](Reason reason, int err = 0) {
-        return Result::Unusable({reason, err, NameRule::None, -1, path});
+        return Result::Unusable(Failure::Path(reason, err, path));
     };
 
     // The archive as loaded, opened for writing through the folder that
     // holds its journal.
     long long size = 0;
-    Result opened;
-    io::Fd reader = OpenLoaded(dir, &size, &opened);
-    if (!reader) return opened;
+    io::Fd reader;
+    if (Failure f = OpenLoaded(dir, reader, &size); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     int err = 0;
     if (Failure f = RecordsUnchanged(reader.get(), dir); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
@@ -149,10 +144,10 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     const qint64 from = DirectoryEnd(plan.firstChanged);
     const qint64 to = std::min<qint64>(DirectoryEnd(plan.lastChanged + 1), size);
     if (from < to) saved.push_back({from, to - from});
-    char reserved[kFieldSize];
-    if (io::ReadAt(archive.get(), reserved, kFieldSize, kReservedOffset, &err) != kFieldSize)
-        return failed(Reason::ReadFailed, err);
-    if (stop && stop->requested) return StoppedResult();
+    qint32 reserved = 0;
+    if (Failure f = ReadReserved(archive.get(), path, reserved); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    if (stop && stop->requested) return Result::Stopped();
 
     journal::Writer journal;
     if (Failure f = journal.Write(place, archive.get(), size, saved); f.reason != Reason::None)
@@ -174,7 +169,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
             length = dir.EntrySize[size_t(i)];
             const long long n = Append(archive.get(), dir.EntryOffset[size_t(i)], archive.get(),
                                        next, length, stop, &err);
-            if (n == -2) return undo(StoppedResult());
+            if (n == -2) return undo(Result::Stopped());
             if (n != length)
                 return undo(failed(n < 0 ? Reason::WriteFailed : Reason::Truncated, err));
         } else {
@@ -190,7 +185,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
             if (next + before.st_size > kMaxArchiveBytes) return undo(failed(Reason::TooLarge));
             const long long n =
                 Append(in.get(), 0, archive.get(), next, before.st_size, stop, &err);
-            if (n == -2) return undo(StoppedResult());
+            if (n == -2) return undo(Result::Stopped());
             if (n < 0)
                 return OutputError(err) ? undo(failed(Reason::WriteFailed, err))
                                         : fileFailed({Reason::WriteFailed, err});
@@ -204,17 +199,19 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     // No flush here: until the journal is retired, a crash rolls the
     // appended bytes back with the directory, whichever reached the disk.
     // The last moment a stop cancels the edit.
-    if (stop && stop->requested) return undo(StoppedResult());
+    if (stop && stop->requested) return undo(Result::Stopped());
 
     // The header and the changed records, over the bytes the journal saved.
     if (headerChanges) {
-        QByteArray header = HeaderBytes(qint32(plan.count));
-        std::copy_n(reserved, kFieldSize, header.data() + kReservedOffset);
+        const QByteArray header = HeaderBytes(qint32(plan.count), reserved);
         if (!io::WriteAll(archive.get(), header.constData(), kHeaderSize, 0, &err))
             return undo(failed(Reason::WriteFailed, err));
     }
-    QByteArray block;
-    qint64 blockStart = from;
+    RecordWriter records(
+        [&](const char* bytes, qint64 length, qint64 at) {
+            return io::WriteAll(archive.get(), bytes, length, at, &err);
+        },
+        from);
     for (qint64 j = plan.firstChanged; j <= plan.lastChanged; ++j) {
         const qint64 src = plan.source[size_t(j)];
         qint32 offset = 0, length = 0;
@@ -224,16 +221,12 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
             offset = dir.EntryOffset[size_t(src)];
             length = dir.EntrySize[size_t(src)];
         }
-        AppendRecord(
-            block, offset, length,
-            src >= 0 ? dir.EntryName[src] : QByteArrayView(added[size_t(-1 - src)].encoded));
-        if (block.size() >= kRecordsPerBlock * kRecordSize || j == plan.lastChanged) {
-            if (!io::WriteAll(archive.get(), block.constData(), block.size(), blockStart, &err))
-                return undo(failed(Reason::WriteFailed, err));
-            blockStart += block.size();
-            block.clear();
-        }
+        if (!records.Add(
+                offset, length,
+                src >= 0 ? dir.EntryName[src] : QByteArrayView(added[size_t(-1 - src)].encoded)))
+            return undo(failed(Reason::WriteFailed, err));
     }
+    if (!records.Finish()) return undo(failed(Reason::WriteFailed, err));
     if (!io::Fsync(archive.get(), &err)) return undo(failed(Reason::WriteFailed, err));
 
     Result r;

@@ -97,30 +97,33 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
 // longer has the loaded directory's header or holds the whole directory;
 // nothing is read from it. The records themselves are compared as their
 // entries are written.
-io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
+Failure OpenLoaded(const Directory& dir, io::Fd& fd, long long* archiveSize) {
     const qint64 count = dir.Count();
-    int err = 0;
     io::Fd archive;
-    if (Failure f = OpenForReading(dir.ArchivePath, archive, archiveSize);
-        f.reason != Reason::None) {
-        *failure = Result::Unusable(std::move(f));
-        return {};
-    }
+    if (Failure f = OpenForReading(dir.ArchivePath, archive, archiveSize); f.reason != Reason::None)
+        return f;
+    int err = 0;
     char header[kHeaderSize];
     const bool same = io::IdentityOf(archive.get()) == dir.Identity;
     const long long got = same ? io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) : 0;
-    if (got < 0) {  // a failing disk, not a changed archive
-        *failure = Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
-        return {};
-    }
+    if (got < 0)  // a failing disk, not a changed archive
+        return Failure::Path(Reason::ReadFailed, err, dir.ArchivePath);
     if (!same || got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
-        DirectoryEnd(count) > *archiveSize) {
-        *failure = Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
-        return {};
-    }
-    return archive;
+        DirectoryEnd(count) > *archiveSize)
+        return Failure::Path(Reason::ArchiveChanged, 0, dir.ArchivePath);
+    fd = std::move(archive);
+    return {};
+}
+
+Failure ReadReserved(int fd, const QString& path, qint32& reserved) {
+    int err = 0;
+    char field[kFieldSize];
+    if (io::ReadAt(fd, field, kFieldSize, kReservedOffset, &err) != kFieldSize)
+        return Failure::Path(Reason::ReadFailed, err, path);
+    reserved = ReadLE32(field);
+    return {};
 }
 
 }  // namespace kbx

@@ -528,8 +528,8 @@ struct EditRun {
         if (args.Has("dry-run")) {
             // Every check an edit makes before it writes, and nothing written.
             kbx::CheckedEdits checked;
-            kbx::Result refusal;
-            if (!kbx::CheckAll(dir, edits, &checked, &refusal)) return Finish(refusal, subjects);
+            if (kbx::Failure f = kbx::CheckAll(dir, edits, checked); f.reason != kbx::Reason::None)
+                return Finish(kbx::Result::Unusable(std::move(f)), subjects);
             for (const kbx::Edit& e : edits) {
                 kbx::io::Fd fd;
                 struct stat st {};
