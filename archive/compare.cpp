@@ -36,7 +36,7 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
     if (!d) {
         const int err = errno;
         if (dupfd >= 0) ::close(dupfd);
-        return {Reason::CannotReadFolder, err, {}, -1, QFile::decodeName(native)};
+        return Failure::Path(Reason::CannotReadFolder, err, QFile::decodeName(native));
     }
     for (errno = 0; dirent* e = ::readdir(d.get()); errno = 0) {
         if (stop && stop->requested) return {};
@@ -49,7 +49,8 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
         if (S_ISDIR(st.st_mode)) {
             if (depth >= kMaxDepth) continue;
             io::Fd sub(::openat(dirfd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!sub) return {Reason::CannotReadFolder, errno, {}, -1, QFile::decodeName(file)};
+            if (!sub)
+                return Failure::Path(Reason::CannotReadFolder, errno, QFile::decodeName(file));
             if (Failure f = Walk(sub.get(), name + u'\\', file, depth + 1, found, stop);
                 f.reason != Reason::None)
                 return f;
@@ -58,7 +59,8 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
         if (S_ISLNK(st.st_mode) && ::fstatat(dirfd, e->d_name, &st, 0) != 0) continue;
         if (S_ISREG(st.st_mode)) found.push_back({name, file, qint64(st.st_size)});
     }
-    if (errno != 0) return {Reason::CannotReadFolder, errno, {}, -1, QFile::decodeName(native)};
+    if (errno != 0)
+        return Failure::Path(Reason::CannotReadFolder, errno, QFile::decodeName(native));
     return {};
 }
 
@@ -67,19 +69,15 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
 Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     const QByteArray native = io::NativePath(path);
     io::Fd root(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, path});
+    if (!root) return Result::Unusable(Failure::Path(Reason::CannotOpenFolder, errno, path));
     io::Fd version(
         ::openat(root.get(), "Version", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!version) return Result::Unusable({Reason::NoTree, 0, {}, -1, path});
+    if (!version) return Result::Unusable(Failure::Path(Reason::NoTree, 0, path));
     std::vector<Found> found;
     if (Failure f = Walk(version.get(), QStringLiteral("Version\\"), "Version", 1, found, stop);
         f.reason != Reason::None)
         return Result::Unusable(std::move(f));
-    if (stop && stop->requested) {
-        Result r;
-        r.outcome = Outcome::Stopped;
-        return r;
-    }
+    if (stop && stop->requested) return Result::Stopped();
     std::vector<QString> keys;
     keys.reserve(found.size());
     for (const Found& f : found) keys.push_back(NameKey(f.name));

@@ -40,19 +40,19 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
         const Edit& edit = edits[e];
         if (edit.kind != Edit::Kind::Add) {
             if (edit.index < 0 || edit.index >= count)
-                return {Reason::NoSuchEntry, 0, NameRule::None, edit.index};
+                return Failure::Entry(Reason::NoSuchEntry, 0, edit.index, {});
             if (!action.emplace(edit.index, e).second)
-                return {Reason::EditConflict, 0, NameRule::None, edit.index, dir.Name(edit.index)};
+                return Failure::Entry(Reason::EditConflict, 0, edit.index, dir.Name(edit.index));
             continue;
         }
         Added a{e, TypedName(edit.name), {}, {}};
-        Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, a.name};
+        Failure bad = Failure::Name(NameRule::None, a.name);
         if ((bad.rule = AddedNameRule(a.name, &a.encoded, &bad.detail)) != NameRule::None)
             return bad;
         a.key = NameKey(a.name);
         if (auto it = addedKeys.constFind(a.key); it != addedKeys.cend()) {
             const QString& other = added[*it].name;
-            if (other == a.name) return {Reason::EditConflict, 0, NameRule::None, -1, a.name};
+            if (other == a.name) return Failure::Entry(Reason::EditConflict, 0, -1, a.name);
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = other;
             return bad;
@@ -74,7 +74,7 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
     // Among the added names: one the folder of another.
     for (const Added& a : added) {
         if (addedFolders.contains(a.key))
-            return {Reason::UnsafeName, 0, NameRule::FolderClash, -1, a.name, a.name};
+            return Failure::Name(NameRule::FolderClash, a.name, a.name);
     }
     if (added.empty()) return {};
     // Against every entry that stays: one pass, whatever the number of adds.
@@ -85,7 +85,7 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits,
         const QString name = dir.Name(i);
         const QString key = NameKey(name);
         const auto clash = [&](size_t at, NameRule rule) {
-            return Failure{Reason::UnsafeName, 0, rule, i, added[at].name, name};
+            return Failure::Name(rule, added[at].name, name, i);
         };
         if (auto it = addedKeys.constFind(key); it != addedKeys.cend())
             return clash(*it, name == added[*it].name ? NameRule::Exists : NameRule::CaseDuplicate);

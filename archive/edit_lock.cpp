@@ -23,7 +23,7 @@ constexpr long kPollNs = 20'000'000;
 std::vector<std::pair<quint64, quint64>> g_held;
 
 Result Busy(const QString& path) {
-    return Result::Unusable({Reason::ArchiveBusy, 0, {}, -1, path});
+    return Result::Unusable(Failure::Path(Reason::ArchiveBusy, 0, path));
 }
 
 }  // namespace
@@ -48,15 +48,11 @@ Result EditLock::Acquire(const QString& path, bool wait, const std::function<voi
             return Result::Unusable(std::move(f));
         while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
-                return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+                return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, errno, path));
             if (!wait) return Busy(path);
             if (!told && waiting) waiting();
             told = true;
-            if (stop && stop->requested) {
-                Result r;
-                r.outcome = Outcome::Stopped;
-                return r;
-            }
+            if (stop && stop->requested) return Result::Stopped();
             const timespec pause{0, kPollNs};
             ::nanosleep(&pause, nullptr);
         }
@@ -65,10 +61,10 @@ Result EditLock::Acquire(const QString& path, bool wait, const std::function<voi
         struct stat locked {
         }, named{};
         if (::fstat(fd.get(), &locked) != 0)
-            return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+            return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, errno, path));
         if (::stat(native.constData(), &named) != 0) {
             if (errno == ENOENT) continue;  // between two renames: look again
-            return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+            return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, errno, path));
         }
         if (locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
             fd_ = std::move(fd);

@@ -40,7 +40,8 @@ Failure PrepareAt(int root, const QString& folder) {
     if (io::Fd v = io::OpenDirBeneath(root, {version}, false, &err); v && ProbeAt(v.get()))
         return {};
     if (io::OpenDirBeneath(root, {version, QStringLiteral("Data")}, true, &err)) return {};
-    return {Reason::CannotPrepareFolder, err, {}, -1, folder + QStringLiteral("/Version/Data")};
+    return Failure::Path(Reason::CannotPrepareFolder, err,
+                         folder + QStringLiteral("/Version/Data"));
 }
 
 // Writes entries beneath one target folder, keeping the archive open, and
@@ -227,7 +228,7 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, folder});
+    if (!root) return Result::Unusable(Failure::Path(Reason::CannotOpenFolder, errno, folder));
     if (Failure f = PrepareAt(root.get(), folder); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
 
@@ -261,16 +262,12 @@ bool TestFolder(const QString& folder) {
 Failure PrepareOutputFolders(const QString& folder) {
     const QByteArray path = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) return {Reason::CannotOpenFolder, errno, {}, -1, folder};
+    if (!root) return Failure::Path(Reason::CannotOpenFolder, errno, folder);
     return PrepareAt(root.get(), folder);
 }
 
 Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
-    if (index < 0 || index >= dir.Count()) {
-        Result r;
-        r.outcome = Outcome::NothingDone;
-        return r;
-    }
+    if (index < 0 || index >= dir.Count()) return Result::NothingDone();
     return ExtractSome(
         dir, 1, [index](qint64) { return index; }, folder, {}, nullptr);
 }

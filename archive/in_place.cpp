@@ -75,9 +75,9 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
     journal::Place place;
     if (!journal::Locate(path, &place, &err)) return failed(Reason::ArchiveChanged);
     struct stat st {};
-    Failure why;
-    io::Fd archive = journal::OpenForWriting(place, &st, &why);
-    if (!archive) return Result::Unusable(std::move(why));
+    io::Fd archive;
+    if (Failure f = journal::OpenForWriting(place, archive, &st); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     if (io::IdentityOf(st) != dir.Identity) return failed(Reason::ArchiveChanged);
     if (::faccessat(place.folder.get(), place.name.constData(), W_OK, AT_EACCESS) != 0)
         return failed(Reason::CannotOpenArchive, errno);
@@ -109,7 +109,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
         const qint64 offset = dir.EntryOffset[size_t(i)], length = dir.EntrySize[size_t(i)];
         if (action.count(i)) continue;
         if (offset < 0 || length < 0 || offset + length > size)
-            return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
+            return Result::Unusable(Failure::Entry(Reason::OutOfBounds, 0, i, dir.Name(i)));
         if (length > 0 && offset < newEnd) {
             plan.appends.push_back({j, {}});
             changed.push_back(j);

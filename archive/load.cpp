@@ -32,16 +32,16 @@ Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
 
     char header[kHeaderSize];
     const long long got = io::ReadAt(fd.get(), header, kHeaderSize, 0, &err);
-    if (got < 0) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+    if (got < 0) return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, err, path));
     if (!HasSignature(QByteArrayView(header, got)))
-        return Result::Unusable({Reason::NotKbx, 0, {}, -1, path});
-    if (got < kHeaderSize) return Result::Unusable({Reason::HeaderTooShort, 0, {}, -1, path});
+        return Result::Unusable(Failure::Path(Reason::NotKbx, 0, path));
+    if (got < kHeaderSize) return Result::Unusable(Failure::Path(Reason::HeaderTooShort, 0, path));
 
     const qint64 directoryEnd = ReadLE32(header + kDirectoryEndOffset);
     const qint64 count = ReadLE32(header + kCountOffset);
-    if (count < 0) return Result::Unusable({Reason::NegativeCount, 0, {}, -1, path});
+    if (count < 0) return Result::Unusable(Failure::Path(Reason::NegativeCount, 0, path));
     if (directoryEnd != DirectoryEnd(count))
-        return Result::Unusable({Reason::DirectoryEndMismatch, 0, {}, -1, path});
+        return Result::Unusable(Failure::Path(Reason::DirectoryEndMismatch, 0, path));
     // Checked before anything is allocated for `count` records.
     if (DirectoryEnd(count) > fileSize) return DirectoryCutShort(path, 0);
     file.fd = std::move(fd);
@@ -51,8 +51,8 @@ Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
 }
 
 Result DirectoryCutShort(const QString& path, int error) {
-    return Result::Unusable(error != 0 ? Failure{Reason::ReadFailed, error, {}, -1, path}
-                                       : Failure{Reason::DirectoryPastEnd, 0, {}, -1, path});
+    return Result::Unusable(error != 0 ? Failure::Path(Reason::ReadFailed, error, path)
+                                       : Failure::Path(Reason::DirectoryPastEnd, 0, path));
 }
 
 Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
@@ -79,10 +79,8 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     });
     if (pass == Pass::CutShort) return DirectoryCutShort(path, reader.error());
     if (pass == Pass::Stopped) {
-        Result stopped;
-        stopped.outcome = Outcome::Stopped;
-        stopped.warnings = std::move(r.warnings);
-        return stopped;
+        r.outcome = Outcome::Stopped;  // with the warnings of the recovery
+        return r;
     }
     fresh.EntryName.Append({});  // the blank element
     fresh.ArchivePath = path;

@@ -158,7 +158,7 @@ class Listing {
         for (size_t i = 0; i < files_.size(); ++i) {
             const Listed& f = files_[i];
             const QString entry = Entry(f);
-            Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, entry};
+            Failure bad = Failure::Name(NameRule::None, entry);
             if (Name(f.name).contains(u'\\')) bad.rule = NameRule::Backslash;
             std::optional<QByteArray> bytes = Encoded(f);
             if (bad.rule == NameRule::None && !bytes) bad.rule = NameRule::NotEncodable;
@@ -215,8 +215,8 @@ class Listing {
     }
 
     Failure ReadError(quint32 folder, int err) const {
-        return {Reason::CannotReadFolder, err, NameRule::None, -1,
-                folder > 1 ? Path(folder) : FolderEntry(folder)};
+        return Failure::Path(Reason::CannotReadFolder, err,
+                             folder > 1 ? Path(folder) : FolderEntry(folder));
     }
 
     // Adds the regular files (and links to them) inside `dirfd`, listed as
@@ -263,8 +263,9 @@ class Listing {
             const dev_t dev = statted ? st.st_dev : self.st_dev;
             const ino_t ino = statted ? st.st_ino : e.d_ino;
             if (out_.Replaces(dev, ino)) {
-                warnings.push_back({Reason::OutputInTree, 0, NameRule::None, -1,
-                                    FolderEntry(folder) + QFile::decodeName(e.d_name)});
+                warnings.push_back(
+                    Failure::Entry(Reason::OutputInTree, 0, -1,
+                                   FolderEntry(folder) + QFile::decodeName(e.d_name)));
                 return;
             }
             const qint64 size = statted ? std::min<qint64>(st.st_size, kMaxArchiveBytes) : 0;
@@ -284,13 +285,13 @@ class Listing {
         for (const NameRef& sub : subs) {
             const QByteArray native = Native(sub).toByteArray();
             if (sub.flags & kLinkToFolder) {
-                warnings.push_back({Reason::FolderLinkLeftOut, 0, NameRule::None, -1,
-                                    Path(folder) + u'/' + Name(sub)});
+                warnings.push_back(
+                    Failure::Path(Reason::FolderLinkLeftOut, 0, Path(folder) + u'/' + Name(sub)));
                 continue;
             }
             if (subFolders_ == SubFolders::Reported) {
-                Failure left{Reason::FolderLeftOut, 0, NameRule::None, -1,
-                             Path(folder) + u'/' + Name(sub)};
+                Failure left =
+                    Failure::Path(Reason::FolderLeftOut, 0, Path(folder) + u'/' + Name(sub));
                 left.count = CountFiles(dirfd, native.constData(), &left.error);
                 if (left.count != 0) warnings.push_back(std::move(left));
                 continue;
@@ -337,7 +338,7 @@ class Listing {
         const Folder& f = folders_[index];
         QString entry = FolderEntry(index);
         entry.chop(1);
-        Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, entry};
+        Failure bad = Failure::Name(NameRule::None, entry);
         const auto same = [&](const NameRef& other) { return Compare(other, f.name) == 0; };
         if (Name(f.name).contains(u'\\')) {
             bad.rule = NameRule::Backslash;
@@ -581,16 +582,17 @@ class DataWriter {
 Failure OpenTree(const QString& root, io::Fd& version, io::Fd& data) {
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
     const io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!rootFd) return {Reason::CannotOpenFolder, errno, NameRule::None, -1, root};
+    if (!rootFd) return Failure::Path(Reason::CannotOpenFolder, errno, root);
     version = io::Fd(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     int openErr = version ? 0 : errno;
     data =
         io::Fd(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
     if (version && !data) openErr = errno;
     if (openErr != 0 && openErr != ENOENT && openErr != ENOTDIR)
-        return {Reason::CannotReadFolder, openErr, NameRule::None, -1,
-                root + (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version"))};
-    if (!version || !data) return {Reason::NoTree, 0, NameRule::None, -1, root};
+        return Failure::Path(
+            Reason::CannotReadFolder, openErr,
+            root + (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version")));
+    if (!version || !data) return Failure::Path(Reason::NoTree, 0, root);
     return {};
 }
 
@@ -616,11 +618,7 @@ Result CopyFiles(OutputArchive& out, Listing& listing, int data, int version,
             const QString entry = listing.Entry(f);
             progress({i, n, entry, f.size, listing.total()});
         }
-        if (stop && stop->requested) {
-            Result stopped;
-            stopped.outcome = Outcome::Stopped;
-            return stopped;
-        }
+        if (stop && stop->requested) return Result::Stopped();
         bool localTimes = false;
         const int dirfd = folders.Get(f.folder, &localTimes);
         // A folder swapped for a link or removed since it was listed.
@@ -669,14 +667,13 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
     // every size is known.
     const qint64 n = qint64(listing.files().size());
     if (DirectoryEnd(n) + listing.total() > kMaxArchiveBytes)
-        return Result::Unusable({Reason::TooLarge, 0, NameRule::None, -1, archivePath});
+        return Result::Unusable(Failure::Path(Reason::TooLarge, 0, archivePath));
     Result copied = CopyFiles(out, listing, data.get(), version.get(), progress, stop);
     if (copied.outcome == Outcome::Unusable && copied.failure.subject.isEmpty())
         copied.failure.subject = archivePath;
     if (!copied.ok()) return copied;  // `out` is discarded unpublished
     if (!WriteDirectory(out, listing))
-        return Result::Unusable(
-            {Reason::WriteFailed, out.error(), NameRule::None, -1, archivePath});
+        return Result::Unusable(Failure::Path(Reason::WriteFailed, out.error(), archivePath));
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     r.done = n;

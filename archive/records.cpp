@@ -21,7 +21,7 @@ Failure RecordsUnchanged(int fd, const Directory& dir) {
         reader.ForEach([&](qint64 i, const char* record) { return SameRecord(record, dir, i); });
     if (pass == Pass::Done) return {};
     const Reason why = reader.error() != 0 ? Reason::ReadFailed : Reason::ArchiveChanged;
-    return {why, reader.error(), NameRule::None, -1, dir.ArchivePath};
+    return Failure::Path(why, reader.error(), dir.ArchivePath);
 }
 
 qint64 DirectoryReader::ReadInto(char* buf, qint64 first, qint64 n) {
