@@ -112,12 +112,17 @@ unsigned char KindOf(int dirfd, const dirent& e, struct stat* st, bool* statted)
     return IFTODT(st->st_mode);
 }
 
-// The regular files beneath sub-folder `name` of `dirfd`, at any depth, no
-// link followed; -1 with `*err` set when the sub-folder cannot be read.
-// Folders beneath it that cannot be read count as empty.
-qint64 CountFiles(int dirfd, const char* name, int* err) {
+// Counts into `left` (a FolderLeftOut warning) the regular files beneath
+// sub-folder `name` of `dirfd`, at any depth, no link followed: -1 and the
+// errno when the sub-folder cannot be read. Folders beneath it that cannot
+// be read count as empty.
+void CountFiles(int dirfd, const char* name, Failure& left) {
+    left.count = -1;
     const io::Fd fd = OpenSubFolder(dirfd, name);
-    if (!fd) return *err = errno, -1;
+    if (!fd) {
+        left.error = errno;
+        return;
+    }
     qint64 n = 0;
     std::vector<QByteArray> subs;
     const int readErr = ReadFolder(fd.get(), [&](const dirent& e) {
@@ -127,12 +132,16 @@ qint64 CountFiles(int dirfd, const char* name, int* err) {
         if (kind == DT_REG) ++n;
         if (kind == DT_DIR) subs.emplace_back(e.d_name);
     });
-    if (readErr != 0) return *err = readErr, -1;
-    for (const QByteArray& sub : subs) {
-        int ignored = 0;
-        n += std::max<qint64>(CountFiles(fd.get(), sub.constData(), &ignored), 0);
+    if (readErr != 0) {
+        left.error = readErr;
+        return;
     }
-    return n;
+    for (const QByteArray& sub : subs) {
+        Failure inner;
+        CountFiles(fd.get(), sub.constData(), inner);
+        n += std::max<qint64>(inner.count, 0);
+    }
+    left.count = n;
 }
 
 // The files of both groups: names in one block, the rest in compact lists,
@@ -292,7 +301,7 @@ class Listing {
             if (subFolders_ == SubFolders::Reported) {
                 Failure left =
                     Failure::Path(Reason::FolderLeftOut, 0, Path(folder) + u'/' + Name(sub));
-                left.count = CountFiles(dirfd, native.constData(), &left.error);
+                CountFiles(dirfd, native.constData(), left);
                 if (left.count != 0) warnings.push_back(std::move(left));
                 continue;
             }
