@@ -124,6 +124,14 @@ Failure OpenSource(const QString& path, io::Fd* fd, struct stat* st) {
     return {};
 }
 
+qint64 SourceSize(const QString& path) {
+    struct stat st {};
+    if (path.isEmpty() || ::stat(io::NativePath(path).constData(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
+        return 0;
+    return st.st_size;
+}
+
 Failure SourceUnchanged(int fd, const struct stat& before, long long copied) {
     struct stat after {};
     if (::fstat(fd, &after) != 0) return {Reason::ReadFailed, errno};

@@ -54,6 +54,11 @@ bool OutputError(int err);
 // NotRegularFile (a folder, FIFO, socket or device) otherwise.
 Failure OpenSource(const QString& path, io::Fd* fd, struct stat* st);
 
+// The size of the regular file at `path` now, 0 when none stands there (or
+// `path` is empty): what an edit's file adds to the archive, measured before
+// anything is copied. A file that grows later fails during its copy.
+qint64 SourceSize(const QString& path);
+
 // FileChanged when the file opened with status `before` is not the same
 // file in the same state after `copied` bytes were read from it.
 Failure SourceUnchanged(int fd, const struct stat& before, long long copied);

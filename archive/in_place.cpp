@@ -120,12 +120,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits, const P
         plan.appends.push_back({j, edits[action[plan.source[size_t(j)]]].file});
     for (size_t k = 0; k < added.size(); ++k)
         plan.appends.push_back({kept + qint64(k), edits[added[k].edit].file});
-    for (const auto& a : plan.appends) {
-        struct stat fs {};
-        if (!a.file.isEmpty() && ::stat(io::NativePath(a.file).constData(), &fs) == 0 &&
-            S_ISREG(fs.st_mode))
-            total += fs.st_size;
-    }
+    for (const auto& a : plan.appends) total += SourceSize(a.file);
     if (total > kMaxArchiveBytes) return failed(Reason::TooLarge);
 
     // The records that change: the moved and replaced ones, and from the

@@ -122,12 +122,7 @@ Failure OpenUnchanged(const Directory& dir, const std::vector<Edit>& edits,
             return Failure::Entry(Reason::OutOfBounds, 0, i, dir.Name(i));
         newSize += size;
     }
-    for (const Edit& edit : edits) {
-        struct stat st {};
-        if (edit.kind != Edit::Kind::Remove &&
-            ::stat(io::NativePath(edit.file).constData(), &st) == 0 && S_ISREG(st.st_mode))
-            newSize += st.st_size;
-    }
+    for (const Edit& edit : edits) newSize += SourceSize(edit.file);
     if (newSize > kMaxArchiveBytes) return Failure::Path(Reason::TooLarge, 0, dir.ArchivePath);
     return ReadReserved(source.fd.get(), dir.ArchivePath, source.reserved);
 }
