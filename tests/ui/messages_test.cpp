@@ -60,6 +60,9 @@ TEST(Messages, FailuresInTheWindowsWords) {
     } cases[] = {
         {Load, Unusable(CannotOpenArchive, ENOENT, a),
          "Не удалось открыть файл /games/a.kbx: нет такого файла или папки"},
+        // EINVAL is not "not a regular file": that is the engine's NotRegularFile.
+        {Load, Unusable(CannotOpenArchive, EINVAL, a),
+         "Не удалось открыть файл /games/a.kbx: недопустимый аргумент"},
         {Load, Unusable(NotRegularFile, 0, a),
          "/games/a.kbx: это не обычный файл (папка, канал, сокет или устройство)"},
         {Load, Unusable(NotKbx, 0, a), "Этот файл не является KBX архивом игры Velmorra"},
@@ -71,6 +74,9 @@ TEST(Messages, FailuresInTheWindowsWords) {
         {Unpack, Unusable(ArchiveChanged, 0, a), "Архив изменился после загрузки: /games/a.kbx"},
         {Unpack, Unusable(CannotOpenFolder, EACCES, "/out"),
          "Не удалось открыть папку /out: доступ запрещён"},
+        // A value without Russian words is numbered, never shown in English.
+        {Unpack, Unusable(CannotOpenFolder, ECHILD, "/out"),
+         "Не удалось открыть папку /out: системная ошибка 10"},
         {Unpack, Unusable(CannotPrepareFolder, ENOTDIR, "/out/Version/Data"),
          "Не удалось создать папку /out/Version/Data: это не папка"},
         {Extract, EntriesFailed({{UnsafeName, 0, NameRule::BadComponent, 0, e, ".."}}),
@@ -110,15 +116,4 @@ TEST(Messages, FailuresInTheWindowsWords) {
     EXPECT_FALSE(ui::FailureMessage(Unpack, EntriesFailed(five)).endsWith(u'…'));
     EXPECT_EQ(ui::WarningMessage({OutputInTree, 0, NameRule::None, -1, e}),
               "Архив записан без файла Version\\e.dat: это прежняя копия самого архива");
-}
-
-// An errno has one text, whoever meets it: EINVAL is not "not a regular
-// file" (that case is the engine's NotRegularFile), and a value without
-// Russian words is numbered, never shown in English.
-TEST(Messages, SystemReasonsInRussian) {
-    const std::pair<int, const char*> cases[] = {{EACCES, "доступ запрещён"},
-                                                 {EINVAL, "недопустимый аргумент"},
-                                                 {ECHILD, "системная ошибка 10"}};
-    for (const auto& [error, text] : cases)
-        EXPECT_EQ(ui::SystemReason(error), QString::fromUtf8(text));
 }
