@@ -156,7 +156,7 @@ void Form1::BuildPathBox() {
     FilePath_ = new QLineEdit(Frame1_);
     FilePath_->setObjectName(QStringLiteral("FilePath"));
     FilePath_->setGeometry(Twips(90, 540, 4020, 285));
-    FilePath_->setEnabled(false);  // only Browse fills it
+    FilePath_->setEnabled(false);  // never typed in: Browse, a drop or the command line fill it
     QPalette path = FilePath_->palette();
     path.setColor(QPalette::Disabled, QPalette::Text, ReadableDisabledText(path));
     FilePath_->setPalette(path);
