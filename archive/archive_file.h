@@ -15,15 +15,25 @@ struct ArchiveFile {
     long long size = 0;  // the file's length
 };
 
+// Opens the archive file at `path` for reading: CannotOpenArchive (errno)
+// when it cannot be opened, NotRegularFile when a FIFO, socket or device
+// stands there (a folder is CannotOpenArchive with EISDIR). `size` learns
+// its length.
+[[nodiscard]] Failure OpenForReading(const QString& path, io::Fd& fd, long long* size);
+
 // Opens `path` and checks its signature, count and directory end; the result
 // is unusable when any of them is wrong.
 Result OpenArchiveFile(const QString& path, ArchiveFile& file);
 
-// Opens the loaded archive `dir` again for reading what it loaded: the same
-// file (identity and times), with the same header and the whole directory.
-// Otherwise `failure` says why (cannot open, read failed, archive changed)
-// and the result is closed.
-io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure);
+// Opens the loaded archive `dir` again as `fd` for reading what it loaded:
+// the same file (identity and times), with the same header and the whole
+// directory. Otherwise says why (cannot open, read failed, archive changed)
+// and leaves `fd` alone.
+[[nodiscard]] Failure OpenLoaded(const Directory& dir, io::Fd& fd, long long* archiveSize);
+
+// The header's reserved field of the archive open as `fd` (at `path`):
+// ReadFailed (errno) when it cannot be read.
+[[nodiscard]] Failure ReadReserved(int fd, const QString& path, qint32& reserved);
 
 // The result of a directory that ends before its last record, or whose read
 // failed with `error`.

@@ -46,7 +46,7 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
     if (!d) {
         const int err = errno;
         if (dupfd >= 0) ::close(dupfd);
-        return {Reason::CannotReadFolder, err, {}, -1, QFile::decodeName(native)};
+        return Failure::Path(Reason::CannotReadFolder, err, QFile::decodeName(native));
     }
     const quint32 folder = quint32(out.folders.size());
     out.folders.push_back(native);
@@ -72,7 +72,8 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
             const QByteArray file = native + '/' + entry;
             io::Fd sub(::openat(dirfd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!sub && errno == ENOENT) continue;  // gone since it was listed
-            if (!sub) return {Reason::CannotReadFolder, errno, {}, -1, QFile::decodeName(file)};
+            if (!sub)
+                return Failure::Path(Reason::CannotReadFolder, errno, QFile::decodeName(file));
             if (Failure f = Walk(sub.get(), name + u'\\', file, depth + 1, out, stop);
                 f.reason != Reason::None)
                 return f;
@@ -80,7 +81,8 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
         }
         if (type == DT_REG) out.found.push_back({name, folder, entry, size});
     }
-    if (errno != 0) return {Reason::CannotReadFolder, errno, {}, -1, QFile::decodeName(native)};
+    if (errno != 0)
+        return Failure::Path(Reason::CannotReadFolder, errno, QFile::decodeName(native));
     return {};
 }
 
@@ -89,19 +91,15 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
 Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     const QByteArray native = io::NativePath(path);
     io::Fd root(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, path});
+    if (!root) return Result::Unusable(Failure::Path(Reason::CannotOpenFolder, errno, path));
     io::Fd version(
         ::openat(root.get(), "Version", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!version) return Result::Unusable({Reason::NoTree, 0, {}, -1, path});
+    if (!version) return Result::Unusable(Failure::Path(Reason::NoTree, 0, path));
     Listing listing;
     if (Failure f = Walk(version.get(), QStringLiteral("Version\\"), "Version", 1, listing, stop);
         f.reason != Reason::None)
         return Result::Unusable(std::move(f));
-    if (stop && stop->requested) {
-        Result r;
-        r.outcome = Outcome::Stopped;
-        return r;
-    }
+    if (stop && stop->requested) return Result::Stopped();
     std::vector<Found>& found = listing.found;
     std::vector<QString> keys;
     keys.reserve(found.size());
@@ -134,9 +132,9 @@ Result Contents::Open(const QString& path, const StopFlag* stop) {
 Result Contents::Open(const Directory& dir) {
     dir_ = &dir;
     path_ = dir.ArchivePath;
-    Result opened;
-    archive_ = OpenLoaded(dir, &archiveSize_, &opened);
-    return archive_ ? Result{} : opened;
+    if (Failure f = OpenLoaded(dir, archive_, &archiveSize_); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    return {};
 }
 
 QString Contents::FilePath(qint64 i) const {

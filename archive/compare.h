@@ -25,7 +25,7 @@ class Contents {
     [[nodiscard]] Result Open(const Directory& dir);
 
     bool isTree() const { return tree_; }
-    qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->UpperBound(); }
+    qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->Count(); }
     QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_->Name(i); }
     // The item's size; a tree's file is opened to learn it (and kept open for
     // Read). -1 with `*err` set when it cannot be opened.

@@ -60,8 +60,9 @@ struct Directory {
     std::vector<qint32> EntrySize;
     NameFields EntryName;
 
-    // The number of entries: the arrays' upper bound (0 before any load).
-    qint64 UpperBound() const { return EntryOffset.empty() ? 0 : qint64(EntryOffset.size()) - 1; }
+    // The number of entries (0 before any load), which is also the index of
+    // the blank element.
+    qint64 Count() const { return EntryOffset.empty() ? 0 : qint64(EntryOffset.size()) - 1; }
     bool IsLoaded() const { return !EntryOffset.empty(); }
 
     // Entry i's name as text, cut at its first NUL.

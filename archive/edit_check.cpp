@@ -11,23 +11,12 @@ namespace kbx {
 
 namespace {
 
-// The directory is compared in blocks of whole records.
-constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
-// The longest file name most Linux file systems accept, in UTF-8 bytes.
-constexpr qint64 kMaxComponentBytes = 255;
-
 // Why `name` may not be added, apart from other entries' names.
 NameRule AddedNameRule(const QString& name, QByteArray* encoded, QString* detail) {
     std::optional<QByteArray> bytes = EncodeName(name);
     if (!bytes) return NameRule::NotEncodable;
     if (bytes->size() > kNameSize) return NameRule::TooLong;
     if (NameRule rule = NameProblem(name, detail); rule != NameRule::None) return rule;
-    for (const QString& part : NameComponents(name)) {
-        if (part.toUtf8().size() > kMaxComponentBytes) {
-            *detail = part;
-            return NameRule::ComponentTooLong;
-        }
-    }
     *encoded = std::move(*bytes);
     return NameRule::None;
 }
@@ -43,7 +32,7 @@ QStringList FolderKeys(const QString& key) {
 }  // namespace
 
 Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked) {
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     auto& action = checked->action;
     std::vector<Added> named;          // every name given, added or renamed to
     QHash<QString, size_t> namedKeys;  // key -> position in `named`
@@ -52,13 +41,13 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, Checked
         const Edit& edit = edits[e];
         if (edit.kind != Edit::Kind::Add) {
             if (edit.index < 0 || edit.index >= count)
-                return {Reason::NoSuchEntry, 0, NameRule::None, edit.index};
+                return Failure::Entry(Reason::NoSuchEntry, 0, edit.index, {});
             if (!action.emplace(edit.index, e).second)
-                return {Reason::EditConflict, 0, NameRule::None, edit.index, dir.Name(edit.index)};
+                return Failure::Entry(Reason::EditConflict, 0, edit.index, dir.Name(edit.index));
         }
         if (!edit.Names()) continue;
         Added a{e, TypedName(edit.name), {}, {}};
-        Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, a.name};
+        Failure bad = Failure::Name(NameRule::None, a.name);
         if ((bad.rule = AddedNameRule(a.name, &a.encoded, &bad.detail)) != NameRule::None)
             return bad;
         // A rename that changes nothing is a mistake, not an edit; one that
@@ -68,7 +57,7 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, Checked
         a.key = NameKey(a.name);
         if (auto it = namedKeys.constFind(a.key); it != namedKeys.cend()) {
             const QString& other = named[*it].name;
-            if (other == a.name) return {Reason::EditConflict, 0, NameRule::None, -1, a.name};
+            if (other == a.name) return Failure::Entry(Reason::EditConflict, 0, -1, a.name);
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = other;
             return bad;
@@ -90,7 +79,7 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, Checked
     // Among the names given: one the folder of another.
     for (const Added& a : named) {
         if (namedFolders.contains(a.key))
-            return {Reason::UnsafeName, 0, NameRule::FolderClash, -1, a.name, a.name};
+            return Failure::Name(NameRule::FolderClash, a.name, a.name);
     }
     if (named.empty()) return {};
     // Against every entry that keeps its name: one pass, whatever the number
@@ -103,7 +92,7 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, Checked
         const QString name = dir.Name(i);
         const QString key = NameKey(name);
         const auto clash = [&](size_t at, NameRule rule) {
-            return Failure{Reason::UnsafeName, 0, rule, i, named[at].name, name};
+            return Failure::Name(rule, named[at].name, name, i);
         };
         if (auto it = namedKeys.constFind(key); it != namedKeys.cend())
             return clash(*it, name == named[*it].name ? NameRule::Exists : NameRule::CaseDuplicate);
@@ -126,40 +115,14 @@ Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, Checked
     return {};
 }
 
-bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked,
-              Result* refusal) {
-    if (Failure f = CheckEdits(dir, edits, checked); f.reason != Reason::None) {
-        *refusal = Result::Unusable(std::move(f));
-        return false;
-    }
+Failure CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits& checked) {
+    if (Failure f = CheckEdits(dir, edits, &checked); f.reason != Reason::None) return f;
     qint64 removed = 0;
-    for (const auto& [index, e] : checked->action) removed += edits[e].kind == Edit::Kind::Remove;
-    checked->newCount = dir.UpperBound() - removed + qint64(checked->added.size());
-    if (DirectoryEnd(checked->newCount) > kMaxArchiveBytes) {
-        *refusal = Result::Unusable({Reason::TooLarge, 0, {}, -1, dir.ArchivePath});
-        return false;
-    }
-    return true;
-}
-
-bool SameRecords(int fd, const Directory& dir, int* err) {
-    const qint64 count = dir.UpperBound();
-    QByteArray block(std::min(count, kRecordsPerBlock) * kRecordSize, Qt::Uninitialized);
-    for (qint64 first = 0; first < count; first += kRecordsPerBlock) {
-        const qint64 n = std::min(kRecordsPerBlock, count - first);
-        if (io::ReadAt(fd, block.data(), n * kRecordSize, DirectoryEnd(first), err) !=
-            n * kRecordSize)
-            return false;
-        for (qint64 k = 0; k < n; ++k) {
-            const char* rec = block.constData() + k * kRecordSize;
-            const qint64 i = first + k;
-            if (ReadLE32(rec + kRecordOffsetField) != dir.EntryOffset[size_t(i)] ||
-                ReadLE32(rec + kRecordSizeField) != dir.EntrySize[size_t(i)] ||
-                NameBytes(QByteArrayView(rec + kRecordNameField, kNameSize)) != dir.EntryName[i])
-                return false;
-        }
-    }
-    return true;
+    for (const auto& [index, e] : checked.action) removed += edits[e].kind == Edit::Kind::Remove;
+    checked.newCount = dir.Count() - removed + qint64(checked.added.size());
+    if (DirectoryEnd(checked.newCount) > kMaxArchiveBytes)
+        return Failure::Path(Reason::TooLarge, 0, dir.ArchivePath);
+    return {};
 }
 
 bool OutputError(int err) {
@@ -172,6 +135,14 @@ Failure OpenSource(const QString& path, io::Fd* fd, struct stat* st) {
     if (!*fd || ::fstat(fd->get(), st) != 0) return {Reason::CannotOpenFile, errno};
     if (!S_ISREG(st->st_mode)) return {Reason::NotRegularFile, S_ISDIR(st->st_mode) ? EISDIR : 0};
     return {};
+}
+
+qint64 SourceSize(const QString& path) {
+    struct stat st {};
+    if (path.isEmpty() || ::stat(io::NativePath(path).constData(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
+        return 0;
+    return st.st_size;
 }
 
 Failure SourceUnchanged(int fd, const struct stat& before, long long copied) {

@@ -43,25 +43,13 @@ struct CheckedEdits {
 };
 
 // Checks `edits` (CheckEdits) and that the new directory fits the format
-// (TooLarge, subject = the archive). False with `refusal` set otherwise.
-bool CheckAll(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked,
-              Result* refusal);
-
-// The result of an operation the caller stopped.
-inline Result StoppedResult() {
-    Result r;
-    r.outcome = Outcome::Stopped;
-    return r;
-}
+// (TooLarge, subject = the archive); `checked` learns the checked edits.
+[[nodiscard]] Failure CheckAll(const Directory& dir, const std::vector<Edit>& edits,
+                               CheckedEdits& checked);
 
 // Checks the edits against each other and against the kept entries (see
 // Rewrite for the refusals), and fills `checked` but for newCount.
 Failure CheckEdits(const Directory& dir, const std::vector<Edit>& edits, CheckedEdits* checked);
-
-// True when the file behind `fd`, whose header OpenLoaded checked, still
-// holds the records of `dir`. A read that fails leaves its errno in *err; a
-// short one leaves it alone.
-bool SameRecords(int fd, const Directory& dir, int* err);
 
 // True for the errors of a copy that belong to the archive being written
 // rather than to the file read: the disk or quota is full, or the file
@@ -71,6 +59,11 @@ bool OutputError(int err);
 // Opens a file whose bytes an entry gets: CannotOpenFile (errno) or
 // NotRegularFile (a folder, FIFO, socket or device) otherwise.
 Failure OpenSource(const QString& path, io::Fd* fd, struct stat* st);
+
+// The size of the regular file at `path` now, 0 when none stands there (or
+// `path` is empty): what an edit's file adds to the archive, measured before
+// anything is copied. A file that grows later fails during its copy.
+qint64 SourceSize(const QString& path);
 
 // FileChanged when the file opened with status `before` is not the same
 // file in the same state after `copied` bytes were read from it.

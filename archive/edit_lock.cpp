@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/archive_file.h"
+
 namespace kbx {
 
 namespace {
@@ -21,7 +23,7 @@ constexpr long kPollNs = 20'000'000;
 std::vector<std::pair<quint64, quint64>> g_held;
 
 Result Busy(const QString& path) {
-    return Result::Unusable({Reason::ArchiveBusy, 0, {}, -1, path});
+    return Result::Unusable(Failure::Path(Reason::ArchiveBusy, 0, path));
 }
 
 }  // namespace
@@ -41,20 +43,16 @@ Result EditLock::Acquire(const QString& path, bool wait, const std::function<voi
     const QByteArray native = io::NativePath(path);
     bool told = false;
     for (;;) {
-        int err = 0;
-        io::Fd fd = io::OpenRegularForRead(AT_FDCWD, native.constData(), nullptr, &err);
-        if (!fd) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+        io::Fd fd;
+        if (Failure f = OpenForReading(path, fd, nullptr); f.reason != Reason::None)
+            return Result::Unusable(std::move(f));
         while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
-                return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+                return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, errno, path));
             if (!wait) return Busy(path);
             if (!told && waiting) waiting();
             told = true;
-            if (stop && stop->requested) {
-                Result r;
-                r.outcome = Outcome::Stopped;
-                return r;
-            }
+            if (stop && stop->requested) return Result::Stopped();
             const timespec pause{0, kPollNs};
             ::nanosleep(&pause, nullptr);
         }
@@ -63,10 +61,10 @@ Result EditLock::Acquire(const QString& path, bool wait, const std::function<voi
         struct stat locked {
         }, named{};
         if (::fstat(fd.get(), &locked) != 0)
-            return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+            return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, errno, path));
         if (::stat(native.constData(), &named) != 0) {
             if (errno == ENOENT) continue;  // between two renames: look again
-            return Result::Unusable({Reason::CannotOpenArchive, errno, {}, -1, path});
+            return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, errno, path));
         }
         if (locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
             fd_ = std::move(fd);

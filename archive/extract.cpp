@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFile>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include "archive/archive.h"
 #include "archive/archive_file.h"
 #include "archive/file_io.h"
+#include "archive/records.h"
 
 namespace kbx {
 
@@ -38,7 +40,8 @@ Failure PrepareAt(int root, const QString& folder) {
     if (io::Fd v = io::OpenDirBeneath(root, {version}, false, &err); v && ProbeAt(v.get()))
         return {};
     if (io::OpenDirBeneath(root, {version, QStringLiteral("Data")}, true, &err)) return {};
-    return {Reason::CannotPrepareFolder, err, {}, -1, folder + QStringLiteral("/Version/Data")};
+    return Failure::Path(Reason::CannotPrepareFolder, err,
+                         folder + QStringLiteral("/Version/Data"));
 }
 
 // Writes entries beneath one target folder, keeping the archive open, and
@@ -47,12 +50,14 @@ Failure PrepareAt(int root, const QString& folder) {
 class Extractor {
   public:
     Extractor(const Directory& dir, int archive, long long archiveSize, int root,
-              Overwrite overwrite)
+              Overwrite overwrite, std::vector<Failure>& warnings)
         : dir_(dir),
           archive_(archive),
           archiveSize_(archiveSize),
           root_(root),
-          overwrite_(overwrite) {}
+          overwrite_(overwrite),
+          warnings_(warnings),
+          records_(archive, dir.Count()) {}
 
     // Returns Reason::None on success, else why the entry failed.
     Failure Write(qint64 index) {
@@ -83,14 +88,9 @@ class Extractor {
             return {Reason::ReadFailed, err};
         // The record on disk must still be the one loaded; otherwise the
         // archive was rewritten since, and its bytes are not this entry's.
-        err = 0;
-        const char* record = Record(index, !small, &err);
-        if (!record && err != 0) return {Reason::ReadFailed, err};  // a failing disk
-        if (!record || ReadLE32(record + kRecordOffsetField) != offset ||
-            ReadLE32(record + kRecordSizeField) != size ||
-            NameBytes(QByteArrayView(record + kRecordNameField, kNameSize)) !=
-                dir_.EntryName[index])
-            return {Reason::ArchiveChanged};
+        const char* record = Record(index, !small);
+        if (!record && records_.error() != 0) return {Reason::ReadFailed, records_.error()};
+        if (!record || !SameRecord(record, dir_, index)) return {Reason::ArchiveChanged};
         const QString name = dir_.Name(index);
         Failure unsafe{Reason::UnsafeName};
         if ((unsafe.rule = NameProblem(name, &unsafe.detail)) != NameRule::None) return unsafe;
@@ -124,33 +124,25 @@ class Extractor {
             if (err == EEXIST && overwrite_ == Overwrite::Skip) return {};
             return {err == EEXIST ? Reason::CannotCreateFile : Reason::WriteFailed, err};
         }
+        if (out.leftError() != 0)
+            warnings_.push_back({Reason::TemporaryLeft, out.leftError(), NameRule::None, index,
+                                 name, QFile::decodeName(out.leftName())});
         return {};
     }
 
     // Record `index` as it is on disk now, read with those after it whose
     // bytes the window holds; re-read when `fresh`, or when the window has
-    // moved since. Null when the archive no longer holds it.
-    const char* Record(qint64 index, bool fresh, int* err) {
-        if (fresh) {
-            return io::ReadAt(archive_, single_, kRecordSize, DirectoryEnd(index), err) ==
-                           kRecordSize
-                       ? single_
-                       : nullptr;
-        }
-        if (index < recordsFirst_ || index >= recordsFirst_ + recordsCount_ ||
-            recordsWindow_ != windowReads_) {
-            const qint64 last = std::min(index + kRecordBlock, dir_.UpperBound());
+    // moved since. Null when the archive no longer holds it (records_.error()
+    // tells a failed read).
+    const char* Record(qint64 index, bool fresh) {
+        if (fresh || recordsWindow_ != windowReads_ || !records_.Held(index)) {
+            const qint64 last = std::min(index + kRecordBlock, dir_.Count());
             qint64 n = 1;
-            while (index + n < last && InWindow(index + n)) ++n;
-            if (records_.isEmpty()) records_.resize(kRecordBlock * kRecordSize);
-            const long long got =
-                io::ReadAt(archive_, records_.data(), n * kRecordSize, DirectoryEnd(index), err);
-            recordsFirst_ = index;
-            recordsCount_ = std::max(got, 0LL) / kRecordSize;
-            recordsWindow_ = windowReads_;
-            if (recordsCount_ == 0) return nullptr;
+            while (!fresh && index + n < last && InWindow(index + n)) ++n;
+            records_.Read(index, n);
+            recordsWindow_ = fresh ? -1 : windowReads_;
         }
-        return records_.constData() + (index - recordsFirst_) * kRecordSize;
+        return records_.Held(index);
     }
 
     bool InWindow(qint64 index) const {
@@ -212,6 +204,7 @@ class Extractor {
     long long archiveSize_;
     int root_;
     Overwrite overwrite_;
+    std::vector<Failure>& warnings_;  // steps that failed in entries written whole
     std::vector<ParentFolder> parents_;
     qint64 uses_ = 0;
     bool replacing_ = false;
@@ -219,31 +212,28 @@ class Extractor {
     qint64 windowStart_ = 0;
     qint64 windowLength_ = 0;
     qint64 windowReads_ = 0;
-    QByteArray records_;
-    qint64 recordsFirst_ = 0;
-    qint64 recordsCount_ = 0;
-    qint64 recordsWindow_ = -1;
-    char single_[kRecordSize];
+    DirectoryReader records_;
+    qint64 recordsWindow_ = -1;  // the window read the records_ held belong to
 };
 
 template <typename IndexAt>
 Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QString& folder,
                    const Progress& progress, const StopFlag* stop,
                    Overwrite overwrite = Overwrite::Replace) {
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     long long archiveSize = 0;
-    Result failure;
-    io::Fd archive = OpenLoaded(dir, &archiveSize, &failure);
-    if (!archive) return failure;
+    io::Fd archive;
+    if (Failure f = OpenLoaded(dir, archive, &archiveSize); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
 
     const QByteArray rootPath = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, folder});
+    if (!root) return Result::Unusable(Failure::Path(Reason::CannotOpenFolder, errno, folder));
     if (Failure f = PrepareAt(root.get(), folder); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
 
-    Extractor extractor(dir, archive.get(), archiveSize, root.get(), overwrite);
     Result result;
+    Extractor extractor(dir, archive.get(), archiveSize, root.get(), overwrite, result.warnings);
     for (qint64 i = 0; i < n; ++i) {
         const qint64 index = indexAt(i);
         if (progress) progress(index);
@@ -255,7 +245,7 @@ Result ExtractSome(const Directory& dir, qint64 n, IndexAt indexAt, const QStrin
         if (Failure f = extractor.Write(index); f.reason != Reason::None)
             result.failures.push_back(std::move(f));
         else
-            ++result.written;
+            ++result.done;
     }
     if (!result.failures.empty()) result.outcome = Outcome::EntriesFailed;
     return result;
@@ -272,16 +262,12 @@ bool TestFolder(const QString& folder) {
 Failure PrepareOutputFolders(const QString& folder) {
     const QByteArray path = io::NativePath(NativeFolder(folder));
     io::Fd root(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) return {Reason::CannotOpenFolder, errno, {}, -1, folder};
+    if (!root) return Failure::Path(Reason::CannotOpenFolder, errno, folder);
     return PrepareAt(root.get(), folder);
 }
 
 Result ExtractEntry(const Directory& dir, qint64 index, const QString& folder) {
-    if (index < 0 || index >= dir.UpperBound()) {
-        Result r;
-        r.outcome = Outcome::NothingDone;
-        return r;
-    }
+    if (index < 0 || index >= dir.Count()) return Result::NothingDone();
     return ExtractSome(
         dir, 1, [index](qint64) { return index; }, folder, {}, nullptr);
 }
@@ -297,15 +283,16 @@ Result ExtractEntries(const Directory& dir, const std::vector<qint64>& indexes,
 Result UnpackAll(const Directory& dir, const QString& folder, const Progress& progress,
                  const StopFlag* stop, Overwrite overwrite) {
     return ExtractSome(
-        dir, dir.UpperBound(), [](qint64 i) { return i; }, folder, progress, stop, overwrite);
+        dir, dir.Count(), [](qint64 i) { return i; }, folder, progress, stop, overwrite);
 }
 
 Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, int fd,
                     const Progress& progress, const StopFlag* stop) {
     long long archiveSize = 0;
+    io::Fd archive;
+    if (Failure f = OpenLoaded(dir, archive, &archiveSize); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     Result result;
-    io::Fd archive = OpenLoaded(dir, &archiveSize, &result);
-    if (!archive) return result;
     constexpr long long kBuffer = 1 << 20;
     std::unique_ptr<char[]> buf(new char[size_t(kBuffer)]);
     for (qint64 index : indexes) {
@@ -314,7 +301,7 @@ Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, in
             result.outcome = Outcome::Stopped;
             return result;
         }
-        if (index < 0 || index >= dir.UpperBound()) continue;
+        if (index < 0 || index >= dir.Count()) continue;
         const qint64 offset = dir.EntryOffset[size_t(index)];
         const qint64 size = dir.EntrySize[size_t(index)];
         Failure f;
@@ -334,7 +321,7 @@ Result WriteEntries(const Directory& dir, const std::vector<qint64>& indexes, in
             done += got;
         }
         if (f.reason == Reason::None) {
-            ++result.written;
+            ++result.done;
             continue;
         }
         f.index = index;

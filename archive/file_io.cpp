@@ -1,5 +1,7 @@
 #include "archive/file_io.h"
 
+#include "archive/file_io_faults.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -12,7 +14,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace kbx::io {
@@ -121,6 +122,15 @@ void SetCallHook(CallHook hook) {
 void ResetFaults() {
     g_faults = {};
 }
+void ResetSeam() {
+    ResetFaults();
+    ForceBufferedCopy(false);
+    ForceNamedFiles(false);
+    ForceUnknownEntryTypes(false);
+    g_disabled = {};
+    g_refusal = {};
+    g_openat2Works = g_linkByDescriptor = true;
+}
 void TearNthWrite(long k) {
     g_faults.tearWrite = k;
 }
@@ -159,10 +169,6 @@ bool IsTemporaryName(QByteArrayView name) {
 
 QByteArray NativePath(const QString& path) {
     return QFile::encodeName(path);
-}
-
-QString ErrorText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
 }
 
 Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err) {
@@ -309,13 +315,10 @@ namespace {
 // within a page (entries follow each other without padding, so that is the
 // usual case for both pack and unpack). The kernel's own file-to-file copy
 // goes through a pipe of 16 slots, and at such offsets every page travels as
-// two pieces: twice the round trips, and slower than a copy through user
-// space. A 512 KiB pipe moves 128 pages a trip with no copy through user
-// space. Measured against cp's copy of the same files, aligned: 256 KiB
-// was a little slower; 1 MiB was as fast in most runs, but several times
-// slower in a third of them, while the page cache took the larger writes.
-// One pipe per copy: four calls against the 4 per MiB of the copy, and no
-// descriptor outlives the operation.
+// two pieces. A 512 KiB pipe moves 128 pages a trip with no copy through
+// user space (bench/README.md, unpack (b), has the sizes measured). One pipe
+// per copy: four calls against the 4 per MiB of the copy, and no descriptor
+// outlives the operation.
 struct SplicePipe {
     SplicePipe() {
         int fds[2];
@@ -522,7 +525,8 @@ bool CloseFd(Fd& fd, int* err) {
 
 bool AtomicFile::Create(int dirfd, const QByteArray& finalName, int* err) {
     Discard();
-    error_ = 0;
+    error_ = leftError_ = 0;
+    leftName_.clear();
     dirfd_ = dirfd;
     final_ = finalName;
     // An unnamed file costs one directory change at Commit instead of two
@@ -586,7 +590,9 @@ bool AtomicFile::RenameNoReplace() {
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without the flag: a link fails on a taken name as well.
     if (::linkat(dirfd_, temp_.constData(), dirfd_, final_.constData(), 0) != 0) return false;
-    ::unlinkat(dirfd_, temp_.constData(), 0);
+    // The file has its final name now; a temporary name that cannot be
+    // dropped is a second name of a complete file, told as a warning.
+    if (!RemoveIn(dirfd_, temp_.constData(), &leftError_)) leftName_ = temp_;
     return true;
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 // The engine's file layer: descriptors, writes that land whole or not at all,
-// folder walks that never leave their root, and in-kernel copying. Every
-// read, write, publication (link or rename), fsync and close goes through
-// here, so tests can make the k-th one fail.
+// folder walks that never leave their root, and in-kernel copying. The
+// engine's reads and writes of file data, publications (link or rename),
+// flushes, truncations, removals and the closes whose failure it reports
+// (CloseFd) go through here, so tests can make the k-th one fail
+// (file_io_faults.h).
 //
-// Threading: the engine runs one operation at a time per process. The fault
-// plan below and the capability probes (openat2, copy_file_range, linking by
-// descriptor) are process-wide and unsynchronised; call the engine from one
-// thread at a time.
+// Threading: the engine runs one operation at a time per process. The test
+// seam's plan and the capability probes (openat2, copy_file_range, linking
+// by descriptor) are process-wide and unsynchronised; call the engine from
+// one thread at a time.
 
 #include <QByteArray>
 #include <QString>
@@ -18,9 +20,7 @@
 
 #include <atomic>
 #include <cstddef>
-#include <functional>
 #include <utility>
-#include <vector>
 
 #include "archive/directory.h"
 
@@ -53,57 +53,6 @@ class Fd {
     int fd_ = -1;
 };
 
-// Test seam: the k-th call (1-based, counted from now) of the given kind
-// fails with EIO. k = 0 switches the kind back to normal. Publish counts the
-// step that gives a finished file its final name, by link or by rename. A
-// read is one pread of ReadAt, so a read that the kernel cuts short counts
-// again. Truncate counts changes of a file's length, Remove removals of a
-// name.
-enum class Op { Write, Publish, Fsync, Close, Read, Truncate, Remove, Count_ };
-void FailNth(Op op, long k);
-// Test seam: calls of each kind made since the last ResetFaults(), and a
-// hook run just before each one (with its 1-based number), so that tests can
-// change files at an exact point of an operation.
-long Calls(Op op);
-using CallHook = std::function<void(Op op, long n)>;
-void SetCallHook(CallHook hook);
-void ResetFaults();
-// Test seam: the k-th write (counted from now) writes only its first half,
-// as a power loss in the middle of it would leave the file, and then fails
-// with EIO. k = 0: writes are whole. Cleared by ResetFaults().
-void TearNthWrite(long k);
-// Test seam: copies go through the bounded buffer, as on filesystems without
-// copy_file_range, so that the fault tests reach that path's several writes
-// per entry. Not cleared by ResetFaults().
-void ForceBufferedCopy(bool on);
-// Test seam: atomic files take the named temporary path, as on file systems
-// without unnamed files. Not cleared by ResetFaults().
-void ForceNamedFiles(bool on);
-// Test seam: folder listings give no entry kinds (DT_UNKNOWN), as on file
-// systems that leave them out, so that each name's kind is looked up. Not
-// cleared by ResetFaults().
-void ForceUnknownEntryTypes(bool on);
-bool UnknownEntryTypesForced();
-// Test seam: each pread returns at most `bytes` bytes (0: no limit), as a
-// signal or a network file system may cut a read short. Cleared by
-// ResetFaults().
-void LimitReads(long long bytes);
-// Test seam: behaves as on a system without the given facility, so that its
-// fallback runs: folder walks name by name instead of openat2, linking
-// through /proc instead of by descriptor (named temporaries instead of
-// unnamed files: ForceNamedFiles). Not cleared by ResetFaults().
-enum class Facility { Openat2, LinkByDescriptor, RenameNoReplace, Splice, Count_ };
-void Disable(Facility facility, bool disabled);
-// Test seam: the facility's call fails with `err` (0: it runs), as where the
-// kernel lacks it or a sandbox refuses it; the process trusts the facility
-// again from its next call. Splice: every splice of a copy fails, as on a
-// failing disk.
-void Refuse(Facility facility, int err);
-// Test seam: the files (device, inode) that Fsync flushed to disk since the
-// last ResetFaults(), in order, so that a test can see which file and folder
-// were made durable, not only how many flushes ran.
-std::vector<std::pair<unsigned long long, unsigned long long>> Flushed();
-
 // True for the names of this program's temporary files (see AtomicFile),
 // which a killed run may leave: never packed, never compared.
 bool IsTemporaryName(QByteArrayView name);
@@ -111,19 +60,18 @@ bool IsTemporaryName(QByteArrayView name);
 // Local 8-bit path for a QString path.
 QByteArray NativePath(const QString& path);
 
-// The text of an errno value.
-QString ErrorText(int err);
-
 // Opens an existing file for reading without blocking on FIFOs or devices.
-// Fails with EINVAL-like errors for anything but a regular file.
+// Fails for anything but a regular file: EISDIR for a folder, EINVAL for a
+// FIFO, socket or device.
 Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
 
 // The identity and state of an open file, or a default one (size -1) when
 // it cannot be read.
 FileIdentity IdentityOf(int fd);
 
-// A file time in nanoseconds.
-inline qint64 Nanoseconds(const timespec& t) {
+// A file time (a timespec or a statx timestamp) in nanoseconds.
+template <typename Time>
+constexpr qint64 Nanoseconds(const Time& t) {
     return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 FileIdentity IdentityOf(const struct stat& st);
@@ -229,6 +177,11 @@ class AtomicFile {
     void ExpectTaken() { expectTaken_ = true; }
     // True when Commit found the final name taken.
     bool foundTaken() const { return foundTaken_; }
+    // After a Commit that succeeded: the temporary name that stayed beside
+    // the final one because it could not be removed, and why (errno); empty
+    // and 0 when none did.
+    const QByteArray& leftName() const { return leftName_; }
+    int leftError() const { return leftError_; }
     void Discard();
 
     // Gives the unpublished file an owner and group, or a mode (07777 bits),
@@ -249,6 +202,8 @@ class AtomicFile {
     bool unnamed_ = false;  // no name yet: nothing to remove on failure
     bool expectTaken_ = false;
     bool foundTaken_ = false;
+    QByteArray leftName_;
+    int leftError_ = 0;
 };
 
 }  // namespace kbx::io

@@ -9,10 +9,11 @@ bool HasSignature(QByteArrayView bytes) {
            std::memcmp(bytes.data(), kSignature.data(), kSignatureSize) == 0;
 }
 
-QByteArray HeaderBytes(qint32 count) {
+QByteArray HeaderBytes(qint32 count, qint32 reserved) {
     QByteArray h(kHeaderSize, '\0');
     std::memcpy(h.data() + kSignatureOffset, kSignature.data(), kSignatureSize);
     WriteLE32(h.data() + kDirectoryEndOffset, static_cast<qint32>(DirectoryEnd(count)));
+    WriteLE32(h.data() + kReservedOffset, reserved);
     WriteLE32(h.data() + kCountOffset, count);
     return h;
 }

@@ -65,8 +65,9 @@ inline void WriteLE32(char* p, qint32 value) {
 // True when `bytes` starts with the exact 8-byte signature.
 bool HasSignature(QByteArrayView bytes);
 
-// The 20-byte header for an archive of `count` entries.
-QByteArray HeaderBytes(qint32 count);
+// The 20-byte header for an archive of `count` entries, with `reserved` in
+// its reserved field.
+QByteArray HeaderBytes(qint32 count, qint32 reserved = 0);
 
 // Appends one directory record; `name` is at most kNameSize bytes and is
 // padded with NULs to the full field.

@@ -12,13 +12,12 @@
 #include "archive/archive_file.h"
 #include "archive/edit_check.h"
 #include "archive/journal.h"
+#include "archive/records.h"
 #include "archive/rewrite.h"
 
 namespace kbx {
 
 namespace {
-
-constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
 
 // Where each entry of the edited directory comes from, and where its data
 // are once the edit is done.
@@ -53,35 +52,32 @@ long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, cons
 
 Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
                    const CopyProgress& progress, const StopFlag* stop) {
-    if (edits.empty()) {
-        Result r;
-        r.outcome = Outcome::NothingDone;
-        return r;
-    }
+    if (edits.empty()) return Result::NothingDone();
     const QString& path = dir.ArchivePath;
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     CheckedEdits checked;
-    if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
+    if (Failure f = CheckAll(dir, edits, checked); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     auto& [action, added, renamed, newCount] = checked;
     const auto failed = [&](Reason reason, int err = 0) {
-        return Result::Unusable({reason, err, NameRule::None, -1, path});
+        return Result::Unusable(Failure::Path(reason, err, path));
     };
 
     // The archive as loaded, opened for writing through the folder that
     // holds its journal.
     long long size = 0;
-    Result opened;
-    io::Fd reader = OpenLoaded(dir, &size, &opened);
-    if (!reader) return opened;
+    io::Fd reader;
+    if (Failure f = OpenLoaded(dir, reader, &size); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     int err = 0;
-    if (!SameRecords(reader.get(), dir, &err))
-        return err ? failed(Reason::ReadFailed, err) : failed(Reason::ArchiveChanged);
+    if (Failure f = RecordsUnchanged(reader.get(), dir); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     journal::Place place;
     if (!journal::Locate(path, &place, &err)) return failed(Reason::ArchiveChanged);
     struct stat st {};
-    Failure why;
-    io::Fd archive = journal::OpenForWriting(place, &st, &why);
-    if (!archive) return Result::Unusable(std::move(why));
+    io::Fd archive;
+    if (Failure f = journal::OpenForWriting(place, archive, &st); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     if (io::IdentityOf(st) != dir.Identity) return failed(Reason::ArchiveChanged);
     if (::faccessat(place.folder.get(), place.name.constData(), W_OK, AT_EACCESS) != 0)
         return failed(Reason::CannotOpenArchive, errno);
@@ -117,7 +113,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
         const qint64 offset = dir.EntryOffset[size_t(i)], length = dir.EntrySize[size_t(i)];
         if (checked.Edited(i, Edit::Kind::Replace, edits)) continue;
         if (offset < 0 || length < 0 || offset + length > size)
-            return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
+            return Result::Unusable(Failure::Entry(Reason::OutOfBounds, 0, i, dir.Name(i)));
         if (length > 0 && offset < newEnd) {
             plan.appends.push_back({j, {}});
             changed.push_back(j);
@@ -128,12 +124,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
         plan.appends.push_back({j, edits[action[plan.source[size_t(j)]]].file});
     for (size_t k = 0; k < added.size(); ++k)
         plan.appends.push_back({kept + qint64(k), edits[added[k].edit].file});
-    for (const auto& a : plan.appends) {
-        struct stat fs {};
-        if (!a.file.isEmpty() && ::stat(io::NativePath(a.file).constData(), &fs) == 0 &&
-            S_ISREG(fs.st_mode))
-            total += fs.st_size;
-    }
+    for (const auto& a : plan.appends) total += SourceSize(a.file);
     if (total > kMaxArchiveBytes) return failed(Reason::TooLarge);
     // What the progress counts: the bytes appended, as measured now.
     const qint64 appendTotal = total - std::max<qint64>(size, newEnd);
@@ -154,10 +145,10 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
     const qint64 from = DirectoryEnd(plan.firstChanged);
     const qint64 to = std::min<qint64>(DirectoryEnd(plan.lastChanged + 1), size);
     if (from < to) saved.push_back({from, to - from});
-    char reserved[kFieldSize];
-    if (io::ReadAt(archive.get(), reserved, kFieldSize, kReservedOffset, &err) != kFieldSize)
-        return failed(Reason::ReadFailed, err);
-    if (stop && stop->requested) return StoppedResult();
+    qint32 reserved = 0;
+    if (Failure f = ReadReserved(archive.get(), path, reserved); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    if (stop && stop->requested) return Result::Stopped();
 
     journal::Writer journal;
     if (Failure f = journal.Write(place, archive.get(), size, saved); f.reason != Reason::None)
@@ -181,7 +172,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
             length = dir.EntrySize[size_t(i)];
             const long long n = Append(archive.get(), dir.EntryOffset[size_t(i)], archive.get(),
                                        next, length, stop, piece, &err);
-            if (n == -2) return undo(StoppedResult());
+            if (n == -2) return undo(Result::Stopped());
             if (n != length)
                 return undo(failed(n < 0 ? Reason::WriteFailed : Reason::Truncated, err));
         } else {
@@ -197,7 +188,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
             if (next + before.st_size > kMaxArchiveBytes) return undo(failed(Reason::TooLarge));
             const long long n =
                 Append(in.get(), 0, archive.get(), next, before.st_size, stop, piece, &err);
-            if (n == -2) return undo(StoppedResult());
+            if (n == -2) return undo(Result::Stopped());
             if (n < 0)
                 return OutputError(err) ? undo(failed(Reason::WriteFailed, err))
                                         : fileFailed({Reason::WriteFailed, err});
@@ -211,20 +202,22 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
     // No flush here: until the journal is retired, a crash rolls the
     // appended bytes back with the directory, whichever reached the disk.
     // The last moment a stop cancels the edit.
-    if (stop && stop->requested) return undo(StoppedResult());
+    if (stop && stop->requested) return undo(Result::Stopped());
 
     // The header and the changed records, over the bytes the journal saved.
     Result r;
     r.bytes = next - appendStart;
     if (headerChanges) {
         r.bytes += kHeaderSize;
-        QByteArray header = HeaderBytes(qint32(plan.count));
-        std::copy_n(reserved, kFieldSize, header.data() + kReservedOffset);
+        const QByteArray header = HeaderBytes(qint32(plan.count), reserved);
         if (!io::WriteAll(archive.get(), header.constData(), kHeaderSize, 0, &err))
             return undo(failed(Reason::WriteFailed, err));
     }
-    QByteArray block;
-    qint64 blockStart = from;
+    RecordWriter records(
+        [&](const char* bytes, qint64 length, qint64 at) {
+            return io::WriteAll(archive.get(), bytes, length, at, &err);
+        },
+        from);
     for (qint64 j = plan.firstChanged; j <= plan.lastChanged; ++j) {
         const qint64 src = plan.source[size_t(j)];
         qint32 offset = 0, length = 0;
@@ -241,20 +234,15 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
             name = it->second;
         else
             name = dir.EntryName[src];
-        AppendRecord(block, offset, length, name);
-        if (block.size() >= kRecordsPerBlock * kRecordSize || j == plan.lastChanged) {
-            if (!io::WriteAll(archive.get(), block.constData(), block.size(), blockStart, &err))
-                return undo(failed(Reason::WriteFailed, err));
-            blockStart += block.size();
-            r.bytes += block.size();
-            block.clear();
-        }
+        if (!records.Add(offset, length, name)) return undo(failed(Reason::WriteFailed, err));
+        r.bytes += kRecordSize;
     }
+    if (!records.Finish()) return undo(failed(Reason::WriteFailed, err));
     if (!io::Fsync(archive.get(), &err)) return undo(failed(Reason::WriteFailed, err));
 
     if (Failure f = journal.Retire(place, archive.get(), r.warnings); f.reason != Reason::None)
         return undo(Result::Unusable(std::move(f)));
-    r.written = plan.count;
+    r.done = plan.count;
     return r;
 }
 

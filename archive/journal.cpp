@@ -122,12 +122,12 @@ Owner OwnerOf(const struct stat& st, int fd) {
     Owner o{quint64(st.st_dev), quint64(st.st_ino), 0};
     struct statx sx {};
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
-        o.birthNs = qint64(sx.stx_btime.tv_sec) * 1'000'000'000 + sx.stx_btime.tv_nsec;
+        o.birthNs = io::Nanoseconds(sx.stx_btime);
     return o;
 }
 
 qint64 ModifiedNs(const struct stat& st) {
-    return qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return io::Nanoseconds(st.st_mtim);
 }
 
 // What a journal holds.
@@ -212,7 +212,7 @@ bool Belongs(const Contents& c, int archive, const struct stat& st) {
 }
 
 Failure About(const Place& place, Reason reason, int err) {
-    return {reason, err, NameRule::None, -1, place.journalPath};
+    return Failure::Path(reason, err, place.journalPath);
 }
 
 // Writes the saved ranges back, sets the length, flushes the archive,
@@ -233,7 +233,7 @@ Failure Apply(const Place& place, int archive, int journal, const Contents& c,
     // The archive is whole; a journal that comes back after a power loss
     // only rolls back again to the same bytes.
     if (!io::Fsync(place.folder.get(), &err) && warnings)
-        warnings->push_back({Reason::FolderNotFlushed, err, NameRule::None, -1, place.folderText});
+        warnings->push_back(Failure::Path(Reason::FolderNotFlushed, err, place.folderText));
     return {};
 }
 
@@ -257,20 +257,20 @@ bool Locate(const QString& path, Place* place, int* err) {
     return true;
 }
 
-io::Fd OpenForWriting(const Place& place, struct stat* st, Failure* why) {
+Failure OpenForWriting(const Place& place, io::Fd& fd, struct stat* st) {
     const auto refuse = [&](int err) {
-        *why = {Reason::CannotOpenArchive, err, NameRule::None, -1, place.archivePath};
-        return io::Fd();
+        return Failure::Path(Reason::CannotOpenArchive, err, place.archivePath);
     };
-    io::Fd fd(::openat(place.folder.get(), place.name.constData(),
-                       O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
-    if (!fd) return refuse(errno);
-    if (::fstat(fd.get(), st) != 0) return refuse(errno);
-    if (!S_ISREG(st->st_mode)) return refuse(EINVAL);
+    io::Fd opened(::openat(place.folder.get(), place.name.constData(),
+                           O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (!opened) return refuse(errno);
+    if (::fstat(opened.get(), st) != 0) return refuse(errno);
+    if (!S_ISREG(st->st_mode)) return Failure::Path(Reason::NotRegularFile, 0, place.archivePath);
     // Made read-only on purpose: refused even to a privileged user.
     if ((st->st_mode & 0222) == 0) return refuse(EACCES);
-    ::fcntl(fd.get(), F_SETFL, 0);
-    return fd;
+    ::fcntl(opened.get(), F_SETFL, 0);
+    fd = std::move(opened);
+    return {};
 }
 
 Failure Writer::Write(const Place& place, int archive, qint64 length,
@@ -315,8 +315,8 @@ Failure Writer::Write(const Place& place, int archive, qint64 length,
             const qint64 want = std::min<qint64>(block.size(), r.length - done);
             const long long got = io::ReadAt(archive, block.data(), want, r.offset + done, &err);
             if (got != want)
-                return abandon({Reason::ReadFailed, got < 0 ? err : EIO, NameRule::None, -1,
-                                place.archivePath});
+                return abandon(
+                    Failure::Path(Reason::ReadFailed, got < 0 ? err : EIO, place.archivePath));
             sum_ = Sum(sum_, block.constData(), want);
             if (!io::WriteAll(fd_.get(), block.constData(), want, length_, &err))
                 return abandon(About(place, Reason::WriteFailed, err));
@@ -350,7 +350,7 @@ Failure Writer::Retire(const Place& place, int archive, std::vector<Failure>& wa
         return About(place, Reason::WriteFailed, err);
     fd_.reset();
     if (!io::Fsync(place.folder.get(), &err))
-        warnings.push_back({Reason::FolderNotFlushed, err, NameRule::None, -1, place.folderText});
+        warnings.push_back(Failure::Path(Reason::FolderNotFlushed, err, place.folderText));
     return {};
 }
 
@@ -412,15 +412,17 @@ Result Recover(const QString& path) {
                             O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!archive || ::fstat(archive.get(), &st) != 0) return r;  // the load reports it
     if (!Belongs(c, archive.get(), st)) return foreign();
-    Failure why;
-    io::Fd writable = OpenForWriting(place, &st, &why);
-    if (!writable) return Result::Unusable(About(place, Reason::CannotRollBack, why.error));
+    io::Fd writable;
+    if (Failure f = OpenForWriting(place, writable, &st); f.reason != Reason::None)
+        return Result::Unusable(f.reason == Reason::NotRegularFile
+                                    ? std::move(f)
+                                    : About(place, Reason::CannotRollBack, f.error));
     if (::faccessat(place.folder.get(), ".", W_OK, AT_EACCESS) != 0)
         return Result::Unusable(About(place, Reason::CannotRollBack, errno));
     if (Failure f = Apply(place, writable.get(), journal.get(), c, &r.warnings);
         f.reason != Reason::None)
         return Result::Unusable(std::move(f));
-    r.warnings.push_back({Reason::RolledBack, 0, NameRule::None, -1, path});
+    r.warnings.push_back(Failure::Path(Reason::RolledBack, 0, path));
     return r;
 }
 
@@ -429,9 +431,9 @@ Result Undo(const QString& path) {
     Place place;
     int err = 0;
     if (!Locate(path, &place, &err))
-        return Result::Unusable({Reason::CannotOpenArchive, err, NameRule::None, -1, path});
+        return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, err, path));
     const auto refuse = [&](Reason reason) {
-        return Result::Unusable({reason, 0, NameRule::None, -1, path});
+        return Result::Unusable(Failure::Path(reason, 0, path));
     };
     io::Fd record(::openat(place.folder.get(), place.UndoName().constData(),
                            O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
@@ -440,9 +442,9 @@ Result Undo(const QString& path) {
     if (Examine(record.get(), &c, &err) != State::Whole || !c.retired)
         return refuse(Reason::NothingToUndo);
     struct stat st {};
-    Failure why;
-    io::Fd archive = OpenForWriting(place, &st, &why);
-    if (!archive) return Result::Unusable(std::move(why));
+    io::Fd archive;
+    if (Failure f = OpenForWriting(place, archive, &st); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     if (!Belongs(c, archive.get(), st) || st.st_size != c.sizeAfter ||
         ModifiedNs(st) != c.modifiedAfterNs)
         return refuse(Reason::UndoStale);

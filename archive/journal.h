@@ -59,11 +59,11 @@ struct Place {
 // opened.
 bool Locate(const QString& path, Place* place, int* err);
 
-// Opens the archive for writing: CannotOpenArchive (errno, subject = the
-// archive) when it cannot be, EACCES also for a privileged user when it has
-// no write permission bit at all (made read-only on purpose). `st` learns
-// its status.
-io::Fd OpenForWriting(const Place& place, struct stat* st, Failure* why);
+// Opens the archive for writing as `fd`: CannotOpenArchive (errno, subject
+// = the archive) when it cannot be, EACCES also for a privileged user when
+// it has no write permission bit at all (made read-only on purpose), and
+// NotRegularFile when no regular file stands there. `st` learns its status.
+[[nodiscard]] Failure OpenForWriting(const Place& place, io::Fd& fd, struct stat* st);
 
 struct Range {
     qint64 offset = 0;

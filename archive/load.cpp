@@ -7,14 +7,17 @@
 #include "archive/archive_file.h"
 #include "archive/file_io.h"
 #include "archive/journal.h"
+#include "archive/records.h"
 
 namespace kbx {
 
-namespace {
-// The directory is read in blocks of whole records: one read for any
-// directory under 4 MiB, and bounded memory beyond that.
-constexpr qint64 kRecordsPerRead = (4 << 20) / kRecordSize;
-}  // namespace
+Failure OpenForReading(const QString& path, io::Fd& fd, long long* size) {
+    int err = 0;
+    fd = io::OpenRegularForRead(AT_FDCWD, io::NativePath(path).constData(), size, &err);
+    if (fd) return {};
+    return {err == EINVAL ? Reason::NotRegularFile : Reason::CannotOpenArchive,
+            err == EINVAL ? 0 : err, NameRule::None, -1, path};
+}
 
 Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     // An edit in place that was interrupted is rolled back first: a
@@ -23,22 +26,22 @@ Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     if (!recovered.ok()) return recovered;
     int err = 0;
     long long fileSize = 0;
-    const QByteArray native = io::NativePath(path);
-    io::Fd fd = io::OpenRegularForRead(AT_FDCWD, native.constData(), &fileSize, &err);
-    if (!fd) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+    io::Fd fd;
+    if (Failure f = OpenForReading(path, fd, &fileSize); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
 
     char header[kHeaderSize];
     const long long got = io::ReadAt(fd.get(), header, kHeaderSize, 0, &err);
-    if (got < 0) return Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, path});
+    if (got < 0) return Result::Unusable(Failure::Path(Reason::CannotOpenArchive, err, path));
     if (!HasSignature(QByteArrayView(header, got)))
-        return Result::Unusable({Reason::NotKbx, 0, {}, -1, path});
-    if (got < kHeaderSize) return Result::Unusable({Reason::HeaderTooShort, 0, {}, -1, path});
+        return Result::Unusable(Failure::Path(Reason::NotKbx, 0, path));
+    if (got < kHeaderSize) return Result::Unusable(Failure::Path(Reason::HeaderTooShort, 0, path));
 
     const qint64 directoryEnd = ReadLE32(header + kDirectoryEndOffset);
     const qint64 count = ReadLE32(header + kCountOffset);
-    if (count < 0) return Result::Unusable({Reason::NegativeCount, 0, {}, -1, path});
+    if (count < 0) return Result::Unusable(Failure::Path(Reason::NegativeCount, 0, path));
     if (directoryEnd != DirectoryEnd(count))
-        return Result::Unusable({Reason::DirectoryEndMismatch, 0, {}, -1, path});
+        return Result::Unusable(Failure::Path(Reason::DirectoryEndMismatch, 0, path));
     // Checked before anything is allocated for `count` records.
     if (DirectoryEnd(count) > fileSize) return DirectoryCutShort(path, 0);
     file.fd = std::move(fd);
@@ -48,8 +51,8 @@ Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
 }
 
 Result DirectoryCutShort(const QString& path, int error) {
-    return Result::Unusable(error != 0 ? Failure{Reason::ReadFailed, error, {}, -1, path}
-                                       : Failure{Reason::DirectoryPastEnd, 0, {}, -1, path});
+    return Result::Unusable(error != 0 ? Failure::Path(Reason::ReadFailed, error, path)
+                                       : Failure::Path(Reason::DirectoryPastEnd, 0, path));
 }
 
 Result ReadArchive(const QString& path, Directory& dir, const Progress& progress,
@@ -58,40 +61,32 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
     Result r = OpenArchiveFile(path, file);
     if (!r.ok()) return r;
     const qint64 count = file.count;
-    int err = 0;
     if (counted) counted(count);
     Directory fresh;
     fresh.EntryOffset.assign(size_t(count + 1), 0);
     fresh.EntrySize.assign(size_t(count + 1), 0);
     fresh.EntryName.Reserve(count + 1);
 
-    QByteArray block(std::min(count, kRecordsPerRead) * kRecordSize, Qt::Uninitialized);
-    for (qint64 first = 0; first < count; first += kRecordsPerRead) {
-        const qint64 n = std::min(kRecordsPerRead, count - first);
-        const long long want = n * kRecordSize;
-        const long long read =
-            io::ReadAt(file.fd.get(), block.data(), want, DirectoryEnd(first), &err);
-        if (read != want) return DirectoryCutShort(path, read < 0 ? err : 0);
-        for (qint64 i = 0; i < n; ++i) {
-            const qint64 k = first + i;
-            if (progress) progress(k);
-            if (stop && stop->requested) {
-                Result stopped;
-                stopped.outcome = Outcome::Stopped;
-                stopped.warnings = std::move(r.warnings);
-                return stopped;
-            }
-            const char* rec = block.constData() + i * kRecordSize;
-            fresh.EntryOffset[size_t(k)] = ReadLE32(rec + kRecordOffsetField);
-            fresh.EntrySize[size_t(k)] = ReadLE32(rec + kRecordSizeField);
-            fresh.EntryName.Append(QByteArrayView(rec + kRecordNameField, kNameSize));
-        }
+    DirectoryReader reader(file.fd.get(), count);
+    const Pass pass = reader.ForEach([&](qint64 k, const char* rec) {
+        if (progress) progress(k);
+        if (stop && stop->requested) return false;
+        const RecordFields fields = ReadRecord(rec);
+        fresh.EntryOffset[size_t(k)] = fields.offset;
+        fresh.EntrySize[size_t(k)] = fields.size;
+        fresh.EntryName.Append(fields.name);
+        return true;
+    });
+    if (pass == Pass::CutShort) return DirectoryCutShort(path, reader.error());
+    if (pass == Pass::Stopped) {
+        r.outcome = Outcome::Stopped;  // with the warnings of the recovery
+        return r;
     }
     fresh.EntryName.Append({});  // the blank element
     fresh.ArchivePath = path;
     fresh.Identity = io::IdentityOf(file.fd.get());
     dir = std::move(fresh);
-    r.written = count;
+    r.done = count;
     return r;
 }
 
@@ -100,30 +95,33 @@ Result ReadArchive(const QString& path, Directory& dir, const Progress& progress
 // longer has the loaded directory's header or holds the whole directory;
 // nothing is read from it. The records themselves are compared as their
 // entries are written.
-io::Fd OpenLoaded(const Directory& dir, long long* archiveSize, Result* failure) {
-    const qint64 count = dir.UpperBound();
+Failure OpenLoaded(const Directory& dir, io::Fd& fd, long long* archiveSize) {
+    const qint64 count = dir.Count();
+    io::Fd archive;
+    if (Failure f = OpenForReading(dir.ArchivePath, archive, archiveSize); f.reason != Reason::None)
+        return f;
     int err = 0;
-    const QByteArray native = io::NativePath(dir.ArchivePath);
-    io::Fd archive = io::OpenRegularForRead(AT_FDCWD, native.constData(), archiveSize, &err);
-    if (!archive) {
-        *failure = Result::Unusable({Reason::CannotOpenArchive, err, {}, -1, dir.ArchivePath});
-        return {};
-    }
     char header[kHeaderSize];
     const bool same = io::IdentityOf(archive.get()) == dir.Identity;
     const long long got = same ? io::ReadAt(archive.get(), header, kHeaderSize, 0, &err) : 0;
-    if (got < 0) {  // a failing disk, not a changed archive
-        *failure = Result::Unusable({Reason::ReadFailed, err, {}, -1, dir.ArchivePath});
-        return {};
-    }
+    if (got < 0)  // a failing disk, not a changed archive
+        return Failure::Path(Reason::ReadFailed, err, dir.ArchivePath);
     if (!same || got != kHeaderSize || !HasSignature(QByteArrayView(header, kHeaderSize)) ||
         ReadLE32(header + kCountOffset) != count ||
         ReadLE32(header + kDirectoryEndOffset) != DirectoryEnd(count) ||
-        DirectoryEnd(count) > *archiveSize) {
-        *failure = Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, dir.ArchivePath});
-        return {};
-    }
-    return archive;
+        DirectoryEnd(count) > *archiveSize)
+        return Failure::Path(Reason::ArchiveChanged, 0, dir.ArchivePath);
+    fd = std::move(archive);
+    return {};
+}
+
+Failure ReadReserved(int fd, const QString& path, qint32& reserved) {
+    int err = 0;
+    char field[kFieldSize];
+    if (io::ReadAt(fd, field, kFieldSize, kReservedOffset, &err) != kFieldSize)
+        return Failure::Path(Reason::ReadFailed, err, path);
+    reserved = ReadLE32(field);
+    return {};
 }
 
 }  // namespace kbx

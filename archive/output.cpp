@@ -9,7 +9,7 @@
 namespace kbx {
 
 Failure OutputArchive::Fail(Reason reason, int error) const {
-    return {reason, error, NameRule::None, -1, path_};
+    return Failure::Path(reason, error, path_);
 }
 
 Failure OutputArchive::CheckLoaded() const {
@@ -38,7 +38,7 @@ Failure OutputArchive::Create(const QString& path, const FileIdentity* loaded, b
     name_ = target.mid(slash + 1);
     folderText_ = QFile::decodeName(folder);
     folder_ = io::Fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder_) return {Reason::CannotOpenFolder, errno, NameRule::None, -1, folderText_};
+    if (!folder_) return Failure::Path(Reason::CannotOpenFolder, errno, folderText_);
     if (loaded_) {
         // Checked through the folder now open: a link switched since the
         // chain was followed leads nowhere the edit could write.
@@ -80,7 +80,7 @@ Failure OutputArchive::Publish(std::vector<Failure>& warnings) {
         return Fail(Reason::TargetNotRegular, 0);
     if (!file_.Commit(true, &err)) return Fail(Reason::WriteFailed, err);
     if (!io::Fsync(folder_.get(), &err))
-        warnings.push_back({Reason::FolderNotFlushed, err, NameRule::None, -1, folderText_});
+        warnings.push_back(Failure::Path(Reason::FolderNotFlushed, err, folderText_));
     return {};
 }
 

@@ -13,15 +13,13 @@
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
+#include "archive/file_io_faults.h"
 #include "archive/output.h"
+#include "archive/records.h"
 
 namespace kbx {
 
 namespace {
-
-// The directory is written in blocks of about this size, so that its size in
-// memory stays bounded whatever the number of files.
-constexpr qint64 kDirectoryBlock = 1 << 20;
 
 const QString kDataPrefix = QStringLiteral("Version\\Data\\");
 const QString kVersionPrefix = QStringLiteral("Version\\");
@@ -114,12 +112,17 @@ unsigned char KindOf(int dirfd, const dirent& e, struct stat* st, bool* statted)
     return IFTODT(st->st_mode);
 }
 
-// The regular files beneath sub-folder `name` of `dirfd`, at any depth, no
-// link followed; -1 with `*err` set when the sub-folder cannot be read.
-// Folders beneath it that cannot be read count as empty.
-qint64 CountFiles(int dirfd, const char* name, int* err) {
+// Counts into `left` (a FolderLeftOut warning) the regular files beneath
+// sub-folder `name` of `dirfd`, at any depth, no link followed: -1 and the
+// errno when the sub-folder cannot be read. Folders beneath it that cannot
+// be read count as empty.
+void CountFiles(int dirfd, const char* name, Failure& left) {
+    left.count = -1;
     const io::Fd fd = OpenSubFolder(dirfd, name);
-    if (!fd) return *err = errno, -1;
+    if (!fd) {
+        left.error = errno;
+        return;
+    }
     qint64 n = 0;
     std::vector<QByteArray> subs;
     const int readErr = ReadFolder(fd.get(), [&](const dirent& e) {
@@ -129,12 +132,16 @@ qint64 CountFiles(int dirfd, const char* name, int* err) {
         if (kind == DT_REG) ++n;
         if (kind == DT_DIR) subs.emplace_back(e.d_name);
     });
-    if (readErr != 0) return *err = readErr, -1;
-    for (const QByteArray& sub : subs) {
-        int ignored = 0;
-        n += std::max<qint64>(CountFiles(fd.get(), sub.constData(), &ignored), 0);
+    if (readErr != 0) {
+        left.error = readErr;
+        return;
     }
-    return n;
+    for (const QByteArray& sub : subs) {
+        Failure inner;
+        CountFiles(fd.get(), sub.constData(), inner);
+        n += std::max<qint64>(inner.count, 0);
+    }
+    left.count = n;
 }
 
 // The files of both groups: names in one block, the rest in compact lists,
@@ -156,11 +163,11 @@ class Listing {
 
     // Refuses the first name that cannot become an entry that verify
     // accepts and unpack writes back as the same file.
-    bool Check(Failure* error) const {
+    [[nodiscard]] Failure Check() const {
         for (size_t i = 0; i < files_.size(); ++i) {
             const Listed& f = files_[i];
             const QString entry = Entry(f);
-            Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, entry};
+            Failure bad = Failure::Name(NameRule::None, entry);
             if (Name(f.name).contains(u'\\')) bad.rule = NameRule::Backslash;
             std::optional<QByteArray> bytes = Encoded(f);
             if (bad.rule == NameRule::None && !bytes) bad.rule = NameRule::NotEncodable;
@@ -176,16 +183,17 @@ class Listing {
                 bad.rule = NameRule::CaseDuplicate;
                 bad.detail = Entry(files_[i - 1]);
             }
-            if (bad.rule == NameRule::None && f.folder == 1 && IsDataFolder(f.name)) {
+            if (bad.rule == NameRule::None && IsReservedFolder(entry)) {
                 bad.rule = NameRule::CaseDuplicate;
                 bad.detail = QStringLiteral("Version\\Data");
             }
-            if (bad.rule != NameRule::None) return *error = std::move(bad), false;
+            if (bad.rule != NameRule::None) return bad;
         }
-        return true;
+        return {};
     }
 
     std::vector<Listed>& files() { return files_; }
+    const std::vector<Listed>& files() const { return files_; }
     const std::vector<Folder>& folders() const { return folders_; }
     bool measured() const { return measure_; }
     // The sum of the measured sizes.
@@ -216,8 +224,8 @@ class Listing {
     }
 
     Failure ReadError(quint32 folder, int err) const {
-        return {Reason::CannotReadFolder, err, NameRule::None, -1,
-                folder > 1 ? Path(folder) : FolderEntry(folder)};
+        return Failure::Path(Reason::CannotReadFolder, err,
+                             folder > 1 ? Path(folder) : FolderEntry(folder));
     }
 
     // Adds the regular files (and links to them) inside `dirfd`, listed as
@@ -225,9 +233,9 @@ class Listing {
     // sub-folders are packed, those beneath it, depth first. FIFOs, sockets,
     // devices and dangling links are left out; so are the archive being
     // replaced and our own temporaries.
-    bool Add(int dirfd, quint32 folder, std::vector<Failure>& warnings, Failure* error) {
+    [[nodiscard]] Failure Add(int dirfd, quint32 folder, std::vector<Failure>& warnings) {
         struct stat self {};
-        if (::fstat(dirfd, &self) != 0) return *error = ReadError(folder, errno), false;
+        if (::fstat(dirfd, &self) != 0) return ReadError(folder, errno);
         const size_t first = files_.size();
         std::vector<NameRef> subs;
         const int readErr = ReadFolder(dirfd, [&](const dirent& e) {
@@ -264,15 +272,16 @@ class Listing {
             const dev_t dev = statted ? st.st_dev : self.st_dev;
             const ino_t ino = statted ? st.st_ino : e.d_ino;
             if (out_.Replaces(dev, ino)) {
-                warnings.push_back({Reason::OutputInTree, 0, NameRule::None, -1,
-                                    FolderEntry(folder) + QFile::decodeName(e.d_name)});
+                warnings.push_back(
+                    Failure::Entry(Reason::OutputInTree, 0, -1,
+                                   FolderEntry(folder) + QFile::decodeName(e.d_name)));
                 return;
             }
             const qint64 size = statted ? std::min<qint64>(st.st_size, kMaxArchiveBytes) : 0;
             files_.push_back({Keep(name, flags), folder, qint32(size)});
             total_ += size;
         });
-        if (readErr != 0) return *error = ReadError(folder, readErr), false;
+        if (readErr != 0) return ReadError(folder, readErr);
         const auto less = [this](const NameRef& a, const NameRef& b) {
             const int c = Compare(a, b);
             return c != 0 ? c < 0 : Native(a) < Native(b);
@@ -285,28 +294,29 @@ class Listing {
         for (const NameRef& sub : subs) {
             const QByteArray native = Native(sub).toByteArray();
             if (sub.flags & kLinkToFolder) {
-                warnings.push_back({Reason::FolderLinkLeftOut, 0, NameRule::None, -1,
-                                    Path(folder) + u'/' + Name(sub)});
+                warnings.push_back(
+                    Failure::Path(Reason::FolderLinkLeftOut, 0, Path(folder) + u'/' + Name(sub)));
                 continue;
             }
             if (subFolders_ == SubFolders::Reported) {
-                Failure left{Reason::FolderLeftOut, 0, NameRule::None, -1,
-                             Path(folder) + u'/' + Name(sub)};
-                left.count = CountFiles(dirfd, native.constData(), &left.error);
+                Failure left =
+                    Failure::Path(Reason::FolderLeftOut, 0, Path(folder) + u'/' + Name(sub));
+                CountFiles(dirfd, native.constData(), left);
                 if (left.count != 0) warnings.push_back(std::move(left));
                 continue;
             }
             const io::Fd fd = OpenSubFolder(dirfd, native.constData());
             folders_.push_back({sub, folder, folders_[folder].group});
             const quint32 index = quint32(folders_.size() - 1);
-            if (!fd) return *error = ReadError(index, errno), false;
+            if (!fd) return ReadError(index, errno);
             const size_t before = files_.size();
-            if (!Add(fd.get(), index, warnings, error)) return false;
+            if (Failure f = Add(fd.get(), index, warnings); f.reason != Reason::None) return f;
             if (files_.size() == before) continue;  // no entry will name it
-            if (!CheckFolder(index, first, own, lastPacked, error)) return false;
+            if (Failure f = CheckFolder(index, first, own, lastPacked); f.reason != Reason::None)
+                return f;
             lastPacked = &sub;
         }
-        return true;
+        return {};
     }
 
   private:
@@ -321,9 +331,6 @@ class Listing {
     bool IsText(const NameRef& n) const {
         return (n.flags & kAscii) || QFile::encodeName(Name(n)) == Native(n);
     }
-    bool IsDataFolder(const NameRef& n) const {
-        return QString::compare(Name(n), QStringLiteral("Data"), Qt::CaseInsensitive) == 0;
-    }
     NameRef Keep(QByteArrayView name, quint8 flags) {
         const NameRef n{quint32(names_.size()), quint16(name.size()),
                         quint8(flags | (IsAscii(name) ? kAscii : 0))};
@@ -335,12 +342,12 @@ class Listing {
     // in it, text in the system's encoding, and no other name in its folder
     // (a file's, files_[first, own), or the packed sub-folder before it)
     // that differs only in case.
-    bool CheckFolder(quint32 index, size_t first, size_t own, const NameRef* before,
-                     Failure* error) const {
+    [[nodiscard]] Failure CheckFolder(quint32 index, size_t first, size_t own,
+                                      const NameRef* before) const {
         const Folder& f = folders_[index];
         QString entry = FolderEntry(index);
         entry.chop(1);
-        Failure bad{Reason::UnsafeName, 0, NameRule::None, -1, entry};
+        Failure bad = Failure::Name(NameRule::None, entry);
         const auto same = [&](const NameRef& other) { return Compare(other, f.name) == 0; };
         if (Name(f.name).contains(u'\\')) {
             bad.rule = NameRule::Backslash;
@@ -349,19 +356,18 @@ class Listing {
         } else if (before && same(*before)) {
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = FolderEntry(f.parent) + Name(*before);
-        } else if (f.parent == 1 && IsDataFolder(f.name)) {
+        } else if (IsReservedFolder(entry)) {
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = QStringLiteral("Version\\Data");
         } else {
             const auto at = std::partition_point(
                 files_.begin() + qsizetype(first), files_.begin() + qsizetype(own),
                 [&](const Listed& file) { return Compare(file.name, f.name) < 0; });
-            if (at == files_.begin() + qsizetype(own) || !same(at->name)) return true;
+            if (at == files_.begin() + qsizetype(own) || !same(at->name)) return {};
             bad.rule = NameRule::CaseDuplicate;
             bad.detail = Entry(*at);
         }
-        *error = std::move(bad);
-        return false;
+        return bad;
     }
 
     // Case-insensitive order of the names as text, as a user sees them.
@@ -371,14 +377,11 @@ class Listing {
         const QByteArrayView x = Native(a), y = Native(b);
         const qsizetype n = std::min(x.size(), y.size());
         for (qsizetype i = 0; i < n; ++i) {
-            const int cx = ToLower(x[i]), cy = ToLower(y[i]);
+            const int cx = AsciiKey(static_cast<unsigned char>(x[i]));
+            const int cy = AsciiKey(static_cast<unsigned char>(y[i]));
             if (cx != cy) return cx - cy;
         }
         return int(x.size() - y.size());
-    }
-    static int ToLower(char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u >= 'A' && u <= 'Z' ? u + 32 : u;
     }
 
     const OutputArchive& out_;
@@ -506,7 +509,7 @@ class DataWriter {
         long long got = -1;
         if (!trustTimes) {
             if (::fstat(in.get(), &before) != 0) return {Reason::ReadFailed, errno};
-            if (!S_ISREG(before.st_mode)) return {Reason::CannotOpenFile, EINVAL};
+            if (!S_ISREG(before.st_mode)) return {Reason::NotRegularFile};
             if (out_.Replaces(before.st_dev, before.st_ino)) return {Reason::OutputInTree};
             if (before.st_size > kSmallFile) return CopyLarge(in.get(), f, before);
         }
@@ -517,7 +520,7 @@ class DataWriter {
         struct stat after {};
         if (::fstat(in.get(), &after) != 0) return {Reason::ReadFailed, errno};
         // A FIFO that took a file's name since the listing refuses the read.
-        if (!S_ISREG(after.st_mode)) return {Reason::CannotOpenFile, EINVAL};
+        if (!S_ISREG(after.st_mode)) return {Reason::NotRegularFile};
         if (got < 0) return {Reason::ReadFailed, readErr};
         if (out_.Replaces(after.st_dev, after.st_ino)) return {Reason::OutputInTree};
         if (trustTimes) {
@@ -583,61 +586,48 @@ class DataWriter {
     std::unique_ptr<char[]> buffer_;
 };
 
-}  // namespace
-
-Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
-            const StopFlag* stop, SubFolders subFolders, bool dryRun) {
+// The tree's Version and Version/Data folders: NoTree when either is not
+// there, CannotReadFolder (errno) when one is there but cannot be read.
+Failure OpenTree(const QString& root, io::Fd& version, io::Fd& data) {
     const QByteArray rootNative = io::NativePath(root.isEmpty() ? QStringLiteral(".") : root);
-    io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!rootFd) return Result::Unusable({Reason::CannotOpenFolder, errno, {}, -1, root});
-    io::Fd version(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const io::Fd rootFd(::open(rootNative.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd) return Failure::Path(Reason::CannotOpenFolder, errno, root);
+    version = io::Fd(::openat(rootFd.get(), "Version", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     int openErr = version ? 0 : errno;
-    io::Fd data(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    data =
+        io::Fd(version ? ::openat(version.get(), "Data", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
     if (version && !data) openErr = errno;
-    // A folder that is there but cannot be read is named with the reason.
     if (openErr != 0 && openErr != ENOENT && openErr != ENOTDIR)
-        return Result::Unusable(
-            {Reason::CannotReadFolder,
-             openErr,
-             {},
-             -1,
-             root + (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version"))});
-    if (!version || !data) return Result::Unusable({Reason::NoTree, 0, {}, -1, root});
+        return Failure::Path(
+            Reason::CannotReadFolder, openErr,
+            root + (version ? QStringLiteral("/Version/Data") : QStringLiteral("/Version")));
+    if (!version || !data) return Failure::Path(Reason::NoTree, 0, root);
+    return {};
+}
 
-    // The target is looked at first: a folder or a device there is refused
-    // before any work, and an old archive inside the tree is left out.
-    OutputArchive out;
-    if (Failure f = out.Create(archivePath, nullptr, !dryRun); f.reason != Reason::None)
-        return Result::Unusable(std::move(f));
-    Result r;
-    Listing listing(out, bool(progress), subFolders, root);
-    Failure problem;
-    if (!listing.Add(data.get(), 0, r.warnings, &problem) ||
-        !listing.Add(version.get(), 1, r.warnings, &problem) || !listing.Check(&problem))
-        return Result::Unusable(std::move(problem));
+// Lists the files of both groups and checks their names (see Listing).
+Failure ListTree(Listing& listing, int data, int version, std::vector<Failure>& warnings) {
+    if (Failure f = listing.Add(data, 0, warnings); f.reason != Reason::None) return f;
+    if (Failure f = listing.Add(version, 1, warnings); f.reason != Reason::None) return f;
+    return listing.Check();
+}
 
+// Copies the listed files' bytes into `out`, back to back after the
+// directory, learning each one's size; Outcome::Stopped when asked to stop
+// between two files.
+Result CopyFiles(OutputArchive& out, Listing& listing, int data, int version,
+                 const PackProgress& progress, const StopFlag* stop) {
     std::vector<Listed>& files = listing.files();
     const qint64 n = qint64(files.size());
-    if (DirectoryEnd(n) > kMaxArchiveBytes)
-        return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
-    // The data first, from the end of the directory on; the directory once
-    // every size is known.
-    if (DirectoryEnd(n) + listing.total() > kMaxArchiveBytes)
-        return Result::Unusable({Reason::TooLarge, 0, {}, -1, archivePath});
     DataWriter writer(out, listing, DirectoryEnd(n));
-    OpenFolders folders(listing, data.get(), version.get());
+    OpenFolders folders(listing, data, version);
     for (qint64 i = 0; i < n; ++i) {
         Listed& f = files[size_t(i)];
         if (progress) {
             const QString entry = listing.Entry(f);
             progress({i, n, entry, f.size, listing.total()});
         }
-        if (stop && stop->requested) {
-            Result stopped;  // `out` is discarded unpublished
-            stopped.outcome = Outcome::Stopped;
-            return stopped;
-        }
-        if (dryRun) continue;
+        if (stop && stop->requested) return Result::Stopped();
         bool localTimes = false;
         const int dirfd = folders.Get(f.folder, &localTimes);
         // A folder swapped for a link or removed since it was listed.
@@ -645,32 +635,68 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
         if (Failure why = writer.Copy(dirfd, localTimes, f); why.reason != Reason::None)
             return Result::Unusable(std::move(why));
     }
-    if (dryRun) {
-        r.written = n;
-        return r;
-    }
-    if (!writer.Flush())
-        return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, archivePath});
+    if (!writer.Flush()) return Result::Unusable({Reason::WriteFailed, out.error()});
+    return {};
+}
 
-    QByteArray block = HeaderBytes(qint32(n));
-    qint64 written = 0;
-    const auto flush = [&] {
-        if (!out.Write(block.constData(), block.size(), written)) return false;
-        written += block.size();
-        block.clear();
-        return true;
-    };
+// Writes the header and a record for every listed file, whose data lie back
+// to back after the directory in the listing's order.
+bool WriteDirectory(OutputArchive& out, const Listing& listing) {
+    const std::vector<Listed>& files = listing.files();
+    const qint64 n = qint64(files.size());
+    RecordWriter records(
+        [&](const char* bytes, qint64 length, qint64 at) { return out.Write(bytes, length, at); },
+        0, HeaderBytes(qint32(n)));
     qint64 offset = DirectoryEnd(n);
     for (const Listed& f : files) {
-        AppendRecord(block, qint32(offset), f.size, *listing.Encoded(f));
+        if (!records.Add(qint32(offset), f.size, *listing.Encoded(f))) return false;
         offset += f.size;
-        if (block.size() >= kDirectoryBlock && !flush()) break;
     }
-    if (out.error() != 0 || !flush())
-        return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, archivePath});
+    return records.Finish();
+}
+
+}  // namespace
+
+Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
+            const StopFlag* stop, SubFolders subFolders, bool dryRun) {
+    io::Fd version, data;
+    if (Failure f = OpenTree(root, version, data); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    // The target is looked at first: a folder or a device there is refused
+    // before any work, and an old archive inside the tree is left out.
+    OutputArchive out;
+    if (Failure f = out.Create(archivePath, nullptr, !dryRun); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    Result r;
+    Listing listing(out, bool(progress), subFolders, root);
+    if (Failure f = ListTree(listing, data.get(), version.get(), r.warnings);
+        f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    // The data first, from the end of the directory on; the directory once
+    // every size is known.
+    const qint64 n = qint64(listing.files().size());
+    if (DirectoryEnd(n) + listing.total() > kMaxArchiveBytes)
+        return Result::Unusable(Failure::Path(Reason::TooLarge, 0, archivePath));
+    if (dryRun) {
+        // What would be packed, in order, through the progress hook; nothing is written.
+        const std::vector<Listed>& files = listing.files();
+        for (qint64 i = 0; i < n; ++i) {
+            const Listed& f = files[size_t(i)];
+            if (progress) progress({i, n, listing.Entry(f), f.size, listing.total()});
+            if (stop && stop->requested) return Result::Stopped();
+        }
+        r.done = n;
+        return r;
+    }
+    Result copied = CopyFiles(out, listing, data.get(), version.get(), progress, stop);
+    if (copied.outcome == Outcome::Unusable && copied.failure.subject.isEmpty())
+        copied.failure.subject = archivePath;
+    if (!copied.ok()) return copied;  // `out` is discarded unpublished
+    if (!WriteDirectory(out, listing))
+        return Result::Unusable(Failure::Path(Reason::WriteFailed, out.error(), archivePath));
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
-    r.written = n;
+    r.done = n;
     return r;
 }
 

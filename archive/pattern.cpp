@@ -130,7 +130,7 @@ std::vector<ArgumentMatch> MatchArguments(const Directory& dir,
         typed[k] = TypedName(arguments[k]);
         byKey[NameKey(typed[k])].push_back(k);
     }
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     std::vector<std::vector<qint64>> sameCase(arguments.size());
     for (qint64 i = 0; i < count; ++i) {
         const QString name = dir.Name(i);

@@ -1,10 +1,10 @@
 #pragma once
 // Outcome of an engine operation, as data. An operation either succeeds,
-// does nothing, fails for some entries while finishing the others, or finds
+// does nothing, fails for some entries while finishing the others, finds
 // the archive, folder or target unusable and stops before it changes
-// anything. What went wrong is a reason code with the system's errno and the
-// entry or path concerned; the window and the command line turn it into
-// words. The engine builds no sentences.
+// anything, or stops when its caller asks. What went wrong is a reason code with the system's errno
+// and the entry or path concerned; the window and the command line turn it into words. The engine
+// builds no sentences.
 
 #include <QString>
 
@@ -47,6 +47,8 @@ enum class Reason {
     CannotPrepareFolder,  // errno; subject = the folder (Version or Version/Data)
     FolderNotFlushed,     // errno; a warning: the result is complete but its
                           // folder entry may not survive a power loss
+    TemporaryLeft,        // errno; a warning; subject = the entry written, detail = the
+                          // temporary name beside its file that could not be removed
     // One entry or file.
     UnsafeName,          // rule; subject = the name
     OutOfBounds,         // the entry's data lies outside the file
@@ -86,7 +88,7 @@ enum class Reason {
     UndoStale,       // subject = the archive; it changed since its last edit in place
 };
 
-struct Failure {
+struct [[nodiscard]] Failure {
     Failure() = default;
     Failure(Reason why, int err = 0, NameRule nameRule = NameRule::None, qint64 at = -1,
             QString about = {}, QString part = {})
@@ -97,12 +99,26 @@ struct Failure {
           subject(std::move(about)),
           detail(std::move(part)) {}
 
+    // About a file, folder or archive at `path`.
+    static Failure Path(Reason why, int err, QString path) {
+        return Failure(why, err, NameRule::None, -1, std::move(path));
+    }
+    // About entry `index` (-1: one not in the directory) named `name`.
+    static Failure Entry(Reason why, int err, qint64 index, QString name) {
+        return Failure(why, err, NameRule::None, index, std::move(name));
+    }
+    // The name `name` refused by `rule`; `other` is the second name the rule
+    // speaks of (see NameRule), `index` the entry concerned.
+    static Failure Name(NameRule rule, QString name, QString other = {}, qint64 index = -1) {
+        return Failure(Reason::UnsafeName, 0, rule, index, std::move(name), std::move(other));
+    }
+
     Reason reason = Reason::None;
     int error = 0;  // the errno where the system gave one
     NameRule rule = NameRule::None;
     qint64 index = -1;  // directory index, or -1 for a file or path
     QString subject;    // the entry name, file or path concerned
-    QString detail;     // the offending name component, for BadComponent
+    QString detail;     // the rule's or warning's second name (see NameRule, TemporaryLeft)
     qint64 count = 0;   // FolderLeftOut: the files left out
 };
 
@@ -114,15 +130,16 @@ enum class Outcome {
     Stopped,        // the caller asked to stop; finished entries stay written
 };
 
-struct Result {
+struct [[nodiscard]] Result {
     Outcome outcome = Outcome::Ok;
     Failure failure;                // why, when Unusable
     std::vector<Failure> failures;  // entries that failed, in order
     // Steps that failed although the result is complete and safe (a folder
-    // flush after pack): the caller shows them as warnings.
+    // flush, an interrupted edit rolled back): the caller shows them as
+    // warnings.
     std::vector<Failure> warnings;
-    qint64 written = 0;  // entries written or files packed
-    qint64 bytes = 0;    // edits: the bytes written into the archive
+    qint64 done = 0;   // entries written, files packed, records loaded, or entries after an edit
+    qint64 bytes = 0;  // edits: the bytes written into the archive
 
     bool ok() const { return outcome == Outcome::Ok || outcome == Outcome::NothingDone; }
 
@@ -130,6 +147,16 @@ struct Result {
         Result r;
         r.outcome = Outcome::Unusable;
         r.failure = std::move(why);
+        return r;
+    }
+    static Result Stopped() {
+        Result r;
+        r.outcome = Outcome::Stopped;
+        return r;
+    }
+    static Result NothingDone() {
+        Result r;
+        r.outcome = Outcome::NothingDone;
         return r;
     }
 };

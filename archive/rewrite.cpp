@@ -11,19 +11,18 @@
 #include "archive/edit_check.h"
 #include "archive/file_io.h"
 #include "archive/output.h"
+#include "archive/records.h"
 
 namespace kbx {
 
 namespace {
 
-// The directory is written in blocks of whole records.
-constexpr qint64 kRecordsPerBlock = (1 << 20) / kRecordSize;
-
 // Writes the new archive's data back to back from the end of its directory.
 // Untouched entries that lie back to back in the old archive are copied as
 // one range. Copies go in pieces of at most io::kCopyPiece bytes, with the
 // stop flag looked at and the progress reported before each: a stop is
-// honoured within a few megabytes, whatever the size of the entries.
+// honoured within a few megabytes, whatever the size of the entries. A stop
+// fails the copy with ECANCELED, and stopped() tells it from a failure.
 class DataCopier {
   public:
     DataCopier(OutputArchive& out, int archive, const QString& archivePath, qint64 start,
@@ -41,44 +40,47 @@ class DataCopier {
     }
 
     // Queues the old archive's bytes [offset, offset + size).
-    bool Keep(qint64 offset, qint64 size, Failure* why) {
-        if (size == 0) return true;  // wherever it points, it breaks no run
-        if (next_ + pending_ + size > kMaxArchiveBytes) return *why = {Reason::TooLarge}, false;
-        if (pending_ > 0 && offset != from_ + pending_ && !FlushRun(why)) return false;
+    [[nodiscard]] Failure Keep(qint64 offset, qint64 size) {
+        if (size == 0) return {};  // wherever it points, it breaks no run
+        if (next_ + pending_ + size > kMaxArchiveBytes) return {Reason::TooLarge};
+        if (pending_ > 0 && offset != from_ + pending_) {
+            if (Failure f = FlushRun(); f.reason != Reason::None) return f;
+        }
         if (pending_ == 0) from_ = offset;
         pending_ += size;
-        return true;
+        return {};
     }
 
-    // Copies the whole of the file at `path`; its size is learned here.
-    bool Take(const QString& path, qint32* size, Failure* why) {
-        if (!FlushRun(why)) return false;
+    // Copies the whole of the file at `path`; `size` learns its size.
+    [[nodiscard]] Failure Take(const QString& path, qint32& size) {
+        if (Failure f = FlushRun(); f.reason != Reason::None) return f;
         io::Fd in;
         struct stat before {};
-        if (*why = OpenSource(path, &in, &before); why->reason != Reason::None) return false;
-        if (next_ + before.st_size > kMaxArchiveBytes) return *why = {Reason::TooLarge}, false;
-        const long long copied = Copy(in.get(), 0, before.st_size, why);
-        if (copied < 0) return false;
-        if (*why = SourceUnchanged(in.get(), before, copied); why->reason != Reason::None)
-            return false;
+        if (Failure f = OpenSource(path, &in, &before); f.reason != Reason::None) return f;
+        if (next_ + before.st_size > kMaxArchiveBytes) return {Reason::TooLarge};
+        long long copied = 0;
+        if (Failure f = Copy(in.get(), 0, before.st_size, copied); f.reason != Reason::None)
+            return f;
+        if (Failure f = SourceUnchanged(in.get(), before, copied); f.reason != Reason::None)
+            return f;
         next_ += copied;
-        *size = qint32(copied);
-        return true;
+        size = qint32(copied);
+        return {};
     }
 
     // A failure here is the archives', whichever edit's file comes next: it
     // names the archive, not that file.
-    bool FlushRun(Failure* why) {
-        if (pending_ == 0) return true;
-        const long long copied = Copy(archive_, from_, pending_, why);
-        if (copied < 0) {
-            if (why->reason != Reason::None) why->subject = archivePath_;
-            return false;
+    [[nodiscard]] Failure FlushRun() {
+        if (pending_ == 0) return {};
+        long long copied = 0;
+        if (Failure f = Copy(archive_, from_, pending_, copied); f.reason != Reason::None) {
+            f.subject = archivePath_;
+            return f;
         }
-        if (copied != pending_) return *why = {Reason::Truncated, 0, {}, -1, archivePath_}, false;
+        if (copied != pending_) return Failure::Path(Reason::Truncated, 0, archivePath_);
         next_ += pending_;
         pending_ = 0;
-        return true;
+        return {};
     }
 
     // True when the copy ended because a stop was asked for.
@@ -88,17 +90,15 @@ class DataCopier {
 
   private:
     // Copies `len` bytes of `in` from `offset` to the end of the new data;
-    // returns the bytes copied (fewer when `in` ended early), or -1 with
-    // `why` set (or left empty when stopped).
-    long long Copy(int in, qint64 offset, qint64 len, Failure* why) {
-        const long long n = out_.CopyFrom(in, offset, next_, len, true,
-                                          stop_ ? &stop_->requested : nullptr, &piece_);
-        if (n >= 0) return n;
+    // `copied` learns the bytes copied (fewer when `in` ended early).
+    Failure Copy(int in, qint64 offset, qint64 len, long long& copied) {
+        copied = out_.CopyFrom(in, offset, next_, len, true, stop_ ? &stop_->requested : nullptr,
+                               &piece_);
+        if (copied >= 0) return {};
         const int err = out_.error();
-        if (err == ECANCELED) return stopped_ = true, -1;
-        *why = OutputError(err) ? Failure{Reason::WriteFailed, err, {}, -1, archivePath_}
-                                : Failure{Reason::WriteFailed, err};
-        return -1;
+        stopped_ = err == ECANCELED;
+        if (OutputError(err)) return Failure::Path(Reason::WriteFailed, err, archivePath_);
+        return {Reason::WriteFailed, err};
     }
 
     OutputArchive& out_;
@@ -113,123 +113,141 @@ class DataCopier {
     bool stopped_ = false;
 };
 
-Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits,
-                    const CopyProgress& progress, const StopFlag* stop) {
-    const QString& path = dir.ArchivePath;
-    const qint64 count = dir.UpperBound();
-    CheckedEdits checked;
-    if (Result refused; !CheckAll(dir, edits, &checked, &refused)) return refused;
-    const auto& [action, added, renamed, newCount] = checked;
-    const auto edited = [&](qint64 i, Edit::Kind kind) { return checked.Edited(i, kind, edits); };
+// The old archive as loaded, from the check to the end of the copy.
+struct Source {
+    io::Fd fd;
+    long long size = 0;
+    qint32 reserved = 0;  // the header's reserved field: the archive's own, kept
+    qint64 dataSize = 0;  // the new archive's data bytes, as measured before the copy
+};
 
-    // The old archive, as loaded: the same file in the same state, holding
-    // the same directory, from now to the end of the copy.
-    const auto changed = [&] {
-        return Result::Unusable({Reason::ArchiveChanged, 0, {}, -1, path});
-    };
-    int err = 0;
-    long long fileSize = 0;
-    Result opened;
-    io::Fd archive = OpenLoaded(dir, &fileSize, &opened);
-    if (!archive) return opened;
-    if (!SameRecords(archive.get(), dir, &err))
-        return err ? Result::Unusable({Reason::ReadFailed, err, {}, -1, path}) : changed();
-    // The new archive's size, known before anything is copied: the kept
-    // entries' and the files' sizes (a file that grows later fails as
-    // changed, or as too large, during the copy).
-    qint64 newSize = DirectoryEnd(newCount);
-    for (qint64 i = 0; i < count; ++i) {
-        if (edited(i, Edit::Kind::Remove) || edited(i, Edit::Kind::Replace)) continue;
+// Opens the archive `dir` was loaded from as `source`: the same file in the
+// same state, holding the same directory, its kept entries inside it. The
+// new archive's size is known before anything is copied, from the kept
+// entries' and the files' sizes (a file that grows later fails as changed,
+// or as too large, during the copy).
+Failure OpenUnchanged(const Directory& dir, const std::vector<Edit>& edits,
+                      const CheckedEdits& checked, Source& source) {
+    if (Failure f = OpenLoaded(dir, source.fd, &source.size); f.reason != Reason::None) return f;
+    if (Failure f = RecordsUnchanged(source.fd.get(), dir); f.reason != Reason::None) return f;
+    qint64 newSize = DirectoryEnd(checked.newCount);
+    for (qint64 i = 0; i < dir.Count(); ++i) {
+        if (checked.Edited(i, Edit::Kind::Remove, edits) ||
+            checked.Edited(i, Edit::Kind::Replace, edits))
+            continue;
         const qint64 offset = dir.EntryOffset[size_t(i)], size = dir.EntrySize[size_t(i)];
-        if (offset < 0 || size < 0 || offset + size > fileSize)
-            return Result::Unusable({Reason::OutOfBounds, 0, {}, i, dir.Name(i)});
+        if (offset < 0 || size < 0 || offset + size > source.size)
+            return Failure::Entry(Reason::OutOfBounds, 0, i, dir.Name(i));
         newSize += size;
     }
-    for (const Edit& edit : edits) {
-        struct stat st {};
-        if (edit.TakesFile() && ::stat(io::NativePath(edit.file).constData(), &st) == 0 &&
-            S_ISREG(st.st_mode))
-            newSize += st.st_size;
-    }
-    if (newSize > kMaxArchiveBytes) return Result::Unusable({Reason::TooLarge, 0, {}, -1, path});
-    // The header's reserved field is the archive's own: kept as it is.
-    char reserved[kFieldSize];
-    if (io::ReadAt(archive.get(), reserved, kFieldSize, kReservedOffset, &err) != kFieldSize)
-        return Result::Unusable({Reason::ReadFailed, err, {}, -1, path});
+    for (const Edit& edit : edits) newSize += SourceSize(edit.file);
+    if (newSize > kMaxArchiveBytes) return Failure::Path(Reason::TooLarge, 0, dir.ArchivePath);
+    source.dataSize = newSize - DirectoryEnd(checked.newCount);
+    return ReadReserved(source.fd.get(), dir.ArchivePath, source.reserved);
+}
 
-    OutputArchive out;
-    if (Failure f = out.Create(path, &dir.Identity); f.reason != Reason::None)
-        return Result::Unusable(std::move(f));
-    // Sizes of the entries whose bytes come from files, by edit position.
-    std::map<size_t, qint32> taken;
-    DataCopier copier(out, archive.get(), path, DirectoryEnd(newCount),
-                      newSize - DirectoryEnd(newCount), progress, stop);
-    qint64 at = 0;  // the new entry's index
-    Failure why;
-    const auto fileFailed = [&](qint64 index, const QString& file) {
-        if (copier.stopped()) return StoppedResult();
+// Copies the new archive's data: the kept entries' bytes and the files of
+// the replaced and added ones, in the new directory's order. `taken` learns
+// the files' sizes by edit position.
+Result CopyData(const Directory& dir, const std::vector<Edit>& edits, const CheckedEdits& checked,
+                DataCopier& copier, std::map<size_t, qint32>& taken, const StopFlag* stop) {
+    const auto failed = [&](Failure why, qint64 index, const QString& file) {
+        if (copier.stopped()) return Result::Stopped();
         if (why.subject.isEmpty()) {
             why.index = index;
             why.subject = file;
         }
         return Result::Unusable(std::move(why));
     };
-    for (qint64 i = 0; i < count; ++i) {
-        const auto it = action.find(i);
-        if (it != action.end() && edits[it->second].kind == Edit::Kind::Remove) continue;
-        if (stop && stop->requested) return StoppedResult();
+    qint64 at = 0;  // the new entry's index
+    for (qint64 i = 0; i < dir.Count(); ++i) {
+        const auto it = checked.action.find(i);
+        if (it != checked.action.end() && edits[it->second].kind == Edit::Kind::Remove) continue;
+        if (stop && stop->requested) return Result::Stopped();
         ++at;
-        if (it == action.end() || edits[it->second].kind == Edit::Kind::Rename) {
-            if (!copier.Keep(dir.EntryOffset[size_t(i)], dir.EntrySize[size_t(i)], &why))
-                return fileFailed(-1, path);
-        } else if (!copier.Take(edits[it->second].file, &taken[it->second], &why)) {
-            return fileFailed(i, edits[it->second].file);
+        if (it == checked.action.end() || edits[it->second].kind == Edit::Kind::Rename) {
+            if (Failure f = copier.Keep(dir.EntryOffset[size_t(i)], dir.EntrySize[size_t(i)]);
+                f.reason != Reason::None)
+                return failed(std::move(f), -1, dir.ArchivePath);
+        } else if (Failure f = copier.Take(edits[it->second].file, taken[it->second]);
+                   f.reason != Reason::None) {
+            return failed(std::move(f), i, edits[it->second].file);
         }
     }
-    for (const Added& a : added) {
-        if (stop && stop->requested) return StoppedResult();
-        if (!copier.Take(edits[a.edit].file, &taken[a.edit], &why))
-            return fileFailed(at, edits[a.edit].file);
+    for (const Added& a : checked.added) {
+        if (stop && stop->requested) return Result::Stopped();
+        if (Failure f = copier.Take(edits[a.edit].file, taken[a.edit]); f.reason != Reason::None)
+            return failed(std::move(f), at, edits[a.edit].file);
         ++at;
     }
-    if (!copier.FlushRun(&why)) return fileFailed(-1, path);
-    // Read to the end without a change: the bytes copied are the loaded
-    // archive's.
-    if (io::IdentityOf(archive.get()) != dir.Identity) return changed();
+    if (Failure f = copier.FlushRun(); f.reason != Reason::None)
+        return failed(std::move(f), -1, dir.ArchivePath);
+    return {};
+}
 
-    QByteArray block = HeaderBytes(qint32(newCount));
-    std::copy_n(reserved, kFieldSize, block.data() + kReservedOffset);
-    qint64 written = 0;
-    qint64 offset = DirectoryEnd(newCount);
-    const auto record = [&](qint32 size, QByteArrayView name) {
-        AppendRecord(block, qint32(offset), size, name);
+// Writes the new header and directory: the kept, replaced and renamed
+// entries in their order, then the added ones, their data back to back after
+// the directory.
+bool WriteDirectory(OutputArchive& out, const Directory& dir, const std::vector<Edit>& edits,
+                    const CheckedEdits& checked, const std::map<size_t, qint32>& taken,
+                    qint32 reserved) {
+    RecordWriter records(
+        [&](const char* bytes, qint64 length, qint64 at) { return out.Write(bytes, length, at); },
+        0, HeaderBytes(qint32(checked.newCount), reserved));
+    qint64 offset = DirectoryEnd(checked.newCount);
+    const auto add = [&](qint32 size, QByteArrayView name) {
+        const bool ok = records.Add(qint32(offset), size, name);
         offset += size;
-        if (block.size() < kRecordsPerBlock * kRecordSize) return true;
-        const bool ok = out.Write(block.constData(), block.size(), written);
-        written += block.size();
-        block.clear();
         return ok;
     };
-    bool ok = true;
-    for (qint64 i = 0; i < count && ok; ++i) {
-        const auto it = action.find(i);
-        if (it == action.end())
-            ok = record(dir.EntrySize[size_t(i)], dir.EntryName[i]);
+    for (qint64 i = 0; i < dir.Count(); ++i) {
+        const auto it = checked.action.find(i);
+        bool ok = true;
+        if (it == checked.action.end())
+            ok = add(dir.EntrySize[size_t(i)], dir.EntryName[i]);
         else if (edits[it->second].kind == Edit::Kind::Replace)
-            ok = record(taken[it->second], dir.EntryName[i]);
+            ok = add(taken.at(it->second), dir.EntryName[i]);
         else if (edits[it->second].kind == Edit::Kind::Rename)
-            ok = record(dir.EntrySize[size_t(i)], renamed.at(i));
+            ok = add(dir.EntrySize[size_t(i)], checked.renamed.at(i));
+        if (!ok) return false;
     }
-    for (const Added& a : added) ok = ok && record(taken[a.edit], a.encoded);
-    if (!ok || !out.Write(block.constData(), block.size(), written))
-        return Result::Unusable({Reason::WriteFailed, out.error(), {}, -1, path});
+    for (const Added& a : checked.added) {
+        if (!add(taken.at(a.edit), a.encoded)) return false;
+    }
+    return records.Finish();
+}
+
+Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits,
+                    const CopyProgress& progress, const StopFlag* stop) {
+    const QString& path = dir.ArchivePath;
+    CheckedEdits checked;
+    if (Failure f = CheckAll(dir, edits, checked); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    Source source;
+    if (Failure f = OpenUnchanged(dir, edits, checked, source); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+
+    OutputArchive out;
+    if (Failure f = out.Create(path, &dir.Identity); f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
+    std::map<size_t, qint32> taken;
+    DataCopier copier(out, source.fd.get(), path, DirectoryEnd(checked.newCount), source.dataSize,
+                      progress, stop);
+    if (Result copied = CopyData(dir, edits, checked, copier, taken, stop); !copied.ok())
+        return copied;
+    // Read to the end without a change: the bytes copied are the loaded
+    // archive's.
+    if (io::IdentityOf(source.fd.get()) != dir.Identity)
+        return Result::Unusable(Failure::Path(Reason::ArchiveChanged, 0, path));
+    if (!WriteDirectory(out, dir, edits, checked, taken, source.reserved))
+        return Result::Unusable(Failure::Path(Reason::WriteFailed, out.error(), path));
     // The last moment a stop cancels the edit: past it, the new archive is
     // published and the edit is done.
-    if (stop && stop->requested) return StoppedResult();
+    if (stop && stop->requested) return Result::Stopped();
     Result r;
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
-    r.written = newCount;
+    r.done = checked.newCount;
     r.bytes = copier.end();
     return r;
 }
@@ -238,11 +256,7 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits,
 
 Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const CopyProgress& progress,
                const StopFlag* stop) {
-    if (edits.empty()) {
-        Result r;
-        r.outcome = Outcome::NothingDone;
-        return r;
-    }
+    if (edits.empty()) return Result::NothingDone();
     return RewriteWhole(dir, edits, progress, stop);
 }
 

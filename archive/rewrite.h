@@ -97,7 +97,7 @@ using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 // before the new archive is published, ends the operation with
 // Outcome::Stopped, the old archive in place and nothing left beside it.
 // The header's reserved field keeps the old archive's value.
-// On success Result::written is the new archive's number of entries and
+// On success Result::done is the new archive's number of entries and
 // Result::bytes its size (every byte of it was written). An archive that
 // passed Verify before passes it after.
 Result Rewrite(const Directory& dir, const std::vector<Edit>& edits,
@@ -129,7 +129,7 @@ Result Compact(const Directory& dir, const CopyProgress& progress = {},
 // A failure or a stop after the journal was made rolls the archive back
 // before returning; where even that fails, the journal stays, and the next
 // Recover rolls back. The result's reasons name the archive, a file or the
-// journal as Rewrite's do; Result::written is the new number of entries and
+// journal as Rewrite's do; Result::done is the new number of entries and
 // Result::bytes the bytes written into the archive (appended and
 // overwritten; the journal's not counted). `progress` counts the bytes
 // appended.

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "archive/archive_file.h"
+#include "archive/file_io_faults.h"
 #include "archive/format.h"
 #include "archive/names.h"
+#include "archive/records.h"
 
 namespace kbx {
 
@@ -32,61 +34,6 @@ const char* KindName(Problem::Kind kind) {
 
 namespace {
 
-// Records are read in blocks of about 4 MiB in order, and in chunks of a few
-// records where they are needed out of order.
-constexpr qint64 kBlockRecords = (4 << 20) / kRecordSize;
-constexpr qint64 kChunkRecords = 32;
-
-enum class Pass { Done, Stopped, CutShort };
-
-class RecordReader {
-  public:
-    RecordReader(int fd, qint64 count) : fd_(fd), count_(count) {}
-
-    // Calls each(index, record) for every record in order until it returns
-    // false.
-    template <typename Each>
-    Pass ForEach(Each each) {
-        QByteArray block(std::min(count_, kBlockRecords) * kRecordSize, Qt::Uninitialized);
-        for (qint64 first = 0; first < count_; first += kBlockRecords) {
-            const qint64 n = std::min(kBlockRecords, count_ - first);
-            if (io::ReadAt(fd_, block.data(), n * kRecordSize, DirectoryEnd(first), &error_) !=
-                n * kRecordSize)
-                return Pass::CutShort;
-            for (qint64 i = 0; i < n; ++i) {
-                if (!each(first + i, block.constData() + i * kRecordSize)) return Pass::Stopped;
-            }
-        }
-        return Pass::Done;
-    }
-
-    // Record `index`, or null when the file now ends before it.
-    const char* At(qint64 index) {
-        if (index < chunkFirst_ || index >= chunkFirst_ + chunkCount_) {
-            chunkFirst_ = index - index % kChunkRecords;
-            const qint64 n = std::min(kChunkRecords, count_ - chunkFirst_);
-            chunkCount_ = io::ReadAt(fd_, chunk_, n * kRecordSize, DirectoryEnd(chunkFirst_),
-                                     &error_) == n * kRecordSize
-                              ? n
-                              : 0;
-            if (chunkCount_ == 0) return nullptr;
-        }
-        return chunk_ + (index - chunkFirst_) * kRecordSize;
-    }
-
-    // The errno of a read that failed, or 0 when every short read was the
-    // file ending early: a failing disk is not a damaged archive.
-    int error() const { return error_; }
-
-  private:
-    int fd_;
-    int error_ = 0;
-    qint64 count_;
-    char chunk_[kChunkRecords * kRecordSize];
-    qint64 chunkFirst_ = 0;
-    qint64 chunkCount_ = 0;
-};
-
 // A record's name as text, and folded as the game's case-insensitive file
 // system compares names, with "/" read as "\". Most names are ASCII: those
 // are widened and folded on the stack, so a large directory is checked
@@ -94,8 +41,7 @@ class RecordReader {
 class Name {
   public:
     explicit Name(const char* record) {
-        const QByteArrayView bytes =
-            NameBytes(QByteArrayView(record + kRecordNameField, kNameSize));
+        const QByteArrayView bytes = ReadRecord(record).name;
         if (!IsAscii(bytes)) {
             decoded_ = DecodeName(bytes);
             foldedText_ = NameKey(decoded_);
@@ -222,10 +168,10 @@ class Verifier {
     // The checks of one record on its own; keeps what the checks between
     // records need.
     bool CheckRecord(qint64 i, const char* rec, HashBits& folders) {
-        const qint64 offset = ReadLE32(rec + kRecordOffsetField);
-        const qint64 size = ReadLE32(rec + kRecordSizeField);
-        offset_.push_back(qint32(offset));
-        size_.push_back(qint32(size));
+        const RecordFields fields = ReadRecord(rec);
+        const qint64 offset = fields.offset, size = fields.size;
+        offset_.push_back(fields.offset);
+        size_.push_back(fields.size);
         const Name name(rec);
         if (offset < 0 || size < 0 || offset + size > file_.size) {
             if (!report_(Make(Problem::Kind::OutOfBounds, i, name.text()))) return false;
@@ -364,7 +310,7 @@ class Verifier {
 
     ArchiveFile& file_;
     const ProblemSink& report_;
-    RecordReader reader_;
+    DirectoryReader reader_;
     Hasher hasher_;
     std::vector<qint32> offset_;
     std::vector<qint32> size_;

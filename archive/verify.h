@@ -65,8 +65,4 @@ Result Verify(const QString& path, const ProblemSink& report, qint64* count = nu
 // True when the archive at `path` can be used and has no problem.
 bool IsSound(const QString& path);
 
-// Test seam: every name hashes alike, so that the names themselves decide
-// every comparison.
-void ForceHashCollisions(bool on);
-
 }  // namespace kbx

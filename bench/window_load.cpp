@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
         const qint64 ms = clock.elapsed();
         const bool loaded = messages.shown.size() == 1 &&
                             messages.shown[0].icon == MessageBoxService::Icon::Information;
-        if (!loaded || window.Directory().UpperBound() <= 0) {
+        if (!loaded || window.Directory().Count() <= 0) {
             std::fprintf(
                 stderr, "load failed: %s\n",
                 messages.shown.empty() ? "no message" : qPrintable(messages.shown[0].text));
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
         }
         times.push_back(ms);
         std::printf("run %d: %lld entries, %lld ms\n", run,
-                    static_cast<long long>(window.Directory().UpperBound()),
+                    static_cast<long long>(window.Directory().Count()),
                     static_cast<long long>(ms));
     }
     std::sort(times.begin(), times.end());

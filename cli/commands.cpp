@@ -216,7 +216,7 @@ class Watcher {
     void NoProgress() { progress_ = false; }
 
     void operator()(qint64 index) {
-        if (index < 0 || index >= dir_.UpperBound()) return;
+        if (index < 0 || index >= dir_.Count()) return;
         if (verbose_) Io().Verbose(Quote(dir_.Name(index)));
         if (progress_) Io().Progress(EntriesLine(what_, done_, entries_, doneBytes_, bytes_));
         ++done_;
@@ -309,7 +309,7 @@ int List(const ParsedArgs& args) {
     if (!path) return kUnusable;
     const Selection selection(dir, Rest(args, 1));
     const std::vector<char> marked =
-        selection.Empty() ? std::vector<char>() : selection.Marks(dir.UpperBound());
+        selection.Empty() ? std::vector<char>() : selection.Marks(dir.Count());
     const auto selected = [&](qint64 i) { return selection.Empty() || marked[size_t(i)]; };
     WriteList([](QByteArrayView bytes) { Io().Out(bytes); }, *path, dir, args.Has("json"), selected,
               [] { return Io().Ok() && !Stop().requested; });
@@ -331,7 +331,7 @@ int Extract(const ParsedArgs& args) {
     const std::optional<QString> path = Load(args.operands[0], dir);
     if (!path) return kUnusable;
     const Selection selection(dir, Rest(args, 1));
-    const std::vector<qint64> indexes = selection.Indexes(dir.UpperBound());
+    const std::vector<qint64> indexes = selection.Indexes(dir.Count());
     const bool missing = selection.ReportUnused(Shown(*path));
     if (indexes.empty()) return kFailed;
     qint64 bytes = 0;
@@ -372,14 +372,14 @@ int Unpack(const ParsedArgs& args) {
     if (!folder.Open(args.Has("directory") ? args.Value("directory") : QByteArray(".")))
         return kUnusable;
     qint64 bytes = 0;
-    for (qint64 i = 0; i < dir.UpperBound(); ++i) bytes += dir.EntrySize[size_t(i)];
+    for (qint64 i = 0; i < dir.Count(); ++i) bytes += dir.EntrySize[size_t(i)];
     const bool verbose = args.Has("verbose");
     const kbx::Stopwatch clock;
-    Watcher watch(dir, Kbx::tr("unpack"), dir.UpperBound(), bytes, verbose);
+    Watcher watch(dir, Kbx::tr("unpack"), dir.Count(), bytes, verbose);
     const int code =
         Finish(kbx::UnpackAll(dir, folder.path(), std::ref(watch), &Stop(), Policy(args)),
                {Shown(*path), {{*path, Shown(*path)}, {folder.path(), folder.Shown()}}});
-    if (code == kOk && verbose) ReportTime(Kbx::tr("unpack"), dir.UpperBound(), bytes, clock);
+    if (code == kOk && verbose) ReportTime(Kbx::tr("unpack"), dir.Count(), bytes, clock);
     return code;
 }
 
@@ -411,7 +411,7 @@ int Pack(const ParsedArgs& args) {
     g_published = r.outcome == kbx::Outcome::Ok && !dry;
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
-    if (code == kOk && verbose && !dry) ReportTime(Kbx::tr("pack"), r.written, bytes, clock);
+    if (code == kOk && verbose && !dry) ReportTime(Kbx::tr("pack"), r.done, bytes, clock);
     // The archive is published but lacks files of the tree: never a success.
     for (const kbx::Failure& w : r.warnings) {
         if (code == kOk &&
@@ -543,8 +543,8 @@ struct EditRun {
         if (args.Has("dry-run")) {
             // Every check an edit makes before it writes, and nothing written.
             kbx::CheckedEdits checked;
-            kbx::Result refusal;
-            if (!kbx::CheckAll(dir, edits, &checked, &refusal)) return Finish(refusal, subjects);
+            if (kbx::Failure f = kbx::CheckAll(dir, edits, checked); f.reason != kbx::Reason::None)
+                return Finish(kbx::Result::Unusable(std::move(f)), subjects);
             for (const kbx::Edit& e : edits) {
                 kbx::io::Fd fd;
                 struct stat st {};
@@ -642,8 +642,7 @@ int Compact(const ParsedArgs& args) {
     const kbx::Result r = kbx::Compact(edit.dir, CopyLine(Kbx::tr("compact")), &Stop());
     g_published = r.outcome == kbx::Outcome::Ok;
     const int code = Finish(r, {Shown(edit.path), {{edit.path, Shown(edit.path)}}});
-    if (code == kOk && args.Has("verbose"))
-        ReportTime(Kbx::tr("compact"), r.written, r.bytes, clock);
+    if (code == kOk && args.Has("verbose")) ReportTime(Kbx::tr("compact"), r.done, r.bytes, clock);
     return code;
 }
 
@@ -696,7 +695,7 @@ int Remove(const ParsedArgs& args) {
     if (selection.ReportUnused(Shown(edit.path))) return kFailed;
     if (selection.ReportAmbiguous(Shown(edit.path), edit.dir)) return kUnusable;
     std::vector<kbx::Edit> edits;
-    for (qint64 index : selection.Indexes(edit.dir.UpperBound()))
+    for (qint64 index : selection.Indexes(edit.dir.Count()))
         edits.push_back(kbx::Edit::Remove(index));
     return edit.Run(args, edits, Kbx::tr("remove"));
 }

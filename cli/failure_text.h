@@ -1,6 +1,6 @@
 #pragma once
-// kbx's words for engine results. Every text goes through Qt's translation
-// system, so that it follows the user's locale.
+// kbx's words for engine results, in the user's language: the shared words
+// (words/) for reasons and name rules, Qt's translation for the rest.
 
 #include <QString>
 
@@ -8,9 +8,6 @@
 #include "archive/verify.h"
 
 namespace cli {
-
-// Why a name is refused.
-QString RuleText(const kbx::Failure& f);
 
 // What went wrong, without the file or entry concerned; the caller names it.
 QString ReasonText(const kbx::Failure& f);

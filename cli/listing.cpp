@@ -136,7 +136,7 @@ void WriteList(const Output& file, const QString& archive, const kbx::Directory&
                const std::function<bool()>& going) {
     Sink sink(file);
     QByteArray& out = sink.buffer();
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
     if (json) {
         out += "{\"archive\":";
         AppendJsonString(out, archive);

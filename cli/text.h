@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "words/words.h"
+
 namespace cli {
 
 // The translation context of every kbx text.
@@ -29,9 +31,10 @@ inline int Plural(qint64 n) {
     return int(std::clamp<qint64>(n, 0, INT_MAX));
 }
 
-// The text of an errno value in the user's language: the C library's text
-// under English, our own table under Russian (with the C library's text for
-// values the table lacks).
+// The language of the texts in use, for the shared words.
+words::Language Language();
+
+// The text of an errno value in the user's language (see words::ErrnoText).
 QString ErrorText(int err);
 
 }  // namespace cli

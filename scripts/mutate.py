@@ -54,6 +54,7 @@ FOLDERS = {
     "dialogs": [("dialog_tests", "tests/dialogs/dialog_tests")],
     "ui": [("ui_tests", "tests/ui/ui_tests")],
     "cli": [("cli_tests", "tests/cli/cli_tests")],
+    "words": [("ui_tests", "tests/ui/ui_tests"), ("cli_tests", "tests/cli/cli_tests")],
 }
 WIDE = {
     "archive": [("cli_tests", "tests/cli/cli_tests"), ("ui_tests", "tests/ui/ui_tests")],

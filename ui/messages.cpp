@@ -1,7 +1,6 @@
 #include "ui/messages.h"
 
-#include <cerrno>
-#include <cstring>
+#include "words/words.h"
 
 namespace ui {
 
@@ -9,75 +8,15 @@ namespace {
 
 constexpr size_t kNamesInSummary = 5;
 
+constexpr auto kRussian = words::Language::Russian;
+
 QString RuleText(const kbx::Failure& f) {
-    using kbx::NameRule;
-    switch (f.rule) {
-        case NameRule::None:
-            break;
-        case NameRule::Empty:
-            return QStringLiteral("пустое имя");
-        case NameRule::Absolute:
-            return QStringLiteral("абсолютный путь");
-        case NameRule::DriveLetter:
-            return QStringLiteral("путь с буквой диска");
-        case NameRule::BadComponent:
-            return QStringLiteral("недопустимая часть пути «%1»").arg(f.detail);
-        case NameRule::ControlChar:
-            return QStringLiteral("управляющий символ в имени");
-        case NameRule::Backslash:
-            return QStringLiteral("имя содержит «\\»");
-        case NameRule::NotEncodable:
-            return QStringLiteral("имя нельзя записать в кодировке Windows-1251");
-        case NameRule::TooLong:
-            return QStringLiteral("имя длиннее 128 байт");
-        case NameRule::CaseDuplicate:
-            return QStringLiteral("имя отличается от другого только регистром букв");
-        case NameRule::Exists:
-            return QStringLiteral("запись с таким именем уже есть в архиве");
-        case NameRule::ComponentTooLong:
-            return QStringLiteral("часть имени длиннее 255 байт");
-        case NameRule::FolderClash:
-            return QStringLiteral("имя совпадает с папкой другой записи «%1»").arg(f.detail);
-        case NameRule::ReservedFolder:
-            return QStringLiteral("распаковка создаёт папку с этим именем");
-        case NameRule::OutsideVersion:
-            return QStringLiteral("имя не начинается с Version\\");
-    }
-    return QString();
+    return words::RuleText(f.rule, f.detail, kRussian);
 }
 
 // What happened to one entry, as the clause after "name: ".
 QString EntryClause(const kbx::Failure& f) {
-    using kbx::Reason;
-    const QString why = SystemReason(f.error);
-    switch (f.reason) {
-        case Reason::ArchiveChanged:
-            return QStringLiteral("архив изменился после загрузки");
-        case Reason::UnsafeName:
-            return QStringLiteral("недопустимое имя (") + RuleText(f) + QStringLiteral(")");
-        case Reason::OutOfBounds:
-            return QStringLiteral("данные записи лежат за пределами архива");
-        case Reason::CannotCreateFolder:
-            return QStringLiteral("не удалось создать папку: ") + why;
-        case Reason::CannotCreateFile:
-            return QStringLiteral("не удалось создать файл: ") + why;
-        case Reason::ReadFailed:
-            return QStringLiteral("ошибка чтения: ") + why;
-        case Reason::WriteFailed:
-            return QStringLiteral("ошибка записи: ") + why;
-        case Reason::Truncated:
-            return QStringLiteral("архив изменился или обрезан");
-        case Reason::CannotOpenFile:
-            return QStringLiteral("не удалось открыть: ") + why;
-        case Reason::FileChanged:
-            return QStringLiteral("файл изменился во время упаковки");
-        default:
-            return why;
-    }
-}
-
-QString Corrupt(const QString& what) {
-    return QStringLiteral("Архив повреждён: ") + what;
+    return words::ReasonText(f, f.detail, kRussian);
 }
 
 // Why an archive could not be read or an extraction could not start.
@@ -91,26 +30,22 @@ QString UnusableText(const kbx::Failure& f) {
         case Reason::NotKbx:
             return kNotKbxMessage;
         case Reason::HeaderTooShort:
-            return Corrupt(QStringLiteral("файл короче заголовка"));
         case Reason::NegativeCount:
-            return Corrupt(QStringLiteral("отрицательное число записей"));
         case Reason::DirectoryEndMismatch:
-            return Corrupt(QStringLiteral("конец каталога не совпадает с числом записей"));
         case Reason::DirectoryPastEnd:
-            return Corrupt(QStringLiteral("каталог выходит за конец файла"));
+            return words::Capitalized(EntryClause(f));
         case Reason::ReadFailed:
             return QStringLiteral("Не удалось прочитать файл ") + f.subject + QStringLiteral(": ") +
                    why;
         case Reason::ArchiveChanged:
-            return QStringLiteral("Архив изменился после загрузки: ") + f.subject;
+        case Reason::ArchiveBusy:
+            return words::Capitalized(EntryClause(f)) + QStringLiteral(": ") + f.subject;
         case Reason::CannotOpenFolder:
             return QStringLiteral("Не удалось открыть папку ") + f.subject + QStringLiteral(": ") +
                    why;
         case Reason::CannotPrepareFolder:
             return QStringLiteral("Не удалось создать папку ") + f.subject + QStringLiteral(": ") +
                    why;
-        case Reason::ArchiveBusy:
-            return QStringLiteral("Архив сейчас изменяет другая программа: ") + f.subject;
         case Reason::RolledBack:
             return QStringLiteral("Прерванное изменение архива ") + f.subject +
                    QStringLiteral(" отменено: архив прочитан в прежнем виде");
@@ -149,13 +84,7 @@ QString PackRefusal(const kbx::Failure& f) {
             text = f.subject + QStringLiteral(": ") + RuleText(f);
             break;
         case Reason::TooLarge:
-            text = QStringLiteral("данные больше 2 147 483 647 байт, предела формата");
-            break;
-        case Reason::CannotCreateArchive:
-            text = f.subject + QStringLiteral(": ") + why;
-            break;
-        case Reason::TargetNotRegular:
-            text = f.subject + QStringLiteral(": это не обычный файл");
+            text = EntryClause(f);
             break;
         default:
             text = f.subject + QStringLiteral(": ") + EntryClause(f);
@@ -209,41 +138,7 @@ QString CompletionText(Operation op, qint64 milliseconds, const QLocale& locale)
 }
 
 QString SystemReason(int error) {
-    switch (error) {
-        case ENOENT:
-            return QStringLiteral("нет такого файла или папки");
-        case EACCES:
-            return QStringLiteral("доступ запрещён");
-        case EPERM:
-            return QStringLiteral("операция не разрешена");
-        case ENOSPC:
-            return QStringLiteral("на диске не осталось места");
-        case EDQUOT:
-            return QStringLiteral("превышена дисковая квота");
-        case EROFS:
-            return QStringLiteral("файловая система доступна только для чтения");
-        case EEXIST:
-            return QStringLiteral("файл уже существует");
-        case EISDIR:
-            return QStringLiteral("это папка");
-        case ENOTDIR:
-            return QStringLiteral("это не папка");
-        case ENAMETOOLONG:
-            return QStringLiteral("слишком длинное имя");
-        case ELOOP:
-            return QStringLiteral("слишком много уровней символических ссылок");
-        case EIO:
-            return QStringLiteral("ошибка ввода-вывода");
-        case EFBIG:
-            return QStringLiteral("файл слишком велик");
-        case EMFILE:
-        case ENFILE:
-            return QStringLiteral("слишком много открытых файлов");
-        case EINVAL:
-            return QStringLiteral("это не обычный файл");
-        default:
-            return QString::fromLocal8Bit(std::strerror(error));
-    }
+    return words::ErrnoText(error, kRussian);
 }
 
 QString FailureMessage(Operation op, const kbx::Result& result) {

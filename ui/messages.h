@@ -26,8 +26,7 @@ QString SecondsText(qint64 milliseconds, const QLocale& locale);
 // "Обработка завершена", CR LF, the operation's lead-in, the seconds, " секунд".
 QString CompletionText(Operation op, qint64 milliseconds, const QLocale& locale);
 
-// The system's reason for an errno value, in Russian for every reason a user
-// is likely to meet, else the system's own text.
+// The system's reason for an errno value, in Russian (words::ErrnoText).
 QString SystemReason(int error);
 
 // The message for a result that is not ok: the reason an operation could

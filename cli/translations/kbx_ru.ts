@@ -60,138 +60,6 @@
         <translation>распаковка</translation>
     </message>
     <message>
-        <source>empty name</source>
-        <translation>пустое имя</translation>
-    </message>
-    <message>
-        <source>absolute path</source>
-        <translation>абсолютный путь</translation>
-    </message>
-    <message>
-        <source>path with a drive letter</source>
-        <translation>путь с буквой диска</translation>
-    </message>
-    <message>
-        <source>invalid path component &quot;%1&quot;</source>
-        <translation>недопустимая часть пути «%1»</translation>
-    </message>
-    <message>
-        <source>control character in the name</source>
-        <translation>управляющий символ в имени</translation>
-    </message>
-    <message>
-        <source>the name contains &quot;\&quot;</source>
-        <translation>имя содержит «\»</translation>
-    </message>
-    <message>
-        <source>the name cannot be written in Windows-1251</source>
-        <translation>имя нельзя записать в кодировке Windows-1251</translation>
-    </message>
-    <message>
-        <source>the name is longer than 128 bytes</source>
-        <translation>имя длиннее 128 байт</translation>
-    </message>
-    <message>
-        <source>the name differs from another only in letter case</source>
-        <translation>имя отличается от другого только регистром букв</translation>
-    </message>
-    <message>
-        <source>an entry of that name is in the archive already (replace changes it)</source>
-        <translation>запись с таким именем уже есть в архиве (её меняет replace)</translation>
-    </message>
-    <message>
-        <source>a name component is longer than 255 bytes</source>
-        <translation>часть имени длиннее 255 байт</translation>
-    </message>
-    <message>
-        <source>the name clashes with the folder of another entry &quot;%1&quot;</source>
-        <translation>имя совпадает с папкой другой записи «%1»</translation>
-    </message>
-    <message>
-        <source>not a KBX archive</source>
-        <translation>это не KBX архив</translation>
-    </message>
-    <message>
-        <source>damaged archive: the file is shorter than its header</source>
-        <translation>архив повреждён: файл короче заголовка</translation>
-    </message>
-    <message>
-        <source>damaged archive: negative entry count</source>
-        <translation>архив повреждён: отрицательное число записей</translation>
-    </message>
-    <message>
-        <source>damaged archive: the directory end does not match the entry count</source>
-        <translation>архив повреждён: конец каталога не совпадает с числом записей</translation>
-    </message>
-    <message>
-        <source>damaged archive: the directory runs past the end of the file</source>
-        <translation>архив повреждён: каталог выходит за конец файла</translation>
-    </message>
-    <message>
-        <source>the archive changed after it was loaded</source>
-        <translation>архив изменился после загрузки</translation>
-    </message>
-    <message>
-        <source>written, but its folder could not be flushed: %1</source>
-        <translation>записано, но папку не удалось сохранить на диск: %1</translation>
-    </message>
-    <message>
-        <source>unsafe name (%1)</source>
-        <translation>недопустимое имя (%1)</translation>
-    </message>
-    <message>
-        <source>the entry&apos;s data lies outside the archive</source>
-        <translation>данные записи лежат за пределами архива</translation>
-    </message>
-    <message>
-        <source>cannot create folder: %1</source>
-        <translation>не удалось создать папку: %1</translation>
-    </message>
-    <message>
-        <source>cannot create file: %1</source>
-        <translation>не удалось создать файл: %1</translation>
-    </message>
-    <message>
-        <source>read error: %1</source>
-        <translation>ошибка чтения: %1</translation>
-    </message>
-    <message>
-        <source>write error: %1</source>
-        <translation>ошибка записи: %1</translation>
-    </message>
-    <message>
-        <source>the archive changed or was cut short</source>
-        <translation>архив изменился или обрезан</translation>
-    </message>
-    <message>
-        <source>no Version and Version/Data folders here</source>
-        <translation>здесь нет папок Version и Version/Data</translation>
-    </message>
-    <message>
-        <source>cannot open: %1</source>
-        <translation>не удалось открыть: %1</translation>
-    </message>
-    <message>
-        <source>the data would pass the format&apos;s limit of 2147483647 bytes</source>
-        <translation>данные превысили бы предел формата в 2147483647 байт</translation>
-    </message>
-    <message>
-        <source>not a regular file (a folder, FIFO, socket or device); nothing written</source>
-        <translation>это не обычный файл (папка, канал, сокет или устройство); ничего не записано</translation>
-    </message>
-    <message>
-        <source>left out: it is the archive being written</source>
-        <translation>не упакован: это сам записываемый архив</translation>
-    </message>
-    <message>
-        <source>no entry with index %1</source>
-        <translation>нет записи с номером %1</translation>
-    </message>
-    <message>
-        <source>changed more than once in one run</source>
-        <translation>изменяется дважды за один запуск</translation>
-    </message>
-    <message>
         <source>data (offset %1, size %2) outside the file of %3 bytes</source>
         <translation>данные (смещение %1, размер %2) за пределами файла длиной %3 байт</translation>
     </message>
@@ -206,10 +74,6 @@
     <message>
         <source>same name as entry %1</source>
         <translation>то же имя, что у записи %1</translation>
-    </message>
-    <message>
-        <source>unpacking makes a folder of this name</source>
-        <translation>распаковка создаёт папку с этим именем</translation>
     </message>
     <message>
         <source>entry %1 needs this name as a folder</source>
@@ -292,94 +156,6 @@ repeats. Prints one line per problem; exit status 1 when there are some.
         <translation>не удалось записать в стандартный вывод: %1</translation>
     </message>
     <message>
-        <source>No such file or directory</source>
-        <translation>Нет такого файла или папки</translation>
-    </message>
-    <message>
-        <source>Permission denied</source>
-        <translation>Отказано в доступе</translation>
-    </message>
-    <message>
-        <source>Operation not permitted</source>
-        <translation>Операция не разрешена</translation>
-    </message>
-    <message>
-        <source>No space left on device</source>
-        <translation>На устройстве не осталось места</translation>
-    </message>
-    <message>
-        <source>Disk quota exceeded</source>
-        <translation>Превышена дисковая квота</translation>
-    </message>
-    <message>
-        <source>Read-only file system</source>
-        <translation>Файловая система только для чтения</translation>
-    </message>
-    <message>
-        <source>File exists</source>
-        <translation>Файл существует</translation>
-    </message>
-    <message>
-        <source>Is a directory</source>
-        <translation>Это папка</translation>
-    </message>
-    <message>
-        <source>Not a directory</source>
-        <translation>Это не папка</translation>
-    </message>
-    <message>
-        <source>File name too long</source>
-        <translation>Слишком длинное имя файла</translation>
-    </message>
-    <message>
-        <source>Too many levels of symbolic links</source>
-        <translation>Слишком много уровней символьных ссылок</translation>
-    </message>
-    <message>
-        <source>Input/output error</source>
-        <translation>Ошибка ввода-вывода</translation>
-    </message>
-    <message>
-        <source>File too large</source>
-        <translation>Файл слишком велик</translation>
-    </message>
-    <message>
-        <source>Too many open files</source>
-        <translation>Слишком много открытых файлов</translation>
-    </message>
-    <message>
-        <source>Too many open files in system</source>
-        <translation>Слишком много открытых файлов в системе</translation>
-    </message>
-    <message>
-        <source>Invalid argument</source>
-        <translation>Недопустимый аргумент</translation>
-    </message>
-    <message>
-        <source>Directory not empty</source>
-        <translation>Папка не пуста</translation>
-    </message>
-    <message>
-        <source>Device or resource busy</source>
-        <translation>Устройство или ресурс занято</translation>
-    </message>
-    <message>
-        <source>Cannot allocate memory</source>
-        <translation>Недостаточно памяти</translation>
-    </message>
-    <message>
-        <source>Broken pipe</source>
-        <translation>Канал закрыт</translation>
-    </message>
-    <message>
-        <source>Invalid cross-device link</source>
-        <translation>Ссылка между разными устройствами</translation>
-    </message>
-    <message>
-        <source>Text file busy</source>
-        <translation>Исполняемый файл занят</translation>
-    </message>
-    <message>
         <source>  -C, --directory DIR  write into DIR (default: the current folder),
                        created when missing
   -k, --keep-old-files fail on a file that already exists
@@ -451,22 +227,6 @@ Writes every entry beneath DIR, creating Version/ and Version/Data/ there.
         <translation>%1: ожидание другого процесса, который меняет этот архив</translation>
     </message>
     <message>
-        <source>the name does not begin with Version\, so no pack could make it</source>
-        <translation>имя не начинается с Version\, упаковка не смогла бы его создать</translation>
-    </message>
-    <message>
-        <source>the file changed while it was read</source>
-        <translation>файл изменился во время чтения</translation>
-    </message>
-    <message>
-        <source>not a regular file (a folder, FIFO, socket or device)</source>
-        <translation>это не обычный файл (папка, канал, сокет или устройство)</translation>
-    </message>
-    <message>
-        <source>another process is editing this archive</source>
-        <translation>этот архив меняет другой процесс</translation>
-    </message>
-    <message>
         <source>A PATTERN is an entry&apos;s name as &apos;list&apos; prints it, with &apos;/&apos; or &apos;\&apos; between
 folders and letter case ignored. A PATTERN that is an entry&apos;s name selects
 that entry only (of the entries whose names differ only in letter case, the
@@ -485,60 +245,8 @@ name selects everything in it. A pattern that matches nothing is an error.
 </translation>
     </message>
     <message>
-        <source>No such device or address</source>
-        <translation>Нет такого устройства или адреса</translation>
-    </message>
-    <message>
-        <source>No such device</source>
-        <translation>Нет такого устройства</translation>
-    </message>
-    <message>
-        <source>Resource temporarily unavailable</source>
-        <translation>Ресурс временно недоступен</translation>
-    </message>
-    <message>
-        <source>Operation not supported</source>
-        <translation>Операция не поддерживается</translation>
-    </message>
-    <message>
-        <source>Stale file handle</source>
-        <translation>Устаревший дескриптор файла</translation>
-    </message>
-    <message>
-        <source>Connection timed out</source>
-        <translation>Время ожидания соединения истекло</translation>
-    </message>
-    <message>
-        <source>Value too large for defined data type</source>
-        <translation>Значение слишком велико для типа данных</translation>
-    </message>
-    <message>
-        <source>system error %1</source>
-        <translation>системная ошибка %1</translation>
-    </message>
-    <message>
         <source>compact</source>
         <translation>сжатие</translation>
-    </message>
-    <message>
-        <source>rolled back an interrupted edit</source>
-        <translation>прерванное изменение отменено</translation>
-    </message>
-    <message>
-        <source>left alone: this journal belongs to another file, or to an archive replaced since; move it away to edit in place</source>
-        <translation>оставлен как есть: этот журнал относится к другому файлу или к архиву, который с тех пор заменён; уберите его, чтобы менять архив на месте</translation>
-    </message>
-    <message>
-        <source>an interrupted edit must be rolled back before the archive is read, and cannot be: %1</source>
-        <translation>прерванное изменение нужно отменить, прежде чем читать архив, но это не удаётся: %1</translation>
-    </message>
-    <message>
-        <source>nothing to undo: no edit in place is recorded</source>
-        <translation>нечего отменять: изменений на месте не записано</translation>
-    </message>
-    <message>
-        <source>cannot undo: the archive changed since its last edit in place</source>
-        <translation>отменить нельзя: архив изменился после последнего изменения на месте</translation>
     </message>
     <message>
         <source>Usage: kbx replace ARCHIVE NAME FILE [NAME FILE...] [-i] [-v]
@@ -619,18 +327,6 @@ replaces the old one only when it is complete.
 </source>
         <translation>Данные лежат не подряд в порядке каталога (так их располагает kbx compact)
 </translation>
-    </message>
-    <message>
-        <source>left out: the folder cannot be read: %1</source>
-        <translation>не упакована: папку нельзя прочитать: %1</translation>
-    </message>
-    <message>
-        <source>left out with the files in it (%1); --recursive packs sub-folders</source>
-        <translation>не упакована вместе с файлами в ней (%1); вложенные папки упаковывает --recursive</translation>
-    </message>
-    <message>
-        <source>left out: a link to a folder is never followed</source>
-        <translation>не упакована: по ссылкам на папки pack не переходит</translation>
     </message>
     <message>
         <source>  -T, --files-from FILE  also take the names from FILE (&apos;-&apos;: standard
@@ -931,10 +627,6 @@ replaces the old one only when it is complete.
       --no-wait   ошибка, если архив меняет другой процесс
   -h, --help      эта справка
 </translation>
-    </message>
-    <message>
-        <source>the entry has this name already</source>
-        <translation>у записи уже есть это имя</translation>
     </message>
 </context>
 </TS>

@@ -10,6 +10,7 @@
 
 #include "archive/archive.h"
 #include "archive/file_io.h"
+#include "seam_test.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -18,7 +19,7 @@ namespace {
 
 using Files = std::map<QString, QByteArray>;
 
-class Extract : public ::testing::Test {
+class Extract : public SeamTest {
   protected:
     void SetUp() override {
         out = tmp.filePath("out");
@@ -28,6 +29,7 @@ class Extract : public ::testing::Test {
         path = tmp.filePath("a.kbx");
     }
     void TearDown() override {
+        SeamTest::TearDown();
         // Nothing ever lands outside the target folder.
         EXPECT_EQ(Snapshot(outside), (Files{{"sentinel", "keep me"}}));
     }
@@ -56,7 +58,7 @@ TEST_F(Extract, UnpackRecreatesTheTreeByteForByteAndAgain) {
         std::vector<qint64> seen;
         const kbx::Result r = kbx::UnpackAll(dir, out, [&](qint64 i) { seen.push_back(i); });
         ASSERT_TRUE(r.ok()) << Describe(r);
-        EXPECT_EQ(r.written, 5);
+        EXPECT_EQ(r.done, 5);
         EXPECT_EQ(seen, (std::vector<qint64>{0, 1, 2, 3, 4}));
         EXPECT_EQ(Snapshot(out), (Files{{"Version/a.txt", "alpha"},
                                         {"Version/Data/b.dat", big},
@@ -105,7 +107,7 @@ TEST_F(Extract, EmptyArchiveThenSingleEntriesAndTheBlankElement) {
     // A list of entries skips the same indexes and writes the others.
     const kbx::Result r = kbx::ExtractEntries(dir, {2, -1, qint64(1) << 40, 0}, out);
     EXPECT_TRUE(r.ok());
-    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(r.done, 1);
     EXPECT_EQ(Snapshot(out).size(), 2u);
 }
 
@@ -115,10 +117,10 @@ TEST_F(Extract, ProbeNeverTouchesAUsersFileNamedTest) {
     EXPECT_FALSE(kbx::TestFolder(out + "/missing/"));
     EXPECT_FALSE(kbx::TestFolder("/proc"));  // opens, but takes no file
     const QString fresh = out + "/fresh";
-    kbx::PrepareOutputFolders(fresh);
+    EXPECT_EQ(kbx::PrepareOutputFolders(fresh).reason, kbx::Reason::CannotOpenFolder);
     EXPECT_FALSE(QDir(fresh).exists());  // only beneath a folder that is there
     ASSERT_TRUE(QDir().mkpath(fresh));
-    kbx::PrepareOutputFolders(fresh);
+    EXPECT_EQ(kbx::PrepareOutputFolders(fresh).reason, kbx::Reason::None);
     EXPECT_TRUE(QDir(fresh + "/Version/Data").exists());
     QDir(fresh).removeRecursively();
     LoadArchive({{"Version\\a.txt", "a"}});
@@ -139,7 +141,7 @@ TEST_F(Extract, HostileNamesAreRefusedAndTheRestIsWritten) {
     const kbx::Result r = kbx::UnpackAll(dir, out);
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_EQ(r.failures.size(), std::size(hostile));
-    EXPECT_EQ(r.written, 2);
+    EXPECT_EQ(r.done, 2);
     for (const kbx::Failure& f : r.failures) {
         SCOPED_TRACE(f.subject.toStdString());
         EXPECT_EQ(f.reason, kbx::Reason::UnsafeName);
@@ -173,8 +175,7 @@ TEST_F(Extract, PlantedSymlinksAreNeverFollowed) {
             QFile::link(outside, out + "/Version/Data");
     });
     const kbx::Result swapped = kbx::UnpackAll(dir, out);
-    EXPECT_EQ(swapped.written, 1) << Describe(swapped);  // a.txt
-    kbx::io::ResetFaults();
+    EXPECT_EQ(swapped.done, 1) << Describe(swapped);  // a.txt
 }
 
 TEST_F(Extract, EntriesOutsideTheFileFail) {
@@ -226,14 +227,15 @@ TEST_F(Extract, UnpreparableTargetWritesNothing) {
         EXPECT_EQ(r.failure.reason, kbx::Reason::CannotPrepareFolder);
         EXPECT_EQ(r.failure.subject, out + "/Version/Data");
         EXPECT_EQ(r.failure.error, ENOTDIR);
-        EXPECT_EQ(r.written, 0);
+        EXPECT_EQ(r.done, 0);
         EXPECT_EQ(Snapshot(out), (Files{{"Version", "plain"}}));
     }
 }
 
 // An existing file is replaced, kept (the entry fails with EEXIST) or
 // skipped, on both ways of creating the new file, and when renaming without
-// replacing is refused (a link takes over); no temporary is left.
+// replacing is refused (a link takes over); no temporary is left unless
+// its removal fails, which a warning tells.
 TEST_F(Extract, OverwritePolicy) {
     LoadArchive({{"Version\\a.txt", "new"}, {"Version\\b.txt", "fresh"}});
     using enum kbx::Overwrite;
@@ -247,8 +249,6 @@ TEST_F(Extract, OverwritePolicy) {
             kbx::io::ForceNamedFiles(named);
             kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, refused);
             const kbx::Result r = kbx::UnpackAll(dir, target, {}, nullptr, policy);
-            kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, 0);
-            kbx::io::ForceNamedFiles(false);
             EXPECT_EQ(r.ok(), policy != Keep);
             if (policy == Keep) {
                 ASSERT_EQ(r.failures.size(), 1u);
@@ -260,6 +260,16 @@ TEST_F(Extract, OverwritePolicy) {
                                                {"Version/b.txt", "fresh"}}));
         }
     }
+    // A temporary name that cannot be dropped after the link leaves the entry
+    // written whole, and a warning that names it.
+    kbx::io::ForceNamedFiles(true);
+    kbx::io::Refuse(kbx::io::Facility::RenameNoReplace, EINVAL);
+    kbx::io::FailNth(kbx::io::Op::Remove, 1);
+    const kbx::Result left = kbx::UnpackAll(dir, out, {}, nullptr, Keep);
+    ASSERT_EQ(left.warnings.size(), 1u) << Describe(left);
+    EXPECT_EQ(left.warnings[0].reason, kbx::Reason::TemporaryLeft);
+    EXPECT_TRUE(kbx::io::IsTemporaryName(left.warnings[0].detail.toUtf8()));
+    EXPECT_EQ(ReadFile(out + "/Version/a.txt"), "new");
 }
 
 }  // namespace

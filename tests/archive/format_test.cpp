@@ -40,7 +40,7 @@ QByteArray Field(const QByteArray& name) {
 TEST_F(Layout, EmptyThenThreeEntriesDataFolderFirstThenNameOrder) {
     const QByteArray head("GEEK\0\x01\0\0", 8);
     EXPECT_EQ(PackBytes(), head + Le32(20) + Le32(0) + Le32(0));
-    EXPECT_EQ(dir.UpperBound(), 0);
+    EXPECT_EQ(dir.Count(), 0);
     EXPECT_TRUE(dir.IsLoaded());  // the blank element
     Put("b.txt", "bbb");
     Put("a.txt", "aaaaa");
@@ -57,7 +57,7 @@ TEST_F(Layout, CaseInsensitiveOrderAndZeroSizes) {
     const qint32 data = 20 + 136 * 5;
     EXPECT_EQ(PackBytes().size(), data + 3);
     QStringList names;
-    for (qint64 i = 0; i < dir.UpperBound(); ++i) names << dir.Name(i);
+    for (qint64 i = 0; i < dir.Count(); ++i) names << dir.Name(i);
     EXPECT_EQ(names, (QStringList{"Version\\A.txt", "Version\\a1", "Version\\b.txt",
                                   "Version\\B2.txt", "Version\\c.txt"}));
     // Zero-size entries share the offset of the entry after them.

@@ -32,7 +32,7 @@ class Load : public ::testing::Test {
     }
     void ExpectGoodDirectory() {
         EXPECT_EQ(loaded.ArchivePath, good);
-        ASSERT_EQ(loaded.UpperBound(), 3);
+        ASSERT_EQ(loaded.Count(), 3);
         EXPECT_EQ(loaded.Name(1), "Version\\Data\\b.dat");
     }
     testutil::TempDir tmp;
@@ -124,12 +124,13 @@ TEST_F(Load, UnopenableOrUnusualPathsAreRefused) {
     const QString fifo = tmp.filePath("fifo");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     const std::pair<QString, int> cases[] = {
-        {tmp.filePath("missing.kbx"), ENOENT}, {tmp.path(), EISDIR}, {fifo, EINVAL}};
+        {tmp.filePath("missing.kbx"), ENOENT}, {tmp.path(), EISDIR}, {fifo, 0}};
     for (const auto& [path, error] : cases) {
         SCOPED_TRACE(path.toStdString());
         const kbx::Result r = kbx::ReadArchive(path, loaded);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
-        EXPECT_EQ(r.failure.reason, kbx::Reason::CannotOpenArchive);
+        EXPECT_EQ(r.failure.reason,
+                  error == 0 ? kbx::Reason::NotRegularFile : kbx::Reason::CannotOpenArchive);
         EXPECT_EQ(r.failure.error, error);
         EXPECT_EQ(r.failure.subject, path);
         ExpectGoodDirectory();

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "archive/archive.h"
+#include "archive/file_io_faults.h"
 #include "archive/verify.h"
 #include "test_util.h"
 
@@ -83,10 +84,10 @@ TEST_F(Verify, ProblemsCarryTheirFields) {
     const QByteArray archive = BuildArchive({{"Version\\a\\..\\b", "x", 0, -3, true}});
     ASSERT_TRUE(WriteFile(path, archive));
     std::vector<kbx::Problem> found;
-    kbx::Verify(path, [&](const kbx::Problem& p) {
-        found.push_back(p);
-        return true;
-    });
+    ASSERT_TRUE(kbx::Verify(path, [&](const kbx::Problem& p) {
+                    found.push_back(p);
+                    return true;
+                }).ok());
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].kind, Kind::OutOfBounds);
     EXPECT_EQ(found[0].offset, 156);

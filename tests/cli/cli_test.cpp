@@ -413,7 +413,7 @@ TEST_F(Cli, LanguageFollowsTheLocale) {
                       QByteArray(c.russian ? ", ошибок нет\n" : ", no problems\n"));
         EXPECT_EQ(RunKbx({"list", missing}, {.env = c.env}).err,
                   Failure(missing,
-                          c.russian ? "Нет такого файла или папки" : "No such file or directory"));
+                          c.russian ? "нет такого файла или папки" : "No such file or directory"));
         EXPECT_TRUE(RunKbx({"help", "unpack"}, {.env = c.env})
                         .out.startsWith(c.russian ? "Использование: " : "Usage: "));
         EXPECT_EQ(RunKbx({"list", good, "-x"}, {.env = c.env}).err,

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString archive = QString::fromStdString(scene.archive);
     FUZZ_CHECK(kbx::ReadArchive(archive, dir).ok(), "");
     const bool wasClean = kbx::IsSound(dir.ArchivePath);
-    const qint64 count = dir.UpperBound();
+    const qint64 count = dir.Count();
 
     // The edits, and what a plain model expects of them.
     std::vector<kbx::Edit> edits;
@@ -140,10 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray now = fuzz::ReadWhole(scene.archive);
     kbx::Directory after;
     FUZZ_CHECK(kbx::ReadArchive(archive, after).ok(), "");
-    FUZZ_CHECK(after.UpperBound() == qint64(expected.size()), "wrong number of entries");
-    FUZZ_CHECK(r.written == after.UpperBound(), "");
-    qint64 next = kbx::DirectoryEnd(after.UpperBound());
-    for (qint64 i = 0; i < after.UpperBound(); ++i) {
+    FUZZ_CHECK(after.Count() == qint64(expected.size()), "wrong number of entries");
+    FUZZ_CHECK(r.done == after.Count(), "");
+    qint64 next = kbx::DirectoryEnd(after.Count());
+    for (qint64 i = 0; i < after.Count(); ++i) {
         const qint64 offset = after.EntryOffset[size_t(i)], length = after.EntrySize[size_t(i)];
         FUZZ_CHECK(offset == next, "data not back to back");
         FUZZ_CHECK(after.EntryName[i] == kbx::NameBytes(expected[size_t(i)].first.left(128)),

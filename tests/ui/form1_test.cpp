@@ -106,7 +106,7 @@ TEST_F(Form1Test, ReadReportsUnusableFilesAndStaysUsable) {
     // rejected file after it keeps the loaded directory.
     const QString good = WriteArchive("good.kbx", 3);
     Load(good);
-    EXPECT_EQ(Form().Directory().UpperBound(), 3);
+    EXPECT_EQ(Form().Directory().Count(), 3);
     Load(notKbx);
     EXPECT_EQ(Form().Directory().ArchivePath, good);
     EXPECT_EQ(RowTexts(0)[0], "Version\\Data\\e000.dat");

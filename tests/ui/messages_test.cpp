@@ -2,7 +2,6 @@
 #include <QLocale>
 
 #include <cerrno>
-#include <cstring>
 
 #include "ui/messages.h"
 
@@ -61,6 +60,11 @@ TEST(Messages, FailuresInTheWindowsWords) {
     } cases[] = {
         {Load, Unusable(CannotOpenArchive, ENOENT, a),
          "Не удалось открыть файл /games/a.kbx: нет такого файла или папки"},
+        // EINVAL is not "not a regular file": that is the engine's NotRegularFile.
+        {Load, Unusable(CannotOpenArchive, EINVAL, a),
+         "Не удалось открыть файл /games/a.kbx: недопустимый аргумент"},
+        {Load, Unusable(NotRegularFile, 0, a),
+         "/games/a.kbx: это не обычный файл (папка, канал, сокет или устройство)"},
         {Load, Unusable(NotKbx, 0, a), "Этот файл не является KBX архивом игры Velmorra"},
         {Load, Unusable({HeaderTooShort}), "Архив повреждён: файл короче заголовка"},
         {Load, Unusable({NegativeCount}), "Архив повреждён: отрицательное число записей"},
@@ -70,6 +74,9 @@ TEST(Messages, FailuresInTheWindowsWords) {
         {Unpack, Unusable(ArchiveChanged, 0, a), "Архив изменился после загрузки: /games/a.kbx"},
         {Unpack, Unusable(CannotOpenFolder, EACCES, "/out"),
          "Не удалось открыть папку /out: доступ запрещён"},
+        // A value without Russian words is numbered, never shown in English.
+        {Unpack, Unusable(CannotOpenFolder, ECHILD, "/out"),
+         "Не удалось открыть папку /out: системная ошибка 10"},
         {Unpack, Unusable(CannotPrepareFolder, ENOTDIR, "/out/Version/Data"),
          "Не удалось создать папку /out/Version/Data: это не папка"},
         {Extract, EntriesFailed({{UnsafeName, 0, NameRule::BadComponent, 0, e, ".."}}),
@@ -92,11 +99,12 @@ TEST(Messages, FailuresInTheWindowsWords) {
         {Pack, Unusable({UnsafeName, 0, NameRule::NotEncodable, -1, e}),
          "Архив не создан: Version\\e.dat: имя нельзя записать в кодировке Windows-1251"},
         {Pack, Unusable(FileChanged, 0, e),
-         "Архив не создан: Version\\e.dat: файл изменился во время упаковки"},
+         "Архив не создан: Version\\e.dat: файл изменился во время чтения"},
         {Pack, Unusable({TooLarge}),
-         "Архив не создан: данные больше 2 147 483 647 байт, предела формата"},
+         "Архив не создан: данные превысили бы предел формата в 2147483647 байт"},
         {Pack, Unusable(TargetNotRegular, 0, "/dev/null"),
-         "Архив не создан: /dev/null: это не обычный файл"},
+         "Архив не создан: /dev/null: это не обычный файл (папка, канал, сокет или устройство); "
+         "ничего не записано"},
         {Pack, Unusable({UnsafeName, 0, NameRule::CaseDuplicate, -1, "Version\\Z", "Version\\z"}),
          "Архив не создан: Version\\Z: имя отличается от другого только регистром букв"},
     };
@@ -108,27 +116,4 @@ TEST(Messages, FailuresInTheWindowsWords) {
     EXPECT_FALSE(ui::FailureMessage(Unpack, EntriesFailed(five)).endsWith(u'…'));
     EXPECT_EQ(ui::WarningMessage({OutputInTree, 0, NameRule::None, -1, e}),
               "Архив записан без файла Version\\e.dat: это прежняя копия самого архива");
-}
-
-// Reasons a user meets are Russian; others keep the system's own text.
-TEST(Messages, SystemReasonsInRussian) {
-    const std::pair<int, const char*> cases[] = {
-        {ENOENT, "нет такого файла или папки"},
-        {EACCES, "доступ запрещён"},
-        {EPERM, "операция не разрешена"},
-        {ENOSPC, "на диске не осталось места"},
-        {EDQUOT, "превышена дисковая квота"},
-        {EROFS, "файловая система доступна только для чтения"},
-        {EEXIST, "файл уже существует"},
-        {EISDIR, "это папка"},
-        {ENOTDIR, "это не папка"},
-        {ENAMETOOLONG, "слишком длинное имя"},
-        {ELOOP, "слишком много уровней символических ссылок"},
-        {EIO, "ошибка ввода-вывода"},
-        {EFBIG, "файл слишком велик"},
-        {EMFILE, "слишком много открытых файлов"},
-        {ENFILE, "слишком много открытых файлов"}};
-    for (const auto& [error, text] : cases)
-        EXPECT_EQ(ui::SystemReason(error), QString::fromUtf8(text));
-    EXPECT_EQ(ui::SystemReason(EXDEV), QString::fromLocal8Bit(std::strerror(EXDEV)));
 }

@@ -123,6 +123,17 @@ Form1::Form1(const Services& services, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::BuildControls() {
+    BuildWindow();
+    BuildPathBox();
+    BuildProgressAndButtons();
+    BuildListPanel();
+    BuildMenu();
+    Connect();
+    ops_ = std::make_unique<LongOperation>(services_.events,
+                                           std::vector<QObject*>{Command1_, Command3_, UP_});
+}
+
+void Form1::BuildWindow() {
     setWindowTitle(QStringLiteral("Quillmere v1.1"));
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/quillmere32.png"), QSize(32, 32));
@@ -130,7 +141,10 @@ void Form1::BuildControls() {
     setWindowIcon(icon);
     setFont(DefaultFont());
     setFixedSize(TwipsToPixels(11415), TwipsToPixels(2580));
+    setAcceptDrops(true);
+}
 
+void Form1::BuildPathBox() {
     Frame1_ = new QGroupBox(QString(), this);
     Frame1_->setObjectName(QStringLiteral("Frame1"));
     Frame1_->setGeometry(Twips(45, 0, 5550, 1005));
@@ -142,7 +156,7 @@ void Form1::BuildControls() {
     FilePath_ = new QLineEdit(Frame1_);
     FilePath_->setObjectName(QStringLiteral("FilePath"));
     FilePath_->setGeometry(Twips(90, 540, 4020, 285));
-    FilePath_->setEnabled(false);  // only Browse fills it
+    FilePath_->setEnabled(false);  // never typed in: Browse, a drop or the command line fill it
     QPalette path = FilePath_->palette();
     path.setColor(QPalette::Disabled, QPalette::Text, ReadableDisabledText(path));
     FilePath_->setPalette(path);
@@ -151,7 +165,9 @@ void Form1::BuildControls() {
     Picture2_->setObjectName(QStringLiteral("Picture2"));
     Picture2_->setGeometry(Twips(4140, 540, 1320, 285));
     Command2_ = Button(Picture2_, "Command2", QStringLiteral("Обзор"), Twips(45, 0, 1275, 285));
+}
 
+void Form1::BuildProgressAndButtons() {
     Bar1_ = new CoolBar(this);
     Bar1_->setObjectName(QStringLiteral("Bar1"));
     Bar1_->setGeometry(Twips(45, 1035, 5550, 375));
@@ -173,7 +189,9 @@ void Form1::BuildControls() {
     Command8_->setVisible(false);
     Command4_ =
         Button(this, "Command4", QStringLiteral("О программе"), Twips(4230, 1440, 1365, 1095));
+}
 
+void Form1::BuildListPanel() {
     // The list panel: a sunken 2-pixel border around an inner area that
     // clips the scroll bar and the eleventh row as the design does.
     Picture3_ = new QFrame(this);
@@ -197,9 +215,9 @@ void Form1::BuildControls() {
         std::array<ListCell*, kRows>& cells;
         const char* name;
         QRect place;
-    } arrays[] = {{nm_, "nm", Twips(0, 180, 3830, 240)},
-                  {off_, "off", Twips(3810, 180, 890, 240)},
-                  {sz_, "sz", Twips(4680, 180, 690, 240)}};
+    } arrays[] = {{nameCells_, "nm", Twips(0, 180, 3830, 240)},
+                  {offsetCells_, "off", Twips(3810, 180, 890, 240)},
+                  {sizeCells_, "sz", Twips(4680, 180, 690, 240)}};
     for (const auto& a : arrays) {
         a.cells[0] = new ListCell(inner);
         a.cells[0]->setObjectName(QStringLiteral("%1(0)").arg(QLatin1String(a.name)));
@@ -215,7 +233,6 @@ void Form1::BuildControls() {
     Scr_->setTracking(false);               // the rows follow the thumb when it is released
     Scr_->setFocusPolicy(Qt::StrongFocus);  // a tab stop, and the arrow keys scroll it
     Picture3_->setEnabled(false);
-    setAcceptDrops(true);
 
     File1_ = new QListWidget(this);
     File1_->setObjectName(QStringLiteral("File1"));
@@ -225,7 +242,9 @@ void Form1::BuildControls() {
     File2_->setObjectName(QStringLiteral("File2"));
     File2_->setGeometry(Twips(4410, 3060, 1455, 1590));
     File2_->setVisible(false);
+}
 
+void Form1::BuildMenu() {
     Pack_ = new QMenu(QStringLiteral("1"), this);
     Pack_->setObjectName(QStringLiteral("Pack"));
     UP_ = Pack_->addAction(QStringLiteral("Извлечь"));
@@ -233,7 +252,9 @@ void Form1::BuildControls() {
     RP_ = Pack_->addAction(QStringLiteral("Заменить на..."));
     RP_->setObjectName(QStringLiteral("RP"));
     RP_->setEnabled(false);
+}
 
+void Form1::Connect() {
     connect(Command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2_, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3_, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -243,9 +264,6 @@ void Form1::BuildControls() {
         connect(h, &QPushButton::clicked, this, &Form1::Header_Click);
     connect(Scr_, &QScrollBar::valueChanged, this, &Form1::Scr_Change);
     connect(UP_, &QAction::triggered, this, &Form1::UP_Click);
-
-    ops_ = std::make_unique<LongOperation>(services_.events,
-                                           std::vector<QObject*>{Command1_, Command3_, UP_});
 }
 
 bool Form1::Busy() const {
@@ -261,7 +279,7 @@ void Form1::Form_Load() {
     Pack_->menuAction()->setVisible(false);  // only ever shown as a popup
 
     for (int i = 1; i < kRows; ++i) {
-        for (auto* cells : {&nm_, &off_, &sz_}) {
+        for (auto* cells : {&nameCells_, &offsetCells_, &sizeCells_}) {
             ListCell* prev = (*cells)[i - 1];
             ListCell* c = ListCell::CopyOf(*(*cells)[0], prev->parentWidget());
             const QString base = (*cells)[0]->objectName().chopped(3);
@@ -278,8 +296,8 @@ void Form1::Form_Load() {
     RaiseHeaders();
     for (int i = 0; i < kRows; ++i) {
         const int row = i;
-        connect(nm_[i], &ListCell::Click, this, [this, row] { nm_Click(row); });
-        connect(nm_[i], &ListCell::MouseDown, this,
+        connect(nameCells_[i], &ListCell::Click, this, [this, row] { nm_Click(row); });
+        connect(nameCells_[i], &ListCell::MouseDown, this,
                 [this, row](int Button, int, float, float) { nm_MouseDown(row, Button); });
     }
 
@@ -287,7 +305,7 @@ void Form1::Form_Load() {
     QWidget* order[] = {Command1_, FilePath_, Command2_, Bar1_,     Scr_,   Command5_, Command6_,
                         Command7_, Command3_, Command4_, Command8_, File1_, File2_};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
-    for (auto* cells : {&nm_, &off_, &sz_})
+    for (auto* cells : {&nameCells_, &offsetCells_, &sizeCells_})
         for (ListCell* c : *cells) c->setFocusPolicy(Qt::NoFocus);
 
     // The wheel anywhere on the list panel, scroll bar aside.
@@ -305,20 +323,20 @@ void Form1::CentreOnScreen() {
 }
 
 void Form1::ShowTxt(qint64 top) {
-    const qint64 last = dir_.IsLoaded() ? dir_.UpperBound() : -1;  // the blank element
+    const qint64 last = dir_.IsLoaded() ? dir_.Count() : -1;  // the blank element
     for (int a = 0; a < kRows; ++a) {
         const qint64 k = top + a;
         if (k >= 0 && k <= last) {
             const QString name = dir_.Name(k);
-            nm_[a]->setToolTip(PlainToolTip(name));
-            nm_[a]->setText(name);
-            off_[a]->setText(QString::number(dir_.EntryOffset[size_t(k)]));
-            sz_[a]->setText(QString::number(dir_.EntrySize[size_t(k)]));
+            nameCells_[a]->setToolTip(PlainToolTip(name));
+            nameCells_[a]->setText(name);
+            offsetCells_[a]->setText(QString::number(dir_.EntryOffset[size_t(k)]));
+            sizeCells_[a]->setText(QString::number(dir_.EntrySize[size_t(k)]));
         } else {
-            nm_[a]->setToolTip(QString());
-            nm_[a]->setText(QString());
-            off_[a]->setText(QString());
-            sz_[a]->setText(QString());
+            nameCells_[a]->setToolTip(QString());
+            nameCells_[a]->setText(QString());
+            offsetCells_[a]->setText(QString());
+            sizeCells_[a]->setText(QString());
         }
     }
 }
@@ -392,8 +410,8 @@ QString Form1::ChooseFolder() {
     return chosen;
 }
 
-kbx::Progress Form1::StepOn(int parity) {
-    return ops_->Yielding(parity, [this] { Bar1_->setValue(Bar1_->Value() + 2); });
+kbx::Progress Form1::AdvanceBar(LongOperation::EveryOther items) {
+    return ops_->Yielding(items, [this] { Bar1_->setValue(Bar1_->Value() + 2); });
 }
 
 void Form1::ReadArchive() {
@@ -408,8 +426,9 @@ void Form1::ReadArchive() {
     kbx::Directory fresh;
     kbx::Result result;
     ops_->Run([&] {
-        result = kbx::ReadArchive(path, fresh, StepOn(1), ops_->Stop(),
-                                  [this](qint64 count) { Bar1_->setMax(double(count)); });
+        result =
+            kbx::ReadArchive(path, fresh, AdvanceBar(LongOperation::EveryOther::FromSecond),
+                             ops_->Stop(), [this](qint64 count) { Bar1_->setMax(double(count)); });
     });
     if (!result.ok()) {
         Bar1_->setMax(oldMax);
@@ -420,7 +439,7 @@ void Form1::ReadArchive() {
     }
 
     dir_ = std::move(fresh);
-    const qint64 count = dir_.UpperBound();
+    const qint64 count = dir_.Count();
     Bar1_->setMax(double(count));
     {
         // The rows are filled below, once, from entry 0. Fewer than ten
@@ -444,7 +463,10 @@ void Form1::Command3_Click() {
     Bar1_->setValue(0);
     const qint64 t0 = services_.ticks->Milliseconds();
     kbx::Result result;
-    ops_->Run([&] { result = kbx::UnpackAll(dir_, folder, StepOn(0), ops_->Stop()); });
+    ops_->Run([&] {
+        result = kbx::UnpackAll(dir_, folder, AdvanceBar(LongOperation::EveryOther::FromFirst),
+                                ops_->Stop());
+    });
     Report(Operation::Unpack, t0, result);
 }
 
@@ -489,13 +511,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::nm_Click(int index) {
     for (int a = 0; a < kRows; ++a) {
-        nm_[a]->setMark(0);
-        sz_[a]->setMark(0);
-        off_[a]->setMark(0);
+        nameCells_[a]->setMark(0);
+        sizeCells_[a]->setMark(0);
+        offsetCells_[a]->setMark(0);
     }
-    nm_[index]->setMark(1);
-    sz_[index]->setMark(1);
-    off_[index]->setMark(1);
+    nameCells_[index]->setMark(1);
+    sizeCells_[index]->setMark(1);
+    offsetCells_[index]->setMark(1);
     RaiseHeaders();
 }
 
@@ -518,7 +540,7 @@ void Form1::UP_Click() {
 
 void Form1::ExtractEntry(qint64 index) {
     // The blank element and rows past it hold no entry: nothing to extract.
-    if (index < 0 || index >= dir_.UpperBound()) return;
+    if (index < 0 || index >= dir_.Count()) return;
     const QString folder = ChooseFolder();
     if (folder.isEmpty()) return;
     const qint64 t0 = services_.ticks->Milliseconds();

@@ -12,6 +12,7 @@
 
 #include "archive/archive.h"
 #include "dialogs/cls_dialog.h"
+#include "ui/main_window/long_operation.h"
 #include "ui/messages.h"
 #include "ui/services.h"
 #include "widgets/progress/cool_bar.h"
@@ -67,7 +68,14 @@ class Form1 : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The controls of the design, built in these steps.
     void BuildControls();
+    void BuildWindow();
+    void BuildPathBox();
+    void BuildProgressAndButtons();
+    void BuildListPanel();  // the headers, the rows nm, off and sz, Scr
+    void BuildMenu();       // the popup menu Pack
+    void Connect();
     void Form_Initialize();
     void Form_Load();
 
@@ -95,9 +103,9 @@ class Form1 : public QWidget {
     // the folder cannot be used (then the user is told).
     QString ChooseFolder();
     // The progress hook of a run: yields and advances Bar1 by 2 before every
-    // item whose number has the given parity (odd records while loading,
-    // even entries while unpacking).
-    kbx::Progress StepOn(int parity);
+    // other item (from the second record while loading, from the first entry
+    // while unpacking).
+    kbx::Progress AdvanceBar(LongOperation::EveryOther items);
     void Report(Operation op, qint64 t0, const kbx::Result& result);
     void ShowError(const QString& text);
     void CloseIfRequested();
@@ -108,7 +116,7 @@ class Form1 : public QWidget {
     std::unique_ptr<ClsDialog> dialog_;
     QPointer<Form2> about_;
 
-    std::unique_ptr<class LongOperation> ops_;
+    std::unique_ptr<LongOperation> ops_;
 
     QGroupBox* Frame1_ = nullptr;
     QLabel* Label1_ = nullptr;
@@ -124,9 +132,9 @@ class Form1 : public QWidget {
     QPushButton* Command5_ = nullptr;
     QPushButton* Command7_ = nullptr;
     QPushButton* Command6_ = nullptr;
-    std::array<ListCell*, kRows> nm_{};
-    std::array<ListCell*, kRows> off_{};
-    std::array<ListCell*, kRows> sz_{};
+    std::array<ListCell*, kRows> nameCells_{};    // the control array nm
+    std::array<ListCell*, kRows> offsetCells_{};  // off
+    std::array<ListCell*, kRows> sizeCells_{};    // sz
     QScrollBar* Scr_ = nullptr;
     QListWidget* File1_ = nullptr;
     QListWidget* File2_ = nullptr;

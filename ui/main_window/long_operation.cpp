@@ -36,7 +36,8 @@ bool LongOperation::Run(const std::function<void()>& work) {
     return true;
 }
 
-kbx::Progress LongOperation::Yielding(int parity, std::function<void()> step) {
+kbx::Progress LongOperation::Yielding(EveryOther items, std::function<void()> step) {
+    const int parity = items == EveryOther::FromSecond ? 1 : 0;
     return [this, parity, step = std::move(step)](qint64 item) {
         if (item % 2 != parity) return;
         if (events_) events_->ProcessPendingEvents();

@@ -30,9 +30,12 @@ class LongOperation {
     // while another operation runs.
     bool Run(const std::function<void()>& work);
 
-    // A progress hook for the engine: before every item whose index has the
-    // given parity it handles pending events and then calls `step`.
-    kbx::Progress Yielding(int parity, std::function<void()> step);
+    // Which items a progress hook acts before: every other one, from the
+    // first (indexes 0, 2, 4...) or from the second (1, 3, 5...).
+    enum class EveryOther { FromFirst, FromSecond };
+    // A progress hook for the engine: before each of `items` it handles
+    // pending events and then calls `step`.
+    kbx::Progress Yielding(EveryOther items, std::function<void()> step);
     const kbx::StopFlag* Stop() const { return &stop_; }
 
     // Enables or disables a command now or, while an operation runs, when
