@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 
 #include <fcntl.h>

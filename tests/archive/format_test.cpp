@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <QDir>
-#include <QTemporaryDir>
 
 #include "archive/archive.h"
 #include "test_util.h"

@@ -11,20 +11,32 @@ TEST(ClsDialogShell, CallsPassThePropertiesAndNeverRaise) {
     f.dialog.setHelpFile("/usr/share/doc/quillmere/справка.html");
     f.dialog.setHelpCommand(3);
     f.dialog.setHelpKey(-5);
-    // Run options are bits 4 to 7; the icon is the property's, not the argument.
-    for (qint32 flags : {0x30, 0xF0, 0x10F, -1, 0x80}) {
+    // Each flags value and the argument it gives the call. Run options are
+    // bits 4 to 7; the icon is the property's, not the argument.
+    QStringList expected;
+    for (const auto& [flags, options] :
+         {std::pair{0x30, 3}, {0xF0, 15}, {0x10F, 0}, {-1, 15}, {0x80, 8}}) {
         f.dialog.setFlags(flags);
         EXPECT_FALSE(f.dialog.ShowRun(0x999).isValid());
+        expected << QString("RunFileDlg(owner, 0x10005, , Запуск, Параметры, %1)").arg(options);
     }
     // Objects by bits 8 to 11: 1 printer, 2 path, 7 trash, 8 display.
-    for (qint32 flags : {0x700, 0x800, 0x1800, 0x100, 0x200, 0, 0x300, 0xF00, 0xFF}) {
+    const QString trash = "2, " + f.shell.trashFolder, printer = "1, /x/Печать",
+                  path = "2, /x/Печать";
+    const std::pair<qint32, QString> objects[] = {{0x700, trash},   {0x800, {}},    {0x1800, {}},
+                                                  {0x100, printer}, {0x200, path},  {0, "2, "},
+                                                  {0x300, "2, "},   {0xF00, "2, "}, {0xFF, "2, "}};
+    for (const auto& [flags, object] : objects) {
         f.dialog.setFlags(flags);
         EXPECT_FALSE(f.dialog.ShowObjectProp("/x/Печать", "Права").isValid());
+        expected << (object.isNull() ? "StartDisplaySettings()"
+                                     : "ObjectProperties(owner, " + object + ", Права)");
     }
     // Restart kinds are the low three bits.
-    for (qint32 flags : {0, 2, 0xFF, -1}) {
+    for (const auto& [flags, kind] : {std::pair{0, 0}, {2, 2}, {0xFF, 7}, {-1, 7}}) {
         f.dialog.setFlags(flags);
         EXPECT_FALSE(f.dialog.ShowRestart().isValid());
+        expected << QString("RestartDialog(owner, Параметры, %1)").arg(kind);
     }
     EXPECT_FALSE(f.dialog.ShowShutDown().isValid());
     EXPECT_EQ(f.dialog.ShowFormat(2, 0xFFFF, 1), kShFmtNoFormat);
@@ -34,30 +46,12 @@ TEST(ClsDialogShell, CallsPassThePropertiesAndNeverRaise) {
     f.dialog.ShowAbout();
     f.dialog.ShowHelp();
     EXPECT_EQ(f.dialog.HelpKey(), 257);
-    EXPECT_EQ(f.shell.calls,
-              QStringList({"RunFileDlg(owner, 0x10005, , Запуск, Параметры, 3)",
-                           "RunFileDlg(owner, 0x10005, , Запуск, Параметры, 15)",
-                           "RunFileDlg(owner, 0x10005, , Запуск, Параметры, 0)",
-                           "RunFileDlg(owner, 0x10005, , Запуск, Параметры, 15)",
-                           "RunFileDlg(owner, 0x10005, , Запуск, Параметры, 8)",
-                           "ObjectProperties(owner, 2, " + f.shell.trashFolder + ", Права)",
-                           "StartDisplaySettings()",
-                           "StartDisplaySettings()",
-                           "ObjectProperties(owner, 1, /x/Печать, Права)",
-                           "ObjectProperties(owner, 2, /x/Печать, Права)",
-                           "ObjectProperties(owner, 2, , Права)",
-                           "ObjectProperties(owner, 2, , Права)",
-                           "ObjectProperties(owner, 2, , Права)",
-                           "ObjectProperties(owner, 2, , Права)",
-                           "RestartDialog(owner, Параметры, 0)",
-                           "RestartDialog(owner, Параметры, 2)",
-                           "RestartDialog(owner, Параметры, 7)",
-                           "RestartDialog(owner, Параметры, 7)",
-                           "ShutDownDialog(owner)",
-                           "FormatDrive(owner, 2, 65535, 1)",
-                           "ShellAbout(owner, " + Nuls(1) + ", Параметры, 0x10005)",
-                           "ShellAbout(owner, Quillmere, Параметры, 0x10005)",
-                           "WinHelp(owner, /usr/share/doc/quillmere/справка.html, 3, 257)"}));
+    EXPECT_EQ(
+        f.shell.calls,
+        expected + QStringList({"ShutDownDialog(owner)", "FormatDrive(owner, 2, 65535, 1)",
+                                "ShellAbout(owner, " + Nuls(1) + ", Параметры, 0x10005)",
+                                "ShellAbout(owner, Quillmere, Параметры, 0x10005)",
+                                "WinHelp(owner, /usr/share/doc/quillmere/справка.html, 3, 257)"}));
 }
 
 TEST(ClsDialogShell, IconPickKeepsOnlyACopyOfAnExtractedIcon) {

@@ -18,6 +18,7 @@
 namespace testutil {
 
 using testsupport::Describe;
+using testsupport::Failures;
 
 // A temporary folder that is removed only when the test passed: a failing
 // test keeps its files for a look, and says where they are.
