@@ -312,10 +312,9 @@ TEST_F(Faults, FifosWhereFilesGoNeverBlock) {
     ResetOutput();
     Fifo(out + QStringLiteral("/Version/Sub"));
     Fifo(out + QStringLiteral("/Version/b.txt"));
-    const kbx::Result u = kbx::UnpackAll(dir, out);
-    EXPECT_EQ(u.outcome, Outcome::EntriesFailed);
-    ASSERT_EQ(u.failures.size(), 1u);
-    EXPECT_EQ(u.failures[0].subject, QStringLiteral("Version\\Sub\\c.bin"));
+    EXPECT_EQ(kbx::UnpackAll(dir, out).failures,
+              Failures{kbx::Failure::Entry(Reason::CannotCreateFolder, ENOTDIR, 2,
+                                           "Version\\Sub\\c.bin")});
     EXPECT_EQ(ReadFile(out + QStringLiteral("/Version/b.txt")), "new b");
 }
 
@@ -545,16 +544,12 @@ TEST_F(Faults, ShortReadsChangeNothing) {
 // unpacking flushes nothing (a modder can unpack again). A failed flush of
 // the folder leaves the new archive whole in place.
 TEST_F(Faults, PackFlushesTheArchiveAndThenItsFolder) {
-    const auto id = [](const QString& path) {
-        struct stat st {};
-        EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
-        return std::pair<unsigned long long, unsigned long long>(st.st_dev, st.st_ino);
-    };
-    using Ids = std::vector<std::pair<unsigned long long, unsigned long long>>;
+    using Ids = std::vector<std::pair<quint64, quint64>>;
     ResetTarget();
     kbx::io::ResetFaults();
     ASSERT_TRUE(kbx::Pack(root, target).ok());
-    EXPECT_EQ(kbx::io::Flushed(), (Ids{id(target), id(tmp.filePath(QStringLiteral("target")))}));
+    EXPECT_EQ(kbx::io::Flushed(),
+              (Ids{FileId(target), FileId(tmp.filePath(QStringLiteral("target")))}));
     const QByteArray packed = ReadFile(target);
 
     ResetOutput();
@@ -587,19 +582,17 @@ TEST_F(Faults, RealWriteErrorsAreReported) {
         kbx::io::ForceBufferedCopy(buffered);
         ResetOutput();
         const kbx::Result u = kbx::UnpackAll(dir, out);
-        EXPECT_EQ(u.outcome, Outcome::EntriesFailed);
-        ASSERT_EQ(u.failures.size(), 1u);
-        EXPECT_EQ(u.failures[0].subject, QStringLiteral("Version\\Data\\a.dat"));
-        EXPECT_EQ(u.failures[0].error, EFBIG);
+        EXPECT_EQ(u.failures, Failures{kbx::Failure::Entry(Reason::WriteFailed, EFBIG, 0,
+                                                           "Version\\Data\\a.dat")});
         EXPECT_EQ(u.done, 3);
         ResetTarget();
         const kbx::Result p = kbx::Pack(root, target);
         EXPECT_EQ(p.outcome, Outcome::Unusable);
-        EXPECT_EQ(p.failure.error, EFBIG);
+        EXPECT_EQ(p.failure,
+                  kbx::Failure::Entry(Reason::WriteFailed, EFBIG, -1, "Version\\Data\\x.dat"));
         // The archive being written is what is full, not the file read.
-        const kbx::Result r = kbx::Rewrite(dir, {kbx::Edit::Replace(0, big)});
-        EXPECT_EQ(r.failure.error, EFBIG);
-        EXPECT_EQ(r.failure.subject, archive);
+        EXPECT_EQ(kbx::Rewrite(dir, {kbx::Edit::Replace(0, big)}).failure,
+                  kbx::Failure::Path(Reason::WriteFailed, EFBIG, archive));
     }
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
     ::signal(SIGXFSZ, previous);

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/stat.h>
 #include <functional>
 #include <optional>
 
@@ -32,12 +31,6 @@ struct State {
     std::optional<QByteArray> journal, undo;
     bool operator==(const State&) const = default;
 };
-
-std::pair<quint64, quint64> Inode(const QString& path) {
-    struct stat st {};
-    ::stat(QFile::encodeName(path), &st);
-    return {st.st_dev, st.st_ino};
-}
 
 class InPlace : public SeamTest {
   public:
@@ -105,12 +98,12 @@ class InPlace : public SeamTest {
             };
             if (s.archive != last) {
                 for (const QString& path : first)
-                    EXPECT_TRUE(last != before || since(0, Inode(path))) << path.toStdString();
+                    EXPECT_TRUE(last != before || since(0, FileId(path))) << path.toStdString();
                 last = s.archive;
                 flushedAtChange = flushed.size();
             }
             const bool retired = !s.journal && s.undo && s.archive != before;
-            EXPECT_TRUE(!retired || since(flushedAtChange, Inode(archive))) << "unflushed";
+            EXPECT_TRUE(!retired || since(flushedAtChange, FileId(archive))) << "unflushed";
         });
         op();
         kbx::io::ResetFaults();
@@ -167,12 +160,12 @@ TEST_F(InPlace, EveryCrashRecoversToBeforeOrAfter) {
         };
         setup();
         const QByteArray before = ReadFile(archive);
-        const auto inode = Inode(archive);  // and with it mode, owner and links
+        const auto inode = FileId(archive);  // and with it mode, owner and links
         kbx::io::ResetFaults();
         ASSERT_TRUE(run());
         const long writes = kbx::io::Calls(Op::Write);
         const QByteArray after = ReadFile(archive);
-        EXPECT_EQ(Inode(archive), inode);
+        EXPECT_EQ(FileId(archive), inode);
         // An undo restores the packed base; a rename moves no data.
         EXPECT_EQ(layout(), std::pair(c.unused, c.undo || c.edits[0].kind == Edit::Kind::Rename));
         if (!c.undo) {  // the entries a whole rewrite gives, once compacted

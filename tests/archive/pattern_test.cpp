@@ -27,8 +27,8 @@ TEST(PatternTest, MatchesEachRow) {
         {u"Version/[!a-c].txt", u"Version\\d.txt", true},
         {u"Version/[^a-c].txt", u"Version\\a.txt", false},
         {u"Version/[]x].txt", u"Version\\].txt", true},
-        {u"Version/[ab", u"Version\\[ab", true},           // unterminated
-        {u"[a-", u"[a-", true},  // unterminated ranges end at the pattern's end
+        {u"Version/[ab", u"Version\\[ab", true},  // unterminated
+        {u"[a-", u"[a-", true},                   // unterminated ranges end at the pattern's end
         {u"[a-", u"a", false},
         {u"x[!", u"x[!", true},
         {u"[z-", u"[z-", true},

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringEncoder>
 
+#include <sys/stat.h>
 #include <cstdio>
 
 namespace testutil {
@@ -79,6 +80,12 @@ QStringList Temporaries(const QString& root) {
         if (QString path = it.next(); it.fileName().startsWith(QStringLiteral(".kbx-")))
             found << path;
     return found;
+}
+
+std::pair<quint64, quint64> FileId(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino};
 }
 
 int OpenDescriptors() {

@@ -63,6 +63,9 @@ struct HangGuard {
     ~HangGuard() { ::alarm(0); }
 };
 
+// The device and inode of the file at `path` (after links; zeros: none).
+std::pair<quint64, quint64> FileId(const QString& path);
+
 // The descriptors this process has open: the same before and after an
 // engine operation, whatever its outcome, or the operation leaks.
 int OpenDescriptors();
