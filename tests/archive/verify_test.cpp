@@ -88,14 +88,10 @@ TEST_F(Verify, ProblemsCarryTheirFields) {
                     return true;
                 }).ok());
     ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].kind, Kind::OutOfBounds);
-    EXPECT_EQ(found[0].offset, 156);
-    EXPECT_EQ(found[0].size, -3);
-    EXPECT_EQ(found[0].fileSize, archive.size());
-    EXPECT_EQ(found[1].kind, Kind::UnsafeName);
-    EXPECT_EQ(found[1].rule, kbx::NameRule::BadComponent);
-    EXPECT_EQ(found[1].part, "..");
-    EXPECT_EQ(found[1].name, "Version\\a\\..\\b");
+    EXPECT_EQ(std::tuple(found[0].kind, found[0].offset, found[0].size, found[0].fileSize),
+              std::tuple(Kind::OutOfBounds, 156, -3, archive.size()));
+    EXPECT_EQ(std::tuple(found[1].kind, found[1].rule, found[1].part, found[1].name),
+              std::tuple(Kind::UnsafeName, kbx::NameRule::BadComponent, "..", "Version\\a\\..\\b"));
 }
 
 // Names of `n` characters that Windows-1251 holds in one byte and UTF-8 in

@@ -89,15 +89,13 @@ TEST(ClsDialogFont, AnswerComesBackWithTheMatchedFace) {
         f.backend.matchedFace = matched;
         f.backend.fontAnswers = {answer};
         f.dialog.ShowFont();
-        EXPECT_EQ(f.backend.fontRequests[0].lpLogFont.lfWeight,
-                  0);  // Bold false: no preference
-        EXPECT_EQ(f.dialog.FontName(), name);
-        // The rest of the answer arrives in any case; the size is truncated.
-        EXPECT_EQ(f.dialog.FontSize(), answer.tenthsOfPoint / 10);
-        EXPECT_EQ(f.dialog.Bold(), answer.weight == 700);  // read from the font type
-        EXPECT_EQ(f.dialog.Italic(), answer.italic);
-        EXPECT_FALSE(f.dialog.Underline());
-        EXPECT_FALSE(f.dialog.StrikeThru());
+        EXPECT_EQ(f.backend.fontRequests[0].lpLogFont.lfWeight, 0);  // Bold false: no preference
+        // The rest of the answer arrives in any case; the size is truncated,
+        // Bold read from the font type.
+        EXPECT_EQ(std::tuple(f.dialog.FontName(), f.dialog.FontSize(), f.dialog.Bold(),
+                             f.dialog.Italic(), f.dialog.Underline(), f.dialog.StrikeThru()),
+                  std::tuple(name, answer.tenthsOfPoint / 10, answer.weight == 700, answer.italic,
+                             false, false));
         ASSERT_EQ(f.backend.faceRequests.size(), 1);
         EXPECT_EQ(TextBeforeNul(f.backend.faceRequests[0].lfFaceName), answer.face);
     }
