@@ -55,10 +55,6 @@ class Faults : public SeamTest {
   public:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
-        archive = tmp.filePath(QStringLiteral("game.kbx"));
-        out = tmp.filePath(QStringLiteral("out"));
-        root = tmp.filePath(QStringLiteral("root"));
-        target = tmp.filePath(QStringLiteral("target/new.kbx"));
         ResetArchive();
         ResetRoot();
         ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("target"))));
@@ -124,7 +120,8 @@ class Faults : public SeamTest {
         {"Version/z.txt", "zzz"},
     };
     testutil::TempDir tmp;
-    QString archive, out, root, target;
+    const QString archive = tmp.filePath("game.kbx"), out = tmp.filePath("out"),
+                  root = tmp.filePath("root"), target = tmp.filePath("target/new.kbx");
     kbx::Directory dir;
 };
 

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <iterator>
 #include <set>
-#include <utility>
 #include <vector>
 
 #include "archive/archive.h"
@@ -22,6 +21,7 @@
 #include "archive/verify.h"
 #include "fuzz_support.h"
 #include "tests/support/describe.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -57,17 +57,6 @@ struct Reader {
     }
 };
 
-QByteArray BuildArchive(const std::vector<std::pair<QByteArray, QByteArray>>& entries) {
-    const qint32 n = qint32(entries.size());
-    QByteArray out = kbx::HeaderBytes(n), data;
-    for (const auto& [name, bytes] : entries) {
-        kbx::AppendRecord(out, qint32(kbx::DirectoryEnd(n) + data.size()), qint32(bytes.size()),
-                          name.left(kbx::kNameSize));
-        data += bytes;
-    }
-    return out + data;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -76,12 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ::mkdir(scene.files.c_str(), 0755);
     Reader in{data, size};
 
-    std::vector<std::pair<QByteArray, QByteArray>> entries;
+    std::vector<testutil::RawEntry> entries;
     for (int n = in.Next() % 6; n > 0; --n) {
         const QByteArray name = in.Name();
-        entries.emplace_back(name, in.Bytes(char('a' + entries.size())));
+        entries.push_back({name, in.Bytes(char('a' + entries.size()))});
     }
-    const QByteArray old = BuildArchive(entries);
+    const QByteArray old = testutil::BuildArchive(entries);
     FUZZ_CHECK(fuzz::WriteWhole(scene.archive, old), scene.archive);
     kbx::Directory dir;
     const QString archive = QString::fromStdString(scene.archive);
@@ -91,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The edits, and what a plain model expects of them.
     std::vector<kbx::Edit> edits;
-    std::vector<std::pair<QByteArray, QByteArray>> kept = entries, appended;
+    std::vector<testutil::RawEntry> kept = entries, appended;
     std::vector<bool> removed(entries.size(), false);
     std::set<qint64> touched;
     bool simple = true;  // only valid, distinct indexes with readable files
@@ -103,8 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const QByteArray bytes = in.Bytes('N');
             FUZZ_CHECK(fuzz::WriteWhole(file, bytes), file);
             edits.push_back(kbx::Edit::Add(name, QString::fromStdString(file)));
-            appended.emplace_back(
-                kbx::EncodeName(QString(name).replace(u'/', u'\\')).value_or(QByteArray()), bytes);
+            appended.push_back(
+                {kbx::EncodeName(QString(name).replace(u'/', u'\\')).value_or(QByteArray()),
+                 bytes});
             simple = false;
             continue;
         }
@@ -114,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const QByteArray bytes = in.Bytes('R');
             FUZZ_CHECK(fuzz::WriteWhole(file, bytes), file);
             edits.push_back(kbx::Edit::Replace(index, QString::fromStdString(file)));
-            if (index >= 0 && index < count) kept[size_t(index)].second = bytes;
+            if (index >= 0 && index < count) kept[size_t(index)].data = bytes;
         } else {
             edits.push_back(kbx::Edit::Remove(index));
             if (index >= 0 && index < count) removed[size_t(index)] = true;
@@ -133,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    std::vector<std::pair<QByteArray, QByteArray>> expected;
+    std::vector<testutil::RawEntry> expected;
     for (size_t i = 0; i < kept.size(); ++i)
         if (!removed[i]) expected.push_back(kept[i]);
     expected.insert(expected.end(), appended.begin(), appended.end());
@@ -146,9 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (qint64 i = 0; i < after.Count(); ++i) {
         const qint64 offset = after.EntryOffset[size_t(i)], length = after.EntrySize[size_t(i)];
         FUZZ_CHECK(offset == next, "data not back to back");
-        FUZZ_CHECK(after.EntryName[i] == kbx::NameBytes(expected[size_t(i)].first.left(128)),
+        FUZZ_CHECK(after.EntryName[i] == kbx::NameBytes(expected[size_t(i)].name.left(128)),
                    "entry " + std::to_string(i) + " has another name");
-        FUZZ_CHECK(now.mid(offset, length) == expected[size_t(i)].second,
+        FUZZ_CHECK(now.mid(offset, length) == expected[size_t(i)].data,
                    "entry " + std::to_string(i) + " has other bytes");
         next += length;
     }

@@ -10,16 +10,9 @@ TEST(Messages, SecondsInTheShortestForm) {
     const QLocale ru(QLocale::Russian, QLocale::Russia),
         en(QLocale::English, QLocale::UnitedStates);
     const std::pair<qint64, QString> cases[] = {
-        {2000, "2"},
-        {1234, "1,234"},
-        {50, "0,05"},
-        {1500, "1,5"},
-        {0, "0"},
-        {20, "0,02"},
-        {1, "0,001"},
-        {1234567890, "1234567,89"},
-        {86400000, "86400"},
-        {-1500, "-1,5"},
+        // 2000, 1234, 1500 and 20 ms: the window's own tests.
+        {50, "0,05"},        {0, "0"},        {1, "0,001"}, {1234567890, "1234567,89"},
+        {86400000, "86400"}, {-1500, "-1,5"},
     };
     for (const auto& [ms, russian] : cases) {
         EXPECT_EQ(ui::SecondsText(ms, ru), russian) << ms;
@@ -58,14 +51,11 @@ TEST(Messages, FailuresInTheWindowsWords) {
         kbx::Result result;
         const char* text;
     } cases[] = {
-        {Load, Unusable(CannotOpenArchive, ENOENT, a),
-         "Не удалось открыть файл /games/a.kbx: нет такого файла или папки"},
         // EINVAL is not "not a regular file": that is the engine's NotRegularFile.
         {Load, Unusable(CannotOpenArchive, EINVAL, a),
          "Не удалось открыть файл /games/a.kbx: недопустимый аргумент"},
         {Load, Unusable(NotRegularFile, 0, a),
          "/games/a.kbx: это не обычный файл (папка, канал, сокет или устройство)"},
-        {Load, Unusable(NotKbx, 0, a), "Этот файл не является KBX архивом игры Velmorra"},
         {Load, Unusable({HeaderTooShort}), "Архив повреждён: файл короче заголовка"},
         {Load, Unusable({NegativeCount}), "Архив повреждён: отрицательное число записей"},
         {Load, Unusable({DirectoryEndMismatch}),
