@@ -18,39 +18,29 @@ namespace {
 
 using Files = std::map<QString, QByteArray>;
 
-class Extract : public SeamTest {
+class Extract : public ArchiveTest {
   protected:
     void SetUp() override {
-        out = tmp.filePath("out");
-        outside = tmp.filePath("outside");
         ASSERT_TRUE(QDir().mkpath(out));
-        ASSERT_TRUE(WriteFile(outside + "/sentinel", "keep me"));
-        path = tmp.filePath("a.kbx");
+        Put("outside/sentinel", "keep me");
     }
     void TearDown() override {
-        SeamTest::TearDown();
+        ArchiveTest::TearDown();
         // Nothing ever lands outside the target folder.
         EXPECT_EQ(Snapshot(outside), (Files{{"sentinel", "keep me"}}));
     }
-    void LoadArchive(const std::vector<RawEntry>& entries) {
-        ASSERT_TRUE(WriteFile(path, BuildArchive(entries)));
-        const kbx::Result r = kbx::ReadArchive(path, dir);
-        ASSERT_TRUE(r.ok()) << Describe(r);
-    }
-    testutil::TempDir tmp;
-    QString out, outside, path;
-    kbx::Directory dir;
+    const QString out = tmp.filePath("out"), outside = tmp.filePath("outside");
 };
 
 // Twice: the second run finds every name taken and must replace, not add;
 // the first replaces a longer file without leaving its tail.
 TEST_F(Extract, UnpackRecreatesTheTreeByteForByteAndAgain) {
     const QByteArray big(3 << 20, 'b');  // larger than a copy chunk
-    LoadArchive({{"Version\\a.txt", "alpha"},
-                 {"Version\\Data\\b.dat", big},
-                 {"Version\\Data\\c.dat", ""},
-                 {Cp1251("Version\\Data\\карта.dat"), "map"},
-                 {"Version/Sub/deep.txt", "deep"}});
+    Load({{"Version\\a.txt", "alpha"},
+          {"Version\\Data\\b.dat", big},
+          {"Version\\Data\\c.dat", ""},
+          {Cp1251("Version\\Data\\карта.dat"), "map"},
+          {"Version/Sub/deep.txt", "deep"}});
     ASSERT_TRUE(WriteFile(out + "/Version/a.txt", "a much longer old file"));
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
@@ -82,10 +72,10 @@ TEST_F(Extract, SmallEntriesAreRightWhateverTheirDataOrder) {
     QByteArray big(1536 * 1024, '\0');
     for (qsizetype i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 4096);
     const qint64 late = 10;  // "late bytes"
-    LoadArchive({{"Version\\big", big},
-                 {"Version\\late", "late bytes"},
-                 {"Version\\early", "xxxx", -(big.size() + late) + 100},
-                 {"Version\\inside", "yyyy", -(late + 4) + 5}});
+    Load({{"Version\\big", big},
+          {"Version\\late", "late bytes"},
+          {"Version\\early", "xxxx", -(big.size() + late) + 100},
+          {"Version\\inside", "yyyy", -(late + 4) + 5}});
     ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
     EXPECT_EQ(Snapshot(out), (Files{{"Version/big", big},
                                     {"Version/late", "late bytes"},
@@ -94,10 +84,10 @@ TEST_F(Extract, SmallEntriesAreRightWhateverTheirDataOrder) {
 }
 
 TEST_F(Extract, EmptyArchiveThenSingleEntriesAndTheBlankElement) {
-    LoadArchive({});  // makes the two folders
+    Load({});  // makes the two folders
     ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
     EXPECT_TRUE(QDir(out + "/Version/Data").exists());
-    LoadArchive({{"Version\\a.txt", "alpha"}, {"Version\\Data\\music.dat", "music"}});
+    Load({{"Version\\a.txt", "alpha"}, {"Version\\Data\\music.dat", "music"}});
     EXPECT_TRUE(kbx::ExtractEntry(dir, 1, out + u'/').ok());
     EXPECT_EQ(Snapshot(out), (Files{{"Version/Data/music.dat", "music"}}));
     for (qint64 index : {qint64(2), qint64(-1), qint64(1) << 40})
@@ -122,7 +112,7 @@ TEST_F(Extract, ProbeNeverTouchesAUsersFileNamedTest) {
     EXPECT_EQ(kbx::PrepareOutputFolders(fresh).reason, kbx::Reason::None);
     EXPECT_TRUE(QDir(fresh + "/Version/Data").exists());
     QDir(fresh).removeRecursively();
-    LoadArchive({{"Version\\a.txt", "a"}});
+    Load({{"Version\\a.txt", "a"}});
     ASSERT_TRUE(kbx::UnpackAll(dir, out).ok());
     // Version was present, so Data was not made; nothing else is left behind.
     EXPECT_EQ(Snapshot(out), (Files{{"Version/test", "user data"}, {"Version/a.txt", "a"}}));
@@ -136,7 +126,7 @@ TEST_F(Extract, HostileNamesAreRefusedAndTheRestIsWritten) {
     std::vector<RawEntry> entries{{"Version\\first.txt", "1"}};
     for (const QByteArray& name : hostile) entries.push_back({name, "evil"});
     entries.push_back({"Version\\last.txt", "2"});
-    LoadArchive(entries);
+    Load(entries);
     const kbx::Result r = kbx::UnpackAll(dir, out);
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_EQ(r.failures.size(), std::size(hostile));
@@ -157,9 +147,9 @@ TEST_F(Extract, PlantedSymlinksAreNeverFollowed) {
     ASSERT_EQ(
         ::symlink((outside + "/sentinel").toLocal8Bit(), (out + "/Version/a.txt").toLocal8Bit()),
         0);
-    LoadArchive({{"Version\\Data\\sentinel", "overwritten!"},
-                 {"Version\\Data\\new.txt", "planted"},
-                 {"Version\\a.txt", "replaces the link"}});
+    Load({{"Version\\Data\\sentinel", "overwritten!"},
+          {"Version\\Data\\new.txt", "planted"},
+          {"Version\\a.txt", "replaces the link"}});
     const kbx::Result r = kbx::UnpackAll(dir, out);
     EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
     EXPECT_EQ(r.failures.size(), 2u);
@@ -187,7 +177,7 @@ TEST_F(Extract, EntriesOutsideTheFileFail) {
     };
     for (const auto& [what, entry] : cases) {
         SCOPED_TRACE(what);
-        LoadArchive({{"Version\\ok.txt", "fine"}, entry});
+        Load({{"Version\\ok.txt", "fine"}, entry});
         for (const kbx::Result& r : {kbx::UnpackAll(dir, out), kbx::ExtractEntry(dir, 1, out)}) {
             EXPECT_EQ(r.outcome, kbx::Outcome::EntriesFailed);
             EXPECT_EQ(r.failures,
@@ -197,7 +187,7 @@ TEST_F(Extract, EntriesOutsideTheFileFail) {
     EXPECT_EQ(Snapshot(out), (Files{{"Version/ok.txt", "fine"}}));
     // The bounds are the file's: an entry at offset 0 is inside, and holds
     // the header's first bytes.
-    LoadArchive({{"Version\\ok.txt", "fine"}, {"Version\\head", "", -296, 8, true}});
+    Load({{"Version\\ok.txt", "fine"}, {"Version\\head", "", -296, 8, true}});
     EXPECT_TRUE(kbx::UnpackAll(dir, out).ok());
     EXPECT_EQ(ReadFile(out + "/Version/head"), QByteArray("GEEK\0\x01\0\0", 8));
 }
@@ -209,7 +199,7 @@ TEST_F(Extract, UnpreparableTargetWritesNothing) {
     const std::vector<RawEntry> archives[] = {{}, {{"readme.txt", "top level"}}};
     for (const std::vector<RawEntry>& entries : archives) {
         SCOPED_TRACE(entries.size());
-        LoadArchive(entries);
+        Load(entries);
         const kbx::Result r = kbx::UnpackAll(dir, out);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << Describe(r);
         EXPECT_EQ(r.failure, kbx::Failure::Path(kbx::Reason::CannotPrepareFolder, ENOTDIR,
@@ -224,7 +214,7 @@ TEST_F(Extract, UnpreparableTargetWritesNothing) {
 // replacing is refused (a link takes over); no temporary is left unless
 // its removal fails, which a warning tells.
 TEST_F(Extract, OverwritePolicy) {
-    LoadArchive({{"Version\\a.txt", "new"}, {"Version\\b.txt", "fresh"}});
+    Load({{"Version\\a.txt", "new"}, {"Version\\b.txt", "fresh"}});
     using enum kbx::Overwrite;
     int n = 0;
     for (const kbx::Overwrite policy : {Replace, Keep, Skip}) {

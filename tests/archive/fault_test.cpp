@@ -51,7 +51,7 @@ void OnFirst(Op op, std::function<void()> change) {
     });
 }
 
-class Faults : public SeamTest {
+class Faults : public ArchiveTest {
   public:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
@@ -69,8 +69,7 @@ class Faults : public SeamTest {
     void ResetArchive() {
         QFile::remove(archive);
         QDir(archive).removeRecursively();
-        ASSERT_TRUE(WriteFile(archive, BuildArchive(entries)));
-        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        Load(entries);
     }
     void ResetRoot() {
         QDir(root).removeRecursively();
@@ -119,10 +118,8 @@ class Faults : public SeamTest {
         {"Version/Data/y.dat", "yy"},
         {"Version/z.txt", "zzz"},
     };
-    testutil::TempDir tmp;
-    const QString archive = tmp.filePath("game.kbx"), out = tmp.filePath("out"),
-                  root = tmp.filePath("root"), target = tmp.filePath("target/new.kbx");
-    kbx::Directory dir;
+    const QString out = tmp.filePath("out"), root = tmp.filePath("root"),
+                  target = tmp.filePath("target/new.kbx");
 };
 
 // Every k-th call of every kind, across the five operations, with every

@@ -32,19 +32,13 @@ struct State {
     bool operator==(const State&) const = default;
 };
 
-class InPlace : public SeamTest {
+class InPlace : public ArchiveTest {
   public:
-    QString File(const char* name, const QByteArray& bytes) {
-        const QString path = tmp.filePath(QString::fromUtf8(name));
-        EXPECT_TRUE(WriteFile(path, bytes));
-        return path;
-    }
     // The base archive, written into the same file each time, loaded.
     void Reset() {
         QFile::remove(journal);
         QFile::remove(undo);
-        ASSERT_TRUE(WriteFile(archive, BuildArchive(base)));
-        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        Load(base);
     }
     State Take() const {
         const auto opt = [](const QString& p) {
@@ -111,11 +105,8 @@ class InPlace : public SeamTest {
         return states;
     }
 
-    testutil::TempDir tmp;
-    const QString archive = tmp.filePath(QStringLiteral("game.kbx")),
-                  journal = archive + QStringLiteral("-journal"),
+    const QString journal = archive + QStringLiteral("-journal"),
                   undo = archive + QStringLiteral("-undo");
-    kbx::Directory dir;
     std::vector<RawEntry> base = {{"Version\\a.txt", "alpha"},
                                   {"Version\\Data\\b.dat", QByteArray(300, 'b')},
                                   {"Version\\Data\\empty", ""},
@@ -126,7 +117,7 @@ class InPlace : public SeamTest {
 // move), remove, all at once, rename, and undo of an add: stopped before each write,
 // flush, truncation, rename and removal, or with a write torn in half.
 TEST_F(InPlace, EveryCrashRecoversToBeforeOrAfter) {
-    const QString big = File("big", QByteArray(5000, 'B')), small = File("small", "s");
+    const QString big = Put("big", QByteArray(5000, 'B')), small = Put("small", "s");
     const std::vector<Edit> add = {Edit::Add("Version\\n1", small), Edit::Add("Version\\n2", big),
                                    Edit::Add("Version\\n3", small)};
     const struct {
@@ -169,7 +160,7 @@ TEST_F(InPlace, EveryCrashRecoversToBeforeOrAfter) {
         // An undo restores the packed base; a rename moves no data.
         EXPECT_EQ(layout(), std::pair(c.unused, c.undo || c.edits[0].kind == Edit::Kind::Rename));
         if (!c.undo) {  // the entries a whole rewrite gives, once compacted
-            const QString copy = File("copy.kbx", before);
+            const QString copy = Put("copy.kbx", before);
             ASSERT_TRUE(kbx::ReadArchive(copy, dir).ok() && kbx::Rewrite(dir, c.edits).ok());
             ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok() && kbx::Compact(dir).ok());
             EXPECT_EQ(ReadFile(archive), ReadFile(copy));
@@ -197,19 +188,19 @@ TEST_F(InPlace, EveryCrashRecoversToBeforeOrAfter) {
 // Journals that must not be applied, refusals that change nothing, and
 // undo only of an unchanged archive.
 TEST_F(InPlace, JournalsRefusalsAndUndo) {
-    const QString file = File("f", "new");
+    const QString file = Put("f", "new");
     Reset();
     const QByteArray before = ReadFile(archive);
     ASSERT_TRUE(kbx::EditInPlace(dir, {Edit::Replace(0, file)}).ok());
     const QByteArray after = ReadFile(archive), record = ReadFile(undo);
     ASSERT_TRUE(kbx::Undo(archive).ok() && !QFileInfo::exists(undo));
     EXPECT_EQ(kbx::Undo(archive).failure.reason, Reason::NothingToUndo);
-    const QString other = File("other.kbx", before);
+    const QString other = Put("other.kbx", before);
     ASSERT_TRUE(kbx::ReadArchive(other, dir).ok() && kbx::EditInPlace(dir, {Edit::Remove(1)}).ok());
     const QByteArray foreign = ReadFile(other + QStringLiteral("-undo"));
     // Its saved bytes never reached the disk.
     const QByteArray unwritten = QByteArray(record).replace(64, 136, QByteArray(136, 0));
-    const QString huge = File("huge", {});
+    const QString huge = Put("huge", {});
     ASSERT_TRUE(QFile::resize(huge, kbx::kMaxArchiveBytes));  // sparse: no disk used
     const State restored{before, {}, {}}, foreignThere{before, foreign, {}};
     const Edit tooBig = Edit::Add("Version\\huge", huge), drop = Edit::Remove(0);

@@ -22,21 +22,8 @@ namespace {
 
 using Entries = std::vector<std::pair<QByteArray, QByteArray>>;  // name, bytes
 
-class RewriteTest : public SeamTest {
+class RewriteTest : public ArchiveTest {
   public:
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        archive = tmp.filePath(QStringLiteral("game.kbx"));
-    }
-    void Load(const std::vector<RawEntry>& entries) {
-        ASSERT_TRUE(WriteFile(archive, BuildArchive(entries)));
-        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
-    }
-    QString File(const QString& name, const QByteArray& bytes) {
-        const QString path = tmp.filePath(QStringLiteral("files/") + name);
-        EXPECT_TRUE(WriteFile(path, bytes));
-        return path;
-    }
     // The archive's entries, in directory order, with data laid back to back
     // and nothing the verifier objects to.
     Entries Contents() {
@@ -59,9 +46,6 @@ class RewriteTest : public SeamTest {
         return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     }
 
-    testutil::TempDir tmp;
-    QString archive;
-    kbx::Directory dir;
     const std::vector<RawEntry> base = {
         {"Version\\Data\\a.dat", QByteArray(200000, 'a')},
         {"Version\\b.txt", "bb"},
@@ -80,19 +64,19 @@ TEST_F(RewriteTest, EditsKeepEveryOtherEntryByteForByte) {
         Entries expected;
     } cases[] = {
         {"replace a small entry by a larger file",
-         {Edit::Replace(1, File("b", "new b, longer"))},
+         {Edit::Replace(1, Put("files/b", "new b, longer"))},
          {a, {"Version\\b.txt", "new b, longer"}, e, c}},
         {"replace the large first entry by an empty file",
-         {Edit::Replace(0, File("e", ""))},
+         {Edit::Replace(0, Put("files/e", ""))},
          {{"Version\\Data\\a.dat", ""}, b, e, c}},
         {"remove the first and the last", {Edit::Remove(3), Edit::Remove(0)}, {b, e}},
         {"add two, one of them large, with / as separator",
-         {Edit::Add("Version/Data/new.dat", File("n", big)),
-          Edit::Add("Version\\Новый.txt", File("r", "ru"))},
+         {Edit::Add("Version/Data/new.dat", Put("files/n", big)),
+          Edit::Add("Version\\Новый.txt", Put("files/r", "ru"))},
          {a, b, e, c, {"Version\\Data\\new.dat", big}, {Cp1251("Version\\Новый.txt"), "ru"}}},
         {"replace, remove and add at once; a removed name is free again",
-         {Edit::Add("version\\B.TXT", File("b2", "again")), Edit::Remove(1),
-          Edit::Replace(2, File("f", "full"))},
+         {Edit::Add("version\\B.TXT", Put("files/b2", "again")), Edit::Remove(1),
+          Edit::Replace(2, Put("files/f", "full"))},
          {a, {"Version\\Data\\empty", "full"}, c, {"version\\B.TXT", "again"}}},
         {"remove everything",
          {Edit::Remove(0), Edit::Remove(1), Edit::Remove(2), Edit::Remove(3)},
@@ -123,14 +107,14 @@ TEST_F(RewriteTest, EditsKeepEveryOtherEntryByteForByte) {
     ASSERT_TRUE(WriteFile(archive, bytes));
     ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
     ASSERT_TRUE(kbx::IsSound(dir.ArchivePath));
-    const kbx::Result r = kbx::Rewrite(dir, {Edit::Add("Version\\z", File("z", "z"))});
+    const kbx::Result r = kbx::Rewrite(dir, {Edit::Add("Version\\z", Put("files/z", "z"))});
     ASSERT_TRUE(r.ok()) << Describe(r);
     EXPECT_EQ(Contents(),
               (Entries{{"Version\\x", "xxxx"}, {"Version\\y", "yy"}, {"Version\\z", "z"}}));
 }
 
 TEST_F(RewriteTest, RefusalsLeaveTheArchiveAsItWas) {
-    const QString x = File("x", "x");
+    const QString x = Put("files/x", "x");
     const auto add = [&](const QString& name) { return Edit::Add(name, x); };
     const std::vector<Edit> removeFirst = {Edit::Remove(0)};
     using R = kbx::Reason;
@@ -229,7 +213,7 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
     kbx::StopFlag stop;
     std::vector<std::pair<qint64, qint64>> seen;  // bytes copied, of the total
     const kbx::Result stopped = kbx::Rewrite(
-        dir, {Edit::Remove(0), Edit::Add("Version\\n", File("n", "n"))},
+        dir, {Edit::Remove(0), Edit::Add("Version\\n", Put("files/n", "n"))},
         [&](qint64 copied, qint64 total) {
             seen.emplace_back(copied, total);
             stop.requested = copied == 5;  // the added entry, after the three kept in one run
@@ -271,7 +255,7 @@ TEST_F(RewriteTest, WritesTheLoadedArchiveOnlyAndStopsWithinACopy) {
     ASSERT_TRUE(kbx::Rewrite(dir, {Edit::Remove(1)}).ok());
     EXPECT_EQ(ReadFile(archive).mid(kbx::kReservedOffset, 4), Le32(0x5a5a1234));
 
-    const QString huge = File(QStringLiteral("huge"), {});
+    const QString huge = Put("files/huge", {});
     ASSERT_TRUE(QFile::resize(huge, kbx::kMaxArchiveBytes));  // sparse: no disk used
     Load(base);
     kbx::io::ResetFaults();
