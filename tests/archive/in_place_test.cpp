@@ -11,7 +11,6 @@
 #include <optional>
 
 #include "archive/archive.h"
-#include "archive/file_io.h"
 #include "archive/journal.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"

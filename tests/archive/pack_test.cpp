@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include "archive/archive.h"
-#include "archive/file_io.h"
 #include "seam_test.h"
 #include "test_util.h"
 

@@ -7,10 +7,8 @@
 // the old archive byte-identical with no temporary beside it. Edits that
 // only touch existing entries with readable files never fail.
 
-#include <QFile>
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <cstdint>
 #include <iterator>
 #include <set>

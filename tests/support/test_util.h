@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <string>
 #include <vector>
 
 #include "tests/support/describe.h"
