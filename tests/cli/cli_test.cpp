@@ -69,14 +69,14 @@ class Cli : public ::testing::Test {
         ASSERT_TRUE(tmp.isValid());
         good = Archive("good.kbx", {kA, kM, kB});
     }
-    QByteArray Path(const char* name) const { return B(tmp.filePath(QString::fromUtf8(name))); }
+    QByteArray Path(const QByteArray& name) const { return B(tmp.filePath(Q(name))); }
     // Writes the file `name` in the test's folder and returns its path.
-    QByteArray File(const char* name, const QByteArray& bytes) const {
+    QByteArray File(const QByteArray& name, const QByteArray& bytes) const {
         const QByteArray p = Path(name);
-        EXPECT_TRUE(WriteFile(Q(p), bytes)) << name;
+        EXPECT_TRUE(WriteFile(Q(p), bytes)) << name.toStdString();
         return p;
     }
-    QByteArray Archive(const char* name, const std::vector<RawEntry>& entries) const {
+    QByteArray Archive(const QByteArray& name, const std::vector<RawEntry>& entries) const {
         return File(name, BuildArchive(entries));
     }
     testutil::TempDir tmp;
@@ -373,25 +373,21 @@ TEST_F(Cli, QuietVerboseOrProgress) {
 // tar's overwrite options: an existing file is replaced, kept (an error),
 // or left while the others are written.
 TEST_F(Cli, OldFiles) {
-    const struct {
-        const char* option;
-        int code;
-        QByteArray after;
-    } cases[] = {{"", 0, "alpha"},
-                 {"--keep-old-files", 1, "old"},
-                 {"-k", 1, "old"},
-                 {"--skip-old-files", 0, "old"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.option);
-        const QString root = tmp.filePath(QStringLiteral("old") + QString::fromLatin1(c.option));
-        ASSERT_TRUE(WriteFile(root + "/Version/a.txt", "old"));
-        Args args{"unpack", good, "-C", B(root)};
-        if (*c.option) args.push_back(c.option);
-        const KbxRun r = RunKbx(args);
-        EXPECT_EQ(r.code, c.code);
-        EXPECT_EQ(ReadFile(root + "/Version/a.txt"), c.after);
-        EXPECT_EQ(ReadFile(root + "/Version/Data/b.dat"), "beta");
-        EXPECT_EQ(r.err.isEmpty(), c.code == 0) << r.err.toStdString();
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"", "alpha"}, {"--keep-old-files", "old"}, {"-k", "old"}, {"--skip-old-files", "old"}};
+    for (const auto& [option, after] : cases)
+        File(QByteArray("old") + option + "/Version/a.txt", "old");
+    const QByteArray kept = Failure(good, "Version\\a.txt: cannot create file: File exists");
+    ExpectAnswers({
+        {{"unpack", good, "-C", Path("old")}, "", 0},
+        {{"unpack", good, "-C", Path("old--keep-old-files"), "--keep-old-files"}, kept, 1},
+        {{"unpack", good, "-C", Path("old-k"), "-k"}, kept, 1},
+        {{"unpack", good, "-C", Path("old--skip-old-files"), "--skip-old-files"}, "", 0},
+    });
+    for (const auto& [option, after] : cases) {
+        const QString root = Q(Path(QByteArray("old") + option));
+        EXPECT_EQ(ReadFile(root + "/Version/a.txt"), after) << option;
+        EXPECT_EQ(ReadFile(root + "/Version/Data/b.dat"), "beta") << option;
     }
 }
 

@@ -10,7 +10,7 @@ TEST(Messages, SecondsInTheShortestForm) {
     const QLocale ru(QLocale::Russian, QLocale::Russia),
         en(QLocale::English, QLocale::UnitedStates);
     const std::pair<qint64, QString> cases[] = {
-        // 2000, 1234, 1500 and 20 ms: the window's own tests.
+        // 2000, 1234, 1500 and 20 ms are the window's completion texts (form1_test).
         {50, "0,05"},        {0, "0"},        {1, "0,001"}, {1234567890, "1234567,89"},
         {86400000, "86400"}, {-1500, "-1,5"},
     };
