@@ -4,22 +4,16 @@
 #include <QDir>
 
 #include "archive/archive.h"
+#include "seam_test.h"
 #include "test_util.h"
 
 using namespace testutil;
 
 namespace {
 
-class Layout : public ::testing::Test {
+class Layout : public ArchiveTest {
   protected:
-    void SetUp() override {
-        root = tmp.filePath("root");
-        ASSERT_TRUE(QDir().mkpath(root + "/Version/Data"));
-        archive = tmp.filePath("out.kbx");
-    }
-    void Put(const QString& rel, const QByteArray& bytes) {
-        ASSERT_TRUE(WriteFile(root + "/Version/" + rel, bytes));
-    }
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(root + "/Version/Data")); }
     // Packs the tree and loads the result back into `dir`.
     QByteArray PackBytes() {
         const kbx::Result r = kbx::Pack(root, archive);
@@ -27,9 +21,7 @@ class Layout : public ::testing::Test {
         EXPECT_TRUE(kbx::ReadArchive(archive, dir).ok());
         return ReadFile(archive);
     }
-    testutil::TempDir tmp;
-    QString root, archive;
-    kbx::Directory dir;
+    const QString root = tmp.filePath("root");
 };
 
 TEST_F(Layout, EmptyThenThreeEntriesDataFolderFirstThenNameOrder) {
@@ -37,9 +29,9 @@ TEST_F(Layout, EmptyThenThreeEntriesDataFolderFirstThenNameOrder) {
     EXPECT_EQ(PackBytes(), BuildArchive({}));
     EXPECT_EQ(dir.Count(), 0);
     EXPECT_TRUE(dir.IsLoaded());  // the blank element
-    Put("b.txt", "bbb");
-    Put("a.txt", "aaaaa");
-    Put("Data/x.dat", "xxxxxxxxxx");
+    Put("root/Version/b.txt", "bbb");
+    Put("root/Version/a.txt", "aaaaa");
+    Put("root/Version/Data/x.dat", "xxxxxxxxxx");
     EXPECT_EQ(PackBytes(), BuildArchive({{"Version\\Data\\x.dat", "xxxxxxxxxx"},
                                          {"Version\\a.txt", "aaaaa"},
                                          {"Version\\b.txt", "bbb"}}));
@@ -47,7 +39,7 @@ TEST_F(Layout, EmptyThenThreeEntriesDataFolderFirstThenNameOrder) {
 
 TEST_F(Layout, CaseInsensitiveOrderAndZeroSizes) {
     for (const char* f : {"b.txt", "A.txt", "c.txt", "B2.txt", "a1"})
-        Put(f, f[0] == 'A' ? "aa" : f[0] == 'c' ? "c" : "");
+        Put(QStringLiteral("root/Version/") + f, f[0] == 'A' ? "aa" : f[0] == 'c' ? "c" : "");
     // Zero-size entries share the offset of the entry after them.
     EXPECT_EQ(PackBytes(), BuildArchive({{"Version\\A.txt", "aa"},
                                          {"Version\\a1", ""},
@@ -68,7 +60,7 @@ TEST_F(Layout, NameLengthsAndCharacters) {
         SCOPED_TRACE(file.toStdString());
         QDir(root + "/Version").removeRecursively();
         QDir().mkpath(root + "/Version/Data");
-        Put(file, "data");
+        Put("root/Version/" + file, "data");
         const QByteArray field = PackBytes().mid(28, 128);
         EXPECT_EQ(field.count('\0'), nuls);
         EXPECT_EQ(field.left(8 + Cp1251(file).size()), "Version\\" + Cp1251(file));

@@ -21,21 +21,16 @@ using namespace testutil;
 
 namespace {
 
-class PackTest : public SeamTest {
+class PackTest : public ArchiveTest {
   public:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
-        root = tmp.filePath(QStringLiteral("root"));
-        target = tmp.filePath(QStringLiteral("target/out.kbx"));
         ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("target"))));
         ClearRoot();
     }
     void ClearRoot() {
         QDir(root).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data")));
-    }
-    void Put(const QString& rel, const QByteArray& bytes) {
-        ASSERT_TRUE(WriteFile(root + u'/' + rel, bytes));
     }
     int Link(const char* to, const QString& rel) {
         return ::symlink(to, QFile::encodeName(root + u'/' + rel));
@@ -45,7 +40,6 @@ class PackTest : public SeamTest {
         const kbx::Result r = kbx::Pack(root, target, measured ? Measured : kbx::PackProgress());
         ASSERT_TRUE(r.ok()) << Describe(r);
         EXPECT_EQ(r.done, qint64(files.size()));
-        kbx::Directory dir;
         ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
         const QString out = tmp.filePath(QStringLiteral("out"));
         QDir(out).removeRecursively();
@@ -55,8 +49,7 @@ class PackTest : public SeamTest {
     }
     // A progress hook: the listing measures every file.
     const kbx::PackProgress Measured = [](const kbx::PackStep&) {};
-    testutil::TempDir tmp;
-    QString root, target;
+    const QString root = tmp.filePath("root"), target = tmp.filePath("target/out.kbx");
 };
 
 TEST_F(PackTest, RoundTrips) {
@@ -73,7 +66,7 @@ TEST_F(PackTest, RoundTrips) {
             files[(i % 2 ? QStringLiteral("Version/") : QStringLiteral("Version/Data/")) + name] =
                 data;
         }
-        for (const auto& [rel, data] : files) Put(rel, data);
+        for (const auto& [rel, data] : files) Put("root/" + rel, data);
         ExpectRoundTrip(files);
     }
     EXPECT_EQ(Temporaries(tmp.path()), QStringList());
@@ -92,7 +85,7 @@ TEST_F(PackTest, RoundTrips) {
     for (int i = 0; i < 40; ++i)
         files[QStringLiteral("Version/m%1.dat").arg(i, 2, 10, QLatin1Char('0'))] =
             QByteArray(60000, char('a' + i % 26));
-    for (const auto& [rel, data] : files) Put(rel, data);
+    for (const auto& [rel, data] : files) Put("root/" + rel, data);
     // Files untouched for a moment are trusted from their change time alone;
     // fresh ones (as above) are read twice. With a progress hook every file
     // is measured as it is listed, and its copy must agree with that size.
@@ -104,14 +97,14 @@ TEST_F(PackTest, RoundTrips) {
 }
 
 TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
-    Put(QStringLiteral("Version/real.txt"), "real");
+    Put(QStringLiteral("root/Version/real.txt"), "real");
     // In an order that ignores case: _ before letters, a before B (pairs
     // of neighbours, so that the folder's listing order, which differs
     // between file systems, does not decide).
     for (const char* name : {"B", "a", "d", "C", "F", "e", "g", "H", "_u"})
-        Put(QStringLiteral("Version/%1.txt").arg(QLatin1String(name)), name);
-    Put(QStringLiteral("Version/Data/Sub/deep.txt"), "not packed");
-    Put(QStringLiteral("Version/Other/x.txt"), "not packed");
+        Put(QStringLiteral("root/Version/%1.txt").arg(QLatin1String(name)), name);
+    Put(QStringLiteral("root/Version/Data/Sub/deep.txt"), "not packed");
+    Put(QStringLiteral("root/Version/Other/x.txt"), "not packed");
     ASSERT_EQ(Link("real.txt", QStringLiteral("Version/link.txt")), 0);
     ASSERT_EQ(Link("Other", QStringLiteral("Version/dirlink")), 0);
     ASSERT_EQ(Link("missing", QStringLiteral("Version/dangling")), 0);
@@ -135,7 +128,7 @@ TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
     // A link that leads nowhere, alone in its folder, is the last entry read.
     ClearRoot();
     ASSERT_EQ(Link("missing", QStringLiteral("Version/Data/dangling")), 0);
-    Put(QStringLiteral("Version/a.txt"), "a");
+    Put(QStringLiteral("root/Version/a.txt"), "a");
     const kbx::Result r = kbx::Pack(root, target);
     ASSERT_TRUE(r.ok()) << Describe(r);
     EXPECT_EQ(r.done, 1);
@@ -188,7 +181,7 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ClearRoot();
-        Put(QStringLiteral("Version/fine.txt"), "fine");
+        Put(QStringLiteral("root/Version/fine.txt"), "fine");
         ASSERT_TRUE(WriteFile(target, old));
         if (!c.remove.isEmpty()) QDir(root + u'/' + c.remove).removeRecursively();
         const QString put = root + u'/' + c.put;
@@ -220,7 +213,6 @@ TEST_F(PackTest, SubFolders) {
         {"Version\\Sounds\\s.wav", "wav"},
     };
     ASSERT_TRUE(WriteFile(target, BuildArchive(nested)));
-    kbx::Directory dir;
     ASSERT_TRUE(kbx::ReadArchive(target, dir).ok());
     ASSERT_TRUE(kbx::UnpackAll(dir, root).ok());
     ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/Version/Data/empty")));
@@ -321,7 +313,7 @@ TEST_F(PackTest, OutputPathKinds) {
         {"a link into a missing folder", [&] { link("missing/real.kbx", target); },
          kbx::Reason::CannotOpenFolder, target, S_IFLNK | 0777},
     };
-    Put(QStringLiteral("Version/a.txt"), "a");
+    Put(QStringLiteral("root/Version/a.txt"), "a");
     const QByteArray packed = BuildArchive({{"Version\\a.txt", "a"}});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -352,13 +344,13 @@ TEST_F(PackTest, OutputPathKinds) {
 // through a link, is left out with a warning; the engine's temporaries left
 // in the tree are left out silently.
 TEST_F(PackTest, OwnOutputAndTemporariesAreLeftOut) {
-    Put(QStringLiteral("Version/fine.txt"), "fine");
-    Put(QStringLiteral("Version/.kbx-123-abc.tmp"), "half-written");
+    Put(QStringLiteral("root/Version/fine.txt"), "fine");
+    Put(QStringLiteral("root/Version/.kbx-123-abc.tmp"), "half-written");
     const QString inside = root + QStringLiteral("/Version/out.kbx");
     ASSERT_EQ(Link("../out.kbx", QStringLiteral("Version/Data/link.kbx")), 0);
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "an old file there" : "its own previous archive");
-        if (run == 0) Put(QStringLiteral("Version/out.kbx"), "old");
+        if (run == 0) Put(QStringLiteral("root/Version/out.kbx"), "old");
         const kbx::Result r = kbx::Pack(root, inside);
         ASSERT_TRUE(r.ok()) << Describe(r);
         EXPECT_EQ(
@@ -374,8 +366,8 @@ TEST_F(PackTest, OwnOutputAndTemporariesAreLeftOut) {
 // temporary file; the hook sees every file, with the sizes of the listing,
 // before it is copied.
 TEST_F(PackTest, StopPublishesNothing) {
-    Put(QStringLiteral("Version/Data/a.dat"), "aa");
-    Put(QStringLiteral("Version/b.txt"), "bbb");
+    Put(QStringLiteral("root/Version/Data/a.dat"), "aa");
+    Put(QStringLiteral("root/Version/b.txt"), "bbb");
     ASSERT_TRUE(WriteFile(target, "earlier"));
     for (bool named : {false, true}) {
         SCOPED_TRACE(named ? "named temporary" : "unnamed file");
