@@ -1,16 +1,13 @@
 // Extraction and unpacking: where files land, what is refused, and that
 // nothing outside the target folder or already on disk is damaged.
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 
 #include <unistd.h>
 
-#include "archive/archive.h"
 #include "archive/file_io.h"
 #include "seam_test.h"
-#include "test_util.h"
 
 using namespace testutil;
 

@@ -5,7 +5,6 @@
 // result, no half-written file under a final name, an existing archive
 // byte-identical, and no temporary file left.
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 
@@ -19,12 +18,10 @@
 #include <csignal>
 #include <functional>
 
-#include "archive/archive.h"
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
 #include "seam_test.h"
-#include "test_util.h"
 
 using namespace testutil;
 using kbx::Outcome;

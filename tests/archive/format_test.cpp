@@ -1,11 +1,8 @@
 // Byte layouts of archives the engine writes, and how it reads them back.
 
-#include <gtest/gtest.h>
 #include <QDir>
 
-#include "archive/archive.h"
 #include "seam_test.h"
-#include "test_util.h"
 
 using namespace testutil;
 

@@ -3,19 +3,16 @@
 // byte; journals that must not be applied are left alone; undo refuses an
 // archive that changed.
 
-#include <gtest/gtest.h>
 #include <QFile>
 #include <QFileInfo>
 
 #include <functional>
 #include <optional>
 
-#include "archive/archive.h"
 #include "archive/journal.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
 #include "seam_test.h"
-#include "test_util.h"
 
 using namespace testutil;
 using kbx::Edit;

@@ -1,7 +1,6 @@
 // Packing: round trips, refusals before anything is written, and an existing
 // archive that survives every failure byte for byte.
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -13,9 +12,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "archive/archive.h"
 #include "seam_test.h"
-#include "test_util.h"
 
 using namespace testutil;
 

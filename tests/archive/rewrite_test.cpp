@@ -2,18 +2,15 @@
 // refusals that leave the archive as it was, and the archive's mode and
 // links kept.
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 
 #include <sys/stat.h>
 
-#include "archive/archive.h"
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
 #include "seam_test.h"
-#include "test_util.h"
 
 using namespace testutil;
 using kbx::Edit;

@@ -1,11 +1,9 @@
-#include <gtest/gtest.h>
 
 #include <tuple>
 
-#include "archive/archive.h"
 #include "archive/file_io_faults.h"
 #include "archive/verify.h"
-#include "test_util.h"
+#include "seam_test.h"
 
 using namespace testutil;
 
@@ -14,21 +12,19 @@ namespace {
 using Kind = kbx::Problem::Kind;
 using Found = std::tuple<std::string, qint64, qint64>;  // kind, index, other
 
-class Verify : public ::testing::Test {
+class Verify : public ArchiveTest {
   protected:
     // Writes the archive and lists what verify finds in it.
     std::vector<Found> Problems(const std::vector<RawEntry>& entries) {
-        EXPECT_TRUE(WriteFile(path, BuildArchive(entries)));
+        EXPECT_TRUE(WriteFile(archive, BuildArchive(entries)));
         std::vector<Found> found;
-        const kbx::Result r = kbx::Verify(path, [&](const kbx::Problem& p) {
+        const kbx::Result r = kbx::Verify(archive, [&](const kbx::Problem& p) {
             found.emplace_back(kbx::KindName(p.kind), p.index, p.other);
             return true;
         });
         EXPECT_TRUE(r.ok());
         return found;
     }
-    testutil::TempDir tmp;
-    const QString path = tmp.filePath("v.kbx");
 };
 
 TEST_F(Verify, FindsEachKindOfProblemInOrder) {
@@ -66,7 +62,7 @@ TEST_F(Verify, FindsEachKindOfProblemInOrder) {
         ++calls;
         return false;
     };
-    EXPECT_TRUE(kbx::Verify(path, first, &count).ok());
+    EXPECT_TRUE(kbx::Verify(archive, first, &count).ok());
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(count, 13);
     // An empty entry inside another's data overlaps nothing; a one-byte one
@@ -80,16 +76,16 @@ TEST_F(Verify, FindsEachKindOfProblemInOrder) {
 }
 
 TEST_F(Verify, ProblemsCarryTheirFields) {
-    const QByteArray archive = BuildArchive({{"Version\\a\\..\\b", "x", 0, -3, true}});
-    ASSERT_TRUE(WriteFile(path, archive));
+    const QByteArray bytes = BuildArchive({{"Version\\a\\..\\b", "x", 0, -3, true}});
+    ASSERT_TRUE(WriteFile(archive, bytes));
     std::vector<kbx::Problem> found;
-    ASSERT_TRUE(kbx::Verify(path, [&](const kbx::Problem& p) {
+    ASSERT_TRUE(kbx::Verify(archive, [&](const kbx::Problem& p) {
                     found.push_back(p);
                     return true;
                 }).ok());
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(std::tuple(found[0].kind, found[0].offset, found[0].size, found[0].fileSize),
-              std::tuple(Kind::OutOfBounds, 156, -3, archive.size()));
+              std::tuple(Kind::OutOfBounds, 156, -3, bytes.size()));
     EXPECT_EQ(std::tuple(found[1].kind, found[1].rule, found[1].part, found[1].name),
               std::tuple(Kind::UnsafeName, kbx::NameRule::BadComponent, "..", "Version\\a\\..\\b"));
 }
@@ -143,8 +139,7 @@ TEST_F(Verify, AgreesWithAnActualUnpack) {
         const QString out = tmp.filePath(QString::number(&c - cases));
         ASSERT_TRUE(QDir().mkpath(out));
         EXPECT_EQ(Problems(c.entries).empty(), c.verifies);
-        kbx::Directory dir;
-        ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
         EXPECT_EQ(kbx::UnpackAll(dir, out).ok(), c.unpacks);
     }
 }

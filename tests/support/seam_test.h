@@ -1,6 +1,8 @@
 #pragma once
-// A test that may turn the file layer's test seam: whatever knob it set, the
-// next test starts on the machine as it is.
+// The engine tests' fixtures; including this header brings gtest, the
+// engine's interface and the shared helpers, as window_fixture.h does for the
+// window tests. SeamTest: a test that may turn the file layer's test seam;
+// whatever knob it set, the next test starts on the machine as it is.
 
 #include <gtest/gtest.h>
 
