@@ -20,7 +20,9 @@ TEST(ClsDialogShell, CallsPassThePropertiesAndNeverRaise) {
         EXPECT_FALSE(f.dialog.ShowRun(0x999).isValid());
         expected << QString("RunFileDlg(owner, 0x10005, , Запуск, Параметры, %1)").arg(options);
     }
-    // Objects by bits 8 to 11: 1 printer, 2 path, 7 trash, 8 display.
+    // Objects by bits 8 to 11: 1 printer, 2 path, 7 trash, 8 display; each
+    // with the object type and name the call gets (null: the display settings
+    // open instead).
     const QString trash = "2, " + f.shell.trashFolder, printer = "1, /x/Печать",
                   path = "2, /x/Печать";
     const std::pair<qint32, QString> objects[] = {{0x700, trash},   {0x800, {}},    {0x1800, {}},
