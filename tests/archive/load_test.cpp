@@ -1,64 +1,59 @@
 // Loading a directory: what a good archive gives, and that no broken or
 // hostile file changes what was loaded before.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "archive/archive.h"
-#include "test_util.h"
+#include "seam_test.h"
 
 using namespace testutil;
 
 namespace {
 
-class Load : public ::testing::Test {
+class Load : public ArchiveTest {
   protected:
     void SetUp() override {
-        good = tmp.filePath("good.kbx");
-        bad = tmp.filePath("bad.kbx");
-        ASSERT_TRUE(WriteFile(good, BuildArchive({{"Version\\a.txt", "aaaa"},
-                                                  {"Version\\Data\\b.dat", "bb"},
-                                                  {"Version\\c.txt", ""}})));
-        ASSERT_TRUE(kbx::ReadArchive(good, loaded, [&](qint64 k) { calls.push_back(k); }).ok());
+        ASSERT_TRUE(WriteFile(archive, BuildArchive({{"Version\\a.txt", "aaaa"},
+                                                     {"Version\\Data\\b.dat", "bb"},
+                                                     {"Version\\c.txt", ""}})));
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir, [&](qint64 k) { calls.push_back(k); }).ok());
     }
     // Loads `bytes` over the good directory and checks it survived.
     kbx::Result LoadBad(const QByteArray& bytes) {
         EXPECT_TRUE(WriteFile(bad, bytes));
-        const kbx::Result r = kbx::ReadArchive(bad, loaded);
+        const kbx::Result r = kbx::ReadArchive(bad, dir);
         if (!r.ok()) ExpectGoodDirectory();
         return r;
     }
     void ExpectGoodDirectory() {
-        EXPECT_EQ(loaded.ArchivePath, good);
-        ASSERT_EQ(loaded.Count(), 3);
-        EXPECT_EQ(loaded.Name(1), "Version\\Data\\b.dat");
+        EXPECT_EQ(dir.ArchivePath, archive);
+        ASSERT_EQ(dir.Count(), 3);
+        EXPECT_EQ(dir.Name(1), "Version\\Data\\b.dat");
     }
-    testutil::TempDir tmp;
-    QString good, bad;
-    kbx::Directory loaded;
+    // `archive` holds the good archive, loaded into `dir`.
+    const QString bad = tmp.filePath("bad.kbx");
     std::vector<qint64> calls;  // progress of the good load
 };
 
 TEST_F(Load, ReadsRecordsWithProgressAndKeepsTheBlankElement) {
     EXPECT_EQ(calls, (std::vector<qint64>{0, 1, 2}));
-    EXPECT_EQ(loaded.EntryOffset, (std::vector<qint32>{428, 432, 434, 0}));
-    EXPECT_EQ(loaded.EntrySize, (std::vector<qint32>{4, 2, 0, 0}));
-    EXPECT_EQ(loaded.Name(3), QString());
-    EXPECT_TRUE(loaded.EntryName[3].isEmpty());
+    EXPECT_EQ(dir.EntryOffset, (std::vector<qint32>{428, 432, 434, 0}));
+    EXPECT_EQ(dir.EntrySize, (std::vector<qint32>{4, 2, 0, 0}));
+    EXPECT_EQ(dir.Name(3), QString());
+    EXPECT_TRUE(dir.EntryName[3].isEmpty());
     // A later, smaller load replaces everything.
     std::vector<RawEntry> many;
     for (int i = 0; i < 40; ++i) many.push_back({"Version\\f" + QByteArray::number(i), "x"});
     for (const auto& entries : {many, std::vector<RawEntry>{{"Version\\only", "1"}}}) {
         ASSERT_TRUE(WriteFile(bad, BuildArchive(entries)));
-        ASSERT_TRUE(kbx::ReadArchive(bad, loaded).ok());
+        ASSERT_TRUE(kbx::ReadArchive(bad, dir).ok());
     }
-    EXPECT_EQ(loaded.EntryOffset.size(), 2u);
-    EXPECT_EQ(loaded.EntryName.size(), 2);
-    EXPECT_EQ(loaded.Name(1), QString());
+    EXPECT_EQ(dir.EntryOffset.size(), 2u);
+    EXPECT_EQ(dir.EntryName.size(), 2);
+    EXPECT_EQ(dir.Name(1), QString());
 }
 
 TEST_F(Load, EveryPrefixOfAnArchiveIsRefused) {
-    const QByteArray whole = ReadFile(good);
+    const QByteArray whole = ReadFile(archive);
     for (qint64 n = 0; n < 20 + 136 * 3; ++n) {
         const kbx::Result r = LoadBad(whole.left(n));
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable) << n;
@@ -116,7 +111,7 @@ TEST_F(Load, UnopenableOrUnusualPathsAreRefused) {
         {tmp.filePath("missing.kbx"), ENOENT}, {tmp.path(), EISDIR}, {fifo, 0}};
     for (const auto& [path, error] : cases) {
         SCOPED_TRACE(path.toStdString());
-        const kbx::Result r = kbx::ReadArchive(path, loaded);
+        const kbx::Result r = kbx::ReadArchive(path, dir);
         EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
         EXPECT_EQ(r.failure, kbx::Failure::Path(error == 0 ? kbx::Reason::NotRegularFile
                                                            : kbx::Reason::CannotOpenArchive,
