@@ -1,16 +1,14 @@
 // The list and verify writers against Qt's JSON writer, which produced
 // kbx's output before: the bytes must stay the same for every name.
 
-#include <gtest/gtest.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "archive/archive.h"
 #include "cli/console.h"
 #include "cli/failure_text.h"
 #include "cli/listing.h"
-#include "test_util.h"
+#include "seam_test.h"
 
 using namespace testutil;
 
@@ -42,12 +40,10 @@ TEST(Listing, JsonStringsAreQtsForEveryCharacter) {
     }
 }
 
-class Output : public ::testing::Test {
+class Output : public ArchiveTest {
   protected:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
-        // The path itself needs escaping too.
-        path = tmp.filePath(QStringLiteral("a \"q\" \\ д 😀.kbx"));
         QByteArray control;
         for (char c = 1; c < 0x20; ++c) control += c;
         QByteArray high;  // every byte above ASCII: Cyrillic, signs and C1 controls
@@ -64,9 +60,8 @@ class Output : public ::testing::Test {
                                     })));
         ASSERT_TRUE(kbx::ReadArchive(path, dir).ok());
     }
-    testutil::TempDir tmp;
-    QString path;
-    kbx::Directory dir;
+    // The path itself needs escaping too.
+    const QString path = tmp.filePath(QStringLiteral("a \"q\" \\ д 😀.kbx"));
 };
 
 QByteArray Compact(const QJsonObject& object) {
