@@ -444,38 +444,33 @@ TEST_F(Cli, SignalsStopBetweenEntries) {
         if (i < 3000) many.push_back({name, QByteArray::number(i)});
         broken.push_back({name, {}, 0, 1 << 30, true});  // out of bounds
     }
-    const QByteArray big = Archive("w/big.kbx", many), tree = Path("tree"), out = Path("out");
-    Archive("w/broken.kbx", broken);
-    Archive("w/old.kbx", {});
+    const QByteArray big = Archive("w/big.kbx", many), bad = Archive("w/broken.kbx", broken);
+    const QByteArray tree = Path("tree"), out = Path("out"), huge = Path("huge");
     ASSERT_EQ(RunKbx({"unpack", big, "-C", tree}).code, 0);
-    ASSERT_TRUE(WriteFile(Q(Path("huge")), {}) && QFile::resize(Q(Path("huge")), 1 << 30));
-    const struct {
-        Args args;
-        bool progress = false;  // signalled at the progress line on a terminal, not at stdout
-    } cases[] = {
-        {{"unpack", "-v", big, "-C", out}},
-        {{"pack", "-v", tree, "-o", Path("w/old.kbx")}},
-        {{"verify", Path("w/broken.kbx")}},
-        {{"verify", "--json", Path("w/broken.kbx")}},
-        {{"replace", big, many[0].name, Path("huge")}, true},
+    ASSERT_TRUE(WriteFile(Q(huge), {}) && QFile::resize(Q(huge), 1 << 30));
+    const std::pair<Args, bool> cases[] = {
+        // second: signalled at its progress line on a terminal, not at its output
+        {{"unpack", "-v", big, "-C", out}, false},
+        {{"pack", "-v", tree, "-o", Archive("w/old.kbx", {})}, false},
+        {{"verify", bad}, false},
+        {{"verify", "--json", bad}, false},
+        {{"replace", big, many[0].name, huge}, true},
     };
     const std::map<QString, QByteArray> before = Snapshot(Q(Path("w")));
-    for (const auto& c : cases)
+    for (const auto& [args, progress] : cases)
         for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
-            SCOPED_TRACE(Join(c.args) + ' ' + std::to_string(signo));
+            SCOPED_TRACE(Join(args) + ' ' + std::to_string(signo));
             QDir(Q(out)).removeRecursively();
             bool sent = false;
-            const auto send = [&](pid_t pid) {
-                if (!std::exchange(sent, true)) ::kill(pid, signo);
-            };
+            const auto send = [&](pid_t pid) { sent = sent || ::kill(pid, signo) == 0; };
             const KbxRun r =
-                RunKbx(c.args, {.stderrOnTerminal = c.progress, .onOutput = send, .onError = send});
+                RunKbx(args, {.stderrOnTerminal = progress, .onOutput = send, .onError = send});
             EXPECT_EQ(r.code, 128 + signo) << r.err.toStdString();
             EXPECT_FALSE(r.out.contains(" entries, ") || r.out.endsWith("}\n"));  // no closing line
             EXPECT_LT(r.out.size(), 2 << 20);  // verify: the 1 MiB block it was writing at most
             EXPECT_EQ(Snapshot(Q(Path("w"))), before);
             const std::map<QString, QByteArray> files = Snapshot(Q(out));
-            EXPECT_EQ(files.empty(), c.args[0] != "unpack");
+            EXPECT_EQ(files.empty(), args[0] != "unpack");
             EXPECT_LT(files.size(), many.size());
             for (const auto& [name, bytes] : files) EXPECT_EQ(name.mid(93).toLatin1(), bytes);
         }
