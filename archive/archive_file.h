@@ -18,8 +18,13 @@ struct ArchiveFile {
 // Opens the archive file at `path` for reading: CannotOpenArchive (errno)
 // when it cannot be opened, NotRegularFile when a FIFO, socket or device
 // stands there (a folder is CannotOpenArchive with EISDIR). `size` learns
-// its length.
+// its length. The descriptor holds the archive's read lock (LockForReading)
+// until it is closed, so what it reads is never half an edit in place.
 [[nodiscard]] Failure OpenForReading(const QString& path, io::Fd& fd, long long* size);
+
+// OpenForReading without the read lock: for the editor lock's descriptor,
+// which lasts over the edit's own writes.
+[[nodiscard]] Failure OpenArchivePath(const QString& path, io::Fd& fd, long long* size);
 
 // Opens `path` and checks its signature, count and directory end; the result
 // is unusable when any of them is wrong.

@@ -26,7 +26,40 @@ Result Busy(const QString& path) {
     return Result::Unusable(Failure::Path(Reason::ArchiveBusy, 0, path));
 }
 
+// Takes the lock of `type` on the byte past the largest archive, looking at
+// `stop` between tries; a blocking lock would not return on a signal whose
+// handler restarts system calls.
+bool LockByte(int fd, short type, const StopFlag* stop, int* err) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kMaxArchiveBytes + 1;
+    lock.l_len = 1;
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        // Where the file system keeps no such locks, no reader or editor
+        // holds one: each goes on as without them.
+        if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)
+            return true;
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return *err = errno, false;
+        if (stop && stop->requested) return *err = ECANCELED, false;
+        const timespec pause{0, kPollNs / 20};
+        ::nanosleep(&pause, nullptr);
+    }
+    return true;
+}
+
 }  // namespace
+
+bool LockForReading(int fd, int* err) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return *err = errno, false;
+    if (EditLock::HeldHere(quint64(st.st_dev), quint64(st.st_ino))) return true;
+    return LockByte(fd, F_RDLCK, nullptr, err);
+}
+
+bool LockForWriting(int fd, const StopFlag* stop, int* err) {
+    return LockByte(fd, F_WRLCK, stop, err);
+}
 
 EditLock::~EditLock() {
     if (!fd_) return;
@@ -44,7 +77,7 @@ Result EditLock::Acquire(const QString& path, bool wait, const std::function<voi
     bool told = false;
     for (;;) {
         io::Fd fd;
-        if (Failure f = OpenForReading(path, fd, nullptr); f.reason != Reason::None)
+        if (Failure f = OpenArchivePath(path, fd, nullptr); f.reason != Reason::None)
             return Result::Unusable(std::move(f));
         while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)

@@ -43,4 +43,22 @@ class EditLock {
     quint64 device_ = 0, inode_ = 0;
 };
 
+// Readers and edits in place. An edit in place overwrites the header and
+// directory that readers read; while it writes them it holds the file's
+// write lock, and a reader holds the read lock from its open to its close,
+// so that it reads the archive before or after an edit and never between.
+// Both are locks of the open file (fcntl's F_OFD_ kind) on one byte past the
+// largest archive, apart from the editor lock, which readers never take.
+
+// Takes the read lock on the archive open at `fd`, waiting while an edit in
+// place writes (a few writes and a flush). It lasts until `fd` is closed.
+// Nothing is taken where this process holds the file's EditLock: its own
+// edit does not write while it reads. False with errno in *err.
+bool LockForReading(int fd, int* err);
+
+// Takes the write lock on the archive open at `fd`, waiting while readers
+// read, or until `stop` asks to stop (ECANCELED). It lasts until `fd` is
+// closed.
+bool LockForWriting(int fd, const StopFlag* stop, int* err);
+
 }  // namespace kbx

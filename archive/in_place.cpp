@@ -11,6 +11,7 @@
 
 #include "archive/archive_file.h"
 #include "archive/edit_check.h"
+#include "archive/edit_lock.h"
 #include "archive/journal.h"
 #include "archive/records.h"
 #include "archive/rewrite.h"
@@ -204,7 +205,11 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
     // The last moment a stop cancels the edit.
     if (stop && stop->requested) return undo(Result::Stopped());
 
-    // The header and the changed records, over the bytes the journal saved.
+    // The header and the changed records, over the bytes the journal saved,
+    // while no reader reads them (this edit's own read lock is let go).
+    reader = io::Fd();
+    if (!LockForWriting(archive.get(), stop, &err))
+        return undo(err == ECANCELED ? Result::Stopped() : failed(Reason::WriteFailed, err));
     Result r;
     r.bytes = next - appendStart;
     if (headerChanges) {

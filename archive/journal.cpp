@@ -70,6 +70,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -365,6 +366,31 @@ Failure RollBack(const Place& place, int archive) {
     return Apply(place, archive, journal.get(), c, nullptr);
 }
 
+bool Orphaned(const QString& path, int fd) {
+    Place place;
+    int err = 0;
+    struct stat st {};
+    if (!Locate(path, &place, &err) || ::fstat(fd, &st) != 0 ||
+        EditLock::HeldHere(quint64(st.st_dev), quint64(st.st_ino)))
+        return false;
+    io::Fd journal(::openat(place.folder.get(), place.JournalName().constData(),
+                            O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!journal) return false;
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return false;  // a live edit's
+    ::flock(fd, LOCK_UN);
+    // Recover rolls back, removes or refuses all but another file's journal,
+    // which it leaves alone.
+    Contents c;
+    switch (Examine(journal.get(), &c, &err)) {
+        case State::Damaged:
+            return false;
+        case State::Whole:
+            return Belongs(c, fd, st);
+        default:
+            return true;
+    }
+}
+
 }  // namespace journal
 
 Result Recover(const QString& path) {
@@ -419,6 +445,9 @@ Result Recover(const QString& path) {
                                     : About(place, Reason::CannotRollBack, f.error));
     if (::faccessat(place.folder.get(), ".", W_OK, AT_EACCESS) != 0)
         return Result::Unusable(About(place, Reason::CannotRollBack, errno));
+    // Written back while no reader reads.
+    if (!LockForWriting(writable.get(), nullptr, &err))
+        return Result::Unusable(About(place, Reason::CannotRollBack, err));
     if (Failure f = Apply(place, writable.get(), journal.get(), c, &r.warnings);
         f.reason != Reason::None)
         return Result::Unusable(std::move(f));
@@ -454,6 +483,8 @@ Result Undo(const QString& path) {
         !io::Fsync(place.folder.get(), &err))
         return Result::Unusable(About(place, Reason::WriteFailed, err));
     Result r;
+    if (!LockForWriting(archive.get(), nullptr, &err))
+        return Result::Unusable(About(place, Reason::WriteFailed, err));
     if (Failure f = Apply(place, archive.get(), record.get(), c, &r.warnings);
         f.reason != Reason::None)
         return Result::Unusable(std::move(f));

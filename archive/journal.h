@@ -65,6 +65,11 @@ bool Locate(const QString& path, Place* place, int* err);
 // NotRegularFile when no regular file stands there. `st` learns its status.
 [[nodiscard]] Failure OpenForWriting(const Place& place, io::Fd& fd, struct stat* st);
 
+// True when a journal stands beside the archive open at `fd` and no editor
+// holds the archive's EditLock: an edit died there, and Recover must roll it
+// back before the archive is read.
+bool Orphaned(const QString& path, int fd);
+
 struct Range {
     qint64 offset = 0;
     qint64 length = 0;

@@ -1,17 +1,19 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "archive/archive.h"
 #include "archive/archive_file.h"
+#include "archive/edit_lock.h"
 #include "archive/file_io.h"
 #include "archive/journal.h"
 #include "archive/records.h"
 
 namespace kbx {
 
-Failure OpenForReading(const QString& path, io::Fd& fd, long long* size) {
+Failure OpenArchivePath(const QString& path, io::Fd& fd, long long* size) {
     int err = 0;
     fd = io::OpenRegularForRead(AT_FDCWD, io::NativePath(path).constData(), size, &err);
     if (fd) return {};
@@ -19,16 +21,40 @@ Failure OpenForReading(const QString& path, io::Fd& fd, long long* size) {
             err == EINVAL ? 0 : err, NameRule::None, -1, path};
 }
 
+Failure OpenForReading(const QString& path, io::Fd& fd, long long* size) {
+    if (Failure f = OpenArchivePath(path, fd, nullptr); f.reason != Reason::None) return f;
+    // Read between edits in place only; the size is the one after any edit
+    // waited for.
+    int err = 0;
+    struct stat st {};
+    if (LockForReading(fd.get(), &err) && ::fstat(fd.get(), &st) != 0) err = errno;
+    if (err != 0) {
+        fd = io::Fd();
+        return Failure::Path(Reason::CannotOpenArchive, err, path);
+    }
+    if (size) *size = st.st_size;
+    return {};
+}
+
 Result OpenArchiveFile(const QString& path, ArchiveFile& file) {
     // An edit in place that was interrupted is rolled back first: a
-    // half-edited archive is never read as a whole one.
-    Result recovered = Recover(path);
-    if (!recovered.ok()) return recovered;
-    int err = 0;
+    // half-edited archive is never read as a whole one. An edit that dies
+    // between that look and the read lock leaves its journal to the next.
+    Result recovered;
     long long fileSize = 0;
     io::Fd fd;
-    if (Failure f = OpenForReading(path, fd, &fileSize); f.reason != Reason::None)
-        return Result::Unusable(std::move(f));
+    for (int look = 0;; ++look) {
+        Result r = Recover(path);
+        if (!r.ok()) return r;
+        for (Failure& w : r.warnings) recovered.warnings.push_back(std::move(w));
+        if (Failure f = OpenForReading(path, fd, &fileSize); f.reason != Reason::None)
+            return Result::Unusable(std::move(f));
+        if (!journal::Orphaned(path, fd.get())) break;
+        fd = io::Fd();
+        // Edits that keep dying under the reader: never read what they left.
+        if (look == 2) return Result::Unusable(Failure::Path(Reason::ArchiveBusy, 0, path));
+    }
+    int err = 0;
 
     char header[kHeaderSize];
     const long long got = io::ReadAt(fd.get(), header, kHeaderSize, 0, &err);

@@ -6,6 +6,7 @@
 #include <bit>
 #include <vector>
 
+#include "archive/archive.h"
 #include "archive/archive_file.h"
 #include "archive/file_io_faults.h"
 #include "archive/format.h"
@@ -117,8 +118,8 @@ using Key = std::pair<quint32, quint32>;  // a name's hash, its index
 
 class Verifier {
   public:
-    Verifier(ArchiveFile& file, const ProblemSink& report)
-        : file_(file), report_(report), reader_(file.fd.get(), file.count) {}
+    Verifier(ArchiveFile& file, const ProblemSink& report, const StopFlag* stop)
+        : file_(file), report_(report), stop_(stop), reader_(file.fd.get(), file.count) {}
 
     Pass Run() {
         const qint64 count = file_.count;
@@ -150,6 +151,10 @@ class Verifier {
     static constexpr qint32 kNone = -2;
     static constexpr qint32 kDirectory = -1;  // Overlap: the directory, after any entry
 
+    // False once a stop is asked for: the check ends at the next record or
+    // problem.
+    bool Going() const { return !stop_ || !stop_->requested; }
+
     Problem Make(Problem::Kind kind, qint64 i, QStringView name) const {
         Problem p;
         p.kind = kind;
@@ -168,6 +173,7 @@ class Verifier {
     // The checks of one record on its own; keeps what the checks between
     // records need.
     bool CheckRecord(qint64 i, const char* rec, HashBits& folders) {
+        if (!Going()) return false;
         const RecordFields fields = ReadRecord(rec);
         const qint64 offset = fields.offset, size = fields.size;
         offset_.push_back(fields.offset);
@@ -210,6 +216,7 @@ class Verifier {
         qint64 confirmed = -1;  // the last entry whose folded name was read
         QString confirmedName;
         const Pass pass = reader_.ForEach([&](qint64 j, const char* rec) {
+            if (!Going()) return false;
             const Name name(rec);
             const QStringView folded = name.folded();
             quint64 h = 0;
@@ -292,6 +299,7 @@ class Verifier {
         if (cutShort_) return Pass::CutShort;
         const qint64 directoryEnd = DirectoryEnd(file_.count);
         for (size_t i = 0; i < other_.size(); ++i) {
+            if (!Going()) return Pass::Stopped;
             const bool inDirectory =
                 kind == Problem::Kind::Overlap && Inside(i) && offset_[i] < directoryEnd;
             if (other_[i] == kNone && !inDirectory) continue;
@@ -310,6 +318,7 @@ class Verifier {
 
     ArchiveFile& file_;
     const ProblemSink& report_;
+    const StopFlag* stop_;
     DirectoryReader reader_;
     Hasher hasher_;
     std::vector<qint32> offset_;
@@ -354,13 +363,15 @@ Layout MeasureLayout(const qint32* offset, const qint32* size, qint64 count, qin
     return layout;
 }
 
-Result Verify(const QString& path, const ProblemSink& report, qint64* count, Layout* layout) {
+Result Verify(const QString& path, const ProblemSink& report, qint64* count, Layout* layout,
+              const StopFlag* stop) {
     ArchiveFile file;
     Result r = OpenArchiveFile(path, file);
     if (!r.ok()) return r;
     if (count) *count = file.count;
-    Verifier verifier(file, report);
+    Verifier verifier(file, report, stop);
     const Pass pass = verifier.Run();
+    if (stop && stop->requested) return Result::Stopped();
     if (pass == Pass::CutShort) return DirectoryCutShort(path, verifier.readError());
     if (layout && pass == Pass::Done) *layout = verifier.Measure();
     return r;

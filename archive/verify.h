@@ -12,6 +12,8 @@
 
 namespace kbx {
 
+struct StopFlag;
+
 struct Problem {
     enum class Kind {
         OutOfBounds,     // the entry's data lies outside the file
@@ -44,7 +46,8 @@ using ProblemSink = std::function<bool(const Problem&)>;
 // another entry and the directory: the entry first). Unusable when the file
 // cannot be opened or its header is wrong; `count` learns the number of
 // records once the header has been checked, `layout` the data's layout
-// when the check ran to its end.
+// when the check ran to its end. A stop request, looked at before each
+// record and each problem, ends the check with Outcome::Stopped.
 //
 // Memory is bounded by the number of records (about 40 bytes each), not by
 // the names' lengths or the number of problems: records are read in blocks and
@@ -60,7 +63,7 @@ struct Layout {
 Layout MeasureLayout(const qint32* offset, const qint32* size, qint64 count, qint64 fileSize);
 
 Result Verify(const QString& path, const ProblemSink& report, qint64* count = nullptr,
-              Layout* layout = nullptr);
+              Layout* layout = nullptr, const StopFlag* stop = nullptr);
 
 // True when the archive at `path` can be used and has no problem.
 bool IsSound(const QString& path);

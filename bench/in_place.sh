@@ -4,7 +4,10 @@
 #   1. one entry replaced by a 1 MiB file with `kbx replace -i`, flushes
 #      included (goal: at most 50 ms and 3 MiB written);
 #   2. the same with a whole rewrite (`kbx replace`), for comparison;
-#   3. 100 separate `kbx replace -i` runs, one after another (goal: 5 s).
+#   3. 100 separate `kbx replace -i` runs, one after another (goal: 5 s);
+#   4. `kbx update -i` of a 20,000-entry archive from its tree with 1,000
+#      files of 4 KiB changed, against copying those 1,000 files with `cp`
+#      and a `sync` (goal: at most twice as long).
 # Written bytes are the pages the process dirtied (/usr/bin/time's %O, in
 # 512-byte blocks). Run on demand:
 #
@@ -54,3 +57,16 @@ done
 end=$(date +%s%N)
 printf '%-34s %8d ms\n' "100 separate replace -i" $(((end - start) / 1000000))
 "$kbx" verify "$archive"
+
+tree=$work/tree
+"$data" tree "$tree" 20000 4096
+"$kbx" pack -r "$tree" -o "$work/small.kbx"
+changed=()
+for i in $(seq 0 20 19999); do changed+=("$tree/Version/Data/file$(printf %07d "$i").dat"); done
+head -c 4096 /dev/urandom >"$work/new4k.bin"
+for f in "${changed[@]}"; do cp "$work/new4k.bin" "$f"; done
+mkdir "$work/copies"
+timed "update -i, 1,000 of 20,000 changed" "$kbx" update -i "$work/small.kbx" "$tree"
+timed "cp + sync of the same 1,000 files" sh -c 'cp -t "$0" "$@" && sync' "$work/copies" \
+  "${changed[@]}"
+"$kbx" verify "$work/small.kbx"

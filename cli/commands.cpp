@@ -321,7 +321,7 @@ int Verify(const ParsedArgs& args) {
     if (!path) return kUnusable;
     qint64 problems = 0;
     const kbx::Result r = WriteVerify([](QByteArrayView bytes) { Io().Out(bytes); }, *path,
-                                      args.Has("json"), args.Has("verbose"), &problems);
+                                      args.Has("json"), args.Has("verbose"), &problems, &Stop());
     if (!Loaded(r, *path)) return kUnusable;
     return problems == 0 ? kOk : kFailed;
 }

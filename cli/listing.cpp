@@ -178,7 +178,7 @@ void WriteList(const Output& file, const QString& archive, const kbx::Directory&
 }
 
 kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, bool verbose,
-                        qint64* problems) {
+                        qint64* problems, const kbx::StopFlag* stop) {
     *problems = 0;
     qint64 count = 0;
     if (json) {
@@ -191,7 +191,7 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
                 any = true;
                 return false;
             },
-            &count);
+            &count, nullptr, stop);
         if (!first.ok()) return first;
         Sink sink(file);
         QByteArray& out = sink.buffer();
@@ -199,7 +199,7 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
         AppendJsonString(out, archive);
         out += ",\n    \"count\": " + QByteArray::number(count) +
                ",\n    \"ok\": " + (any ? "false" : "true") + ",\n    \"problems\": [\n";
-        kbx::Result r = !any ? kbx::Result{} : kbx::Verify(archive, [&](const kbx::Problem& p) {
+        const auto add = [&](const kbx::Problem& p) {
             out += *problems > 0 ? ",\n        {\n            \"detail\": "
                                  : "        {\n            \"detail\": ";
             AppendJsonString(out, ProblemDetail(p));
@@ -212,7 +212,12 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
             ++*problems;
             sink.Breathe();
             return true;
-        });
+        };
+        kbx::Result r = !any ? kbx::Result{} : kbx::Verify(archive, add, nullptr, nullptr, stop);
+        if (!r.ok()) {
+            out.clear();
+            return r;
+        }
         out += *problems > 0 ? "\n    ]\n}\n" : "    ]\n}\n";
         // A rollback, reported once: the first check did it.
         r.warnings.insert(r.warnings.begin(), first.warnings.begin(), first.warnings.end());
@@ -234,7 +239,7 @@ kbx::Result WriteVerify(const Output& file, const QString& archive, bool json, b
             sink.Breathe();
             return true;
         },
-        &count, &layout);
+        &count, &layout, stop);
     if (!r.ok()) {
         out.clear();
         return r;

@@ -32,8 +32,9 @@ void WriteList(const Output& out, const QString& archive, const kbx::Directory& 
 // Checks `archive` and writes one line per problem and a closing count (with
 // no problem, only when `verbose`), or with `json` one indented JSON
 // document. Nothing is written when the archive cannot be used at all;
-// `problems` learns how many were found.
+// `problems` learns how many were found. A stop request ends the check
+// (kbx::Verify) without the closing lines.
 kbx::Result WriteVerify(const Output& out, const QString& archive, bool json, bool verbose,
-                        qint64* problems);
+                        qint64* problems, const kbx::StopFlag* stop = nullptr);
 
 }  // namespace cli

@@ -134,6 +134,7 @@ void ClsDialog::ShowFileDialog(bool save) {
         if (nameEnd >= 0) FileName_ = OFN.lpstrFile.left(nameEnd);
         return;
     }
+    if (LastApiResult == kChoiceDoesNotFit) throw RuntimeError(RuntimeError::BufferTooSmall);
     if (CancelError_) throw RuntimeError(RuntimeError::Cancel);
 }
 

@@ -148,8 +148,10 @@ class ClsDialog {
     // Open and save dialogs, filled by InitOFN from the properties. On a
     // choice FileTitle and then FileName receive the answer; on cancel
     // nothing changes, and with CancelError set RuntimeError(Cancel) is
-    // raised. With flags 0 the open dialog accepts a name that does not exist
-    // and the save dialog replaces a file without asking.
+    // raised; a chosen path longer than the buffer changes nothing and raises
+    // RuntimeError(BufferTooSmall). With flags 0 the open dialog accepts a
+    // name that does not exist and the save dialog replaces a file without
+    // asking.
     // Throws the errors of InitOFN before any dialog is shown.
     void ShowOpen();
     void ShowSave();

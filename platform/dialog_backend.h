@@ -34,6 +34,8 @@ inline constexpr quint32 kBifBrowseIncludeFiles = 0x4000;  // a file may be chos
 inline constexpr int kFileBufferChars = 4096;
 // Longest folder path in bytes, terminator included (PATH_MAX).
 inline constexpr int kMaxPathChars = 4096;
+// What an open or save dialog returns for a chosen path longer than its buffers.
+inline constexpr int kChoiceDoesNotFit = -1;
 
 // Request and answer of an open or save dialog.
 struct OpenFileNameRecord {
@@ -252,7 +254,8 @@ class DialogBackend {
 
     // Modal open and save dialogs. On a choice the backend writes the answer
     // into `ofn` (see StoreFileChoice) and returns a positive value; on cancel
-    // or failure it returns 0 and leaves the buffers as they were.
+    // or failure it returns 0, and for a choice that does not fit the buffers
+    // kChoiceDoesNotFit, leaving the buffers as they were.
     virtual int GetOpenFileName(OpenFileNameRecord& ofn) = 0;
     virtual int GetSaveFileName(OpenFileNameRecord& ofn) = 0;
 

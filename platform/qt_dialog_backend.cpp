@@ -49,7 +49,7 @@ int RunFileDialog(OpenFileNameRecord& ofn, QFileDialog::AcceptMode mode) {
     if (dialog.exec() != QDialog::Accepted) return 0;
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return 0;
-    return StoreFileChoice(ofn, chosen.first()) ? 1 : 0;
+    return StoreFileChoice(ofn, chosen.first()) ? 1 : kChoiceDoesNotFit;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ class RuntimeError : public std::runtime_error {
         Overflow = 6,             // a value does not fit its type
         SubscriptOutOfRange = 9,  // an index or length past its bound
         InvalidPropertyValue = 380,
+        BufferTooSmall = 20476,  // a dialog's answer does not fit its buffer
     };
 
     explicit RuntimeError(int number);

@@ -6,9 +6,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <optional>
+#include <thread>
 
+#include "archive/archive_file.h"
+#include "archive/edit_lock.h"
+#include "archive/file_io.h"
 #include "archive/journal.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
@@ -237,6 +245,56 @@ TEST_F(InPlace, JournalsRefusalsAndUndo) {
         EXPECT_EQ(r.warnings.empty() ? std::nullopt : std::optional(r.warnings[0].reason),
                   c.warning);
         EXPECT_EQ(Take(), c.expected.value_or(c.state));
+    }
+}
+
+// A reader waits while an edit in place overwrites the directory, and an
+// edit waits to overwrite while a reader reads; then each goes on whole. A
+// journal whose edit died is the reader's to roll back first, another
+// file's is not.
+TEST_F(InPlace, ReadersReadBetweenEdits) {
+    const std::function<void(int*)> holders[] = {
+        [&](int* fd) {
+            int err = 0;
+            *fd = ::open(QFile::encodeName(archive), O_RDWR | O_CLOEXEC);
+            ASSERT_TRUE(kbx::LockForWriting(*fd, nullptr, &err));
+        },
+        [&](int* fd) {
+            kbx::io::Fd reading;
+            ASSERT_EQ(kbx::OpenForReading(archive, reading, nullptr).reason, kbx::Reason::None);
+            *fd = reading.release();
+        }};
+    for (int row = 0; row < 2; ++row) {
+        Reset();
+        int fd = -1;
+        holders[row](&fd);
+        std::atomic<bool> done = false;
+        kbx::Directory read;
+        std::thread other([&] {
+            EXPECT_TRUE(row == 0 ? kbx::ReadArchive(archive, read).ok()
+                                 : kbx::EditInPlace(dir, {Edit::Remove(0)}).ok());
+            done = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(done) << row;
+        ::close(fd);
+        other.join();
+        EXPECT_EQ(read.Count(), row == 0 ? dir.Count() : 0) << row;
+    }
+    Reset();
+
+    const QString other = Put("other.kbx", ReadFile(archive));
+    kbx::Directory otherDir;
+    ASSERT_TRUE(kbx::ReadArchive(other, otherDir).ok());
+    ASSERT_TRUE(kbx::EditInPlace(otherDir, {Edit::Remove(0)}).ok());
+    ASSERT_TRUE(kbx::EditInPlace(dir, {Edit::Remove(0)}).ok());
+    const QByteArray own = ReadFile(undo), foreign = ReadFile(other + QStringLiteral("-undo"));
+    for (const auto& [journalBytes, orphaned] : {std::pair(own, true), std::pair(foreign, false)}) {
+        Reset();
+        ASSERT_TRUE(WriteFile(journal, journalBytes));
+        const int reading = ::open(QFile::encodeName(archive), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(kbx::journal::Orphaned(archive, reading), orphaned);
+        ::close(reading);
     }
 }
 

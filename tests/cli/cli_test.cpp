@@ -121,6 +121,8 @@ TEST_F(Cli, ExactAnswers) {
     // A tree whose only files lie in a sub-folder: pack writes an empty archive and fails.
     const QByteArray tree = Path("tree"), sub = tree + "/Version/Data/textures";
     ASSERT_TRUE(WriteFile(Q(sub + "/a.dds"), "a") && WriteFile(Q(sub + "/deep/b.dds"), "b"));
+    const QByteArray loop = Path("loop");  // a link to itself
+    ASSERT_EQ(::symlink("loop", loop.constData()), 0);
     // diff between archives and unpacked trees: one line per difference in
     // the first side's order, names matched as the game matches them.
     const QByteArray other = Archive("other.kbx", {{"VERSION\\A.TXT", "alpha"},
@@ -139,6 +141,7 @@ TEST_F(Cli, ExactAnswers) {
         {{"extract", good}, Usage("extract: missing pattern")},
         {{"extract", good, "x", "-k", "--skip-old-files"},
          Usage("extract: --keep-old-files and --skip-old-files exclude each other")},
+        {{"extract", good, "**", "-O", "-C", dir}, Usage("extract: -O and -C exclude each other")},
         {{"unpack", good, "-C"}, Usage("unpack: option -C needs a value")},
         {{"pack", "root"}, Usage("pack: missing -o ARCHIVE")},
         {{"pack", "root", "--output"}, Usage("pack: option --output needs a value")},
@@ -154,6 +157,13 @@ TEST_F(Cli, ExactAnswers) {
          Failure(sub, "left out with the files in it (2); --recursive packs sub-folders"),
          1},
         {{"pack", "-r", tree, "-o", Path("p.kbx")}, "", 0},
+        // As root a read-only folder takes files: a path under a file fails for anyone.
+        {{"pack", "-r", tree, "-o", plain + "/p.kbx"},
+         Failure(plain + "/p.kbx", "Not a directory")},
+        {{"pack", "-r", tree, "-o", loop}, Failure(loop, "Too many levels of symbolic links")},
+        {{"pack", "-r", tree, "-o", sub + "/a.dds"},
+         Failure(tree, "Version\\Data\\textures\\a.dds: left out: it is the archive being written"),
+         0},
         {{"--version"}, "", 0, "kbx (Quillmere) " QUILLMERE_VERSION "\n"},
         {{"list", missing}, Failure(missing, "No such file or directory")},
         // Quoted: also the line separator, the bidirectional isolates and the
@@ -427,32 +437,48 @@ TEST_F(Cli, LanguageFollowsTheLocale) {
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP stop an unpack at the next entry: every file
-// written is whole, no temporary is left, and the exit status is 128 + N.
+// SIGINT, SIGTERM and SIGHUP stop a run at its next entry, file or block with
+// exit status 128 + N: an unpack leaves whole files only; pack, replace and
+// verify leave every file as it was (no temporary, the old archive's bytes)
+// and print no closing line. Each run still has more to print than a pipe
+// holds when the signal comes (replace: a gigabyte to copy).
 TEST_F(Cli, SignalsStopBetweenEntries) {
-    std::vector<RawEntry> many;
-    for (int i = 0; i < 5000; ++i)
-        many.push_back({"Version\\f" + QByteArray::number(i), QByteArray::number(i)});
-    const QByteArray big = Archive("big.kbx", many);
-    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(signo);
-        const QString target = tmp.filePath(QStringLiteral("s%1").arg(signo));
-        bool sent = false;
-        // -v names each entry before it is written: the first names on the
-        // pipe mean the unpack is under way.
-        const KbxRun r =
-            RunKbx({"unpack", "-v", big, "-C", B(target)}, {.onOutput = [&](pid_t pid) {
-                       if (!std::exchange(sent, true)) ::kill(pid, signo);
-                   }});
-        EXPECT_EQ(r.code, 128 + signo) << r.err.toStdString();
-        const std::map<QString, QByteArray> files = Snapshot(target);
-        EXPECT_GT(files.size(), 0u);
-        EXPECT_LT(files.size(), many.size());
-        for (const auto& [name, bytes] : files) {
-            ASSERT_TRUE(name.startsWith(QStringLiteral("Version/f"))) << name.toStdString();
-            EXPECT_EQ(bytes, name.mid(9).toLatin1());
-        }
+    std::vector<RawEntry> many, broken;
+    for (int i = 0; i < 20000; ++i) {
+        const QByteArray name = "Version\\Data\\" + QByteArray(80, 'f') + QByteArray::number(i);
+        if (i < 3000) many.push_back({name, QByteArray::number(i)});
+        broken.push_back({name, {}, 0, 1 << 30, true});  // out of bounds
     }
+    const QByteArray big = Archive("w/big.kbx", many), bad = Archive("w/broken.kbx", broken);
+    const QByteArray tree = Path("tree"), out = Path("out"), huge = Path("huge");
+    ASSERT_EQ(RunKbx({"unpack", big, "-C", tree}).code, 0);
+    ASSERT_TRUE(WriteFile(Q(huge), {}) && QFile::resize(Q(huge), 1 << 30));
+    const std::pair<Args, bool> cases[] = {
+        // second: signalled at its progress line on a terminal, not at its output
+        {{"unpack", "-v", big, "-C", out}, false},
+        {{"pack", "-v", tree, "-o", Archive("w/old.kbx", {})}, false},
+        {{"verify", bad}, false},
+        {{"verify", "--json", bad}, false},
+        {{"replace", big, many[0].name, huge}, true},
+    };
+    const std::map<QString, QByteArray> before = Snapshot(Q(Path("w")));
+    for (const auto& [args, progress] : cases)
+        for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(Join(args) + ' ' + std::to_string(signo));
+            QDir(Q(out)).removeRecursively();
+            bool sent = false;
+            const auto send = [&](pid_t pid) { sent = sent || ::kill(pid, signo) == 0; };
+            const KbxRun r =
+                RunKbx(args, {.stderrOnTerminal = progress, .onOutput = send, .onError = send});
+            EXPECT_EQ(r.code, 128 + signo) << r.err.toStdString();
+            EXPECT_FALSE(r.out.contains(" entries, ") || r.out.endsWith("}\n"));  // no closing line
+            EXPECT_LT(r.out.size(), 2 << 20);  // verify: the 1 MiB block it was writing at most
+            EXPECT_EQ(Snapshot(Q(Path("w"))), before);
+            const std::map<QString, QByteArray> files = Snapshot(Q(out));
+            EXPECT_EQ(files.empty(), args[0] != "unpack");
+            EXPECT_LT(files.size(), many.size());
+            for (const auto& [name, bytes] : files) EXPECT_EQ(name.mid(93).toLatin1(), bytes);
+        }
 }
 
 // replace, add and remove write a new archive in the old one's place, its

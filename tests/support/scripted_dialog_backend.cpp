@@ -12,7 +12,8 @@ std::optional<T> Next(QList<T>& answers) {
 int ScriptedDialogBackend::answerFile(FileDialogKind kind, OpenFileNameRecord& ofn) {
     fileRequests_.append({kind, ofn});
     const std::optional<QString> answer = Next(fileAnswers_).value_or(std::nullopt);
-    return answer && StoreFileChoice(ofn, *answer) ? 1 : 0;
+    if (!answer) return 0;
+    return StoreFileChoice(ofn, *answer) ? 1 : kChoiceDoesNotFit;
 }
 
 std::optional<QString> ScriptedDialogBackend::BrowseForFolder(const BrowseInfoRecord& bi) {

@@ -19,7 +19,7 @@ class ScriptedDialogBackend : public DialogBackend {
     };
 
     // The next open or save dialog chooses `path` (written into the record as
-    // the platform writes it; a path too long for the buffer fails the call).
+    // the platform writes it, or refused as not fitting when too long for the buffer).
     void chooseFile(const QString& path) { fileAnswers_.append(path); }
     // The next open or save dialog is cancelled.
     void cancelFile() { fileAnswers_.append(std::nullopt); }

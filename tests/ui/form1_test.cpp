@@ -474,4 +474,6 @@ TEST_F(Form1Test, LongPathsAreUsedAsChosen) {
     Click("Command3");
     ExpectBoxes(3, Icon::Critical,
                 "Не удалось использовать папку " + tooLong + ": слишком длинный путь");
+    Browse(tooLong);  // a file whose path does not fit the dialog's buffer
+    ExpectBoxes(4, Icon::Critical, "Не удалось использовать выбранный файл: слишком длинный путь");
 }

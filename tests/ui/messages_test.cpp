@@ -84,6 +84,8 @@ TEST(Messages, FailuresInTheWindowsWords) {
          "2: не удалось создать файл: файловая система доступна только для чтения\r\n"
          "3: ошибка чтения: ошибка ввода-вывода\r\n"
          "4: ошибка записи: превышена дисковая квота\r\n…"},
+        {Pack, Unusable(CannotCreateArchive, EACCES, "/ro/a.kbx"),
+         "Архив не создан: /ro/a.kbx: доступ запрещён"},  // a read-only folder
         {Pack, Unusable(NoTree, 0, "/r"),
          "Архив не создан: в папке /r нет папок Version и Version/Data"},
         {Pack, Unusable({UnsafeName, 0, NameRule::NotEncodable, -1, e}),

@@ -350,12 +350,16 @@ ClsDialog& Form1::Dialog() {
 
 bool Form1::ShowFileDialog(bool save) {
     // The wrapper refuses a file name or filter too long for the platform's
-    // buffers before it shows anything; the user hears of it.
+    // buffers before it shows anything, and a chosen path too long for them
+    // after; the user hears of either.
     try {
         save ? Dialog().ShowSave() : Dialog().ShowOpen();
         return true;
-    } catch (const RuntimeError&) {
-        ShowError(QStringLiteral("Не удалось открыть окно выбора файла: слишком длинный путь"));
+    } catch (const RuntimeError& e) {
+        ShowError(
+            e.number() == RuntimeError::BufferTooSmall
+                ? QStringLiteral("Не удалось использовать выбранный файл: слишком длинный путь")
+                : QStringLiteral("Не удалось открыть окно выбора файла: слишком длинный путь"));
         return false;
     }
 }
