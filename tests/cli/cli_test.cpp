@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +12,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -609,6 +611,46 @@ TEST_F(Cli, UndoInPlace) {
          Failure(good, "cannot undo: the archive changed since its last edit in place")},
         {{"extract", good, "**", "-O"}, "", 0, "alphamapbeta"},
     });
+}
+
+// kbx -i killed at any moment: the next command leaves the archive as it
+// was or as edited, byte for byte, and says when it rolled back. The kill
+// moments spread over one measured run; any of them gives a valid verdict.
+TEST_F(Cli, KilledEditsRollBack) {
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 4; ++i)
+        entries.push_back(
+            {"Version\\f" + QByteArray::number(i), QByteArray(1 << 20, char('a' + i))});
+    const QByteArray archive = Archive("big.kbx", entries),
+                     file = File("file", QByteArray(3 << 20, 'N'));
+    const QByteArray before = ReadFile(Q(archive));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(RunKbx({"add", "-i", archive, "Version/n", file}).code, 0);
+    const qint64 full = clock.nsecsElapsed();
+    const QByteArray after = ReadFile(Q(archive));
+    for (int run = 0; run < 6; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(WriteFile(Q(archive), before));
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(KBX_PATH, "kbx", "add", "-i", archive.constData(), "Version/n",
+                    file.constData(), nullptr);
+            ::_exit(127);
+        }
+        const qint64 wait = full * run / 5;
+        const timespec pause{time_t(wait / 1'000'000'000), long(wait % 1'000'000'000)};
+        ::nanosleep(&pause, nullptr);
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        const KbxRun list = RunKbx({"list", archive});
+        EXPECT_TRUE(list.code == 0 &&
+                    (list.err.isEmpty() || list.err == Failure(archive,
+                                                               "rolled back an "
+                                                               "interrupted edit")))
+            << list.err.toStdString();
+        EXPECT_TRUE(ReadFile(Q(archive)) == before || ReadFile(Q(archive)) == after);
+    }
 }
 
 // The modder's loop: unpack, edit, diff and a dry run that change nothing,
