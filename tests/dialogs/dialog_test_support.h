@@ -17,7 +17,6 @@
 #include <ostream>
 
 #include "dialogs/cls_dialog.h"
-#include "platform/runtime_error.h"
 #include "tests/support/error_number.h"
 #include "tests/support/recording_shell_services.h"
 #include "tests/support/scripted_dialog_backend.h"

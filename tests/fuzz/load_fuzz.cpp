@@ -8,7 +8,6 @@
 #include "archive/archive.h"
 #include "archive/verify.h"
 #include "fuzz_support.h"
-#include "tests/support/describe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString path = fuzz::InputFile(data, size);

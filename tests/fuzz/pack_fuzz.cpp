@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdint>
-#include <cstring>
 #include <set>
 
 #include "archive/archive.h"

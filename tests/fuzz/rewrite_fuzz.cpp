@@ -9,7 +9,6 @@
 
 #include <sys/stat.h>
 #include <cstdint>
-#include <iterator>
 #include <set>
 #include <vector>
 

@@ -90,7 +90,7 @@ TEST_F(Form1Test, ReadReportsUnusableFilesAndStaysUsable) {
     const std::pair<QString, QString> cases[] = {
         {QString(), "Введите путь к игровому архиву!"},
         {notKbx, kNotKbx},
-        {notKbx, kNotKbx},
+        {notKbx, kNotKbx},  // again: a rejected file is refused the same way twice
         {missing, "Не удалось открыть файл " + missing + ": нет такого файла или папки"},
     };
     for (const auto& [path, message] : cases) {
