@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "archive/archive.h"
+#include "archive/compare.h"
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
@@ -251,6 +252,68 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
     ASSERT_EQ(::stat(QFile::encodeName(archive), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(Contents().size(), 3u);
+}
+
+// update's way: a tree compared on a thread ahead of the copy, each file
+// whose size (as its read shows, across the 1 MiB buffer too, however the
+// reads are cut) or bytes differ replacing its entry as the copy reaches it,
+// beside an added entry or none; progress counts the files' sizes. A refusal
+// drops the comparison ahead; with nothing to change, nothing is written.
+TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
+    const QByteArray big((1 << 20) + 5, 'z'), cut = big.left(big.size() - 1);
+    const std::pair<QByteArray, QByteArray> rows[] = {
+        {"abc", "abc"}, {"abc", "abcd"}, {"abc", "ab"},    {"abc", "abd"}, {"", ""},
+        {"", "x"},      {big, big},      {big, big + "!"}, {big, cut},     {big, cut + "y"}};
+    std::vector<RawEntry> entries;
+    Entries tree;
+    for (int i = 0; i < 1100; ++i) {  // past the 1,024 items compared ahead
+        const auto& [entry, file] = rows[i < 10 ? i : 0];
+        entries.push_back({"Version\\f" + QByteArray::number(i), entry});
+        tree.emplace_back(entries.back().name, file);
+        ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/f" + QString::number(i)), file));
+    }
+    qint64 total = 0;
+    const auto update = [&](const std::vector<Edit>& edits) {
+        kbx::Contents a, t;
+        EXPECT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+        kbx::Pairing pairs(a, t);
+        kbx::DiffersAhead ahead(pairs, a.count());
+        return kbx::Rewrite(
+            dir, edits, [&](qint64, qint64 all) { total = all; }, nullptr,
+            [&](qint64 i, QString* file) {
+                bool differs = false;
+                const kbx::Failure f = ahead.Differs(i, &differs);
+                if (differs) *file = t.FilePath(pairs.Match(i));
+                return f;
+            });
+    };
+    for (const long long limit : {0LL, 65536LL}) {
+        SCOPED_TRACE(limit);
+        kbx::io::LimitReads(limit);
+        Load(entries);
+        ASSERT_EQ(::chmod(QFile::encodeName(archive), 0444), 0);
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        EXPECT_EQ(update({}).failure.reason, kbx::Reason::CannotOpenArchive);
+        ASSERT_EQ(::chmod(QFile::encodeName(archive), 0644), 0);
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        Entries expected = tree;
+        std::vector<Edit> edits;
+        if (limit == 0) {
+            edits.push_back(Edit::Add("Version/new", File("new", "new")));
+            expected.emplace_back("Version\\new", "new");
+        }
+        const kbx::Result r = update(edits);
+        ASSERT_TRUE(r.ok()) << Describe(r);
+        EXPECT_EQ(Contents(), expected);
+        EXPECT_EQ(total, r.bytes - kbx::DirectoryEnd(r.done));
+        struct stat was {
+        }, now{};
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        ASSERT_EQ(::stat(QFile::encodeName(archive), &was), 0);
+        EXPECT_EQ(update({}).outcome, kbx::Outcome::NothingDone);
+        ASSERT_EQ(::stat(QFile::encodeName(archive), &now), 0);
+        EXPECT_TRUE(now.st_ino == was.st_ino && now.st_mtim.tv_nsec == was.st_mtim.tv_nsec);
+    }
 }
 
 }  // namespace

@@ -592,10 +592,13 @@ TEST_F(Cli, DiffArchivesAndTrees) {
         EXPECT_EQ(r.code, c.code) << r.err.toStdString();
         EXPECT_EQ(r.out, c.out);
     }
-    // Same sizes, other bytes; a file only in the tree.
+    // Same sizes, other bytes; a file only in the tree, one of them another's
+    // name in other letters (the name in the same letters pairs first).
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/a.txt", "ALPHA"));
+    ASSERT_TRUE(WriteFile(Q(tree) + "/Version/A.TXT", "alpha"));
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/sub/x", "x"));
-    EXPECT_EQ(RunKbx({"diff", good, tree}).out, "M Version\\a.txt\n+ Version\\Data\\sub\\x\n");
+    EXPECT_EQ(RunKbx({"diff", good, tree}).out,
+              "M Version\\a.txt\n+ Version\\A.TXT\n+ Version\\Data\\sub\\x\n");
 }
 
 // Names from a file, one a line or NUL-ended, count as if typed after the
