@@ -112,6 +112,7 @@ Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     });
     for (size_t k : order) {
         names_.push_back(std::move(found[k].name));
+        keys_.push_back(std::move(keys[k]));
         sizes_.push_back(found[k].size);
         folderOf_.push_back(found[k].folder);
         leaves_.push_back(std::move(found[k].leaf));
@@ -220,7 +221,7 @@ Pairing::Pairing(Contents& a, Contents& b)
     first.reserve(b.count());
     std::vector<qint64> next(size_t(b.count()), -1);
     for (qint64 j = b.count() - 1; j >= 0; --j) {
-        const QString key = NameKey(b.name(j));
+        const QString key = b.key(j);
         if (const auto it = first.find(key); it != first.end())
             next[size_t(j)] = std::exchange(*it, j);
         else

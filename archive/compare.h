@@ -31,6 +31,8 @@ class Contents {
     bool isTree() const { return tree_; }
     qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->Count(); }
     QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_->Name(i); }
+    // NameKey of the item's name (a tree's kept from its listing).
+    QString key(qint64 i) const { return tree_ ? keys_[size_t(i)] : NameKey(dir_->Name(i)); }
     // The item's size; a tree's file is opened to learn it (and kept open for
     // Read). -1 with `*err` set when it cannot be opened, or is not a regular
     // file (EISDIR, EINVAL).
@@ -56,9 +58,9 @@ class Contents {
     QString path_;
     bool tree_ = false;
     long long archiveSize_ = 0;
-    // Of a tree: names; sizes (-1 until measured); each file's folder
-    // beneath the root and its name there.
-    std::vector<QString> names_;
+    // Of a tree: names and their keys; sizes (-1 until measured); each
+    // file's folder beneath the root and its name there.
+    std::vector<QString> names_, keys_;
     std::vector<qint64> sizes_;
     std::vector<quint32> folderOf_;
     std::vector<QByteArray> leaves_;
