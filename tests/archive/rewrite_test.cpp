@@ -258,7 +258,8 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
 // whose size (as its read shows, across the 1 MiB buffer too, however the
 // reads are cut) or bytes differ replacing its entry as the copy reaches it,
 // beside an added entry or none; progress counts the files' sizes. A refusal
-// drops the comparison ahead; with nothing to change, nothing is written.
+// drops the comparison ahead; with nothing to change, nothing is written; a
+// file that cannot be read fails the update.
 TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
     const QByteArray big((1 << 20) + 5, 'z'), cut = big.left(big.size() - 1);
     const std::pair<QByteArray, QByteArray> rows[] = {
@@ -273,16 +274,18 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
         ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/f" + QString::number(i)), file));
     }
     qint64 total = 0;
-    const auto update = [&](const std::vector<Edit>& edits) {
+    const QByteArray late = QFile::encodeName(tmp.filePath("tree/Version/f1050"));
+    const auto update = [&](const std::vector<Edit>& edits, bool fifo = false) {
         kbx::Contents a, t;
         EXPECT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+        EXPECT_TRUE(!fifo || (::unlink(late) == 0 && ::mkfifo(late, 0600) == 0));
         kbx::Pairing pairs(a, t);
         kbx::DiffersAhead ahead(pairs, a.count());
         return kbx::Rewrite(
             dir, edits, [&](qint64, qint64 all) { total = all; }, nullptr,
             [&](qint64 i, QString* file) {
-                bool differs = false;
-                const kbx::Failure f = ahead.Differs(i, &differs);
+                bool differs = false;  // past a FIFO, asked for the last item next
+                const kbx::Failure f = ahead.Differs(fifo && i > 0 ? 1099 : i, &differs);
                 if (differs) *file = t.FilePath(pairs.Match(i));
                 return f;
             });
@@ -313,6 +316,11 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
         EXPECT_EQ(update({}).outcome, kbx::Outcome::NothingDone);
         ASSERT_EQ(::stat(QFile::encodeName(archive), &now), 0);
         EXPECT_TRUE(now.st_ino == was.st_ino && now.st_mtim.tv_nsec == was.st_mtim.tv_nsec);
+        // A FIFO put in a file's place after the listing fails as that file,
+        // also for the items asked after it.
+        const kbx::Result fifo = update({}, true);
+        EXPECT_EQ(fifo.failure.subject, QStringLiteral("Version\\f1050")) << Describe(fifo);
+        ASSERT_TRUE(::unlink(late) == 0 && WriteFile(late, "abc"));
     }
 }
 
