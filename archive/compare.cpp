@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <utility>
 
 #include "archive/archive_file.h"
 
@@ -111,6 +112,7 @@ Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     });
     for (size_t k : order) {
         names_.push_back(std::move(found[k].name));
+        keys_.push_back(std::move(keys[k]));
         sizes_.push_back(found[k].size);
         folderOf_.push_back(found[k].folder);
         leaves_.push_back(std::move(found[k].leaf));
@@ -143,8 +145,7 @@ QString Contents::FilePath(qint64 i) const {
 }
 
 // Opens a tree's file through its folder, which stays open for the next
-// files: they are compared in name order, folder by folder. Its size is
-// learned; anything but a regular file is refused.
+// files: they are compared in name order, folder by folder.
 bool Contents::OpenItem(qint64 i, int* err) {
     if (openItem_ == i) return true;
     const qint64 folder = folderOf_[size_t(i)];
@@ -159,24 +160,31 @@ bool Contents::OpenItem(qint64 i, int* err) {
     openItem_ = -1;
     file_ = io::Fd(::openat(folder_.get(), leaves_[size_t(i)].constData(),
                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat st {};
-    if (!file_ || ::fstat(file_.get(), &st) != 0) return *err = errno, false;
-    if (!S_ISREG(st.st_mode)) return *err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL, false;
+    if (!file_) return *err = errno, false;
     openItem_ = i;
-    sizes_[size_t(i)] = qint64(st.st_size);
     return true;
 }
 
 qint64 Contents::Size(qint64 i, int* err) {
     if (!tree_) return dir_->EntrySize[size_t(i)];
-    if (sizes_[size_t(i)] < 0 && !OpenItem(i, err)) return -1;
-    return sizes_[size_t(i)];
+    if (sizes_[size_t(i)] >= 0) return sizes_[size_t(i)];
+    struct stat st {};
+    if (!OpenItem(i, err)) return -1;
+    if (::fstat(file_.get(), &st) != 0) return *err = errno, -1;
+    if (!S_ISREG(st.st_mode)) return *err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL, -1;
+    return sizes_[size_t(i)] = qint64(st.st_size);
+}
+
+qint64 Contents::KnownSize(qint64 i) const {
+    return tree_ ? sizes_[size_t(i)] : dir_->EntrySize[size_t(i)];
 }
 
 long long Contents::Read(qint64 i, char* buf, long long len, long long offset, int* err) {
     if (tree_) {
         if (!OpenItem(i, err)) return -1;
-        return io::ReadAt(file_.get(), buf, std::min(len, sizes_[size_t(i)] - offset), offset, err);
+        const qint64 size = sizes_[size_t(i)];
+        if (size < 0) return io::ReadOnce(file_.get(), buf, len, offset, err);
+        return io::ReadAt(file_.get(), buf, std::min(len, size - offset), offset, err);
     }
     const qint64 start = dir_->EntryOffset[size_t(i)], size = dir_->EntrySize[size_t(i)];
     if (start < 0 || start + size > archiveSize_) return 0;  // outside: ends at once
@@ -201,63 +209,162 @@ long long Contents::Read(qint64 i, char* buf, long long len, long long offset, i
     return got;
 }
 
-Result Compare(Contents& a, Contents& b, const ChangeSink& report, const StopFlag* stop) {
-    // b's items by key; each matched at most once.
-    QHash<QString, std::vector<qint64>> byKey;
-    for (qint64 j = 0; j < b.count(); ++j) byKey[NameKey(b.name(j))].push_back(j);
+Pairing::Pairing(Contents& a, Contents& b)
+    : a_(a),
+      b_(b),
+      match_(size_t(a.count()), -1),
+      bufA_(new char[size_t(kBuffer)]),
+      bufB_(new char[size_t(kBuffer) + 1]) {
+    // b's items by key: the first of each key, and each item's next of the
+    // same key, in b's order.
+    QHash<QString, qint64> first;
+    first.reserve(b.count());
+    std::vector<qint64> next(size_t(b.count()), -1);
+    for (qint64 j = b.count() - 1; j >= 0; --j) {
+        const QString key = b.key(j);
+        if (const auto it = first.find(key); it != first.end())
+            next[size_t(j)] = std::exchange(*it, j);
+        else
+            first.insert(key, j);
+    }
     std::vector<char> matched(size_t(b.count()), 0);
-    std::unique_ptr<char[]> bufA(new char[size_t(kBuffer)]), bufB(new char[size_t(kBuffer)]);
-    Result result;
-    const auto stopped = [&] {
-        result.outcome = Outcome::Stopped;
-        return result;
-    };
-    // Reads both items through; true when every byte agrees.
-    const auto same = [&](qint64 i, qint64 j, qint64 size, Failure* why) {
-        for (qint64 done = 0; done < size;) {
-            const long long want = std::min(kBuffer, size - done);
-            const long long x = a.Read(i, bufA.get(), want, done, &why->error);
-            const long long y = x == want ? b.Read(j, bufB.get(), want, done, &why->error) : x;
-            if (x != want || y != want) {
-                why->reason = x < 0 || y < 0 ? Reason::ReadFailed : Reason::Truncated;
-                why->subject = (x != want ? a : b).name(x != want ? i : j);
-                return false;
-            }
-            if (std::memcmp(bufA.get(), bufB.get(), size_t(want)) != 0) return false;
-            done += want;
-        }
-        return true;
-    };
     for (qint64 i = 0; i < a.count(); ++i) {
-        if (stop && stop->requested) return stopped();
         const QString name = a.name(i);
+        const auto it = first.constFind(NameKey(name));
+        if (it == first.cend()) continue;
         qint64 j = -1;
-        if (const auto it = byKey.constFind(NameKey(name)); it != byKey.cend()) {
-            for (qint64 c : *it) {
-                if (matched[size_t(c)]) continue;
-                if (j < 0 || b.name(c) == name) j = c;
-                if (b.name(c) == name) break;
-            }
+        for (qint64 c = *it; c >= 0; c = next[size_t(c)]) {
+            if (matched[size_t(c)]) continue;
+            if (j < 0 || b.name(c) == name) j = c;
+            if (b.name(c) == name) break;
         }
-        if (j < 0) {
-            if (!report(Change::Removed, i, -1)) return result;
-            continue;
-        }
+        if (j < 0) continue;
         matched[size_t(j)] = 1;
-        Failure why;
-        const qint64 size = a.Size(i, &why.error), other = size < 0 ? -1 : b.Size(j, &why.error);
-        if (size < 0 || other < 0)
-            return Result::Unusable(
-                {Reason::ReadFailed, why.error, {}, -1, size < 0 ? name : b.name(j)});
-        const bool equal = size == other && same(i, j, size, &why);
-        if (why.reason != Reason::None) return Result::Unusable(std::move(why));
-        if (!equal && !report(Change::Modified, i, j)) return result;
+        match_[size_t(i)] = j;
     }
-    for (qint64 j = 0; j < b.count(); ++j) {
-        if (stop && stop->requested) return stopped();
-        if (!matched[size_t(j)] && !report(Change::Added, -1, j)) return result;
+}
+
+std::vector<qint64> Pairing::Unmatched() const {
+    std::vector<char> matched(size_t(b_.count()), 0);
+    for (qint64 j : match_)
+        if (j >= 0) matched[size_t(j)] = 1;
+    std::vector<qint64> out;
+    for (qint64 j = 0; j < b_.count(); ++j)
+        if (!matched[size_t(j)]) out.push_back(j);
+    return out;
+}
+
+Failure Pairing::Differs(qint64 i, qint64 j, bool* differs) {
+    int err = 0;
+    const qint64 size = a_.Size(i, &err);
+    if (size < 0) return {Reason::ReadFailed, err, {}, -1, a_.name(i)};
+    bool cut = false;
+    if (Failure f = Bytes(i, j, size, differs, &cut); f.reason != Reason::None) return f;
+    if (!*differs || b_.KnownSize(j) >= 0) return {};
+    // What differs as read unmeasured is measured, so that anything but a
+    // regular file fails; a read cut short before the end (by a signal, or a
+    // network file system) is done again at the file's size.
+    if (b_.Size(j, &err) < 0) return {Reason::ReadFailed, err, {}, -1, b_.name(j)};
+    if (cut && b_.KnownSize(j) == size) return Bytes(i, j, size, differs, &cut);
+    return {};
+}
+
+Failure Pairing::Bytes(qint64 i, qint64 j, qint64 size, bool* differs, bool* cut) {
+    int err = 0;
+    // b's file not measured is read one byte past a's size, in reads that
+    // fall short only at its end: its length shows without a status call.
+    const qint64 other = b_.KnownSize(j);
+    *differs = other >= 0 && other != size;
+    for (qint64 done = 0; !*differs;) {
+        const long long want = std::min(kBuffer, size - done);
+        const long long ask = want + (other < 0 && done + want == size ? 1 : 0);
+        const long long x = want > 0 ? a_.Read(i, bufA_.get(), want, done, &err) : 0;
+        const long long y = x == want ? b_.Read(j, bufB_.get(), ask, done, &err) : x;
+        if (x != want || y < 0 || (other >= 0 && y != want))
+            return {x < 0 || y < 0 ? Reason::ReadFailed : Reason::Truncated,
+                    err,
+                    {},
+                    -1,
+                    x != want ? a_.name(i) : b_.name(j)};
+        *cut = y < want;
+        *differs = y != want || std::memcmp(bufA_.get(), bufB_.get(), size_t(want)) != 0;
+        done += want;
+        if (done == size) break;
     }
-    return result;
+    return {};
+}
+
+DiffersAhead::DiffersAhead(Pairing& pairs, qint64 count) : count_(count), answers_(size_t(kAhead)) {
+    thread_ = std::thread([this, &pairs] { Work(pairs); });
+}
+
+DiffersAhead::~DiffersAhead() {
+    {
+        const std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    asked_.notify_one();
+    thread_.join();
+}
+
+void DiffersAhead::Work(Pairing& pairs) {
+    for (qint64 i = 0; i < count_; ++i) {
+        {
+            std::unique_lock lock(mutex_);
+            if (i >= next_ + kAhead) {
+                wanted_ = i - kAhead + kBatch;
+                asked_.wait(lock, [&] { return quit_ || i < next_ + kAhead; });
+                wanted_ = -1;
+            }
+            if (quit_) return;
+        }
+        Answer answer;
+        if (const qint64 j = pairs.Match(i); j >= 0)
+            answer.failure = pairs.Differs(i, j, &answer.differs);
+        const bool failed = answer.failure.reason != Reason::None;
+        std::unique_lock lock(mutex_);
+        answers_[size_t(i % kAhead)] = std::move(answer);
+        done_ = i + 1;
+        failed_ = failed;
+        const bool wake = awaited_ >= 0 && (done_ >= awaited_ || failed);
+        lock.unlock();
+        if (wake) answered_.notify_one();
+        if (failed) return;
+    }
+}
+
+Failure DiffersAhead::Differs(qint64 i, bool* differs) {
+    std::unique_lock lock(mutex_);
+    next_ = i;  // the items before are not asked again: their places are free
+    if (wanted_ >= 0 && next_ >= wanted_) asked_.notify_one();
+    if (done_ <= i && !failed_) {
+        awaited_ = std::min(i + kBatch, count_);
+        answered_.wait(lock, [&] { return done_ > i || failed_; });
+        awaited_ = -1;
+    }
+    const Answer& answer = answers_[size_t((done_ > i ? i : done_ - 1) % kAhead)];
+    *differs = answer.differs;
+    return answer.failure;
+}
+
+Result Compare(Contents& a, Contents& b, const ChangeSink& report, const StopFlag* stop) {
+    Pairing pairs(a, b);
+    for (qint64 i = 0; i < a.count(); ++i) {
+        if (stop && stop->requested) return Result::Stopped();
+        const qint64 j = pairs.Match(i);
+        bool differs = false;
+        if (j >= 0) {
+            if (Failure f = pairs.Differs(i, j, &differs); f.reason != Reason::None)
+                return Result::Unusable(std::move(f));
+        }
+        if ((j < 0 || differs) && !report(j < 0 ? Change::Removed : Change::Modified, i, j))
+            return {};
+    }
+    for (qint64 j : pairs.Unmatched()) {
+        if (stop && stop->requested) return Result::Stopped();
+        if (!report(Change::Added, -1, j)) return {};
+    }
+    return {};
 }
 
 }  // namespace kbx

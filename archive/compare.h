@@ -3,7 +3,11 @@
 
 #include <QString>
 
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "archive/archive.h"
@@ -27,16 +31,23 @@ class Contents {
     bool isTree() const { return tree_; }
     qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->Count(); }
     QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_->Name(i); }
+    // NameKey of the item's name (a tree's kept from its listing).
+    QString key(qint64 i) const { return tree_ ? keys_[size_t(i)] : NameKey(dir_->Name(i)); }
     // The item's size; a tree's file is opened to learn it (and kept open for
-    // Read). -1 with `*err` set when it cannot be opened.
+    // Read). -1 with `*err` set when it cannot be opened, or is not a regular
+    // file (EISDIR, EINVAL).
     qint64 Size(qint64 i, int* err);
+    // The item's size when known without a system call; -1 for a tree's file
+    // not measured yet.
+    qint64 KnownSize(qint64 i) const;
     // Of a tree: the file's path, as the engine takes paths.
     QString FilePath(qint64 i) const;
     // Of an archive: the directory it was loaded into.
     const Directory& directory() const { return *dir_; }
 
     // Reads item `i`'s bytes from `offset`: the count read, fewer only at
-    // its end, or -1 with `*err` set. An archive's entries read one after
+    // its end, or -1 with `*err` set. A tree's file not measured is read as
+    // far as asked, or to its end. An archive's entries read one after
     // another in the order of their data cost one read per megabyte.
     long long Read(qint64 i, char* buf, long long len, long long offset, int* err);
 
@@ -47,9 +58,9 @@ class Contents {
     QString path_;
     bool tree_ = false;
     long long archiveSize_ = 0;
-    // Of a tree: names; sizes (-1 until measured); each file's folder
-    // beneath the root and its name there.
-    std::vector<QString> names_;
+    // Of a tree: names and their keys; sizes (-1 until measured); each
+    // file's folder beneath the root and its name there.
+    std::vector<QString> names_, keys_;
     std::vector<qint64> sizes_;
     std::vector<quint32> folderOf_;
     std::vector<QByteArray> leaves_;
@@ -66,16 +77,84 @@ class Contents {
     io::Fd folder_;
 };
 
+// How the items of two sides pair up, and whether a pair differs, as
+// Compare decides it: names match as the game compares them (letter case
+// ignored), a name of the same letter case first, each of b's items paired
+// at most once.
+class Pairing {
+  public:
+    Pairing(Contents& a, Contents& b);
+    // b's item paired with a's item `i`, or -1 when b has none.
+    qint64 Match(qint64 i) const { return match_[size_t(i)]; }
+    // b's items that no item of a pairs with, in b's order.
+    std::vector<qint64> Unmatched() const;
+    // `differs` learns whether a's item `i` and b's item `j` hold different
+    // bytes: sizes are compared first, bytes only where sizes agree, through
+    // two bounded buffers. A tree's file of b not measured yet shows its size
+    // in the read of its bytes, which asks one byte past a's size; only one
+    // that differs is measured (what is not a regular file fails with EISDIR
+    // or EINVAL). A read that fails is ReadFailed (subject: the item's name),
+    // an item that ends early Truncated.
+    [[nodiscard]] Failure Differs(qint64 i, qint64 j, bool* differs);
+
+  private:
+    // Differs' reading of the bytes, with a's size known; `cut` learns
+    // whether b's file, not measured, ended before that size.
+    Failure Bytes(qint64 i, qint64 j, qint64 size, bool* differs, bool* cut);
+
+    Contents& a_;
+    Contents& b_;
+    std::vector<qint64> match_;
+    std::unique_ptr<char[]> bufA_, bufB_;
+};
+
+// Pairing::Differs of a's paired items in a's order, worked out on a thread
+// of its own at most kAhead items ahead of the asker, so that a caller that
+// copies as it asks compares and copies at once. Until this is destroyed,
+// the pairing and both sides' reading belong to that thread: the caller may
+// still call Match, name and FilePath, which read only what Open set.
+class DiffersAhead {
+  public:
+    explicit DiffersAhead(Pairing& pairs, qint64 count);
+    ~DiffersAhead();
+    DiffersAhead(const DiffersAhead&) = delete;
+    DiffersAhead& operator=(const DiffersAhead&) = delete;
+
+    // Pairing::Differs(i, Match(i)), or `differs` false for an unpaired item;
+    // `i` rises from call to call (items may be skipped). After a failure,
+    // every later item answers with it.
+    [[nodiscard]] Failure Differs(qint64 i, bool* differs);
+
+  private:
+    // How far ahead the thread works, and how many items either side lets
+    // pass before it wakes the other: a wake costs a system call or two.
+    static constexpr qint64 kAhead = 1024, kBatch = 64;
+    struct Answer {
+        bool differs = false;
+        Failure failure;
+    };
+    void Work(Pairing& pairs);
+
+    const qint64 count_;
+    std::mutex mutex_;
+    std::condition_variable answered_, asked_;
+    std::vector<Answer> answers_;  // item i in answers_[i % kAhead]
+    qint64 done_ = 0;              // items answered
+    qint64 next_ = 0;              // the asker's next item: the ones before are free
+    qint64 awaited_ = -1;          // the asker sleeps until done_ reaches it
+    qint64 wanted_ = -1;           // the thread sleeps until next_ reaches it
+    bool failed_ = false;          // the last answer is a failure, and no more come
+    bool quit_ = false;
+    std::thread thread_;
+};
+
 enum class Change { Modified, Added, Removed };
 
-// Compares `a` with `b`, item by item. Names match as the game compares them
-// (letter case ignored), a name of the same letter case first. Reported in
-// a's order, then b's items that a lacks in b's order: Removed (in a only;
-// `b` is -1), Modified (bytes differ), Added (in b only; `a` is -1). Sizes are
-// compared first; bytes only where sizes agree, through two bounded buffers.
-// `report` returns false to end the comparison. A read that fails ends it
-// with ReadFailed (subject: the item's name), an item that ends early with
-// Truncated.
+// Compares `a` with `b`, item by item, paired as Pairing pairs them.
+// Reported in a's order, then b's items that a lacks in b's order: Removed (in a only;
+// `b` is -1), Modified (bytes differ, see Pairing::Differs), Added (in b
+// only; `a` is -1). `report` returns false to end the comparison. A failure
+// of Pairing::Differs ends it.
 using ChangeSink = std::function<bool(Change change, qint64 a, qint64 b)>;
 [[nodiscard]] Result Compare(Contents& a, Contents& b, const ChangeSink& report,
                              const StopFlag* stop = nullptr);

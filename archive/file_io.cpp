@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,9 +21,11 @@ namespace kbx::io {
 
 namespace {
 
+// The counts are atomic: a comparison reads on a thread of its own (see
+// DiffersAhead) while the edit it feeds writes.
 struct FaultPlan {
-    std::array<long, size_t(Op::Count_)> remaining{};  // 0 = never fail
-    std::array<long, size_t(Op::Count_)> calls{};
+    std::array<std::atomic<long>, size_t(Op::Count_)> remaining{};  // 0 = never fail
+    std::array<std::atomic<long>, size_t(Op::Count_)> calls{};
     CallHook hook;
     long long readLimit = 0;  // 0 = whole reads
     long tearWrite = 0;       // the write, counted down, that writes half and fails
@@ -34,13 +37,13 @@ FaultPlan g_faults;
 bool Injected(Op op) {
     const long n = ++g_faults.calls[size_t(op)];
     if (g_faults.hook) g_faults.hook(op, n);
-    long& left = g_faults.remaining[size_t(op)];
-    if (left == 0) return false;
-    if (--left == 0) {
-        errno = EIO;
-        return true;
+    std::atomic<long>& left = g_faults.remaining[size_t(op)];
+    long now = left.load();
+    while (now > 0 && !left.compare_exchange_weak(now, now - 1)) {
     }
-    return false;
+    if (now != 1) return false;
+    errno = EIO;
+    return true;
 }
 
 // The same, with the failure's errno left in *err.
@@ -120,7 +123,12 @@ void SetCallHook(CallHook hook) {
     g_faults.hook = std::move(hook);
 }
 void ResetFaults() {
-    g_faults = {};
+    for (std::atomic<long>& n : g_faults.remaining) n = 0;
+    for (std::atomic<long>& n : g_faults.calls) n = 0;
+    g_faults.hook = {};
+    g_faults.readLimit = 0;
+    g_faults.tearWrite = 0;
+    g_faults.flushed.clear();
 }
 void ResetSeam() {
     ResetFaults();
@@ -278,6 +286,16 @@ long long ReadAt(int fd, char* buf, long long len, long long offset, int* err) {
         done += n;
     }
     return done;
+}
+
+long long ReadOnce(int fd, char* buf, long long len, long long offset, int* err) {
+    for (;;) {
+        if (Injected(Op::Read, err)) return -1;
+        if (g_faults.readLimit > 0) len = std::min(len, g_faults.readLimit);
+        const ssize_t n = ::pread(fd, buf, size_t(len), off_t(offset));
+        if (n >= 0) return n;
+        if (errno != EINTR) return *err = errno, -1;
+    }
 }
 
 bool WriteAll(int fd, const char* buf, long long len, long long offset, int* err) {

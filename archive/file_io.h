@@ -6,10 +6,12 @@
 // (CloseFd) go through here, so tests can make the k-th one fail
 // (file_io_faults.h).
 //
-// Threading: the engine runs one operation at a time per process. The test
-// seam's plan and the capability probes (openat2, copy_file_range, linking
-// by descriptor) are process-wide and unsynchronised; call the engine from
-// one thread at a time.
+// Threading: the engine runs one operation at a time per process, from one
+// thread at a time; within `update`, a comparison reads ahead of the edit on
+// a thread of its own (DiffersAhead), through ReadAt and ReadOnce only. The
+// test seam's counts are atomic for it; its other knobs and the capability
+// probes (openat2, copy_file_range, linking by descriptor) are process-wide
+// and unsynchronised, set only between operations.
 
 #include <QByteArray>
 #include <QString>
@@ -82,6 +84,12 @@ Fd OpenDirBeneath(int root, const QStringList& components, bool create, int* err
 
 // Reads exactly `len` bytes at `offset`; fewer only at end of file.
 long long ReadAt(int fd, char* buf, long long len, long long offset, int* err);
+// One read of at most `len` bytes at `offset`, retried only when interrupted
+// before it read anything. A regular file's read falls short at its end, and
+// where a signal or a network file system cuts it short: a caller that takes
+// a short read for the end must be able to tell (ReadAt reads again instead,
+// one call more at every end).
+long long ReadOnce(int fd, char* buf, long long len, long long offset, int* err);
 
 // Writes all of `len` bytes at `offset` (or at the current position when
 // offset < 0).

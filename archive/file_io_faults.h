@@ -2,7 +2,9 @@
 // The file layer's test seam: process-wide knobs that make its calls fail,
 // cut short or take their fallbacks, so that tests reach every error path.
 // Internal to the engine and its tests; nothing else includes it, and no
-// product code turns a knob. One thread at a time, as the engine itself.
+// product code turns a knob. Knobs are turned between operations, from one
+// thread; the counts and a call hook also see the reads of a comparison's
+// own thread (DiffersAhead), and the hook then runs on that thread.
 
 #include <functional>
 #include <utility>

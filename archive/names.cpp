@@ -58,8 +58,18 @@ QStringList NameComponents(QStringView name) {
 }
 
 QString NameKey(QStringView name) {
-    QString key = name.toString().toCaseFolded();
-    key.replace(u'/', u'\\');
+    // ASCII names, nearly all of them, fold one character at a time into one
+    // allocation; Unicode's folding of ASCII is AsciiKey's.
+    QString key(name.size(), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(key.data());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name[i].unicode() >= 0x80) {
+            key = name.toString().toCaseFolded();
+            key.replace(u'/', u'\\');
+            return key;
+        }
+        out[i] = AsciiKey(name[i].unicode());
+    }
     return key;
 }
 

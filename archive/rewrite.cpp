@@ -32,12 +32,15 @@ class DataCopier {
           archivePath_(archivePath),
           start_(start),
           next_(start),
+          total_(total),
           stop_(stop) {
         if (progress)
-            piece_ = [this, total, &progress](long long done) {
-                progress(next_ - start_ + done, total);
-            };
+            piece_ = [this, &progress](long long done) { progress(next_ - start_ + done, total_); };
     }
+
+    // The bytes to copy in all changed by `bytes`: an entry turned out to be
+    // replaced by a file of another size.
+    void Grow(qint64 bytes) { total_ += bytes; }
 
     // Queues the old archive's bytes [offset, offset + size).
     [[nodiscard]] Failure Keep(qint64 offset, qint64 size) {
@@ -108,6 +111,7 @@ class DataCopier {
     qint64 next_;         // where the next bytes go
     qint64 from_ = 0;     // where the queued run starts in the old one
     qint64 pending_ = 0;  // its length
+    qint64 total_;        // the data bytes to copy, for progress
     const StopFlag* stop_;
     io::PieceHook piece_;
     bool stopped_ = false;
@@ -148,9 +152,11 @@ Failure OpenUnchanged(const Directory& dir, const std::vector<Edit>& edits,
 
 // Copies the new archive's data: the kept entries' bytes and the files of
 // the replaced and added ones, in the new directory's order. `taken` learns
-// the files' sizes by edit position.
-Result CopyData(const Directory& dir, const std::vector<Edit>& edits, const CheckedEdits& checked,
-                DataCopier& copier, std::map<size_t, qint32>& taken, const StopFlag* stop) {
+// the files' sizes by edit position. Untouched entries from `asked` on are
+// put to `refresh`; the replacements it names join `edits` and `checked`.
+Result CopyData(const Directory& dir, std::vector<Edit>& edits, CheckedEdits& checked,
+                DataCopier& copier, std::map<size_t, qint32>& taken, const StopFlag* stop,
+                const Refresh& refresh, qint64 asked) {
     const auto failed = [&](Failure why, qint64 index, const QString& file) {
         if (copier.stopped()) return Result::Stopped();
         if (why.subject.isEmpty()) {
@@ -161,18 +167,31 @@ Result CopyData(const Directory& dir, const std::vector<Edit>& edits, const Chec
     };
     qint64 at = 0;  // the new entry's index
     for (qint64 i = 0; i < dir.Count(); ++i) {
-        const auto it = checked.action.find(i);
+        auto it = checked.action.find(i);
         if (it != checked.action.end() && edits[it->second].kind == Edit::Kind::Remove) continue;
         if (stop && stop->requested) return Result::Stopped();
         ++at;
+        const bool ask = refresh && i >= asked && it == checked.action.end();
+        QString file;
+        if (ask) {
+            if (Failure f = refresh(i, &file); f.reason != Reason::None)
+                return Result::Unusable(std::move(f));
+            if (!file.isEmpty()) {
+                edits.push_back(Edit::Replace(i, std::move(file)));
+                it = checked.action.emplace(i, edits.size() - 1).first;
+            }
+        }
         if (it == checked.action.end() || edits[it->second].kind == Edit::Kind::Rename) {
             if (Failure f = copier.Keep(dir.EntryOffset[size_t(i)], dir.EntrySize[size_t(i)]);
                 f.reason != Reason::None)
                 return failed(std::move(f), -1, dir.ArchivePath);
-        } else if (Failure f = copier.Take(edits[it->second].file, taken[it->second]);
-                   f.reason != Reason::None) {
-            return failed(std::move(f), i, edits[it->second].file);
+            continue;
         }
+        if (Failure f = copier.Take(edits[it->second].file, taken[it->second]);
+            f.reason != Reason::None)
+            return failed(std::move(f), i, edits[it->second].file);
+        // The total counted the entry's own size.
+        if (ask) copier.Grow(taken[it->second] - dir.EntrySize[size_t(i)]);
     }
     for (const Added& a : checked.added) {
         if (stop && stop->requested) return Result::Stopped();
@@ -217,12 +236,27 @@ bool WriteDirectory(OutputArchive& out, const Directory& dir, const std::vector<
     return records.Finish();
 }
 
-Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits,
-                    const CopyProgress& progress, const StopFlag* stop) {
+Result RewriteWhole(const Directory& dir, const std::vector<Edit>& given,
+                    const CopyProgress& progress, const StopFlag* stop, const Refresh& refresh) {
     const QString& path = dir.ArchivePath;
     CheckedEdits checked;
-    if (Failure f = CheckAll(dir, edits, checked); f.reason != Reason::None)
+    if (Failure f = CheckAll(dir, given, checked); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
+    std::vector<Edit> edits = given;
+    // With nothing to do but what `refresh` finds, nothing is opened for
+    // writing before it finds something: the entries before are kept.
+    qint64 asked = 0;
+    if (refresh && edits.empty()) {
+        QString file;
+        for (; file.isEmpty(); ++asked) {
+            if (asked == dir.Count()) return Result::NothingDone();
+            if (stop && stop->requested) return Result::Stopped();
+            if (Failure f = refresh(asked, &file); f.reason != Reason::None)
+                return Result::Unusable(std::move(f));
+        }
+        edits.push_back(Edit::Replace(asked - 1, std::move(file)));
+        checked.action.emplace(asked - 1, 0);
+    }
     Source source;
     if (Failure f = OpenUnchanged(dir, edits, checked, source); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
@@ -233,7 +267,8 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits,
     std::map<size_t, qint32> taken;
     DataCopier copier(out, source.fd.get(), path, DirectoryEnd(checked.newCount), source.dataSize,
                       progress, stop);
-    if (Result copied = CopyData(dir, edits, checked, copier, taken, stop); !copied.ok())
+    if (Result copied = CopyData(dir, edits, checked, copier, taken, stop, refresh, asked);
+        !copied.ok())
         return copied;
     // Read to the end without a change: the bytes copied are the loaded
     // archive's.
@@ -255,13 +290,13 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& edits,
 }  // namespace
 
 Result Rewrite(const Directory& dir, const std::vector<Edit>& edits, const CopyProgress& progress,
-               const StopFlag* stop) {
-    if (edits.empty()) return Result::NothingDone();
-    return RewriteWhole(dir, edits, progress, stop);
+               const StopFlag* stop, const Refresh& refresh) {
+    if (edits.empty() && !refresh) return Result::NothingDone();
+    return RewriteWhole(dir, edits, progress, stop, refresh);
 }
 
 Result Compact(const Directory& dir, const CopyProgress& progress, const StopFlag* stop) {
-    return RewriteWhole(dir, {}, progress, stop);
+    return RewriteWhole(dir, {}, progress, stop, {});
 }
 
 }  // namespace kbx

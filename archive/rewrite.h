@@ -91,17 +91,30 @@ using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 // A folder that cannot be flushed after the new archive took its name is a
 // FolderNotFlushed warning in Result::warnings; the result is still ok.
 //
-// `edits` empty: Outcome::NothingDone, nothing written. `progress` learns the
-// bytes of entry data copied (see CopyProgress). A stop request,
-// looked at between copies of at most io::kCopyPiece bytes and last just
-// before the new archive is published, ends the operation with
-// Outcome::Stopped, the old archive in place and nothing left beside it.
+// `edits` empty and no `refresh`: Outcome::NothingDone, nothing written.
+// `progress` learns the bytes of entry data copied (see CopyProgress), the
+// total counting the sizes of the files `refresh` names once they are
+// copied. A stop request, looked at between copies of at most
+// io::kCopyPiece bytes and last just before the new archive is published,
+// ends the operation with Outcome::Stopped, the old archive in place and
+// nothing left beside it.
 // The header's reserved field keeps the old archive's value.
 // On success Result::done is the new archive's number of entries and
 // Result::bytes its size (every byte of it was written). An archive that
 // passed Verify before passes it after.
+//
+// `refresh`, when given, is asked about each entry that no edit touches, in
+// directory order, just before its bytes would be copied: a file it names
+// (in `*file`) replaces the entry, as a Replace edit would; an empty name
+// keeps it. A failure it returns ends the edit as a refusal. With `refresh`
+// and no edits, nothing is opened for writing until it names a file: when
+// it names none, the result is Outcome::NothingDone and the archive is not
+// touched. A `refresh` that compares the entry with its file thus compares
+// while the bytes copied before go to disk, instead of before the copy.
+using Refresh = std::function<Failure(qint64 index, QString* file)>;
 Result Rewrite(const Directory& dir, const std::vector<Edit>& edits,
-               const CopyProgress& progress = {}, const StopFlag* stop = nullptr);
+               const CopyProgress& progress = {}, const StopFlag* stop = nullptr,
+               const Refresh& refresh = {});
 
 // Rewrite with no edits: the same entries, their data laid back to back in
 // directory order after the directory, with no unused bytes. Runs even when

@@ -523,14 +523,18 @@ struct EditRun {
 
     // Runs the edits: in place with --in-place, otherwise by a new archive
     // that replaces the old one only when it is complete. A failure about
-    // one of `files` (engine path -> as typed) names it.
+    // one of `files` (engine path -> as typed) names it. A new archive takes
+    // `refresh` (see kbx::Rewrite), whose replacements `refreshed` learns;
+    // they are shown before `edits`.
     int Run(const ParsedArgs& args, const std::vector<kbx::Edit>& edits, const QString& what,
-            const std::vector<std::pair<QString, QString>>& files = {}) {
+            const std::vector<std::pair<QString, QString>>& files = {},
+            const kbx::Refresh& refresh = {}, const std::vector<kbx::Edit>& refreshed = {}) {
         Subjects subjects{Shown(path), {{path, Shown(path)}}};
         subjects.paths.insert(subjects.paths.end(), files.begin(), files.end());
         // The entries an edit changes, by name (a renamed one by its old
         // name and its new): what -v and --dry-run show.
         const auto changed = [&] {
+            for (const kbx::Edit& e : refreshed) Io().Verbose(Quote(dir.Name(e.index)));
             for (const kbx::Edit& e : edits) {
                 if (e.kind == kbx::Edit::Kind::Rename)
                     Io().Verbose(Quote(dir.Name(e.index)) + QStringLiteral(" -> ") +
@@ -560,13 +564,14 @@ struct EditRun {
         }
         const kbx::Stopwatch clock;
         const kbx::CopyProgress progress = CopyLine(what);
-        const kbx::Result r = args.Has("in-place") ? kbx::EditInPlace(dir, edits, progress, &Stop())
-                                                   : kbx::Rewrite(dir, edits, progress, &Stop());
+        const kbx::Result r = args.Has("in-place")
+                                  ? kbx::EditInPlace(dir, edits, progress, &Stop())
+                                  : kbx::Rewrite(dir, edits, progress, &Stop(), refresh);
         g_published = r.outcome == kbx::Outcome::Ok;
         const int code = Finish(r, subjects);
-        if (code == kOk && args.Has("verbose")) {
+        if (g_published && args.Has("verbose")) {
             changed();
-            ReportTime(what, qint64(edits.size()), r.bytes, clock);
+            ReportTime(what, qint64(refreshed.size() + edits.size()), r.bytes, clock);
         }
         return code;
     }
@@ -665,25 +670,39 @@ int Update(const ParsedArgs& args) {
     if (r.ok()) r = tree.Open(*root, &Stop());
     if (r.ok() && !tree.isTree())
         r = kbx::Result::Unusable({kbx::Reason::NoTree, 0, {}, -1, *root});
-    // What differs becomes the edits: a file whose bytes differ replaces its
-    // entry, a file without one is added, entries without a file stay.
-    std::vector<kbx::Edit> edits;
-    if (r.ok())
-        r = kbx::Compare(
-            archive, tree,
-            [&](kbx::Change change, qint64 a, qint64 b) {
-                if (change == kbx::Change::Modified)
-                    edits.push_back(kbx::Edit::Replace(a, tree.FilePath(b)));
-                else if (change == kbx::Change::Added)
-                    edits.push_back(kbx::Edit::Add(tree.name(b), tree.FilePath(b)));
-                return true;
-            },
-            &Stop());
     const Subjects subjects{Shown(edit.path),
                             {{edit.path, Shown(edit.path)}, {*root, QuoteBytes(args.operands[1])}}};
     if (!r.ok()) return Finish(r, subjects);
-    if (edits.empty()) return kOk;  // nothing differs: the archive is not touched
-    return edit.Run(args, edits, Kbx::tr("update"), subjects.paths);
+    // What differs becomes the edits: a file whose bytes differ replaces its
+    // entry, a file without one is added, entries without a file stay.
+    kbx::Pairing pairs(archive, tree);
+    std::vector<kbx::Edit> edits, replaced;
+    for (qint64 j : pairs.Unmatched())
+        edits.push_back(kbx::Edit::Add(tree.name(j), tree.FilePath(j)));
+    // The comparison runs on a thread of its own, ahead of the copy.
+    kbx::DiffersAhead ahead(pairs, archive.count());
+    const auto refresh = [&](qint64 i, QString* file) -> kbx::Failure {
+        bool differs = false;
+        if (kbx::Failure f = ahead.Differs(i, &differs); f.reason != kbx::Reason::None) return f;
+        if (!differs) return {};
+        *file = tree.FilePath(pairs.Match(i));
+        replaced.push_back(kbx::Edit::Replace(i, *file));
+        return {};
+    };
+    // A new archive compares while it copies, and is not begun while
+    // nothing differs. An edit in place, or a dry run, needs every edit
+    // first.
+    if (!args.Has("in-place") && !args.Has("dry-run"))
+        return edit.Run(args, edits, Kbx::tr("update"), subjects.paths, refresh, replaced);
+    for (qint64 i = 0; i < archive.count(); ++i) {
+        if (Stop().requested) return Finish(kbx::Result::Stopped(), subjects);
+        QString unused;
+        if (kbx::Failure f = refresh(i, &unused); f.reason != kbx::Reason::None)
+            return Finish(kbx::Result::Unusable(std::move(f)), subjects);
+    }
+    replaced.insert(replaced.end(), edits.begin(), edits.end());
+    if (replaced.empty()) return kOk;  // nothing differs: the archive is not touched
+    return edit.Run(args, replaced, Kbx::tr("update"), subjects.paths);
 }
 
 int Remove(const ParsedArgs& args) {

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "archive/compare.h"
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
@@ -211,6 +212,76 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
     ASSERT_EQ(::stat(QFile::encodeName(archive), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(ReadFile(archive), BuildArchive({base[0], base[2], base[3]}));
+}
+
+// update's way: a tree compared on a thread ahead of the copy, each file
+// whose size (as its read shows, across the 1 MiB buffer too, however the
+// reads are cut) or bytes differ replacing its entry as the copy reaches it,
+// beside an added entry or none; progress counts the files' sizes. A refusal
+// drops the comparison ahead; with nothing to change, nothing is written; a
+// file that cannot be read fails the update.
+TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
+    const QByteArray big((1 << 20) + 5, 'z'), cut = big.left(big.size() - 1);
+    const std::pair<QByteArray, QByteArray> rows[] = {
+        {"abc", "abc"}, {"abc", "abcd"}, {"abc", "ab"},    {"abc", "abd"}, {"", ""},
+        {"", "x"},      {big, big},      {big, big + "!"}, {big, cut},     {big, cut + "y"}};
+    std::vector<RawEntry> entries;
+    std::vector<RawEntry> tree;
+    for (int i = 0; i < 1100; ++i) {  // past the 1,024 items compared ahead
+        const auto& [entry, file] = rows[i < 10 ? i : 0];
+        entries.push_back({"Version\\f" + QByteArray::number(i), entry});
+        tree.push_back({entries.back().name, file});
+        ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/f" + QString::number(i)), file));
+    }
+    qint64 total = 0;
+    const QByteArray late = QFile::encodeName(tmp.filePath("tree/Version/f1050"));
+    const auto update = [&](const std::vector<Edit>& edits, bool fifo = false) {
+        kbx::Contents a, t;
+        EXPECT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+        EXPECT_TRUE(!fifo || (::unlink(late) == 0 && ::mkfifo(late, 0600) == 0));
+        kbx::Pairing pairs(a, t);
+        kbx::DiffersAhead ahead(pairs, a.count());
+        return kbx::Rewrite(
+            dir, edits, [&](qint64, qint64 all) { total = all; }, nullptr,
+            [&](qint64 i, QString* file) {
+                bool differs = false;  // past a FIFO, asked for the last item next
+                const kbx::Failure f = ahead.Differs(fifo && i > 0 ? 1099 : i, &differs);
+                if (differs) *file = t.FilePath(pairs.Match(i));
+                return f;
+            });
+    };
+    for (const long long limit : {0LL, 65536LL}) {
+        SCOPED_TRACE(limit);
+        kbx::io::LimitReads(limit);
+        Load(entries);
+        ASSERT_EQ(::chmod(QFile::encodeName(archive), 0444), 0);
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        EXPECT_EQ(update({}).failure.reason, kbx::Reason::CannotOpenArchive);
+        ASSERT_EQ(::chmod(QFile::encodeName(archive), 0644), 0);
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        std::vector<RawEntry> expected = tree;
+        std::vector<Edit> edits;
+        if (limit == 0) {
+            edits.push_back(Edit::Add("Version/new", Put("new", "new")));
+            expected.push_back({"Version\\new", "new"});
+        }
+        const kbx::Result r = update(edits);
+        ASSERT_TRUE(r.ok()) << Describe(r);
+        EXPECT_EQ(ReadFile(archive), BuildArchive(expected));
+        EXPECT_EQ(total, r.bytes - kbx::DirectoryEnd(r.done));
+        struct stat was {
+        }, now{};
+        ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+        ASSERT_EQ(::stat(QFile::encodeName(archive), &was), 0);
+        EXPECT_EQ(update({}).outcome, kbx::Outcome::NothingDone);
+        ASSERT_EQ(::stat(QFile::encodeName(archive), &now), 0);
+        EXPECT_TRUE(now.st_ino == was.st_ino && now.st_mtim.tv_nsec == was.st_mtim.tv_nsec);
+        // A FIFO put in a file's place after the listing fails as that file,
+        // also for the items asked after it.
+        const kbx::Result fifo = update({}, true);
+        EXPECT_EQ(fifo.failure.subject, QStringLiteral("Version\\f1050")) << Describe(fifo);
+        ASSERT_TRUE(::unlink(late) == 0 && WriteFile(late, "abc"));
+    }
 }
 
 }  // namespace

@@ -668,8 +668,12 @@ TEST_F(Cli, UnpackEditUpdateDiff) {
         EXPECT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_EQ(r.out, changes);
     }
-    // Same sizes, other bytes; a file only in the tree.
-    EXPECT_EQ(RunKbx({"diff", good, tree}).out, "M Version\\a.txt\n+ Version\\Data\\new\\x.dat\n");
+    // Same sizes, other bytes; a file only in the tree, one of them another's
+    // name in other letters (the name in the same letters pairs first).
+    ASSERT_TRUE(WriteFile(Q(tree) + "/Version/A.TXT", "alpha"));
+    EXPECT_EQ(RunKbx({"diff", good, tree}).out,
+              "M Version\\a.txt\n+ Version\\A.TXT\n+ Version\\Data\\new\\x.dat\n");
+    ASSERT_TRUE(QFile::remove(Q(tree) + "/Version/A.TXT"));
     EXPECT_EQ(RunKbx({"remove", "-n", good, "Version/Data"}).out,
               "Version\\Data\\карта.dat\nVersion\\Data\\b.dat\n");
     EXPECT_EQ(RunKbx({"add", "-n", good, "Other/x", Path("work/Version/a.txt")}).code, 2);
