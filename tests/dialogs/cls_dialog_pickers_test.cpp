@@ -61,13 +61,11 @@ TEST(ClsDialogFont, RecordFromPropertiesOrErrorBeforeAnyDialog) {
         if (error >= 0) continue;
         const ChooseFontRecord& r = f.backend.fontRequests[0];
         const LogFontRecord& lf = r.lpLogFont;
-        EXPECT_EQ(std::tuple(lf.lfHeight, r.iPointSize), std::tuple(height, tenths));
-        EXPECT_EQ(std::tuple(r.Flags, r.lStructSize, r.nFontType), std::tuple(0x141u, 60u, 0x2000));
-        EXPECT_EQ(std::tuple(r.rgbColors, r.hwndOwner, r.hDC),
-                  std::tuple(0x000080FFu, &f.owner, &f.owner));
-        EXPECT_EQ(lf.lfFaceName, name + Nuls(33 - name.size()));
-        EXPECT_EQ(std::tuple(lf.lfWeight, lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut),
-                  std::tuple(700, 1, 0, 1));
+        EXPECT_EQ(std::tuple(lf.lfHeight, r.iPointSize, r.Flags, r.lStructSize, r.nFontType,
+                             r.rgbColors, r.hwndOwner, r.hDC, lf.lfFaceName, lf.lfWeight,
+                             lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut),
+                  std::tuple(height, tenths, 0x141u, 60u, 0x2000, 0x000080FFu, &f.owner, &f.owner,
+                             name + Nuls(33 - name.size()), 700, 1, 0, 1));
     }
 }
 
@@ -123,12 +121,11 @@ TEST(ClsDialogPrinter, RecordsFromTheCurrentPrinter) {
         f.dialog.ShowPrinter();
         ASSERT_EQ(f.backend.printerRequests.size(), 1);
         const PrintDlgRecord& r = f.backend.printerRequests[0];
-        EXPECT_EQ(std::tuple(r.lStructSize, r.Flags, r.hwndOwner),
-                  std::tuple(66u, 0x1C0FFFu, &f.owner));
         const DevModeRecord& dm = r.hDevMode;
-        EXPECT_EQ(dm.dmDeviceName, "HP LaserJet" + Nuls(32 - 11));
-        EXPECT_EQ(std::tuple(dm.dmSize, dm.dmFields, dm.dmOrientation, dm.dmDuplex),
-                  std::tuple(122, 0x1001u, 2, duplexReadable ? 3 : 0));
+        EXPECT_EQ(std::tuple(r.lStructSize, r.Flags, r.hwndOwner, dm.dmDeviceName, dm.dmSize,
+                             dm.dmFields, dm.dmOrientation, dm.dmDuplex),
+                  std::tuple(66u, 0x1C0FFFu, &f.owner, "HP LaserJet" + Nuls(32 - 11), 122, 0x1001u,
+                             2, duplexReadable ? 3 : 0));
         // Names of 8, 11 and 5 characters after the 8-byte header.
         const DevNamesRecord& dn = r.hDevNames;
         EXPECT_EQ(std::tuple(dn.wDriverOffset, dn.wDeviceOffset, dn.wOutputOffset, dn.wDefault),

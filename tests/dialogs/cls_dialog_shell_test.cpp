@@ -87,13 +87,13 @@ TEST(ClsDialogShell, IconPickKeepsOnlyACopyOfAnExtractedIcon) {
             calls.prepend("PickIconDlg(-, " + fileName + Nuls(260 - fileName.size()) + ", 260, 0)");
         const bool copied = after.size() == 2;
         if (copied) calls += destroyed;
-        EXPECT_EQ(f.shell.calls, calls);
-        EXPECT_EQ(f.dialog.FileName(), fileName);
-        EXPECT_EQ(f.dialog.hIcon(), copied ? 0x10003u : 42u);  // the copy, the only icon left
+        // The copy is the only icon left.
+        EXPECT_EQ(std::tuple(f.shell.calls, f.dialog.FileName(), f.dialog.hIcon()),
+                  std::tuple(calls, fileName, copied ? 0x10003u : 42u));
         if (copied) {
-            EXPECT_EQ(f.shell.icons.size(), 1);
-            EXPECT_EQ(f.shell.icons.Icon(f.dialog.hIcon()).availableSizes(),
-                      QList<QSize>({large ? QSize(32, 32) : QSize(16, 16)}));
+            EXPECT_EQ(std::tuple(f.shell.icons.size(),
+                                 f.shell.icons.Icon(f.dialog.hIcon()).availableSizes()),
+                      std::tuple(1, QList<QSize>({large ? QSize(32, 32) : QSize(16, 16)})));
         }
     }
 }

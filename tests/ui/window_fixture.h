@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "platform/event_pump.h"
@@ -120,12 +121,9 @@ class WindowTest : public ::testing::Test {
     // `text` (a null text: any).
     void ExpectBoxes(size_t count, Icon icon, const QString& text) {
         ASSERT_EQ(messages_.shown.size(), count);
-        EXPECT_EQ(messages_.shown.back().icon, icon);
-        EXPECT_EQ(messages_.shown.back().title,
-                  icon == Icon::Critical ? "Ошибка" : "Quillmere  v1.1");
-        if (!text.isNull()) {
-            EXPECT_EQ(messages_.shown.back().text, text);
-        }
+        const auto& box = messages_.shown.back();
+        EXPECT_EQ(std::tuple(box.icon, box.title, text.isNull() ? text : box.text),
+                  std::tuple(icon, icon == Icon::Critical ? "Ошибка" : "Quillmere  v1.1", text));
     }
 
     // Writes a file (or an archive of `count` numbered entries) in the temporary folder.
