@@ -290,8 +290,7 @@ TEST_F(Faults, PackInputsThatChangeFailThePack) {
         const kbx::Result r = kbx::Pack(
             root, target, c.measured ? kbx::PackProgress([](const kbx::PackStep&) {}) : nullptr);
         kbx::io::ResetFaults();
-        EXPECT_EQ(r.outcome, Outcome::Unusable);
-        EXPECT_EQ(r.failure.reason, c.reason) << Describe(r);
+        EXPECT_EQ(Refusal(r), std::pair(Outcome::Unusable, c.reason)) << Describe(r);
         EXPECT_EQ(r.failure.subject, QDir(root).relativeFilePath(c.subject).replace(u'/', u'\\'));
         ExpectTargetIntact(c.what);
     }
@@ -380,8 +379,7 @@ TEST_F(Faults, FoldersThatDisappearMidway) {
         OnFirst(c.at, [&] { QDir(c.folder).removeRecursively(); });
         const kbx::Result r = c.run();
         kbx::io::ResetFaults();
-        EXPECT_EQ(r.outcome, c.outcome);
-        EXPECT_EQ(r.done, 0);
+        EXPECT_EQ(std::tuple(r.outcome, r.done), std::tuple(c.outcome, 0));
         EXPECT_FALSE(QFileInfo::exists(c.folder));
         EXPECT_EQ(Temporaries(tmp.path()), QStringList());
     }
@@ -480,8 +478,7 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
         OnFirst(m.at, m.change);
         const kbx::Result r = kbx::UnpackAll(dir, out);
         kbx::io::ResetFaults();
-        EXPECT_EQ(r.outcome, Outcome::EntriesFailed);
-        EXPECT_EQ(r.done, m.written);
+        EXPECT_EQ(std::tuple(r.outcome, r.done), std::tuple(Outcome::EntriesFailed, m.written));
         ASSERT_EQ(r.failures.size(), m.failures) << Describe(r);
         for (const kbx::Failure& f : r.failures) EXPECT_EQ(f.reason, m.reason);
         EXPECT_EQ(r.failures[0].index, m.index);
@@ -494,8 +491,7 @@ TEST_F(Faults, ArchiveChangedBetweenLoadAndUnpack) {
     OnFirst(Op::Write, [&] { WriteAt(archive, 2000, "changed"); });
     const kbx::Result r = kbx::Rewrite(dir, {kbx::Edit::Remove(1)});
     kbx::io::ResetFaults();
-    EXPECT_EQ(r.outcome, Outcome::Unusable);
-    EXPECT_EQ(r.failure.reason, Reason::ArchiveChanged) << Describe(r);
+    EXPECT_EQ(Refusal(r), std::pair(Outcome::Unusable, Reason::ArchiveChanged)) << Describe(r);
     EXPECT_EQ(Temporaries(tmp.path()), QStringList());
 }
 

@@ -127,8 +127,7 @@ TEST_F(PackTest, OnlyRegularFilesAndLinksToThemArePacked) {
     ASSERT_EQ(Link("missing", QStringLiteral("Version/Data/dangling")), 0);
     Put(QStringLiteral("root/Version/a.txt"), "a");
     const kbx::Result r = kbx::Pack(root, target);
-    ASSERT_TRUE(r.ok()) << Describe(r);
-    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(std::tuple(r.ok(), r.done), std::tuple(true, 1)) << Describe(r);
 }
 
 // The format's offsets are 32-bit: data that would end past 2^31 - 1 bytes
@@ -187,8 +186,7 @@ TEST_F(PackTest, RefusesBeforeWritingAnything) {
             kbx::io::FailNth(kbx::io::Op::Write, 1);
             const kbx::Result r = kbx::Pack(root, target, measured, nullptr, c.subFolders);
             kbx::io::ResetFaults();
-            EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
-            EXPECT_EQ(r.failure.reason, c.reason) << Describe(r);
+            EXPECT_EQ(Refusal(r), std::pair(kbx::Outcome::Unusable, c.reason)) << Describe(r);
             EXPECT_EQ(r.failure.rule, c.rule);
             EXPECT_EQ(ReadFile(target), old);
             EXPECT_EQ(Temporaries(tmp.path()), QStringList());
@@ -321,8 +319,7 @@ TEST_F(PackTest, OutputPathKinds) {
         HangGuard guard(30);  // a FIFO opened by mistake would block forever
         const kbx::Result r = kbx::Pack(root, target);
         if (c.refused != kbx::Reason::None) {
-            EXPECT_EQ(r.outcome, kbx::Outcome::Unusable);
-            EXPECT_EQ(r.failure.reason, c.refused) << Describe(r);
+            EXPECT_EQ(Refusal(r), std::pair(kbx::Outcome::Unusable, c.refused)) << Describe(r);
             EXPECT_EQ(r.failure.index, -1);
         } else {
             EXPECT_TRUE(r.ok()) << Describe(r);
@@ -375,8 +372,7 @@ TEST_F(PackTest, StopPublishesNothing) {
             root, target,
             [&](const kbx::PackStep& step) {
                 seen.push_back(step.entry);
-                EXPECT_EQ(step.count, 2);
-                EXPECT_EQ(step.totalSize, 5);
+                EXPECT_EQ(std::tuple(step.count, step.totalSize), std::tuple(2, 5));
                 stop.requested = step.index == 1;
             },
             &stop);

@@ -63,8 +63,7 @@ TEST_F(Verify, FindsEachKindOfProblemInOrder) {
         return false;
     };
     EXPECT_TRUE(kbx::Verify(archive, first, &count).ok());
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(count, 13);
+    EXPECT_EQ(std::tuple(calls, count), std::tuple(1, 13));
     // An empty entry inside another's data overlaps nothing; a one-byte one
     // does. A sound archive, its last entry ending at the file's end, has none.
     EXPECT_EQ(Problems({{"Version\\a.txt", "aaaa"},

@@ -88,6 +88,12 @@ std::pair<quint64, quint64> FileId(const QString& path) {
     return {st.st_dev, st.st_ino};
 }
 
+std::tuple<quint64, quint64, qint64> FileStamp(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino, st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec};
+}
+
 int OpenDescriptors() {
     return int(QDir(QStringLiteral("/proc/self/fd"))
                    .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <map>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/describe.h"
@@ -18,6 +20,11 @@ namespace testutil {
 
 using testsupport::Describe;
 using testsupport::Failures;
+
+// A result's outcome and its failure's reason, to compare in one check.
+inline std::pair<kbx::Outcome, kbx::Reason> Refusal(const kbx::Result& r) {
+    return {r.outcome, r.failure.reason};
+}
 
 // A temporary folder that is removed only when the test passed: a failing
 // test keeps its files for a look, and says where they are.
@@ -64,6 +71,10 @@ struct HangGuard {
 
 // The device and inode of the file at `path` (after links; zeros: none).
 std::pair<quint64, quint64> FileId(const QString& path);
+
+// The device, inode and change of content (ns) of the file at `path`
+// (after links; zeros: none): the same after a run that wrote nothing.
+std::tuple<quint64, quint64, qint64> FileStamp(const QString& path);
 
 // The descriptors this process has open: the same before and after an
 // engine operation, whatever its outcome, or the operation leaks.
