@@ -292,9 +292,8 @@ TEST_F(InPlace, ReadersReadBetweenEdits) {
     for (const auto& [journalBytes, orphaned] : {std::pair(own, true), std::pair(foreign, false)}) {
         Reset();
         ASSERT_TRUE(WriteFile(journal, journalBytes));
-        const int reading = ::open(QFile::encodeName(archive), O_RDONLY | O_CLOEXEC);
-        EXPECT_EQ(kbx::journal::Orphaned(archive, reading), orphaned);
-        ::close(reading);
+        const kbx::io::Fd reading(::open(QFile::encodeName(archive), O_RDONLY | O_CLOEXEC));
+        EXPECT_EQ(kbx::journal::Orphaned(archive, reading.get()), orphaned);
     }
 }
 

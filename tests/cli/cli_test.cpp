@@ -643,10 +643,8 @@ TEST_F(Cli, KilledEditsRollBack) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         const KbxRun list = RunKbx({"list", archive});
-        EXPECT_TRUE(list.code == 0 &&
-                    (list.err.isEmpty() || list.err == Failure(archive,
-                                                               "rolled back an "
-                                                               "interrupted edit")))
+        const auto rolledBack = Failure(archive, "rolled back an interrupted edit");
+        EXPECT_TRUE(list.code == 0 && (list.err.isEmpty() || list.err == rolledBack))
             << list.err.toStdString();
         EXPECT_TRUE(ReadFile(Q(archive)) == before || ReadFile(Q(archive)) == after);
     }
