@@ -21,6 +21,8 @@ namespace {
 // Program, arguments and folder of a start.
 using Start = std::tuple<QString, QStringList, QString>;
 
+}  // namespace
+
 class LinuxShell : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
@@ -52,8 +54,6 @@ class LinuxShell : public testing::Test {
         &icons_};
     QTemporaryDir dir_;
 };
-
-}  // namespace
 
 TEST(PowerActions, CommandForEachRestartKind) {
     const std::tuple<quint32, QString, CommandLine> cases[] = {

@@ -26,6 +26,8 @@ QLineEdit* NameEdit(QFileDialog* d) {
     return d->findChild<QLineEdit*>("fileNameEdit");
 }
 
+}  // namespace
+
 // Each test runs alone in its process under ctest, so the user folders set
 // here are the ones Qt looks up: the dialogs must leave nothing in them (no
 // history, no last folder).
@@ -53,8 +55,6 @@ class QtFileDialogs : public testing::Test {
     const QByteArray oldHome_ = qgetenv("HOME"), oldConfig_ = qgetenv("XDG_CONFIG_HOME");
     ClsDialog dialog_;
 };
-
-}  // namespace
 
 TEST_F(QtFileDialogs, OpenAndSaveShowTheRecordAndReturnTheTypedName) {
     const auto any = QFileDialog::AnyFile;
