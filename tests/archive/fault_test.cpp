@@ -501,14 +501,10 @@ TEST_F(Faults, ShortReadsChangeNothing) {
     ResetTarget();
     ASSERT_TRUE(kbx::Pack(root, target).ok());
     const QByteArray packed = ReadFile(target);
-    // One byte at a time for the load, a small entry and pack; the 3 MiB
-    // entry's copy, spliced or buffered, 4093 bytes at a time (a byte at a
-    // time it would cost millions of calls and catch nothing more).
-    const std::tuple<bool, long long, bool> rows[] = {
-        {false, 1, false}, {false, 4093, true}, {true, 4093, true}};
-    for (const auto& [buffered, limit, unpackAll] : rows) {
-        SCOPED_TRACE(testing::Message()
-                     << "at most " << limit << " bytes per read" << (buffered ? ", buffered" : ""));
+    // A byte at a time for the load, a small entry and pack; 4093 for the
+    // 3 MiB entry, spliced or buffered (a byte would take millions of calls).
+    for (const auto& [buffered, limit] : {std::pair{false, 1LL}, {false, 4093LL}, {true, 4093LL}}) {
+        SCOPED_TRACE(testing::Message() << "reads of " << limit << (buffered ? ", buffered" : ""));
         kbx::io::ForceBufferedCopy(buffered);
         kbx::io::ResetFaults();
         kbx::io::LimitReads(limit);
@@ -516,7 +512,7 @@ TEST_F(Faults, ShortReadsChangeNothing) {
         ASSERT_TRUE(kbx::ReadArchive(archive, loaded).ok());
         // The header and the directory, `limit` bytes at a time at most.
         EXPECT_GE(kbx::io::Calls(Op::Read), kbx::DirectoryEnd(4) / limit);
-        if (unpackAll) {
+        if (limit > 1) {
             ResetOutput();  // a wrong name, offset or size shows in the files
             EXPECT_TRUE(kbx::UnpackAll(loaded, out).ok());
             EXPECT_EQ(Snapshot(out), Unpacked());
