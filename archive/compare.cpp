@@ -146,31 +146,31 @@ QString Contents::FilePath(qint64 i) const {
 
 // Opens a tree's file through its folder, which stays open for the next
 // files: they are compared in name order, folder by folder.
-bool Contents::OpenItem(qint64 i, int* err) {
-    if (openItem_ == i) return true;
+bool Contents::OpenItem(Reader& r, qint64 i, int* err) {
+    if (r.openItem == i) return true;
     const qint64 folder = folderOf_[size_t(i)];
-    if (openFolder_ != folder) {
+    if (r.openFolder != folder) {
         const QByteArray native = io::NativePath(path_) + '/' + folders_[size_t(folder)];
-        folder_ = io::Fd(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        openFolder_ = folder_ ? folder : -1;
-        if (!folder_) return *err = errno, false;
+        r.folder = io::Fd(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        r.openFolder = r.folder ? folder : -1;
+        if (!r.folder) return *err = errno, false;
     }
     // Opened without blocking on a FIFO put in the file's place; the flag
     // changes nothing for a regular file's reads, so it stays.
-    openItem_ = -1;
-    file_ = io::Fd(::openat(folder_.get(), leaves_[size_t(i)].constData(),
-                            O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!file_) return *err = errno, false;
-    openItem_ = i;
+    r.openItem = -1;
+    r.file = io::Fd(::openat(r.folder.get(), leaves_[size_t(i)].constData(),
+                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!r.file) return *err = errno, false;
+    r.openItem = i;
     return true;
 }
 
-qint64 Contents::Size(qint64 i, int* err) {
+qint64 Contents::Size(Reader& r, qint64 i, int* err) {
     if (!tree_) return dir_->EntrySize[size_t(i)];
     if (sizes_[size_t(i)] >= 0) return sizes_[size_t(i)];
     struct stat st {};
-    if (!OpenItem(i, err)) return -1;
-    if (::fstat(file_.get(), &st) != 0) return *err = errno, -1;
+    if (!OpenItem(r, i, err)) return -1;
+    if (::fstat(r.file.get(), &st) != 0) return *err = errno, -1;
     if (!S_ISREG(st.st_mode)) return *err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL, -1;
     return sizes_[size_t(i)] = qint64(st.st_size);
 }
@@ -179,42 +179,40 @@ qint64 Contents::KnownSize(qint64 i) const {
     return tree_ ? sizes_[size_t(i)] : dir_->EntrySize[size_t(i)];
 }
 
-long long Contents::Read(qint64 i, char* buf, long long len, long long offset, int* err) {
+long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long long offset,
+                         int* err) {
     if (tree_) {
-        if (!OpenItem(i, err)) return -1;
+        if (!OpenItem(r, i, err)) return -1;
         const qint64 size = sizes_[size_t(i)];
-        if (size < 0) return io::ReadOnce(file_.get(), buf, len, offset, err);
-        return io::ReadAt(file_.get(), buf, std::min(len, size - offset), offset, err);
+        if (size < 0) return io::ReadOnce(r.file.get(), buf, len, offset, err);
+        return io::ReadAt(r.file.get(), buf, std::min(len, size - offset), offset, err);
     }
     const qint64 start = dir_->EntryOffset[size_t(i)], size = dir_->EntrySize[size_t(i)];
     if (start < 0 || start + size > archiveSize_) return 0;  // outside: ends at once
     len = std::min(len, size - offset);
-    const qint64 at = start + offset, end = windowStart_ + window_.size();
-    if (at >= windowStart_ && at + len <= end) {
-        std::memcpy(buf, window_.constData() + (at - windowStart_), size_t(len));
+    const qint64 at = start + offset, end = r.windowStart + r.window.size();
+    if (at >= r.windowStart && at + len <= end) {
+        std::memcpy(buf, r.window.constData() + (at - r.windowStart), size_t(len));
         return len;
     }
     if (len > kWindow / 4) return io::ReadAt(archive_.get(), buf, len, at, err);
     // Where the window left off, the next entries are likely to follow: a
     // megabyte is read ahead. Elsewhere only what is asked for.
     const qint64 want =
-        at >= windowStart_ && at <= end ? std::min(kWindow, archiveSize_ - at) : len;
-    window_.resize(want);
-    const long long n = io::ReadAt(archive_.get(), window_.data(), want, at, err);
-    window_.resize(std::max(0LL, n));
-    windowStart_ = at;
+        at >= r.windowStart && at <= end ? std::min(kWindow, archiveSize_ - at) : len;
+    r.window.resize(want);
+    const long long n = io::ReadAt(archive_.get(), r.window.data(), want, at, err);
+    r.window.resize(std::max(0LL, n));
+    r.windowStart = at;
     if (n < 0) return -1;
     const long long got = std::min<long long>(len, n);
-    std::memcpy(buf, window_.constData(), size_t(got));
+    std::memcpy(buf, r.window.constData(), size_t(got));
     return got;
 }
 
-Pairing::Pairing(Contents& a, Contents& b)
-    : a_(a),
-      b_(b),
-      match_(size_t(a.count()), -1),
-      bufA_(new char[size_t(kBuffer)]),
-      bufB_(new char[size_t(kBuffer) + 1]) {
+Pairing::Lane::Lane() : bufA(new char[size_t(kBuffer)]), bufB(new char[size_t(kBuffer) + 1]) {}
+
+Pairing::Pairing(Contents& a, Contents& b) : a_(a), b_(b), match_(size_t(a.count()), -1) {
     // b's items by key: the first of each key, and each item's next of the
     // same key, in b's order.
     QHash<QString, qint64> first;
@@ -254,22 +252,22 @@ std::vector<qint64> Pairing::Unmatched() const {
     return out;
 }
 
-Failure Pairing::Differs(qint64 i, qint64 j, bool* differs) {
+Failure Pairing::Differs(Lane& lane, qint64 i, qint64 j, bool* differs) {
     int err = 0;
-    const qint64 size = a_.Size(i, &err);
+    const qint64 size = a_.Size(lane.a, i, &err);
     if (size < 0) return {Reason::ReadFailed, err, {}, -1, a_.name(i)};
     bool cut = false;
-    if (Failure f = Bytes(i, j, size, differs, &cut); f.reason != Reason::None) return f;
+    if (Failure f = Bytes(lane, i, j, size, differs, &cut); f.reason != Reason::None) return f;
     if (!*differs || b_.KnownSize(j) >= 0) return {};
     // What differs as read unmeasured is measured, so that anything but a
     // regular file fails; a read cut short before the end (by a signal, or a
     // network file system) is done again at the file's size.
-    if (b_.Size(j, &err) < 0) return {Reason::ReadFailed, err, {}, -1, b_.name(j)};
-    if (cut && b_.KnownSize(j) == size) return Bytes(i, j, size, differs, &cut);
+    if (b_.Size(lane.b, j, &err) < 0) return {Reason::ReadFailed, err, {}, -1, b_.name(j)};
+    if (cut && b_.KnownSize(j) == size) return Bytes(lane, i, j, size, differs, &cut);
     return {};
 }
 
-Failure Pairing::Bytes(qint64 i, qint64 j, qint64 size, bool* differs, bool* cut) {
+Failure Pairing::Bytes(Lane& lane, qint64 i, qint64 j, qint64 size, bool* differs, bool* cut) {
     int err = 0;
     // b's file not measured is read one byte past a's size, in reads that
     // fall short only at its end: its length shows without a status call.
@@ -278,8 +276,8 @@ Failure Pairing::Bytes(qint64 i, qint64 j, qint64 size, bool* differs, bool* cut
     for (qint64 done = 0; !*differs;) {
         const long long want = std::min(kBuffer, size - done);
         const long long ask = want + (other < 0 && done + want == size ? 1 : 0);
-        const long long x = want > 0 ? a_.Read(i, bufA_.get(), want, done, &err) : 0;
-        const long long y = x == want ? b_.Read(j, bufB_.get(), ask, done, &err) : x;
+        const long long x = want > 0 ? a_.Read(lane.a, i, lane.bufA.get(), want, done, &err) : 0;
+        const long long y = x == want ? b_.Read(lane.b, j, lane.bufB.get(), ask, done, &err) : x;
         if (x != want || y < 0 || (other >= 0 && y != want))
             return {x < 0 || y < 0 ? Reason::ReadFailed : Reason::Truncated,
                     err,
@@ -287,15 +285,24 @@ Failure Pairing::Bytes(qint64 i, qint64 j, qint64 size, bool* differs, bool* cut
                     -1,
                     x != want ? a_.name(i) : b_.name(j)};
         *cut = y < want;
-        *differs = y != want || std::memcmp(bufA_.get(), bufB_.get(), size_t(want)) != 0;
+        *differs = y != want || std::memcmp(lane.bufA.get(), lane.bufB.get(), size_t(want)) != 0;
         done += want;
         if (done == size) break;
     }
     return {};
 }
 
-DiffersAhead::DiffersAhead(Pairing& pairs, qint64 count) : count_(count), answers_(size_t(kAhead)) {
-    thread_ = std::thread([this, &pairs] { Work(pairs); });
+DiffersAhead::DiffersAhead(Pairing& pairs, qint64 count, int threads)
+    : count_(count),
+      threads_(std::max(1, threads)),
+      differs_(size_t(kAhead)),
+      pending_(size_t(threads_)),
+      wanted_(size_t(threads_), -1),
+      failedAt_(count) {
+    for (int t = 0; t < threads_; ++t) {
+        pending_[size_t(t)] = std::min(count_, t * kBatch);
+        workers_.emplace_back([this, &pairs, t] { Work(pairs, t); });
+    }
 }
 
 DiffersAhead::~DiffersAhead() {
@@ -303,48 +310,85 @@ DiffersAhead::~DiffersAhead() {
         const std::lock_guard lock(mutex_);
         quit_ = true;
     }
-    asked_.notify_one();
-    thread_.join();
+    asked_.notify_all();
+    for (std::thread& t : workers_) t.join();
 }
 
-void DiffersAhead::Work(Pairing& pairs) {
-    for (qint64 i = 0; i < count_; ++i) {
+int DiffersAhead::DefaultThreads() {
+    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+}
+
+qint64 DiffersAhead::Answered() const {
+    return std::min(failedAt_, *std::min_element(pending_.begin(), pending_.end()));
+}
+
+bool DiffersAhead::AskerWakes() const {
+    return awaited_ >= 0 && (Answered() >= awaited_ || failedAt_ < awaited_);
+}
+
+void DiffersAhead::Work(Pairing& pairs, int thread) {
+    Pairing::Lane lane;
+    qint64& pending = pending_[size_t(thread)];
+    qint64& wanted = wanted_[size_t(thread)];
+    for (qint64 batch = thread * kBatch; batch < count_; batch += threads_ * kBatch) {
+        const qint64 end = std::min(count_, batch + kBatch);
         {
             std::unique_lock lock(mutex_);
-            if (i >= next_ + kAhead) {
-                wanted_ = i - kAhead + kBatch;
-                asked_.wait(lock, [&] { return quit_ || i < next_ + kAhead; });
-                wanted_ = -1;
+            if (end > next_ + kAhead && batch < failedAt_) {
+                wanted = end - kAhead;
+                asked_.wait(lock,
+                            [&] { return quit_ || end <= next_ + kAhead || batch >= failedAt_; });
+                wanted = -1;
             }
-            if (quit_) return;
+            if (quit_ || batch >= failedAt_) break;
         }
-        Answer answer;
-        if (const qint64 j = pairs.Match(i); j >= 0)
-            answer.failure = pairs.Differs(i, j, &answer.differs);
-        const bool failed = answer.failure.reason != Reason::None;
+        // The batch's places in differs_ are this thread's until it is
+        // published: the asker reads none of them before, and asks for no
+        // item kAhead past them.
+        Failure failure;
+        qint64 failed = -1;
+        for (qint64 i = batch; i < end && failed < 0; ++i) {
+            bool differs = false;
+            if (const qint64 j = pairs.Match(i); j >= 0)
+                failure = pairs.Differs(lane, i, j, &differs);
+            if (failure.reason != Reason::None) failed = i;
+            differs_[size_t(i % kAhead)] = differs;
+        }
         std::unique_lock lock(mutex_);
-        answers_[size_t(i % kAhead)] = std::move(answer);
-        done_ = i + 1;
-        failed_ = failed;
-        const bool wake = awaited_ >= 0 && (done_ >= awaited_ || failed);
+        pending = batch + threads_ * kBatch;
+        if (failed >= 0 && failed < failedAt_) {
+            failedAt_ = failed;
+            failure_ = std::move(failure);
+            asked_.notify_all();  // the others stop waiting to work past it
+        }
+        const bool wake = AskerWakes();
         lock.unlock();
         if (wake) answered_.notify_one();
-        if (failed) return;
+        if (failed >= 0) break;
     }
+    const std::lock_guard lock(mutex_);
+    pending = count_;
+    if (AskerWakes()) answered_.notify_one();
 }
 
 Failure DiffersAhead::Differs(qint64 i, bool* differs) {
-    std::unique_lock lock(mutex_);
-    next_ = i;  // the items before are not asked again: their places are free
-    if (wanted_ >= 0 && next_ >= wanted_) asked_.notify_one();
-    if (done_ <= i && !failed_) {
-        awaited_ = std::min(i + kBatch, count_);
-        answered_.wait(lock, [&] { return done_ > i || failed_; });
-        awaited_ = -1;
+    // Answers below known_ were seen published, and stay until next_ passes
+    // them: they are read without the lock, which is taken once a batch.
+    if (i >= known_ || i >= told_ + kBatch) {
+        std::unique_lock lock(mutex_);
+        next_ = told_ = i;  // the items before are not asked again: their places are free
+        if (std::any_of(wanted_.begin(), wanted_.end(), [&](qint64 w) { return w >= 0 && i >= w; }))
+            asked_.notify_all();
+        if (Answered() <= i && failedAt_ > i) {
+            awaited_ = std::min(i + kBatch, count_);
+            answered_.wait(lock, [&] { return Answered() > i || failedAt_ <= i; });
+            awaited_ = -1;
+        }
+        known_ = Answered();
+        if (i >= failedAt_) return failure_;
     }
-    const Answer& answer = answers_[size_t((done_ > i ? i : done_ - 1) % kAhead)];
-    *differs = answer.differs;
-    return answer.failure;
+    *differs = differs_[size_t(i % kAhead)] != 0;
+    return {};
 }
 
 Result Compare(Contents& a, Contents& b, const ChangeSink& report, const StopFlag* stop) {

@@ -20,6 +20,18 @@ namespace kbx {
 // ("Version\Data\a.dds"), in the order of their names.
 class Contents {
   public:
+    // What one reader holds open: an archive's bytes last read, or a tree's
+    // file and its folder. Threads that read the same Contents at once read
+    // through a Reader each (and measure different items).
+    struct Reader {
+        QByteArray window;  // of an archive: [windowStart, + size) as last read
+        qint64 windowStart = 0;
+        qint64 openItem = -1;  // the tree file open in `file`
+        io::Fd file;
+        qint64 openFolder = -1;  // the folder open in `folder`, by index in folders_
+        io::Fd folder;
+    };
+
     // A folder is read as a tree (its files listed now, each measured and
     // read when compared); anything else is loaded as an archive. Links to
     // files are followed; links to folders are not.
@@ -36,7 +48,8 @@ class Contents {
     // The item's size; a tree's file is opened to learn it (and kept open for
     // Read). -1 with `*err` set when it cannot be opened, or is not a regular
     // file (EISDIR, EINVAL).
-    qint64 Size(qint64 i, int* err);
+    qint64 Size(qint64 i, int* err) { return Size(reader_, i, err); }
+    qint64 Size(Reader& r, qint64 i, int* err);
     // The item's size when known without a system call; -1 for a tree's file
     // not measured yet.
     qint64 KnownSize(qint64 i) const;
@@ -49,11 +62,14 @@ class Contents {
     // its end, or -1 with `*err` set. A tree's file not measured is read as
     // far as asked, or to its end. An archive's entries read one after
     // another in the order of their data cost one read per megabyte.
-    long long Read(qint64 i, char* buf, long long len, long long offset, int* err);
+    long long Read(qint64 i, char* buf, long long len, long long offset, int* err) {
+        return Read(reader_, i, buf, len, offset, err);
+    }
+    long long Read(Reader& r, qint64 i, char* buf, long long len, long long offset, int* err);
 
   private:
     Result OpenTree(const QString& path, const StopFlag* stop);
-    bool OpenItem(qint64 i, int* err);
+    bool OpenItem(Reader& r, qint64 i, int* err);
 
     QString path_;
     bool tree_ = false;
@@ -68,13 +84,7 @@ class Contents {
     Directory owned_;
     const Directory* dir_ = &owned_;
     io::Fd archive_;
-    // Of an archive: the bytes [windowStart_, + window_.size()) as last read.
-    QByteArray window_;
-    qint64 windowStart_ = 0;
-    qint64 openItem_ = -1;  // the tree file open in file_
-    io::Fd file_;
-    qint64 openFolder_ = -1;  // the folder open in folder_, by index in folders_
-    io::Fd folder_;
+    Reader reader_;
 };
 
 // How the items of two sides pair up, and whether a pair differs, as
@@ -95,27 +105,42 @@ class Pairing {
     // that differs is measured (what is not a regular file fails with EISDIR
     // or EINVAL). A read that fails is ReadFailed (subject: the item's name),
     // an item that ends early Truncated.
-    [[nodiscard]] Failure Differs(qint64 i, qint64 j, bool* differs);
+    [[nodiscard]] Failure Differs(qint64 i, qint64 j, bool* differs) {
+        return Differs(lane_, i, j, differs);
+    }
+    // The readers and the two buffers one thread compares through.
+    struct Lane {
+        Lane();
+        Contents::Reader a, b;
+        std::unique_ptr<char[]> bufA, bufB;
+    };
+    // Differs through `lane`: threads with a Lane each may compare different
+    // pairs at once.
+    [[nodiscard]] Failure Differs(Lane& lane, qint64 i, qint64 j, bool* differs);
 
   private:
     // Differs' reading of the bytes, with a's size known; `cut` learns
     // whether b's file, not measured, ended before that size.
-    Failure Bytes(qint64 i, qint64 j, qint64 size, bool* differs, bool* cut);
+    Failure Bytes(Lane& lane, qint64 i, qint64 j, qint64 size, bool* differs, bool* cut);
 
     Contents& a_;
     Contents& b_;
     std::vector<qint64> match_;
-    std::unique_ptr<char[]> bufA_, bufB_;
+    Lane lane_;
 };
 
-// Pairing::Differs of a's paired items in a's order, worked out on a thread
-// of its own at most kAhead items ahead of the asker, so that a caller that
-// copies as it asks compares and copies at once. Until this is destroyed,
-// the pairing and both sides' reading belong to that thread: the caller may
-// still call Match, name and FilePath, which read only what Open set.
+// Pairing::Differs of a's paired items in a's order, worked out at most
+// kAhead items ahead of the asker by `threads` threads of its own (two where
+// the machine has two processors), so that a caller that copies as it asks
+// compares and copies at once, and one that only asks waits for the
+// comparison about half as long: reading many small files is mostly system
+// calls, which two processors make side by side. The threads take turns by
+// batches of kBatch items. Until this is destroyed, the pairing and both
+// sides' reading belong to those threads: the caller may still call Match,
+// name and FilePath, which read only what Open set.
 class DiffersAhead {
   public:
-    explicit DiffersAhead(Pairing& pairs, qint64 count);
+    explicit DiffersAhead(Pairing& pairs, qint64 count, int threads = DefaultThreads());
     ~DiffersAhead();
     DiffersAhead(const DiffersAhead&) = delete;
     DiffersAhead& operator=(const DiffersAhead&) = delete;
@@ -125,27 +150,32 @@ class DiffersAhead {
     // every later item answers with it.
     [[nodiscard]] Failure Differs(qint64 i, bool* differs);
 
+    static int DefaultThreads();
+
   private:
-    // How far ahead the thread works, and how many items either side lets
+    // How far ahead the threads work, and how many items either side lets
     // pass before it wakes the other: a wake costs a system call or two.
     static constexpr qint64 kAhead = 1024, kBatch = 64;
-    struct Answer {
-        bool differs = false;
-        Failure failure;
-    };
-    void Work(Pairing& pairs);
+    void Work(Pairing& pairs, int thread);
+    // Under mutex_: every item below this is answered; the asker is to be
+    // woken.
+    qint64 Answered() const;
+    bool AskerWakes() const;
 
     const qint64 count_;
+    const int threads_;
     std::mutex mutex_;
     std::condition_variable answered_, asked_;
-    std::vector<Answer> answers_;  // item i in answers_[i % kAhead]
-    qint64 done_ = 0;              // items answered
+    std::vector<char> differs_;    // item i's answer in differs_[i % kAhead]
+    std::vector<qint64> pending_;  // each thread's next item to answer; count_ when done
+    std::vector<qint64> wanted_;   // each thread sleeps until next_ reaches its; -1 awake
     qint64 next_ = 0;              // the asker's next item: the ones before are free
-    qint64 awaited_ = -1;          // the asker sleeps until done_ reaches it
-    qint64 wanted_ = -1;           // the thread sleeps until next_ reaches it
-    bool failed_ = false;          // the last answer is a failure, and no more come
+    qint64 known_ = 0, told_ = 0;  // the asker's own: Answered() and next_ as last seen
+    qint64 awaited_ = -1;          // the asker sleeps until Answered() reaches it
+    qint64 failedAt_;              // the first item whose comparison failed (count_: none)
+    Failure failure_;              // and its failure, the answer from there on
     bool quit_ = false;
-    std::thread thread_;
+    std::vector<std::thread> workers_;
 };
 
 enum class Change { Modified, Added, Removed };

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <future>
 #include <optional>
 
 #include "archive/archive.h"
@@ -662,12 +663,17 @@ int Undo(const ParsedArgs& args) {
 
 int Update(const ParsedArgs& args) {
     EditRun edit;
-    if (const int code = edit.Open(args)) return code;
+    if (const int code = edit.Lock(args)) return code;
     const std::optional<QString> root = EnginePath(args.operands[1]);
     if (!root) return kUnusable;
+    // The tree is listed while the archive loads: both mostly wait on the
+    // system, and on a large tree each takes about as long.
     kbx::Contents archive, tree;
+    std::future<kbx::Result> listed =
+        std::async(std::launch::async, [&] { return tree.Open(*root, &Stop()); });
+    if (!Load(args.operands[0], edit.dir)) return kUnusable;
     kbx::Result r = archive.Open(edit.dir);
-    if (r.ok()) r = tree.Open(*root, &Stop());
+    if (kbx::Result walked = listed.get(); r.ok()) r = std::move(walked);
     if (r.ok() && !tree.isTree())
         r = kbx::Result::Unusable({kbx::Reason::NoTree, 0, {}, -1, *root});
     const Subjects subjects{Shown(edit.path),

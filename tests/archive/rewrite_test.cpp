@@ -213,7 +213,7 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
     EXPECT_EQ(ReadFile(archive), BuildArchive({base[0], base[2], base[3]}));
 }
 
-// update's way: a tree compared on a thread ahead of the copy, each file
+// update's way: a tree compared on threads ahead of the copy, each file
 // whose size (as its read shows, across the 1 MiB buffer too, however the
 // reads are cut) or bytes differ replacing its entry as the copy reaches it,
 // beside an added entry or none; progress counts the files' sizes. A refusal
@@ -234,12 +234,13 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
     }
     qint64 total = 0;
     const QByteArray late = QFile::encodeName(tmp.filePath("tree/Version/f1050"));
+    int threads = 1;
     const auto update = [&](const std::vector<Edit>& edits, bool fifo = false) {
         kbx::Contents a, t;
         EXPECT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
         EXPECT_TRUE(!fifo || (::unlink(late) == 0 && ::mkfifo(late, 0600) == 0));
         kbx::Pairing pairs(a, t);
-        kbx::DiffersAhead ahead(pairs, a.count());
+        kbx::DiffersAhead ahead(pairs, a.count(), threads);
         return kbx::Rewrite(
             dir, edits, [&](qint64, qint64 all) { total = all; }, nullptr,
             [&](qint64 i, QString* file) {
@@ -249,8 +250,9 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
                 return f;
             });
     };
-    for (const long long limit : {0LL, 65536LL}) {
-        SCOPED_TRACE(limit);
+    for (const auto& [limit, n] : {std::pair{0LL, 1}, {65536LL, 2}, {0LL, 3}}) {
+        SCOPED_TRACE(testing::Message() << limit << " " << n);
+        threads = n;
         kbx::io::LimitReads(limit);
         Load(entries);
         ASSERT_EQ(::chmod(QFile::encodeName(archive), 0444), 0);
