@@ -516,11 +516,18 @@ class DataWriter {
         // One byte more than a small file holds: a larger one reads it.
         char* at = buffer_.get() + buffered_;
         int readErr = 0;
-        got = io::ReadAt(in.get(), at, kSmallFile + 1, 0, &readErr);
+        got = io::ReadOnce(in.get(), at, kSmallFile + 1, 0, &readErr);
         struct stat after {};
         if (::fstat(in.get(), &after) != 0) return {Reason::ReadFailed, errno};
         // A FIFO that took a file's name since the listing refuses the read.
         if (!S_ISREG(after.st_mode)) return {Reason::NotRegularFile};
+        // One read takes a local file whole, which the measurement after it
+        // shows; a read cut short of that size reads on.
+        if (got >= 0 && got < after.st_size && got <= kSmallFile) {
+            const long long more =
+                io::ReadAt(in.get(), at + got, kSmallFile + 1 - got, got, &readErr);
+            got = more < 0 ? -1 : got + more;
+        }
         if (got < 0) return {Reason::ReadFailed, readErr};
         if (out_.Replaces(after.st_dev, after.st_ino)) return {Reason::OutputInTree};
         if (trustTimes) {
