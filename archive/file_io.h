@@ -119,6 +119,36 @@ long long CopyInPieces(int in, long long inOffset, int out, long long outOffset,
 // so that a later Fsync finds little left to do. Only a hint.
 void StartWriteback(int fd, long long offset, long long len);
 
+// Paces StartWriteback over a file written front to back in many small
+// copies: the disk is started once kCopyPiece bytes have gathered, not after
+// each copy, which would cost a call per file as dear as the copy of a small
+// one.
+class WritebackPacer {
+  public:
+    explicit WritebackPacer(long long from) : started_(from) {}
+    // Everything before `end` is written: `start(offset, len)` starts the
+    // disk's writes on what gathered, once that is kCopyPiece bytes.
+    template <typename Start>
+    void Written(long long end, Start&& start) {
+        if (end - started_ < kCopyPiece) return;
+        start(started_, end - started_);
+        started_ = end;
+    }
+    // A copy of `len` bytes ended at `end`: a long one (CopyInPieces with
+    // startWriteback, as Long says) started its own pieces' writes.
+    template <typename Start>
+    void Copied(long long len, long long end, Start&& start) {
+        if (Long(len))
+            started_ = end;
+        else
+            Written(end, start);
+    }
+    static bool Long(long long len) { return len >= kCopyPiece; }
+
+  private:
+    long long started_;
+};
+
 bool Fsync(int fd, int* err);
 
 // Sets the file's length, as ftruncate does.

@@ -40,12 +40,19 @@ struct Plan {
 };
 
 // Appends the bytes of `in` [offset, offset + len) at `at`, in pieces with
-// the stop flag looked at and `piece` called before each. Returns the bytes
-// copied, -1 with *err, or -2 when stopped.
+// the stop flag looked at and `piece` called before each, the disk's writes
+// paced by `writeback`. Returns the bytes copied, -1 with *err, or -2 when
+// stopped.
 long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, const StopFlag* stop,
-                 const io::PieceHook& piece, int* err) {
-    const long long n = io::CopyInPieces(in, offset, archive, at, len, true, err,
-                                         stop ? &stop->requested : nullptr, &piece);
+                 const io::PieceHook& piece, io::WritebackPacer& writeback, int* err) {
+    const long long n =
+        io::CopyInPieces(in, offset, archive, at, len, io::WritebackPacer::Long(len), err,
+                         stop ? &stop->requested : nullptr, &piece);
+    if (n >= 0) {
+        writeback.Copied(len, at + n, [archive](long long from, long long bytes) {
+            io::StartWriteback(archive, from, bytes);
+        });
+    }
     return n < 0 && *err == ECANCELED ? -2 : n;
 }
 
@@ -165,6 +172,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
     const qint64 appendStart = std::max<qint64>(size, newEnd);
     qint64 next = appendStart;
     io::PieceHook piece;
+    io::WritebackPacer writeback(next);
     if (progress) piece = [&](long long done) { progress(next - appendStart + done, appendTotal); };
     for (const Plan::Append& a : plan.appends) {
         qint64 length = 0;
@@ -172,7 +180,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
             const qint64 i = plan.source[size_t(a.index)];
             length = dir.EntrySize[size_t(i)];
             const long long n = Append(archive.get(), dir.EntryOffset[size_t(i)], archive.get(),
-                                       next, length, stop, piece, &err);
+                                       next, length, stop, piece, writeback, &err);
             if (n == -2) return undo(Result::Stopped());
             if (n != length)
                 return undo(failed(n < 0 ? Reason::WriteFailed : Reason::Truncated, err));
@@ -187,8 +195,8 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
             if (Failure f = OpenSource(a.file, &in, &before); f.reason != Reason::None)
                 return fileFailed(std::move(f));
             if (next + before.st_size > kMaxArchiveBytes) return undo(failed(Reason::TooLarge));
-            const long long n =
-                Append(in.get(), 0, archive.get(), next, before.st_size, stop, piece, &err);
+            const long long n = Append(in.get(), 0, archive.get(), next, before.st_size, stop,
+                                       piece, writeback, &err);
             if (n == -2) return undo(Result::Stopped());
             if (n < 0)
                 return OutputError(err) ? undo(failed(Reason::WriteFailed, err))

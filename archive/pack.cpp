@@ -460,7 +460,7 @@ class DataWriter {
           listing_(listing),
           next_(start),
           bufferStart_(start),
-          started_(start),
+          writeback_(start),
           buffer_(new char[size_t(kBufferSize)]) {}
 
     // Copies one file of the folder `dirfd`, whose times are local when
@@ -559,7 +559,8 @@ class DataWriter {
     Failure CopyLarge(int in, Listed& f, const struct stat& before) {
         if (next_ + before.st_size > kMaxArchiveBytes) return {Reason::TooLarge};
         if (!Flush()) return WriteError();
-        const long long copied = out_.CopyFrom(in, 0, next_, before.st_size, true);
+        const long long copied =
+            out_.CopyFrom(in, 0, next_, before.st_size, io::WritebackPacer::Long(before.st_size));
         if (copied < 0) return WriteError();
         struct stat after {};
         if (::fstat(in, &after) != 0) return {Reason::ReadFailed, errno};
@@ -571,7 +572,8 @@ class DataWriter {
         f.size = qint32(copied);
         next_ += copied;
         bufferStart_ = next_;
-        started_ = next_;  // its writeback has started
+        writeback_.Copied(copied, next_,
+                          [this](long long at, long long len) { out_.StartWriteback(at, len); });
         return {};
     }
 
@@ -579,9 +581,8 @@ class DataWriter {
 
     // Everything before `end` is written: start the disk on what is new.
     void Written(qint64 end) {
-        if (end - started_ < io::kCopyPiece) return;
-        out_.StartWriteback(started_, end - started_);
-        started_ = end;
+        writeback_.Written(end,
+                           [this](long long at, long long len) { out_.StartWriteback(at, len); });
     }
 
     OutputArchive& out_;
@@ -589,7 +590,7 @@ class DataWriter {
     qint64 next_;  // where the next file's bytes go
     qint64 bufferStart_;
     qint64 buffered_ = 0;
-    qint64 started_;
+    io::WritebackPacer writeback_;
     std::unique_ptr<char[]> buffer_;
 };
 

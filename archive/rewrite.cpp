@@ -95,9 +95,13 @@ class DataCopier {
     // Copies `len` bytes of `in` from `offset` to the end of the new data;
     // `copied` learns the bytes copied (fewer when `in` ended early).
     Failure Copy(int in, qint64 offset, qint64 len, long long& copied) {
-        copied = out_.CopyFrom(in, offset, next_, len, true, stop_ ? &stop_->requested : nullptr,
-                               &piece_);
-        if (copied >= 0) return {};
+        copied = out_.CopyFrom(in, offset, next_, len, io::WritebackPacer::Long(len),
+                               stop_ ? &stop_->requested : nullptr, &piece_);
+        if (copied >= 0) {
+            writeback_.Copied(len, next_ + copied,
+                              [this](long long at, long long n) { out_.StartWriteback(at, n); });
+            return {};
+        }
         const int err = out_.error();
         stopped_ = err == ECANCELED;
         if (OutputError(err)) return Failure::Path(Reason::WriteFailed, err, archivePath_);
@@ -112,6 +116,7 @@ class DataCopier {
     qint64 from_ = 0;     // where the queued run starts in the old one
     qint64 pending_ = 0;  // its length
     qint64 total_;        // the data bytes to copy, for progress
+    io::WritebackPacer writeback_{start_};
     const StopFlag* stop_;
     io::PieceHook piece_;
     bool stopped_ = false;
