@@ -56,6 +56,73 @@ long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, cons
     return n < 0 && *err == ECANCELED ? -2 : n;
 }
 
+// Plans the edited directory of `dir` (whose archive is `size` bytes long):
+// each entry's source, the data appended (kept data the larger directory
+// would cover, then the replaced entries' files and the added ones) and the
+// range of records that change. `appendTotal` learns the bytes appended, as
+// measured now.
+Failure MakePlan(const Directory& dir, const std::vector<Edit>& edits, const CheckedEdits& checked,
+                 qint64 size, Plan& plan, qint64* appendTotal) {
+    const auto& [action, added, renamed, newCount] = checked;
+    // The new directory: kept entries in their order, then the added ones.
+    qint64 firstRemoved = -1;
+    std::vector<qint64> replaced;  // new indexes
+    std::vector<qint64> changed;   // new indexes of the records that change in place
+    for (qint64 i = 0; i < dir.Count(); ++i) {
+        const auto it = action.find(i);
+        const Edit* edit = it == action.end() ? nullptr : &edits[it->second];
+        if (edit && edit->kind == Edit::Kind::Remove) {
+            if (firstRemoved < 0) firstRemoved = qint64(plan.source.size());
+            continue;
+        }
+        if (edit && edit->kind == Edit::Kind::Replace)
+            replaced.push_back(qint64(plan.source.size()));
+        if (edit && edit->kind == Edit::Kind::Rename) changed.push_back(qint64(plan.source.size()));
+        plan.source.push_back(i);
+    }
+    const qint64 kept = qint64(plan.source.size());
+    for (size_t k = 0; k < added.size(); ++k) plan.source.push_back(-1 - qint64(k));
+    plan.count = newCount;
+    const qint64 newEnd = DirectoryEnd(plan.count);
+
+    // Kept data the directory would cover move to the end, first; then the
+    // replaced entries' files and the added ones.
+    qint64 total = std::max<qint64>(size, newEnd);
+    changed.insert(changed.end(), replaced.begin(), replaced.end());
+    for (qint64 j = 0; j < kept; ++j) {
+        const qint64 i = plan.source[size_t(j)];
+        const qint64 offset = dir.EntryOffset[size_t(i)], length = dir.EntrySize[size_t(i)];
+        if (checked.Edited(i, Edit::Kind::Replace, edits)) continue;
+        if (offset < 0 || length < 0 || offset + length > size)
+            return Failure::Entry(Reason::OutOfBounds, 0, i, dir.Name(i));
+        if (length > 0 && offset < newEnd) {
+            plan.appends.push_back({j, {}});
+            changed.push_back(j);
+            total += length;
+        }
+    }
+    for (qint64 j : replaced)
+        plan.appends.push_back({j, edits[action.at(plan.source[size_t(j)])].file});
+    for (size_t k = 0; k < added.size(); ++k)
+        plan.appends.push_back({kept + qint64(k), edits[added[k].edit].file});
+    for (const auto& a : plan.appends) total += SourceSize(a.file);
+    if (total > kMaxArchiveBytes) return Failure::Path(Reason::TooLarge, 0, dir.ArchivePath);
+    // What the progress counts: the bytes appended, as measured now.
+    *appendTotal = total - std::max<qint64>(size, newEnd);
+
+    // The records that change: the moved and replaced ones, and from the
+    // first removed one on (the rest move up) or the first added one.
+    plan.firstChanged = plan.count;
+    if (firstRemoved >= 0) plan.firstChanged = firstRemoved;
+    if (!added.empty()) plan.firstChanged = std::min(plan.firstChanged, kept);
+    if (firstRemoved >= 0 || !added.empty()) plan.lastChanged = plan.count - 1;
+    for (qint64 j : changed) {
+        plan.firstChanged = std::min(plan.firstChanged, j);
+        plan.lastChanged = std::max(plan.lastChanged, j);
+    }
+    return {};
+}
+
 }  // namespace
 
 Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
@@ -90,63 +157,12 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
     if (::faccessat(place.folder.get(), place.name.constData(), W_OK, AT_EACCESS) != 0)
         return failed(Reason::CannotOpenArchive, errno);
 
-    // The new directory: kept entries in their order, then the added ones.
     Plan plan;
-    qint64 firstRemoved = -1;
-    std::vector<qint64> replaced;  // new indexes
-    std::vector<qint64> changed;   // new indexes of the records that change in place
-    for (qint64 i = 0; i < count; ++i) {
-        const auto it = action.find(i);
-        const Edit* edit = it == action.end() ? nullptr : &edits[it->second];
-        if (edit && edit->kind == Edit::Kind::Remove) {
-            if (firstRemoved < 0) firstRemoved = qint64(plan.source.size());
-            continue;
-        }
-        if (edit && edit->kind == Edit::Kind::Replace)
-            replaced.push_back(qint64(plan.source.size()));
-        if (edit && edit->kind == Edit::Kind::Rename) changed.push_back(qint64(plan.source.size()));
-        plan.source.push_back(i);
-    }
-    const qint64 kept = qint64(plan.source.size());
-    for (size_t k = 0; k < added.size(); ++k) plan.source.push_back(-1 - qint64(k));
-    plan.count = newCount;
+    qint64 appendTotal = 0;
+    if (Failure f = MakePlan(dir, edits, checked, size, plan, &appendTotal);
+        f.reason != Reason::None)
+        return Result::Unusable(std::move(f));
     const qint64 newEnd = DirectoryEnd(plan.count);
-
-    // Kept data the directory would cover move to the end, first; then the
-    // replaced entries' files and the added ones.
-    qint64 total = std::max<qint64>(size, newEnd);
-    changed.insert(changed.end(), replaced.begin(), replaced.end());
-    for (qint64 j = 0; j < kept; ++j) {
-        const qint64 i = plan.source[size_t(j)];
-        const qint64 offset = dir.EntryOffset[size_t(i)], length = dir.EntrySize[size_t(i)];
-        if (checked.Edited(i, Edit::Kind::Replace, edits)) continue;
-        if (offset < 0 || length < 0 || offset + length > size)
-            return Result::Unusable(Failure::Entry(Reason::OutOfBounds, 0, i, dir.Name(i)));
-        if (length > 0 && offset < newEnd) {
-            plan.appends.push_back({j, {}});
-            changed.push_back(j);
-            total += length;
-        }
-    }
-    for (qint64 j : replaced)
-        plan.appends.push_back({j, edits[action[plan.source[size_t(j)]]].file});
-    for (size_t k = 0; k < added.size(); ++k)
-        plan.appends.push_back({kept + qint64(k), edits[added[k].edit].file});
-    for (const auto& a : plan.appends) total += SourceSize(a.file);
-    if (total > kMaxArchiveBytes) return failed(Reason::TooLarge);
-    // What the progress counts: the bytes appended, as measured now.
-    const qint64 appendTotal = total - std::max<qint64>(size, newEnd);
-
-    // The records that change: the moved and replaced ones, and from the
-    // first removed one on (the rest move up) or the first added one.
-    plan.firstChanged = plan.count;
-    if (firstRemoved >= 0) plan.firstChanged = firstRemoved;
-    if (!added.empty()) plan.firstChanged = std::min(plan.firstChanged, kept);
-    if (firstRemoved >= 0 || !added.empty()) plan.lastChanged = plan.count - 1;
-    for (qint64 j : changed) {
-        plan.firstChanged = std::min(plan.firstChanged, j);
-        plan.lastChanged = std::max(plan.lastChanged, j);
-    }
     const bool headerChanges = plan.count != count;
     std::vector<journal::Range> saved;
     if (headerChanges) saved.push_back({0, kHeaderSize});
