@@ -393,14 +393,13 @@ Failure DiffersAhead::Differs(qint64 i, bool* differs) {
 
 Result Compare(Contents& a, Contents& b, const ChangeSink& report, const StopFlag* stop) {
     Pairing pairs(a, b);
+    DiffersAhead ahead(pairs, a.count());
     for (qint64 i = 0; i < a.count(); ++i) {
         if (stop && stop->requested) return Result::Stopped();
         const qint64 j = pairs.Match(i);
         bool differs = false;
-        if (j >= 0) {
-            if (Failure f = pairs.Differs(i, j, &differs); f.reason != Reason::None)
-                return Result::Unusable(std::move(f));
-        }
+        if (Failure f = ahead.Differs(i, &differs); f.reason != Reason::None)
+            return Result::Unusable(std::move(f));
         if ((j < 0 || differs) && !report(j < 0 ? Change::Removed : Change::Modified, i, j))
             return {};
     }
