@@ -391,7 +391,11 @@ def configure():
     if os.path.exists(os.path.join(BUILD, "build.ninja")):
         return
     cmd = ["cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
-           "-DQUILLMERE_WERROR=OFF", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
+           "-DQUILLMERE_WERROR=OFF"]
+    # ccache brings back the objects of a mutant's earlier builds; without it
+    # (it is not among the build's dependencies) ninja rebuilds them.
+    if shutil.which("ccache"):
+        cmd.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
 
 
