@@ -222,12 +222,12 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
 TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
     const QByteArray big((1 << 20) + 5, 'z'), cut = big.left(big.size() - 1);
     const std::pair<QByteArray, QByteArray> rows[] = {
-        {"abc", "abc"}, {"abc", "abcd"}, {"abc", "ab"},    {"abc", "abd"}, {"", ""},
-        {"", "x"},      {big, big},      {big, big + "!"}, {big, cut},     {big, cut + "y"}};
+        {"abc", "abc"}, {"abc", "abcd"},  {"abc", "ab"}, {"abc", "abd"},   {"", ""},   {"", "x"},
+        {big, big},     {big, big + "!"}, {big, cut},    {big, cut + "y"}, {"abc", ""}};
     std::vector<RawEntry> entries;
     std::vector<RawEntry> tree;
     for (int i = 0; i < 1100; ++i) {  // past the 1,024 items compared ahead
-        const auto& [entry, file] = rows[i < 10 ? i : 0];
+        const auto& [entry, file] = rows[i < 11 ? i : 0];
         entries.push_back({"Version\\f" + QByteArray::number(i), entry});
         tree.push_back({entries.back().name, file});
         ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/f" + QString::number(i)), file));

@@ -665,8 +665,13 @@ TEST_F(Cli, UnpackEditUpdateDiff) {
         EXPECT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_EQ(r.out, changes);
     }
-    // Same sizes, other bytes; a file only in the tree, one of them another's
-    // name in other letters (the name in the same letters pairs first).
+    // Same sizes, other bytes; a file only in the tree; a link to a folder is
+    // not followed.
+    ASSERT_TRUE(QFile::link("Data/new", Q(tree) + "/Version/linked"));
+    EXPECT_EQ(RunKbx({"diff", good, tree}).out, "M Version\\a.txt\n+ Version\\Data\\new\\x.dat\n");
+    ASSERT_TRUE(QFile::remove(Q(tree) + "/Version/linked"));
+    // A file only in the tree with another's name in other letters (the name
+    // in the same letters pairs first).
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/A.TXT", "alpha"));
     EXPECT_EQ(RunKbx({"diff", good, tree}).out,
               "M Version\\a.txt\n+ Version\\A.TXT\n+ Version\\Data\\new\\x.dat\n");
