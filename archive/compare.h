@@ -48,7 +48,6 @@ class Contents {
     // The item's size; a tree's file is opened to learn it (and kept open for
     // Read). -1 with `*err` set when it cannot be opened, or is not a regular
     // file (EISDIR, EINVAL).
-    qint64 Size(qint64 i, int* err) { return Size(reader_, i, err); }
     qint64 Size(Reader& r, qint64 i, int* err);
     // The item's size when known without a system call; -1 for a tree's file
     // not measured yet.
@@ -62,9 +61,6 @@ class Contents {
     // its end, or -1 with `*err` set. A tree's file not measured is read as
     // far as asked, or to its end. An archive's entries read one after
     // another in the order of their data cost one read per megabyte.
-    long long Read(qint64 i, char* buf, long long len, long long offset, int* err) {
-        return Read(reader_, i, buf, len, offset, err);
-    }
     long long Read(Reader& r, qint64 i, char* buf, long long len, long long offset, int* err);
 
   private:
@@ -84,7 +80,6 @@ class Contents {
     Directory owned_;
     const Directory* dir_ = &owned_;
     io::Fd archive_;
-    Reader reader_;
 };
 
 // How the items of two sides pair up, and whether a pair differs, as
@@ -98,24 +93,20 @@ class Pairing {
     qint64 Match(qint64 i) const { return match_[size_t(i)]; }
     // b's items that no item of a pairs with, in b's order.
     std::vector<qint64> Unmatched() const;
-    // `differs` learns whether a's item `i` and b's item `j` hold different
-    // bytes: sizes are compared first, bytes only where sizes agree, through
-    // two bounded buffers. A tree's file of b not measured yet shows its size
-    // in the read of its bytes, which asks one byte past a's size; only one
-    // that differs is measured (what is not a regular file fails with EISDIR
-    // or EINVAL). A read that fails is ReadFailed (subject: the item's name),
-    // an item that ends early Truncated.
-    [[nodiscard]] Failure Differs(qint64 i, qint64 j, bool* differs) {
-        return Differs(lane_, i, j, differs);
-    }
     // The readers and the two buffers one thread compares through.
     struct Lane {
         Lane();
         Contents::Reader a, b;
         std::unique_ptr<char[]> bufA, bufB;
     };
-    // Differs through `lane`: threads with a Lane each may compare different
-    // pairs at once.
+    // `differs` learns whether a's item `i` and b's item `j` hold different
+    // bytes: sizes are compared first, bytes only where sizes agree, through
+    // the lane's two bounded buffers. A tree's file of b not measured yet
+    // shows its size in the read of its bytes, which asks one byte past a's
+    // size; only one that differs is measured (what is not a regular file
+    // fails with EISDIR or EINVAL). A read that fails is ReadFailed (subject:
+    // the item's name), an item that ends early Truncated. Threads with a
+    // Lane each may compare different pairs at once.
     [[nodiscard]] Failure Differs(Lane& lane, qint64 i, qint64 j, bool* differs);
 
   private:
@@ -126,7 +117,6 @@ class Pairing {
     Contents& a_;
     Contents& b_;
     std::vector<qint64> match_;
-    Lane lane_;
 };
 
 // Pairing::Differs of a's paired items in a's order, worked out at most

@@ -213,6 +213,23 @@ TEST_F(RewriteTest, ModeLinksAndStops) {
     EXPECT_EQ(ReadFile(archive), BuildArchive({base[0], base[2], base[3]}));
 }
 
+// An entry that lies past the archive's end ends early when compared:
+// Truncated, naming the entry, not a failed read.
+TEST_F(RewriteTest, AnEntryPastTheEndEndsEarlyWhenCompared) {
+    QByteArray bytes = BuildArchive({{"Version\\f", "abc"}});
+    PatchLe32(bytes, kbx::DirectoryEnd(0) + kbx::kRecordOffsetField, 1 << 20);
+    ASSERT_TRUE(WriteFile(archive, bytes) && WriteFile(tmp.filePath("tree/Version/f"), "abc"));
+    ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
+    kbx::Contents a, t;
+    ASSERT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+    kbx::Pairing pairs(a, t);
+    kbx::DiffersAhead ahead(pairs, a.count());
+    bool differs = false;
+    const kbx::Failure f = ahead.Differs(0, &differs);
+    EXPECT_EQ(std::tie(f.reason, f.subject),
+              std::tuple(kbx::Reason::Truncated, QStringLiteral("Version\\f")));
+}
+
 // update's way: a tree compared on threads ahead of the copy, each file
 // whose size (as its read shows, across the 1 MiB buffer too, however the
 // reads are cut) or bytes differ replacing its entry as the copy reaches it,
