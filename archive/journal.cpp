@@ -148,10 +148,13 @@ enum class State {
     Unreadable,  // a read failed (errno in *err)
 };
 
-// Reads and checks the journal behind `fd`, in blocks.
+// Reads and checks the journal behind `fd`, in blocks. What is not a
+// regular file (a folder or a FIFO under the journal's name) is no journal
+// of ours: Damaged, never read.
 State Examine(int fd, Contents* c, int* err) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return *err = errno, State::Unreadable;
+    if (!S_ISREG(st.st_mode)) return State::Damaged;
     const qint64 size = st.st_size;
     char head[kHeaderBytes];
     long long got = io::ReadAt(fd, head, kHeaderBytes, 0, err);
@@ -202,6 +205,13 @@ State Examine(int fd, Contents* c, int* err) {
         c->modifiedAfterNs = qint64(Get64(tail + kSumBytes + 8));
     }
     return State::Whole;
+}
+
+// Opens the journal or undo record `name` beside the archive for reading,
+// never through a link and without waiting on a FIFO.
+io::Fd OpenRecord(const Place& place, const QByteArray& name) {
+    return io::Fd(::openat(place.folder.get(), name.constData(),
+                           O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
 }
 
 // True when the journal `c` belongs to the archive behind `archive`.
@@ -356,8 +366,7 @@ Failure Writer::Retire(const Place& place, int archive, std::vector<Failure>& wa
 }
 
 Failure RollBack(const Place& place, int archive) {
-    io::Fd journal(::openat(place.folder.get(), place.JournalName().constData(),
-                            O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    io::Fd journal = OpenRecord(place, place.JournalName());
     if (!journal) return About(place, Reason::CannotRollBack, errno);
     Contents c;
     int err = 0;
@@ -373,8 +382,7 @@ bool Orphaned(const QString& path, int fd) {
     if (!Locate(path, &place, &err) || ::fstat(fd, &st) != 0 ||
         EditLock::HeldHere(quint64(st.st_dev), quint64(st.st_ino)))
         return false;
-    io::Fd journal(::openat(place.folder.get(), place.JournalName().constData(),
-                            O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    io::Fd journal = OpenRecord(place, place.JournalName());
     if (!journal) return false;
     if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return false;  // a live edit's
     ::flock(fd, LOCK_UN);
@@ -408,8 +416,7 @@ Result Recover(const QString& path) {
     if (!EditLock::HeldHere(quint64(st.st_dev), quint64(st.st_ino))) {
         if (Result locked = own.Acquire(path, false); !locked.ok()) return locked;
     }
-    io::Fd journal(::openat(place.folder.get(), name.constData(),
-                            O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    io::Fd journal = OpenRecord(place, name);
     if (!journal) {
         if (errno == ENOENT) return {};  // the edit ended while we waited
         return Result::Unusable(About(place, Reason::CannotRollBack, errno));
@@ -419,7 +426,6 @@ Result Recover(const QString& path) {
         r.warnings.push_back(About(place, Reason::ForeignJournal, 0));
         return r;
     };
-    if (::fstat(journal.get(), &st) != 0 || !S_ISREG(st.st_mode)) return foreign();
     Contents c;
     switch (Examine(journal.get(), &c, &err)) {
         case State::Unreadable:
@@ -464,8 +470,7 @@ Result Undo(const QString& path) {
     const auto refuse = [&](Reason reason) {
         return Result::Unusable(Failure::Path(reason, 0, path));
     };
-    io::Fd record(::openat(place.folder.get(), place.UndoName().constData(),
-                           O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    io::Fd record = OpenRecord(place, place.UndoName());
     if (!record) return refuse(Reason::NothingToUndo);
     Contents c;
     if (Examine(record.get(), &c, &err) != State::Whole || !c.retired)

@@ -246,6 +246,13 @@ TEST_F(InPlace, JournalsRefusalsAndUndo) {
                   c.warning);
         EXPECT_EQ(Take(), c.expected.value_or(c.state));
     }
+    // A folder under the journal's name is no journal: reported, left alone.
+    Restore(restored);
+    ASSERT_TRUE(QDir().mkdir(journal));
+    const kbx::Result r = kbx::ReadArchive(archive, dir);
+    EXPECT_EQ(std::tuple(r.ok(), r.warnings.size(), r.warnings.at(0).reason),
+              std::tuple(true, size_t(1), Reason::ForeignJournal));
+    EXPECT_TRUE(QDir().rmdir(journal));
 }
 
 // A reader waits while an edit in place overwrites the directory, and an
