@@ -24,6 +24,9 @@ constexpr int kMaxDepth = 64;
 constexpr long long kBuffer = 1 << 20;
 // An archive's entries are read through a window of this many bytes.
 constexpr qint64 kWindow = 1 << 20;
+// Files read ahead in batches: each smaller than kAheadFile, at most
+// kAheadBytes of them at once for each thread.
+constexpr long long kAheadFile = 64 << 10, kAheadBytes = 1 << 20;
 
 struct Found {
     QString name;      // "Version\..." as an entry would be named
@@ -146,15 +149,18 @@ QString Contents::FilePath(qint64 i) const {
 
 // Opens a tree's file through its folder, which stays open for the next
 // files: they are compared in name order, folder by folder.
+bool Contents::OpenFolder(Reader& r, qint64 folder, int* err) {
+    if (r.openFolder == folder) return true;
+    const QByteArray native = io::NativePath(path_) + '/' + folders_[size_t(folder)];
+    r.folder = io::Fd(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    r.openFolder = r.folder ? folder : -1;
+    if (!r.folder) *err = errno;
+    return bool(r.folder);
+}
+
 bool Contents::OpenItem(Reader& r, qint64 i, int* err) {
     if (r.openItem == i) return true;
-    const qint64 folder = folderOf_[size_t(i)];
-    if (r.openFolder != folder) {
-        const QByteArray native = io::NativePath(path_) + '/' + folders_[size_t(folder)];
-        r.folder = io::Fd(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        r.openFolder = r.folder ? folder : -1;
-        if (!r.folder) return *err = errno, false;
-    }
+    if (!OpenFolder(r, folderOf_[size_t(i)], err)) return false;
     // Opened without blocking on a FIFO put in the file's place; the flag
     // changes nothing for a regular file's reads, so it stays.
     r.openItem = -1;
@@ -182,6 +188,13 @@ qint64 Contents::KnownSize(qint64 i) const {
 long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long long offset,
                          int* err) {
     if (tree_) {
+        for (Reader::Ahead& a : r.ahead) {
+            if (a.item != i || offset != 0) continue;
+            a.item = -1;
+            if (a.len != len || a.got < 0) break;
+            std::memcpy(buf, r.aheadBytes.get() + a.at, size_t(a.got));
+            return a.got;
+        }
         if (!OpenItem(r, i, err)) return -1;
         const qint64 size = sizes_[size_t(i)];
         if (size < 0) return io::ReadOnce(r.file.get(), buf, len, offset, err);
@@ -208,6 +221,29 @@ long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long lon
     const long long got = std::min<long long>(len, n);
     std::memcpy(buf, r.window.constData(), size_t(got));
     return got;
+}
+
+void Contents::ReadAhead(Reader& r, const std::vector<std::pair<qint64, long long>>& items) {
+    r.ahead.clear();
+    if (!tree_ || items.empty()) return;
+    if (!r.batch) r.batch = std::make_unique<io::BatchReader>();
+    if (!r.aheadBytes) r.aheadBytes.reset(new char[size_t(kAheadBytes)]);
+    std::vector<io::Fd> left;  // folders of earlier files, open until the batch is read
+    std::vector<io::BatchRead> reads;
+    long long at = 0;
+    for (const auto& [i, len] : items) {
+        if (at + len > kAheadBytes || reads.size() == io::BatchReader::kMax) break;
+        const qint64 folder = folderOf_[size_t(i)];
+        int err = 0;
+        if (r.openFolder != folder) left.push_back(std::move(r.folder));
+        if (!OpenFolder(r, folder, &err)) continue;  // Read reports it
+        reads.push_back({r.folder.get(), leaves_[size_t(i)].constData(), r.aheadBytes.get() + at,
+                         unsigned(len), 0});
+        r.ahead.push_back({i, len, 0, at});
+        at += len;
+    }
+    if (!r.batch->Read(reads)) return r.ahead.clear();
+    for (size_t k = 0; k < reads.size(); ++k) r.ahead[k].got = reads[k].got;
 }
 
 Pairing::Lane::Lane() : bufA(new char[size_t(kBuffer)]), bufB(new char[size_t(kBuffer) + 1]) {}
@@ -250,6 +286,17 @@ std::vector<qint64> Pairing::Unmatched() const {
     for (qint64 j = 0; j < b_.count(); ++j)
         if (!matched[size_t(j)]) out.push_back(j);
     return out;
+}
+
+void Pairing::ReadAhead(Lane& lane, qint64 from, qint64 to) {
+    if (!b_.isTree()) return;
+    std::vector<std::pair<qint64, long long>> items;
+    for (qint64 i = from; i < to; ++i) {
+        const qint64 j = Match(i), size = j >= 0 ? a_.KnownSize(i) : -1;
+        // As Bytes reads a small file not measured: a's size and one byte more.
+        if (size >= 0 && size < kAheadFile && b_.KnownSize(j) < 0) items.emplace_back(j, size + 1);
+    }
+    b_.ReadAhead(lane.b, items);
 }
 
 Failure Pairing::Differs(Lane& lane, qint64 i, qint64 j, bool* differs) {
@@ -347,6 +394,7 @@ void DiffersAhead::Work(Pairing& pairs, int thread) {
         // item kAhead past them.
         Failure failure;
         qint64 failed = -1;
+        pairs.ReadAhead(lane, batch, end);
         for (qint64 i = batch; i < end && failed < 0; ++i) {
             bool differs = false;
             if (const qint64 j = pairs.Match(i); j >= 0)

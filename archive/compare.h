@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/batch_read.h"
 #include "archive/file_io.h"
 
 namespace kbx {
@@ -30,6 +31,15 @@ class Contents {
         io::Fd file;
         qint64 openFolder = -1;  // the folder open in `folder`, by index in folders_
         io::Fd folder;
+        // Of a tree: files' first bytes read in one batch (ReadAhead), each
+        // given once to the Read that asks for them.
+        struct Ahead {
+            qint64 item;
+            long long len, got, at;  // asked, read (or -errno), place in aheadBytes
+        };
+        std::vector<Ahead> ahead;
+        std::unique_ptr<char[]> aheadBytes;
+        std::unique_ptr<io::BatchReader> batch;
     };
 
     // A folder is read as a tree (its files listed now, each measured and
@@ -62,10 +72,16 @@ class Contents {
     // far as asked, or to its end. An archive's entries read one after
     // another in the order of their data cost one read per megabyte.
     long long Read(Reader& r, qint64 i, char* buf, long long len, long long offset, int* err);
+    // Of a tree: reads the (item, length) pairs' first bytes in one batch,
+    // as far as they fit, for the Reads that will ask for them from offset 0
+    // (each once). What was not read ahead, or failed, is read by Read
+    // itself, which reports the failure. Of an archive: nothing.
+    void ReadAhead(Reader& r, const std::vector<std::pair<qint64, long long>>& items);
 
   private:
     Result OpenTree(const QString& path, const StopFlag* stop);
     bool OpenItem(Reader& r, qint64 i, int* err);
+    bool OpenFolder(Reader& r, qint64 folder, int* err);
 
     QString path_;
     bool tree_ = false;
@@ -108,6 +124,9 @@ class Pairing {
     // the item's name), an item that ends early Truncated. Threads with a
     // Lane each may compare different pairs at once.
     [[nodiscard]] Failure Differs(Lane& lane, qint64 i, qint64 j, bool* differs);
+    // Reads ahead, in one batch, the small files of b that Differs will read
+    // for a's items [from, to).
+    void ReadAhead(Lane& lane, qint64 from, qint64 to);
 
   private:
     // Differs' reading of the bytes, with a's size known; `cut` learns

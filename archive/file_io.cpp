@@ -288,6 +288,11 @@ long long ReadAt(int fd, char* buf, long long len, long long offset, int* err) {
     return done;
 }
 
+bool BatchReadsAllowed() {
+    return !Disabled(Facility::BatchReads) && !g_faults.hook && g_faults.readLimit == 0 &&
+           g_faults.remaining[size_t(Op::Read)] == 0;
+}
+
 long long ReadOnce(int fd, char* buf, long long len, long long offset, int* err) {
     for (;;) {
         if (Injected(Op::Read, err)) return -1;

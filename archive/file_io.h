@@ -8,10 +8,11 @@
 //
 // Threading: the engine runs one operation at a time per process, from one
 // thread at a time; within `update`, a comparison reads ahead of the edit on
-// a thread of its own (DiffersAhead), through ReadAt and ReadOnce only. The
-// test seam's counts are atomic for it; its other knobs and the capability
-// probes (openat2, copy_file_range, linking by descriptor) are process-wide
-// and unsynchronised, set only between operations.
+// threads of its own (DiffersAhead), through ReadAt, ReadOnce and
+// BatchReader only. The test seam's counts are atomic for them; its other
+// knobs and the capability probes (openat2, copy_file_range, linking by
+// descriptor) are process-wide and unsynchronised, set only between
+// operations.
 
 #include <QByteArray>
 #include <QString>
@@ -90,6 +91,10 @@ long long ReadAt(int fd, char* buf, long long len, long long offset, int* err);
 // a short read for the end must be able to tell (ReadAt reads again instead,
 // one call more at every end).
 long long ReadOnce(int fd, char* buf, long long len, long long offset, int* err);
+// False while the test seam watches or shapes reads (a call hook, a planned
+// read failure, a read limit) or batch reads are disabled: every read must
+// then be a single one of ReadAt or ReadOnce (see BatchReader).
+bool BatchReadsAllowed();
 
 // Writes all of `len` bytes at `offset` (or at the current position when
 // offset < 0).

@@ -7,6 +7,8 @@ QUILLMERE_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev
+  # small files read in batches (io_uring)
+  liburing-dev
   fonts-dejavu-core fonts-liberation fonts-urw-base35
   qt6-translations-l10n
   libxcb1-dev

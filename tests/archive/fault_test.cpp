@@ -18,6 +18,7 @@
 #include <csignal>
 #include <functional>
 
+#include "archive/batch_read.h"
 #include "archive/file_io.h"
 #include "archive/rewrite.h"
 #include "archive/verify.h"
@@ -682,4 +683,37 @@ TEST(WritebackPacer, StartsEachRangeOnceEveryPiece) {
     pacer.Copied(M, 100 + 18 * M, start);
     EXPECT_EQ(started, (std::vector<std::pair<long long, long long>>{
                            {100, 4 * M}, {100 + 4 * M, 4 * M}, {100 + 14 * M, 4 * M}}));
+}
+
+// A batch gives each file what one read from its start gives, or the error:
+// a file shorter or longer than asked, an empty one, one gone, a folder, a
+// FIFO whose writer writes nothing (at once: never waiting on it, as a
+// read that would wait fails). While the seam shapes reads, nothing is read
+// and the caller reads one by one.
+TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
+    const QString dirPath = tmp.filePath(QStringLiteral("batch"));
+    ASSERT_TRUE(QDir().mkpath(dirPath + QStringLiteral("/sub")));
+    Put(QStringLiteral("batch/short"), "abc");
+    Put(QStringLiteral("batch/long"), "abcdefgh");
+    Put(QStringLiteral("batch/empty"), "");
+    const QByteArray fifo = QFile::encodeName(dirPath + QStringLiteral("/fifo"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const kbx::io::Fd writer(::open(fifo.constData(), O_RDWR | O_NONBLOCK));
+    const kbx::io::Fd dirfd(::open(QFile::encodeName(dirPath).constData(), O_RDONLY));
+    const std::pair<const char*, long long> rows[] = {
+        {"short", 3},      {"long", 5}, {"empty", 0},
+        {"gone", -ENOENT}, {"sub", -1}, {"fifo", -1}};  // -1: an error, which the kernel chooses
+    char bufs[6][5];
+    std::vector<kbx::io::BatchRead> reads;
+    for (size_t k = 0; k < 6; ++k) reads.push_back({dirfd.get(), rows[k].first, bufs[k], 5, 99});
+    kbx::io::BatchReader reader;
+    ASSERT_TRUE(reader.Read(reads));
+    for (size_t k = 0; k < 6; ++k) {
+        EXPECT_EQ(rows[k].second == -1 && reads[k].got < 0 ? -1 : reads[k].got, rows[k].second)
+            << rows[k].first;
+        const long long got = std::max(0LL, reads[k].got);
+        EXPECT_EQ(QByteArray(bufs[k], int(got)), QByteArray("abcdefgh").left(int(got)));
+    }
+    kbx::io::LimitReads(1);
+    EXPECT_FALSE(reader.Read(reads));
 }

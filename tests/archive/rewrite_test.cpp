@@ -252,17 +252,21 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
     qint64 total = 0;
     const QByteArray late = QFile::encodeName(tmp.filePath("tree/Version/f1050"));
     int threads = 1;
-    const auto update = [&](const std::vector<Edit>& edits, bool fifo = false) {
+    // swap: after the listing, the file f1050 is left (0), made a FIFO (1)
+    // or removed (2).
+    const auto update = [&](const std::vector<Edit>& edits, int swap = 0) {
         kbx::Contents a, t;
         EXPECT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
-        EXPECT_TRUE(!fifo || (::unlink(late) == 0 && ::mkfifo(late, 0600) == 0));
+        EXPECT_TRUE(swap == 0 || ::unlink(late) == 0);
+        EXPECT_TRUE(swap != 1 || ::mkfifo(late, 0600) == 0);
+        const bool swapped = swap != 0;
         kbx::Pairing pairs(a, t);
         kbx::DiffersAhead ahead(pairs, a.count(), threads);
         return kbx::Rewrite(
             dir, edits, [&](qint64, qint64 all) { total = all; }, nullptr,
             [&](qint64 i, QString* file) {
-                bool differs = false;  // past a FIFO, asked for the last item next
-                const kbx::Failure f = ahead.Differs(fifo && i > 0 ? 1099 : i, &differs);
+                bool differs = false;  // past the swapped file, asked for the last item next
+                const kbx::Failure f = ahead.Differs(swapped && i > 0 ? 1099 : i, &differs);
                 if (differs) *file = t.FilePath(pairs.Match(i));
                 return f;
             });
@@ -291,11 +295,13 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
         const auto was = FileStamp(archive);
         EXPECT_EQ(update({}).outcome, kbx::Outcome::NothingDone);
         EXPECT_EQ(FileStamp(archive), was);
-        // A FIFO put in a file's place after the listing fails as that file,
-        // also for the items asked after it.
-        const kbx::Result fifo = update({}, true);
-        EXPECT_EQ(fifo.failure.subject, QStringLiteral("Version\\f1050")) << Describe(fifo);
-        ASSERT_TRUE(::unlink(late) == 0 && WriteFile(late, "abc"));
+        // A FIFO put in a file's place after the listing, or the file gone,
+        // fails as that file, also for the items asked after it.
+        for (int swap : {1, 2}) {
+            const kbx::Result failed = update({}, swap);
+            EXPECT_EQ(failed.failure.subject, QStringLiteral("Version\\f1050")) << Describe(failed);
+            ASSERT_TRUE((swap == 2 || ::unlink(late) == 0) && WriteFile(late, "abc"));
+        }
     }
 }
 
