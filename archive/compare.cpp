@@ -111,8 +111,13 @@ Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     std::vector<size_t> order(found.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-        return std::tie(keys[x], found[x].name) < std::tie(keys[y], found[y].name);
+        const int byKey = QString::compare(keys[x], keys[y]);  // one comparison, not two
+        return byKey != 0 ? byKey < 0 : found[x].name < found[y].name;
     });
+    for (auto* v : {&names_, &keys_}) v->reserve(found.size());
+    sizes_.reserve(found.size());
+    folderOf_.reserve(found.size());
+    leaves_.reserve(found.size());
     for (size_t k : order) {
         names_.push_back(std::move(found[k].name));
         keys_.push_back(std::move(keys[k]));
@@ -137,6 +142,9 @@ Result Contents::Open(const QString& path, const StopFlag* stop) {
 Result Contents::Open(const Directory& dir) {
     dir_ = &dir;
     path_ = dir.ArchivePath;
+    keys_.clear();
+    keys_.reserve(size_t(dir.Count()));
+    for (qint64 i = 0; i < dir.Count(); ++i) keys_.push_back(NameKey(dir.Name(i)));
     if (Failure f = OpenLoaded(dir, archive_, &archiveSize_); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     return {};
@@ -263,9 +271,9 @@ Pairing::Pairing(Contents& a, Contents& b) : a_(a), b_(b), match_(size_t(a.count
     }
     std::vector<char> matched(size_t(b.count()), 0);
     for (qint64 i = 0; i < a.count(); ++i) {
-        const QString name = a.name(i);
-        const auto it = first.constFind(NameKey(name));
+        const auto it = first.constFind(a.key(i));
         if (it == first.cend()) continue;
+        const QString name = a.name(i);
         qint64 j = -1;
         for (qint64 c = *it; c >= 0; c = next[size_t(c)]) {
             if (matched[size_t(c)]) continue;
@@ -361,8 +369,9 @@ DiffersAhead::~DiffersAhead() {
     for (std::thread& t : workers_) t.join();
 }
 
-int DiffersAhead::DefaultThreads() {
-    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+int DiffersAhead::DefaultThreads(bool callerCopies) {
+    const int processors = int(std::thread::hardware_concurrency());
+    return std::clamp(processors - (callerCopies ? 1 : 0), 1, 2);
 }
 
 qint64 DiffersAhead::Answered() const {

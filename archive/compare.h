@@ -53,8 +53,8 @@ class Contents {
     bool isTree() const { return tree_; }
     qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->Count(); }
     QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_->Name(i); }
-    // NameKey of the item's name (a tree's kept from its listing).
-    QString key(qint64 i) const { return tree_ ? keys_[size_t(i)] : NameKey(dir_->Name(i)); }
+    // NameKey of the item's name, kept from the listing or the load.
+    QString key(qint64 i) const { return keys_[size_t(i)]; }
     // The item's size; a tree's file is opened to learn it (and kept open for
     // Read). -1 with `*err` set when it cannot be opened, or is not a regular
     // file (EISDIR, EINVAL).
@@ -86,8 +86,8 @@ class Contents {
     QString path_;
     bool tree_ = false;
     long long archiveSize_ = 0;
-    // Of a tree: names and their keys; sizes (-1 until measured); each
-    // file's folder beneath the root and its name there.
+    // Names' keys; of a tree also the names, sizes (-1 until measured), and
+    // each file's folder beneath the root and its name there.
     std::vector<QString> names_, keys_;
     std::vector<qint64> sizes_;
     std::vector<quint32> folderOf_;
@@ -139,17 +139,17 @@ class Pairing {
 };
 
 // Pairing::Differs of a's paired items in a's order, worked out at most
-// kAhead items ahead of the asker by `threads` threads of its own (two where
-// the machine has two processors), so that a caller that copies as it asks
-// compares and copies at once, and one that only asks waits for the
-// comparison about half as long: reading many small files is mostly system
-// calls, which two processors make side by side. The threads take turns by
+// kAhead items ahead of the asker by `threads` threads of its own (see
+// DefaultThreads), so that a caller that copies as it asks compares and
+// copies at once, and one that only asks waits for the comparison about half
+// as long: reading many small files is mostly system calls, which two
+// processors make side by side. The threads take turns by
 // batches of kBatch items. Until this is destroyed, the pairing and both
 // sides' reading belong to those threads: the caller may still call Match,
 // name and FilePath, which read only what Open set.
 class DiffersAhead {
   public:
-    explicit DiffersAhead(Pairing& pairs, qint64 count, int threads = DefaultThreads());
+    explicit DiffersAhead(Pairing& pairs, qint64 count, int threads = DefaultThreads(false));
     ~DiffersAhead();
     DiffersAhead(const DiffersAhead&) = delete;
     DiffersAhead& operator=(const DiffersAhead&) = delete;
@@ -159,7 +159,10 @@ class DiffersAhead {
     // every later item answers with it.
     [[nodiscard]] Failure Differs(qint64 i, bool* differs);
 
-    static int DefaultThreads();
+    // Two threads where the machine has two processors, one otherwise; one
+    // fewer for a caller that copies while it asks, which then keeps a
+    // processor to itself.
+    static int DefaultThreads(bool callerCopies = false);
 
   private:
     // How far ahead the threads work, and how many items either side lets

@@ -685,8 +685,11 @@ int Update(const ParsedArgs& args) {
     std::vector<kbx::Edit> edits, replaced;
     for (qint64 j : pairs.Unmatched())
         edits.push_back(kbx::Edit::Add(tree.name(j), tree.FilePath(j)));
-    // The comparison runs on a thread of its own, ahead of the copy.
-    kbx::DiffersAhead ahead(pairs, archive.count());
+    // The comparison runs on threads of its own, ahead of the copy. A new
+    // archive compares while it copies, and is not begun while nothing
+    // differs. An edit in place, or a dry run, needs every edit first.
+    const bool copying = !args.Has("in-place") && !args.Has("dry-run");
+    kbx::DiffersAhead ahead(pairs, archive.count(), kbx::DiffersAhead::DefaultThreads(copying));
     const auto refresh = [&](qint64 i, QString* file) -> kbx::Failure {
         bool differs = false;
         if (kbx::Failure f = ahead.Differs(i, &differs); f.reason != kbx::Reason::None) return f;
@@ -695,11 +698,7 @@ int Update(const ParsedArgs& args) {
         replaced.push_back(kbx::Edit::Replace(i, *file));
         return {};
     };
-    // A new archive compares while it copies, and is not begun while
-    // nothing differs. An edit in place, or a dry run, needs every edit
-    // first.
-    if (!args.Has("in-place") && !args.Has("dry-run"))
-        return edit.Run(args, edits, Kbx::tr("update"), subjects.paths, refresh, replaced);
+    if (copying) return edit.Run(args, edits, Kbx::tr("update"), subjects.paths, refresh, replaced);
     for (qint64 i = 0; i < archive.count(); ++i) {
         if (Stop().requested) return Finish(kbx::Result::Stopped(), subjects);
         QString unused;
