@@ -48,12 +48,16 @@ echo "$(wc -l <"$work/pairs" | awk '{print $1 / 2}') of $count files of $bytes b
 timed() {
   local kind=$1
   shift
-  /usr/bin/time -f '%e %U %S' -o "$work/time.txt" "$@" >/dev/null
-  read -r wall user sys <"$work/time.txt"
+  # Wall time to the millisecond (time's %e counts hundredths).
+  local start=$EPOCHREALTIME
+  /usr/bin/time -f '%U %S' -o "$work/time.txt" "$@" >/dev/null
+  local wall
+  wall=$(echo "$EPOCHREALTIME - $start" | bc)
+  read -r user sys <"$work/time.txt"
   local cpu load
   cpu=$(echo "$user + $sys" | bc)
   load=$(cut -d' ' -f1 /proc/loadavg)
-  printf '%-8s %6.2f s wall %6.2f s cpu (%s user %s sys) load %s\n' \
+  printf '%-8s %6.3f s wall %6.2f s cpu (%s user %s sys) load %s\n' \
     "$kind" "$wall" "$cpu" "$user" "$sys" "$load"
   echo "$kind $wall $cpu" >>"$work/results"
 }
@@ -90,7 +94,7 @@ awk '
       sorted(wall, kind, n[kind], w); sorted(cpu, kind, n[kind], c)
       m = int((n[kind] + 1) / 2)
       wmin[kind] = w[1]; wmed[kind] = w[m]; cmin[kind] = c[1]; cmed[kind] = c[m]
-      printf "%-8s wall min %6.2f median %6.2f   cpu min %6.2f median %6.2f   (%d runs)\n", kind, w[1], w[m], c[1], c[m], n[kind]
+      printf "%-8s wall min %6.3f median %6.3f   cpu min %6.2f median %6.2f   (%d runs)\n", kind, w[1], w[m], c[1], c[m], n[kind]
     }
     printf "update / replace: wall %.2f x (min %.2f x), cpu %.2f x (min %.2f x)\n",
       wmed["update"] / wmed["replace"], wmin["update"] / wmin["replace"],
