@@ -230,6 +230,30 @@ TEST_F(RewriteTest, AnEntryPastTheEndEndsEarlyWhenCompared) {
               std::tuple(kbx::Reason::Truncated, QStringLiteral("Version\\f")));
 }
 
+// The files of one batch are each read in their own folder, also where a
+// folder's descriptor number comes back for a later folder: the changed
+// a\f is found, though c\f holds a\f's entry's bytes.
+TEST_F(RewriteTest, ABatchReadsEachFileInItsOwnFolder) {
+    std::vector<RawEntry> entries;
+    for (const QByteArray folder : {"a", "b", "c"}) {
+        entries.push_back({"Version\\" + folder + "\\f", "old"});
+        ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/" + folder + "/f"),
+                              folder == "a" ? "new" : "old"));
+    }
+    Load(entries);
+    kbx::Contents a, t;
+    ASSERT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+    kbx::Pairing pairs(a, t);
+    kbx::DiffersAhead ahead(pairs, a.count(), 1);
+    std::vector<bool> differs;
+    for (qint64 i = 0; i < a.count(); ++i) {
+        bool d = false;
+        ASSERT_EQ(ahead.Differs(i, &d).reason, kbx::Reason::None);
+        differs.push_back(d);
+    }
+    EXPECT_EQ(differs, (std::vector<bool>{true, false, false}));
+}
+
 // update's way: a tree compared on threads ahead of the copy, each file
 // whose size (as its read shows, across the 1 MiB buffer too, however the
 // reads are cut) or bytes differ replacing its entry as the copy reaches it,
