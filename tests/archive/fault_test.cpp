@@ -10,12 +10,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/io_uring.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <functional>
 
 #include "archive/batch_read.h"
@@ -706,6 +709,12 @@ TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
     char bufs[6][5];
     std::vector<kbx::io::BatchRead> reads;
     for (size_t k = 0; k < 6; ++k) reads.push_back({dirfd.get(), rows[k].first, bufs[k], 5, 99});
+    // Where the kernel or a sandbox refuses the queue, nothing is read in
+    // batches at all.
+    io_uring_params params{};
+    const int probe = int(::syscall(__NR_io_uring_setup, 4, &params));
+    if (probe < 0) GTEST_SKIP() << "io_uring refused here: " << std::strerror(errno);
+    ::close(probe);
     kbx::io::BatchReader reader;
     ASSERT_TRUE(reader.Read(reads));
     for (size_t k = 0; k < 6; ++k) {
