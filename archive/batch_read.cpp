@@ -17,17 +17,18 @@ struct BatchReader::Ring {
 namespace {
 
 // Submits what was queued and reaps `count` completions, each to
-// results[user_data]. False when the queue itself failed: completions may
-// then be missing, and the queue is not used again.
-bool Reap(io_uring& ring, unsigned count, std::vector<long long>& results) {
+// (*results)[user_data] where `results` is given. False when the queue
+// itself failed: completions may then be missing, and the queue is not used
+// again. A signal during the wait only interrupts the wait.
+bool Reap(io_uring& ring, unsigned count, std::vector<long long>* results) {
     for (unsigned reaped = 0; reaped < count;) {
-        int r = io_uring_submit_and_wait(&ring, 1);
-        if (r == -EINTR || r == -EAGAIN || r == -EBUSY) continue;
+        const int r = io_uring_submit_and_wait(&ring, 1);
+        if (r == -EINTR) continue;
         if (r < 0) return false;
         io_uring_cqe* cqe = nullptr;
         unsigned head = 0, seen = 0;
         io_uring_for_each_cqe(&ring, head, cqe) {
-            results[cqe->user_data] = cqe->res;
+            if (results) (*results)[cqe->user_data] = cqe->res;
             ++seen;
         }
         io_uring_cq_advance(&ring, seen);
@@ -53,7 +54,7 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
     }
     io_uring& ring = ring_->ring;
     const size_t n = reads.size();
-    std::vector<long long> fds(n, -EBADF), got(n, 0), closed(n, 0);
+    std::vector<long long> fds(n, -EBADF), got(n, 0);
     for (size_t k = 0; k < n; ++k) {
         io_uring_sqe* sqe = io_uring_get_sqe(&ring);
         io_uring_prep_openat(sqe, reads[k].dirfd, reads[k].name,
@@ -66,7 +67,7 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
         for (long long fd : fds)
             if (fd >= 0) ::close(int(fd));
     };
-    if (!Reap(ring, unsigned(n), fds)) return closeAll(), !(broken_ = true);
+    if (!Reap(ring, unsigned(n), &fds)) return closeAll(), !(broken_ = true);
     unsigned opened = 0;
     for (size_t k = 0; k < n; ++k) {
         if (fds[k] < 0) continue;
@@ -80,7 +81,7 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
         io_uring_sqe_set_data64(sqe, k);
         ++opened;
     }
-    if (!Reap(ring, opened, got)) return closeAll(), !(broken_ = true);
+    if (!Reap(ring, opened, &got)) return closeAll(), !(broken_ = true);
     for (size_t k = 0; k < n; ++k) {
         if (fds[k] < 0) continue;
         io_uring_sqe* sqe = io_uring_get_sqe(&ring);
@@ -90,7 +91,7 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
     // Where the queue fails now, a close may or may not have been made: the
     // descriptors are left as they are, since closing one twice could close
     // a file another thread has opened since.
-    if (!Reap(ring, opened, closed)) broken_ = true;
+    if (!Reap(ring, opened, nullptr)) broken_ = true;
     for (size_t k = 0; k < n; ++k) reads[k].got = fds[k] < 0 ? fds[k] : got[k];
     return true;
 }
