@@ -16,6 +16,12 @@ struct BatchReader::Ring {
 
 namespace {
 
+// The smallest page the kernel caches files in. A read that does not wait
+// stops short of the file's end only at a multiple of it, and with at least
+// one byte read (where none is in memory it fails with EAGAIN): 0 bytes
+// read is the end.
+constexpr long long kPage = 4096;
+
 // Submits what was queued and reaps `count` completions, each to
 // (*results)[user_data] where `results` is given. False when the queue
 // itself failed: completions may then be missing, and the queue is not used
@@ -49,12 +55,13 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
     if (broken_ || reads.empty() || reads.size() > kMax || !BatchReadsAllowed()) return false;
     if (!ring_) {
         auto ring = std::make_unique<Ring>();
-        if (io_uring_queue_init(unsigned(kMax), &ring->ring, 0) < 0) return !(broken_ = true);
+        if (io_uring_queue_init(unsigned(2 * kMax), &ring->ring, 0) < 0) return !(broken_ = true);
         ring_ = std::move(ring);
     }
     io_uring& ring = ring_->ring;
     const size_t n = reads.size();
-    std::vector<long long> fds(n, -EBADF), got(n, 0);
+    std::vector<long long> fds(n, -EBADF), got(2 * n, 0);
+    std::vector<char> probes(n);
     for (size_t k = 0; k < n; ++k) {
         io_uring_sqe* sqe = io_uring_get_sqe(&ring);
         io_uring_prep_openat(sqe, reads[k].dirfd, reads[k].name,
@@ -68,7 +75,7 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
             if (fd >= 0) ::close(int(fd));
     };
     if (!Reap(ring, unsigned(n), &fds)) return closeAll(), !(broken_ = true);
-    unsigned opened = 0;
+    unsigned reading = 0;
     for (size_t k = 0; k < n; ++k) {
         if (fds[k] < 0) continue;
         io_uring_sqe* sqe = io_uring_get_sqe(&ring);
@@ -79,20 +86,42 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
         // single read takes it over.
         sqe->rw_flags = RWF_NOWAIT;
         io_uring_sqe_set_data64(sqe, k);
-        ++opened;
+        ++reading;
+        // A read that ends at len - 1 on a page's edge may have stopped at a
+        // page not in memory: one byte read there tells the end (0) apart.
+        if (reads[k].len == 1 || (reads[k].len - 1) % kPage != 0) continue;
+        sqe = io_uring_get_sqe(&ring);
+        io_uring_prep_read(sqe, int(fds[k]), &probes[k], 1, reads[k].len - 1);
+        sqe->rw_flags = RWF_NOWAIT;
+        io_uring_sqe_set_data64(sqe, n + k);
+        ++reading;
     }
-    if (!Reap(ring, opened, &got)) return closeAll(), !(broken_ = true);
+    if (!Reap(ring, reading, &got)) return closeAll(), !(broken_ = true);
+    unsigned closes = 0;
     for (size_t k = 0; k < n; ++k) {
         if (fds[k] < 0) continue;
         io_uring_sqe* sqe = io_uring_get_sqe(&ring);
         io_uring_prep_close(sqe, int(fds[k]));
         io_uring_sqe_set_data64(sqe, k);
+        ++closes;
     }
     // Where the queue fails now, a close may or may not have been made: the
     // descriptors are left as they are, since closing one twice could close
     // a file another thread has opened since.
-    if (!Reap(ring, opened, nullptr)) broken_ = true;
-    for (size_t k = 0; k < n; ++k) reads[k].got = fds[k] < 0 ? fds[k] : got[k];
+    if (!Reap(ring, closes, nullptr)) broken_ = true;
+    bool anyRead = false, unsupported = false;
+    for (size_t k = 0; k < n; ++k) {
+        const long long g = fds[k] < 0 ? fds[k] : got[k];
+        reads[k].got = g;
+        reads[k].whole = g == reads[k].len || g == 0 || (g > 0 && g % kPage != 0) ||
+                         (g > 0 && g + 1 == reads[k].len && got[n + k] == 0);
+        anyRead = anyRead || g >= 0;
+        unsupported = unsupported || g == -EOPNOTSUPP || g == -EINVAL;
+    }
+    // Where nothing is read without waiting (a file system without it, as
+    // tmpfs, or a kernel without the queue's opens), every batch would be
+    // read again one file at a time: the thread reads that way from now on.
+    if (!anyRead && unsupported) broken_ = true;
     return true;
 }
 

@@ -14,16 +14,18 @@ namespace kbx::io {
 // One file of a batch: `name` in the folder open at `dirfd`, opened as a
 // tree's file is opened for reading (read only, without blocking on a FIFO,
 // never as a controlling terminal), read once from its start into
-// [buf, buf + len) without waiting, and closed. `got` learns the count read
-// (fewer than `len` at the file's end, or where the rest is not in memory),
+// [buf, buf + len) without waiting, and closed. `got` learns the count read,
 // or -errno of the open or the read (EAGAIN or EOPNOTSUPP where the read
-// would wait, as on a FIFO).
+// would wait, as on a FIFO). `whole` learns whether that count is known to
+// be all the file held, up to `len`: a read that does not wait stops at the
+// first page not in memory, which may be taken for the file's end.
 struct BatchRead {
     int dirfd = -1;
     const char* name = nullptr;
     char* buf = nullptr;
     unsigned len = 0;
     long long got = 0;
+    bool whole = false;
 };
 
 // One thread's queue. Not shared between threads.

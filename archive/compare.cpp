@@ -25,8 +25,10 @@ constexpr long long kBuffer = 1 << 20;
 // An archive's entries are read through a window of this many bytes.
 constexpr qint64 kWindow = 1 << 20;
 // Files read ahead in batches: each smaller than kAheadFile, at most
-// kAheadBytes of them at once for each thread.
+// kAheadBytes of them at once for each thread, from at most kAheadFolders + 1
+// folders (each batch's files and folders are open at once).
 constexpr long long kAheadFile = 64 << 10, kAheadBytes = 1 << 20;
+constexpr size_t kAheadFolders = 7;
 
 struct Found {
     QString name;      // "Version\..." as an entry would be named
@@ -199,7 +201,7 @@ long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long lon
         for (Reader::Ahead& a : r.ahead) {
             if (a.item != i || offset != 0) continue;
             a.item = -1;
-            if (a.len != len || a.got < 0) break;
+            if (a.len != len || a.got < 0 || !a.whole) break;
             std::memcpy(buf, r.aheadBytes.get() + a.at, size_t(a.got));
             return a.got;
         }
@@ -240,18 +242,23 @@ void Contents::ReadAhead(Reader& r, const std::vector<std::pair<qint64, long lon
     std::vector<io::BatchRead> reads;
     long long at = 0;
     for (const auto& [i, len] : items) {
-        if (at + len > kAheadBytes || reads.size() == io::BatchReader::kMax) break;
         const qint64 folder = folderOf_[size_t(i)];
+        if (at + len > kAheadBytes || reads.size() == io::BatchReader::kMax ||
+            (r.openFolder != folder && left.size() == kAheadFolders))
+            break;
         int err = 0;
         if (r.openFolder != folder) left.push_back(std::move(r.folder));
         if (!OpenFolder(r, folder, &err)) continue;  // Read reports it
         reads.push_back({r.folder.get(), leaves_[size_t(i)].constData(), r.aheadBytes.get() + at,
                          unsigned(len), 0});
-        r.ahead.push_back({i, len, 0, at});
+        r.ahead.push_back({i, len, 0, at, false});
         at += len;
     }
     if (!r.batch->Read(reads)) return r.ahead.clear();
-    for (size_t k = 0; k < reads.size(); ++k) r.ahead[k].got = reads[k].got;
+    for (size_t k = 0; k < reads.size(); ++k) {
+        r.ahead[k].got = reads[k].got;
+        r.ahead[k].whole = reads[k].whole;
+    }
 }
 
 Pairing::Lane::Lane() : bufA(new char[size_t(kBuffer)]), bufB(new char[size_t(kBuffer) + 1]) {}

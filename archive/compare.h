@@ -36,6 +36,7 @@ class Contents {
         struct Ahead {
             qint64 item;
             long long len, got, at;  // asked, read (or -errno), place in aheadBytes
+            bool whole;              // got is known to be all the file held (up to len)
         };
         std::vector<Ahead> ahead;
         std::unique_ptr<char[]> aheadBytes;

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "archive/compare.h"
@@ -22,6 +23,22 @@ class RewriteTest : public ArchiveTest {
   public:
     QStringList Beside() const {
         return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+
+    // Whether each entry of the loaded archive differs from its file in
+    // tmp/tree, compared on one thread.
+    std::vector<bool> DiffersFromTree() {
+        kbx::Contents a, t;
+        EXPECT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+        kbx::Pairing pairs(a, t);
+        kbx::DiffersAhead ahead(pairs, a.count(), 1);
+        std::vector<bool> differs;
+        for (qint64 i = 0; i < a.count(); ++i) {
+            bool d = false;
+            EXPECT_EQ(ahead.Differs(i, &d).reason, kbx::Reason::None);
+            differs.push_back(d);
+        }
+        return differs;
     }
 
     const std::vector<RawEntry> base = {
@@ -241,17 +258,24 @@ TEST_F(RewriteTest, ABatchReadsEachFileInItsOwnFolder) {
                               folder == "a" ? "new" : "old"));
     }
     Load(entries);
-    kbx::Contents a, t;
-    ASSERT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
-    kbx::Pairing pairs(a, t);
-    kbx::DiffersAhead ahead(pairs, a.count(), 1);
-    std::vector<bool> differs;
-    for (qint64 i = 0; i < a.count(); ++i) {
-        bool d = false;
-        ASSERT_EQ(ahead.Differs(i, &d).reason, kbx::Reason::None);
-        differs.push_back(d);
-    }
-    EXPECT_EQ(differs, (std::vector<bool>{true, false, false}));
+    EXPECT_EQ(DiffersFromTree(), (std::vector<bool>{true, false, false}));
+}
+
+// A read that does not wait stops at the first page not in memory: a file
+// grown past its entry's one page, whose second page is not in memory, is
+// not taken for the entry, though its read ends where the entry ends. The
+// file of the same page stays unchanged.
+TEST_F(RewriteTest, AFileGrownPastItsEntrysLastPageDiffers) {
+    const QByteArray page(4096, 'p');
+    const QString grown = tmp.filePath("tree/Version/grown");
+    ASSERT_TRUE(WriteFile(grown, page) && WriteFile(tmp.filePath("tree/Version/same"), page));
+    // Appended, the second page is cached apart from the first, and leaves.
+    const kbx::io::Fd fd(::open(QFile::encodeName(grown).constData(), O_WRONLY | O_APPEND));
+    ASSERT_EQ(::write(fd.get(), QByteArray(4096, 'q').constData(), 4096), 4096);
+    ASSERT_EQ(::fsync(fd.get()), 0);
+    ASSERT_EQ(::posix_fadvise(fd.get(), 4096, 4096, POSIX_FADV_DONTNEED), 0);
+    Load({{"Version\\grown", page}, {"Version\\same", page}});
+    EXPECT_EQ(DiffersFromTree(), (std::vector<bool>{true, false}));
 }
 
 // update's way: a tree compared on threads ahead of the copy, each file
