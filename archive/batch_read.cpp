@@ -89,7 +89,7 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
         ++reading;
         // A read that ends at len - 1 on a page's edge may have stopped at a
         // page not in memory: one byte read there tells the end (0) apart.
-        if (reads[k].len == 1 || (reads[k].len - 1) % kPage != 0) continue;
+        if ((reads[k].len - 1) % kPage != 0) continue;
         sqe = io_uring_get_sqe(&ring);
         io_uring_prep_read(sqe, int(fds[k]), &probes[k], 1, reads[k].len - 1);
         sqe->rw_flags = RWF_NOWAIT;

@@ -674,8 +674,8 @@ TEST(AtomicFile, KeepsItsFirstErrorAndRefusesToCommit) {
 // A batch gives each file what one read from its start gives, or the error:
 // a file shorter or longer than asked, an empty one, one gone, a folder, a
 // FIFO whose writer writes nothing (at once: never waiting on it, as a
-// read that would wait fails). While the seam shapes reads, nothing is read
-// and the caller reads one by one.
+// read that would wait fails), and no descriptor left open. While the seam
+// shapes reads, nothing is read and the caller reads one by one.
 TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
     const QString dirPath = tmp.filePath(QStringLiteral("batch"));
     ASSERT_TRUE(QDir().mkpath(dirPath + QStringLiteral("/sub")));
@@ -707,7 +707,12 @@ TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
         return;
     }
     ::close(probe);
+    const auto openFiles = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    std::vector<kbx::io::BatchRead> gone{reads[3]}, sub{reads[4]};
+    ASSERT_TRUE(reader.Read(gone));  // the queue is made; a missing file leaves batching on
+    const uint before = openFiles();
     ASSERT_TRUE(reader.Read(reads));
+    EXPECT_EQ(openFiles(), before);
     for (size_t k = 0; k < 6; ++k) {
         EXPECT_EQ(rows[k].got == -1 && reads[k].got < 0 ? -1 : reads[k].got, rows[k].got)
             << rows[k].name;
@@ -715,8 +720,11 @@ TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
         const long long got = std::max(0LL, reads[k].got);
         EXPECT_EQ(QByteArray(bufs[k], int(got)), QByteArray("abcdefgh").left(int(got)));
     }
+    // A batch of which nothing could be read without waiting ends batching.
+    ASSERT_TRUE(reader.Read(sub));
+    EXPECT_EQ(reader.Read(gone), sub[0].got != -EOPNOTSUPP && sub[0].got != -EINVAL);
     kbx::io::LimitReads(1);
-    EXPECT_FALSE(reader.Read(reads));
+    EXPECT_FALSE(kbx::io::BatchReader().Read(reads));
 }
 
 }  // namespace
