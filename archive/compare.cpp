@@ -157,8 +157,7 @@ QString Contents::FilePath(qint64 i) const {
            QFile::decodeName(folders_[folderOf_[size_t(i)]] + '/' + leaves_[size_t(i)]);
 }
 
-// Opens a tree's file through its folder, which stays open for the next
-// files: they are compared in name order, folder by folder.
+// Opens a folder of the tree in `r`, unless it is the one open there.
 bool Contents::OpenFolder(Reader& r, qint64 folder, int* err) {
     if (r.openFolder == folder) return true;
     const QByteArray native = io::NativePath(path_) + '/' + folders_[size_t(folder)];
@@ -168,6 +167,8 @@ bool Contents::OpenFolder(Reader& r, qint64 folder, int* err) {
     return bool(r.folder);
 }
 
+// Opens a tree's file through its folder, which stays open for the next
+// files: they are compared in name order, folder by folder.
 bool Contents::OpenItem(Reader& r, qint64 i, int* err) {
     if (r.openItem == i) return true;
     if (!OpenFolder(r, folderOf_[size_t(i)], err)) return false;

@@ -289,8 +289,7 @@ long long ReadAt(int fd, char* buf, long long len, long long offset, int* err) {
 }
 
 bool BatchReadsAllowed() {
-    return !Disabled(Facility::BatchReads) && !g_faults.hook && g_faults.readLimit == 0 &&
-           g_faults.remaining[size_t(Op::Read)] == 0;
+    return !g_faults.hook && g_faults.readLimit == 0 && g_faults.remaining[size_t(Op::Read)] == 0;
 }
 
 long long ReadOnce(int fd, char* buf, long long len, long long offset, int* err) {

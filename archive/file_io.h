@@ -92,8 +92,8 @@ long long ReadAt(int fd, char* buf, long long len, long long offset, int* err);
 // one call more at every end).
 long long ReadOnce(int fd, char* buf, long long len, long long offset, int* err);
 // False while the test seam watches or shapes reads (a call hook, a planned
-// read failure, a read limit) or batch reads are disabled: every read must
-// then be a single one of ReadAt or ReadOnce (see BatchReader).
+// read failure, a read limit): every read must then be a single one of
+// ReadAt or ReadOnce (see BatchReader).
 bool BatchReadsAllowed();
 
 // Writes all of `len` bytes at `offset` (or at the current position when

@@ -53,9 +53,8 @@ void LimitReads(long long bytes);
 // behaves as on a system without the given facility, so that its
 // fallback runs: folder walks name by name instead of openat2, linking
 // through /proc instead of by descriptor (named temporaries instead of
-// unnamed files: ForceNamedFiles), small files read one at a time instead
-// of in batches (BatchReads). Not cleared by ResetFaults().
-enum class Facility { Openat2, LinkByDescriptor, RenameNoReplace, Splice, BatchReads, Count_ };
+// unnamed files: ForceNamedFiles). Not cleared by ResetFaults().
+enum class Facility { Openat2, LinkByDescriptor, RenameNoReplace, Splice, Count_ };
 void Disable(Facility facility, bool disabled);
 // the facility's call fails with `err` (0: it runs), as where the
 // kernel lacks it or a sandbox refuses it; the process trusts the facility
