@@ -61,7 +61,6 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
     io_uring& ring = ring_->ring;
     const size_t n = reads.size();
     std::vector<long long> fds(n, -EBADF), got(2 * n, 0);
-    std::vector<char> probes(n);
     for (size_t k = 0; k < n; ++k) {
         io_uring_sqe* sqe = io_uring_get_sqe(&ring);
         io_uring_prep_openat(sqe, reads[k].dirfd, reads[k].name,
@@ -91,7 +90,7 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
         // page not in memory: one byte read there tells the end (0) apart.
         if ((reads[k].len - 1) % kPage != 0) continue;
         sqe = io_uring_get_sqe(&ring);
-        io_uring_prep_read(sqe, int(fds[k]), &probes[k], 1, reads[k].len - 1);
+        io_uring_prep_read(sqe, int(fds[k]), &probes_[k], 1, reads[k].len - 1);
         sqe->rw_flags = RWF_NOWAIT;
         io_uring_sqe_set_data64(sqe, n + k);
         ++reading;

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -43,13 +44,18 @@ class BatchReader {
     // the caller is to read one file at a time: the kernel has no queue or a
     // sandbox refuses it, the queue failed before (it is not tried again),
     // or the file layer's test seam watches reads (file_io_faults.h), which
-    // only single reads pass through.
+    // only single reads pass through. The buffers must outlive this reader:
+    // where the queue fails, a read under way may still land in them.
     bool Read(std::vector<BatchRead>& reads);
 
   private:
     struct Ring;
     std::unique_ptr<Ring> ring_;
     bool broken_ = false;
+    // Bytes read only to find files' ends. They live as long as the queue:
+    // a read still under way where the queue failed writes here, never into
+    // freed memory.
+    std::array<char, kMax> probes_{};
 };
 
 }  // namespace kbx::io

@@ -40,7 +40,7 @@ class Contents {
         };
         std::vector<Ahead> ahead;
         std::unique_ptr<char[]> aheadBytes;
-        std::unique_ptr<io::BatchReader> batch;
+        std::unique_ptr<io::BatchReader> batch;  // after aheadBytes: gone before them
     };
 
     // A folder is read as a tree (its files listed now, each measured and
