@@ -278,6 +278,15 @@ TEST_F(RewriteTest, AFileGrownPastItsEntrysLastPageDiffers) {
     EXPECT_EQ(DiffersFromTree(), (std::vector<bool>{true, false}));
 }
 
+// A link to a file in the tree is followed: its target's bytes are compared.
+TEST_F(RewriteTest, ALinkToAFileIsComparedAsItsTarget) {
+    ASSERT_TRUE(WriteFile(tmp.filePath("target"), "new") &&
+                QDir().mkpath(tmp.filePath("tree/Version")));
+    ASSERT_TRUE(QFile::link(tmp.filePath("target"), tmp.filePath("tree/Version/f")));
+    Load({{"Version\\f", "old"}});
+    EXPECT_EQ(DiffersFromTree(), std::vector<bool>{true});
+}
+
 // update's way: a tree compared on threads ahead of the copy, each file
 // whose size (as its read shows, across the 1 MiB buffer too, however the
 // reads are cut) or bytes differ replacing its entry as the copy reaches it,
