@@ -679,24 +679,21 @@ TEST(AtomicFile, KeepsItsFirstErrorAndRefusesToCommit) {
 TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
     const QString dirPath = tmp.filePath(QStringLiteral("batch"));
     ASSERT_TRUE(QDir().mkpath(dirPath + QStringLiteral("/sub")));
-    Put(QStringLiteral("batch/short"), "abc");
-    Put(QStringLiteral("batch/long"), "abcdefgh");
-    Put(QStringLiteral("batch/empty"), "");
+    for (const auto& [name, bytes] :
+         {std::pair{"short", "abc"}, {"long", "abcdefgh"}, {"empty", ""}})
+        Put(QStringLiteral("batch/") + name, bytes);
     const QByteArray fifo = QFile::encodeName(dirPath + QStringLiteral("/fifo"));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
     const kbx::io::Fd writer(::open(fifo.constData(), O_RDWR | O_NONBLOCK));
     const kbx::io::Fd dirfd(::open(QFile::encodeName(dirPath).constData(), O_RDONLY));
-    struct Row {
-        const char* name;
-        long long got;  // -1: an error, which the kernel chooses
-        bool whole;
-    };
-    const Row rows[] = {{"short", 3, true},       {"long", 5, true},  {"empty", 0, true},
-                        {"gone", -ENOENT, false}, {"sub", -1, false}, {"fifo", -1, false}};
+    // name, bytes read (-1: an error, which the kernel chooses), whole
+    const std::tuple<const char*, long long, bool> rows[] = {
+        {"short", 3, true},       {"long", 5, true},  {"empty", 0, true},
+        {"gone", -ENOENT, false}, {"sub", -1, false}, {"fifo", -1, false}};
     char bufs[6][5];
     std::vector<kbx::io::BatchRead> reads;
     for (size_t k = 0; k < 6; ++k)
-        reads.push_back({dirfd.get(), rows[k].name, bufs[k], 5, 99, false});
+        reads.push_back({dirfd.get(), std::get<0>(rows[k]), bufs[k], 5, 99, false});
     // Where the kernel or a sandbox refuses the queue, nothing is read in
     // batches at all.
     io_uring_params params{};
@@ -714,11 +711,11 @@ TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
     ASSERT_TRUE(reader.Read(reads));
     EXPECT_EQ(openFiles(), before);
     for (size_t k = 0; k < 6; ++k) {
-        EXPECT_EQ(rows[k].got == -1 && reads[k].got < 0 ? -1 : reads[k].got, rows[k].got)
-            << rows[k].name;
-        EXPECT_EQ(reads[k].whole, rows[k].whole) << rows[k].name;
-        const long long got = std::max(0LL, reads[k].got);
-        EXPECT_EQ(QByteArray(bufs[k], int(got)), QByteArray("abcdefgh").left(int(got)));
+        const auto& [name, got, whole] = rows[k];
+        EXPECT_EQ(got == -1 && reads[k].got < 0 ? -1 : reads[k].got, got) << name;
+        EXPECT_EQ(reads[k].whole, whole) << name;
+        const int read = int(std::max(0LL, reads[k].got));
+        EXPECT_EQ(QByteArray(bufs[k], read), QByteArray("abcdefgh").left(read));
     }
     // A batch of which nothing could be read without waiting ends batching.
     ASSERT_TRUE(reader.Read(sub));

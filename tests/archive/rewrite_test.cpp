@@ -25,22 +25,6 @@ class RewriteTest : public ArchiveTest {
         return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     }
 
-    // Whether each entry of the loaded archive differs from its file in
-    // tmp/tree, compared on one thread.
-    std::vector<bool> DiffersFromTree() {
-        kbx::Contents a, t;
-        EXPECT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
-        kbx::Pairing pairs(a, t);
-        kbx::DiffersAhead ahead(pairs, a.count(), 1);
-        std::vector<bool> differs;
-        for (qint64 i = 0; i < a.count(); ++i) {
-            bool d = false;
-            EXPECT_EQ(ahead.Differs(i, &d).reason, kbx::Reason::None);
-            differs.push_back(d);
-        }
-        return differs;
-    }
-
     const std::vector<RawEntry> base = {
         {"Version\\Data\\a.dat", QByteArray(200000, 'a')},
         {"Version\\b.txt", "bb"},
@@ -247,44 +231,42 @@ TEST_F(RewriteTest, AnEntryPastTheEndEndsEarlyWhenCompared) {
               std::tuple(kbx::Reason::Truncated, QStringLiteral("Version\\f")));
 }
 
-// The files of one batch are each read in their own folder, also where a
-// folder's descriptor number comes back for a later folder: the changed
-// a\f is found, though c\f holds a\f's entry's bytes.
-TEST_F(RewriteTest, ABatchReadsEachFileInItsOwnFolder) {
-    std::vector<RawEntry> entries;
+// A tree read in batches, each file as its own:
+// - 0grown, grown past its entry's one page with that page not in memory,
+//   differs, though a read that does not wait ends where the entry ends;
+//   0same, of the entry's page, does not;
+// - 0link, a link to a file, is compared as its target;
+// - a\f, b\f, c\f: each read in its own folder, also where a folder's
+//   descriptor number comes back for a later one (c\f holds a\f's entry).
+TEST_F(RewriteTest, TreesComparedInBatches) {
+    const QByteArray page(4096, 'p');
+    const QString grown = tmp.filePath("tree/Version/0grown");
+    ASSERT_TRUE(WriteFile(grown, page) && WriteFile(tmp.filePath("tree/Version/0same"), page));
+    const kbx::io::Fd fd(::open(QFile::encodeName(grown).constData(), O_WRONLY | O_APPEND));
+    ASSERT_EQ(::write(fd.get(), QByteArray(4096, 'q').constData(), 4096), 4096);
+    ASSERT_EQ(::fsync(fd.get()), 0);  // appended, the second page is cached apart and leaves
+    ASSERT_EQ(::posix_fadvise(fd.get(), 4096, 4096, POSIX_FADV_DONTNEED), 0);
+    ASSERT_TRUE(WriteFile(tmp.filePath("target"), "new") &&
+                QFile::link(tmp.filePath("target"), tmp.filePath("tree/Version/0link")));
+    std::vector<RawEntry> entries = {
+        {"Version\\0grown", page}, {"Version\\0link", "old"}, {"Version\\0same", page}};
     for (const QByteArray folder : {"a", "b", "c"}) {
         entries.push_back({"Version\\" + folder + "\\f", "old"});
         ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/" + folder + "/f"),
                               folder == "a" ? "new" : "old"));
     }
     Load(entries);
-    EXPECT_EQ(DiffersFromTree(), (std::vector<bool>{true, false, false}));
-}
-
-// A read that does not wait stops at the first page not in memory: a file
-// grown past its entry's one page, whose second page is not in memory, is
-// not taken for the entry, though its read ends where the entry ends. The
-// file of the same page stays unchanged.
-TEST_F(RewriteTest, AFileGrownPastItsEntrysLastPageDiffers) {
-    const QByteArray page(4096, 'p');
-    const QString grown = tmp.filePath("tree/Version/grown");
-    ASSERT_TRUE(WriteFile(grown, page) && WriteFile(tmp.filePath("tree/Version/same"), page));
-    // Appended, the second page is cached apart from the first, and leaves.
-    const kbx::io::Fd fd(::open(QFile::encodeName(grown).constData(), O_WRONLY | O_APPEND));
-    ASSERT_EQ(::write(fd.get(), QByteArray(4096, 'q').constData(), 4096), 4096);
-    ASSERT_EQ(::fsync(fd.get()), 0);
-    ASSERT_EQ(::posix_fadvise(fd.get(), 4096, 4096, POSIX_FADV_DONTNEED), 0);
-    Load({{"Version\\grown", page}, {"Version\\same", page}});
-    EXPECT_EQ(DiffersFromTree(), (std::vector<bool>{true, false}));
-}
-
-// A link to a file in the tree is followed: its target's bytes are compared.
-TEST_F(RewriteTest, ALinkToAFileIsComparedAsItsTarget) {
-    ASSERT_TRUE(WriteFile(tmp.filePath("target"), "new") &&
-                QDir().mkpath(tmp.filePath("tree/Version")));
-    ASSERT_TRUE(QFile::link(tmp.filePath("target"), tmp.filePath("tree/Version/f")));
-    Load({{"Version\\f", "old"}});
-    EXPECT_EQ(DiffersFromTree(), std::vector<bool>{true});
+    kbx::Contents a, t;
+    ASSERT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+    kbx::Pairing pairs(a, t);
+    kbx::DiffersAhead ahead(pairs, a.count(), 1);
+    std::vector<bool> differs(size_t(a.count()));
+    for (qint64 i = 0; i < a.count(); ++i) {
+        bool d = false;
+        ASSERT_EQ(ahead.Differs(i, &d).reason, kbx::Reason::None);
+        differs[size_t(i)] = d;
+    }
+    EXPECT_EQ(differs, (std::vector<bool>{true, true, false, true, false, false}));
 }
 
 // update's way: a tree compared on threads ahead of the copy, each file
