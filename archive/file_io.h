@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <utility>
 
 #include "archive/directory.h"
@@ -130,28 +131,30 @@ void StartWriteback(int fd, long long offset, long long len);
 // one.
 class WritebackPacer {
   public:
-    explicit WritebackPacer(long long from) : started_(from) {}
-    // Everything before `end` is written: `start(offset, len)` starts the
-    // disk's writes on what gathered, once that is kCopyPiece bytes.
-    template <typename Start>
-    void Written(long long end, Start&& start) {
+    // `start(offset, len)` starts the disk's writes on a range of the file
+    // (StartWriteback on its descriptor); the file is written from `from`.
+    using Start = std::function<void(long long offset, long long len)>;
+    WritebackPacer(long long from, Start start) : started_(from), start_(std::move(start)) {}
+    // Everything before `end` is written: the disk's writes start on what
+    // gathered, once that is kCopyPiece bytes.
+    void Written(long long end) {
         if (end - started_ < kCopyPiece) return;
-        start(started_, end - started_);
+        start_(started_, end - started_);
         started_ = end;
     }
     // A copy of `len` bytes ended at `end`: a long one (CopyInPieces with
     // startWriteback, as Long says) started its own pieces' writes.
-    template <typename Start>
-    void Copied(long long len, long long end, Start&& start) {
+    void Copied(long long len, long long end) {
         if (Long(len))
             started_ = end;
         else
-            Written(end, start);
+            Written(end);
     }
     static bool Long(long long len) { return len >= kCopyPiece; }
 
   private:
     long long started_;
+    Start start_;
 };
 
 bool Fsync(int fd, int* err);

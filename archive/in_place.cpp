@@ -48,11 +48,7 @@ long long Append(int in, qint64 offset, int archive, qint64 at, qint64 len, cons
     const long long n =
         io::CopyInPieces(in, offset, archive, at, len, io::WritebackPacer::Long(len), err,
                          stop ? &stop->requested : nullptr, &piece);
-    if (n >= 0) {
-        writeback.Copied(len, at + n, [archive](long long from, long long bytes) {
-            io::StartWriteback(archive, from, bytes);
-        });
-    }
+    if (n >= 0) writeback.Copied(len, at + n);
     return n < 0 && *err == ECANCELED ? -2 : n;
 }
 
@@ -188,7 +184,9 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
     const qint64 appendStart = std::max<qint64>(size, newEnd);
     qint64 next = appendStart;
     io::PieceHook piece;
-    io::WritebackPacer writeback(next);
+    io::WritebackPacer writeback(next, [fd = archive.get()](long long at, long long len) {
+        io::StartWriteback(fd, at, len);
+    });
     if (progress) piece = [&](long long done) { progress(next - appendStart + done, appendTotal); };
     for (const Plan::Append& a : plan.appends) {
         qint64 length = 0;

@@ -460,7 +460,7 @@ class DataWriter {
           listing_(listing),
           next_(start),
           bufferStart_(start),
-          writeback_(start),
+          writeback_(start, [this](long long at, long long len) { out_.StartWriteback(at, len); }),
           buffer_(new char[size_t(kBufferSize)]) {}
 
     // Copies one file of the folder `dirfd`, whose times are local when
@@ -572,18 +572,14 @@ class DataWriter {
         f.size = qint32(copied);
         next_ += copied;
         bufferStart_ = next_;
-        writeback_.Copied(copied, next_,
-                          [this](long long at, long long len) { out_.StartWriteback(at, len); });
+        writeback_.Copied(copied, next_);
         return {};
     }
 
     Failure WriteError() const { return {Reason::WriteFailed, out_.error()}; }
 
     // Everything before `end` is written: start the disk on what is new.
-    void Written(qint64 end) {
-        writeback_.Written(end,
-                           [this](long long at, long long len) { out_.StartWriteback(at, len); });
-    }
+    void Written(qint64 end) { writeback_.Written(end); }
 
     OutputArchive& out_;
     const Listing& listing_;

@@ -37,6 +37,7 @@ class DataCopier {
         if (progress)
             piece_ = [this, &progress](long long done) { progress(next_ - start_ + done, total_); };
     }
+    DataCopier(const DataCopier&) = delete;  // its writeback pacer points back at it
 
     // The bytes to copy in all changed by `bytes`: an entry turned out to be
     // replaced by a file of another size.
@@ -98,8 +99,7 @@ class DataCopier {
         copied = out_.CopyFrom(in, offset, next_, len, io::WritebackPacer::Long(len),
                                stop_ ? &stop_->requested : nullptr, &piece_);
         if (copied >= 0) {
-            writeback_.Copied(len, next_ + copied,
-                              [this](long long at, long long n) { out_.StartWriteback(at, n); });
+            writeback_.Copied(len, next_ + copied);
             return {};
         }
         const int err = out_.error();
@@ -116,7 +116,8 @@ class DataCopier {
     qint64 from_ = 0;     // where the queued run starts in the old one
     qint64 pending_ = 0;  // its length
     qint64 total_;        // the data bytes to copy, for progress
-    io::WritebackPacer writeback_{start_};
+    io::WritebackPacer writeback_{
+        start_, [this](long long at, long long len) { out_.StartWriteback(at, len); }};
     const StopFlag* stop_;
     io::PieceHook piece_;
     bool stopped_ = false;

@@ -730,13 +730,13 @@ TEST_F(Faults, BatchReadsGiveWhatOneReadGives) {
 // before; a long copy that started its own moves the mark without a call.
 TEST(WritebackPacer, StartsEachRangeOnceEveryPiece) {
     constexpr long long M = 1 << 20;
-    kbx::io::WritebackPacer pacer(100);
     std::vector<std::pair<long long, long long>> started;
-    const auto start = [&](long long at, long long len) { started.emplace_back(at, len); };
-    for (long long end = 100 + M; end <= 100 + 9 * M; end += M) pacer.Written(end, start);
-    pacer.Copied(5 * M, 100 + 14 * M, start);
-    pacer.Copied(M, 100 + 17 * M, start);
-    pacer.Copied(M, 100 + 18 * M, start);
+    kbx::io::WritebackPacer pacer(
+        100, [&](long long at, long long len) { started.emplace_back(at, len); });
+    for (long long end = 100 + M; end <= 100 + 9 * M; end += M) pacer.Written(end);
+    pacer.Copied(5 * M, 100 + 14 * M);
+    pacer.Copied(M, 100 + 17 * M);
+    pacer.Copied(M, 100 + 18 * M);
     EXPECT_EQ(started, (std::vector<std::pair<long long, long long>>{
                            {100, 4 * M}, {100 + 4 * M, 4 * M}, {100 + 14 * M, 4 * M}}));
 }
