@@ -30,15 +30,15 @@ constexpr qint64 kWindow = 1 << 20;
 constexpr long long kAheadFile = 64 << 10, kAheadBytes = 1 << 20;
 constexpr size_t kAheadFolders = 7;
 
-struct Found {
-    QString name;      // "Version\..." as an entry would be named
-    quint32 folder;    // its folder, by index in Listing::folders
-    QByteArray leaf;   // its name in that folder
-    qint64 size = -1;  // -1: not measured yet
-};
-
+// The regular files beneath a tree's Version/, in the order listed: each
+// one's name ("Version\..." as an entry would be named) and its key, its size
+// (-1: not measured yet), its folder (by index in `folders`) and its name
+// there.
 struct Listing {
-    std::vector<Found> found;
+    std::vector<QString> names, keys;
+    std::vector<qint64> sizes;
+    std::vector<quint32> folderOf;
+    std::vector<QByteArray> leaves;
     std::vector<QByteArray> folders;  // beneath the root, "/" between folders
 };
 
@@ -58,7 +58,7 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
     out.folders.push_back(native);
     for (errno = 0; dirent* e = ::readdir(d.get()); errno = 0) {
         if (stop && stop->requested) return {};
-        const QByteArray entry(e->d_name);
+        const QByteArrayView entry(e->d_name);
         if (entry == "." || entry == ".." || io::IsTemporaryName(entry)) continue;
         unsigned char type = e->d_type;
         qint64 size = -1;
@@ -72,10 +72,18 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
                                                   : DT_UNKNOWN;
             size = qint64(st.st_size);
         }
-        const QString name = prefix + QFile::decodeName(entry);
+        // An ASCII name reads the same in every encoding: no decoder, and
+        // the name made in one allocation.
+        QString name;
+        name.reserve(prefix.size() + entry.size());
+        name += prefix;
+        if (IsAscii(entry))
+            name += QLatin1StringView(entry);
+        else
+            name += QFile::decodeName(entry.toByteArray());
         if (type == DT_DIR) {
             if (depth >= kMaxDepth) continue;
-            const QByteArray file = native + '/' + entry;
+            const QByteArray file = native + '/' + entry.toByteArray();
             io::Fd sub(::openat(dirfd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!sub && errno == ENOENT) continue;  // gone since it was listed
             if (!sub)
@@ -85,11 +93,33 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
                 return f;
             continue;
         }
-        if (type == DT_REG) out.found.push_back({name, folder, entry, size});
+        if (type != DT_REG) continue;
+        out.keys.push_back(NameKey(name));
+        out.names.push_back(std::move(name));
+        out.sizes.push_back(size);
+        out.folderOf.push_back(folder);
+        out.leaves.push_back(entry.toByteArray());
     }
     if (errno != 0)
         return Failure::Path(Reason::CannotReadFolder, errno, QFile::decodeName(native));
     return {};
+}
+
+// Puts the items of each vector in `order`: item k becomes the one at
+// order[k]. Swaps along each cycle of the order, so no vector is copied
+// (fresh memory costs more than the swaps); `order` is used up.
+template <typename... Vectors>
+void Reorder(std::vector<size_t>& order, Vectors&... v) {
+    for (size_t start = 0; start < order.size(); ++start) {
+        size_t k = start;
+        while (order[k] != start) {
+            const size_t from = order[k];
+            (std::swap(v[k], v[from]), ...);
+            order[k] = k;
+            k = from;
+        }
+        order[k] = k;
+    }
 }
 
 }  // namespace
@@ -101,33 +131,24 @@ Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     io::Fd version(
         ::openat(root.get(), "Version", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!version) return Result::Unusable(Failure::Path(Reason::NoTree, 0, path));
-    Listing listing;
-    if (Failure f = Walk(version.get(), QStringLiteral("Version\\"), "Version", 1, listing, stop);
+    Listing l;
+    if (Failure f = Walk(version.get(), QStringLiteral("Version\\"), "Version", 1, l, stop);
         f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     if (stop && stop->requested) return Result::Stopped();
-    std::vector<Found>& found = listing.found;
-    std::vector<QString> keys;
-    keys.reserve(found.size());
-    for (const Found& f : found) keys.push_back(NameKey(f.name));
-    std::vector<size_t> order(found.size());
+    std::vector<size_t> order(l.names.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-        const int byKey = QString::compare(keys[x], keys[y]);  // one comparison, not two
-        return byKey != 0 ? byKey < 0 : found[x].name < found[y].name;
+        const int byKey = QString::compare(l.keys[x], l.keys[y]);  // one comparison, not two
+        return byKey != 0 ? byKey < 0 : l.names[x] < l.names[y];
     });
-    for (auto* v : {&names_, &keys_}) v->reserve(found.size());
-    sizes_.reserve(found.size());
-    folderOf_.reserve(found.size());
-    leaves_.reserve(found.size());
-    for (size_t k : order) {
-        names_.push_back(std::move(found[k].name));
-        keys_.push_back(std::move(keys[k]));
-        sizes_.push_back(found[k].size);
-        folderOf_.push_back(found[k].folder);
-        leaves_.push_back(std::move(found[k].leaf));
-    }
-    folders_ = std::move(listing.folders);
+    Reorder(order, l.names, l.keys, l.sizes, l.folderOf, l.leaves);
+    names_ = std::move(l.names);
+    keys_ = std::move(l.keys);
+    sizes_ = std::move(l.sizes);
+    folderOf_ = std::move(l.folderOf);
+    leaves_ = std::move(l.leaves);
+    folders_ = std::move(l.folders);
     tree_ = true;
     return {};
 }
@@ -146,7 +167,7 @@ Result Contents::Open(const Directory& dir) {
     path_ = dir.ArchivePath;
     keys_.clear();
     keys_.reserve(size_t(dir.Count()));
-    for (qint64 i = 0; i < dir.Count(); ++i) keys_.push_back(NameKey(dir.Name(i)));
+    for (qint64 i = 0; i < dir.Count(); ++i) keys_.push_back(FieldNameKey(dir.EntryName[i]));
     if (Failure f = OpenLoaded(dir, archive_, &archiveSize_); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     return {};
@@ -281,12 +302,18 @@ Pairing::Pairing(Contents& a, Contents& b) : a_(a), b_(b), match_(size_t(a.count
     for (qint64 i = 0; i < a.count(); ++i) {
         const auto it = first.constFind(a.key(i));
         if (it == first.cend()) continue;
-        const QString name = a.name(i);
         qint64 j = -1;
-        for (qint64 c = *it; c >= 0; c = next[size_t(c)]) {
-            if (matched[size_t(c)]) continue;
-            if (j < 0 || b.name(c) == name) j = c;
-            if (b.name(c) == name) break;
+        if (next[size_t(*it)] < 0) {
+            // The one item of that key (nearly every name): letter case
+            // cannot choose, and a's name is not made.
+            if (!matched[size_t(*it)]) j = *it;
+        } else {
+            const QString name = a.name(i);
+            for (qint64 c = *it; c >= 0; c = next[size_t(c)]) {
+                if (matched[size_t(c)]) continue;
+                if (j < 0 || b.name(c) == name) j = c;
+                if (b.name(c) == name) break;
+            }
         }
         if (j < 0) continue;
         matched[size_t(j)] = 1;

@@ -73,6 +73,15 @@ QString NameKey(QStringView name) {
     return key;
 }
 
+QString FieldNameKey(QByteArrayView field) {
+    const QByteArrayView bytes = NameBytes(field);
+    if (!IsAscii(bytes)) return NameKey(DecodeName(bytes));
+    QString key(bytes.size(), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(key.data());
+    for (qsizetype i = 0; i < bytes.size(); ++i) out[i] = AsciiKey(char16_t(bytes[i]));
+    return key;
+}
+
 QString TypedName(QStringView typed) {
     // A leading separator stays, so that an absolute path is still refused
     // as one rather than read as a name in the archive.

@@ -73,8 +73,9 @@ class RecordWriter {
 enum class Pass { Done, Stopped, CutShort };
 
 // Reads the records of a directory of `count` records from the file `fd`, in
-// blocks of whole records: in order, about 4 MiB a read, or a few at a time
-// where they are needed out of order.
+// blocks of whole records: in order, about 128 KiB a read (one buffer, used
+// again for each block: a fresh page costs more than a read), or a few at a
+// time where they are needed out of order.
 class DirectoryReader {
   public:
     DirectoryReader(int fd, qint64 count) : fd_(fd), count_(count) {}
@@ -114,7 +115,7 @@ class DirectoryReader {
     int error() const { return error_; }
 
   private:
-    static constexpr qint64 kBlockRecords = (4 << 20) / kRecordSize;
+    static constexpr qint64 kBlockRecords = (128 << 10) / kRecordSize;
     static constexpr qint64 kChunkRecords = 32;
 
     // The one read of records: into `buf`, the whole records read.

@@ -237,7 +237,9 @@ TEST_F(RewriteTest, AnEntryPastTheEndEndsEarlyWhenCompared) {
 //   0same, of the entry's page, does not;
 // - 0link, a link to a file, is compared as its target;
 // - a\f, b\f, c\f: each read in its own folder, also where a folder's
-//   descriptor number comes back for a later one (c\f holds a\f's entry).
+//   descriptor number comes back for a later one (c\f holds a\f's entry);
+// - d pairs with the entry d only, not also with D;
+// and the tree's files come in their names' order, whatever the listing's.
 TEST_F(RewriteTest, TreesComparedInBatches) {
     const QByteArray page(4096, 'p');
     const QString grown = tmp.filePath("tree/Version/0grown");
@@ -255,6 +257,9 @@ TEST_F(RewriteTest, TreesComparedInBatches) {
         ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/" + folder + "/f"),
                               folder == "a" ? "new" : "old"));
     }
+    entries.push_back({"Version\\d", "old"});
+    entries.push_back({"Version\\D", "old"});
+    ASSERT_TRUE(WriteFile(tmp.filePath("tree/Version/d"), "old"));
     Load(entries);
     kbx::Contents a, t;
     ASSERT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
@@ -266,7 +271,13 @@ TEST_F(RewriteTest, TreesComparedInBatches) {
         ASSERT_EQ(ahead.Differs(i, &d).reason, kbx::Reason::None);
         differs[size_t(i)] = d;
     }
-    EXPECT_EQ(differs, (std::vector<bool>{true, true, false, true, false, false}));
+    EXPECT_EQ(differs, (std::vector<bool>{true, true, false, true, false, false, false, false}));
+    EXPECT_EQ(std::pair(pairs.Match(6), pairs.Match(7)), std::pair(6LL, -1LL));
+    QStringList names;
+    for (qint64 j = 0; j < t.count(); ++j) names << t.name(j);
+    EXPECT_EQ(names.join(' '),
+              "Version\\0grown Version\\0link Version\\0same Version\\a\\f "
+              "Version\\b\\f Version\\c\\f Version\\d");
 }
 
 // update's way: a tree compared on threads ahead of the copy, each file
