@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
@@ -29,6 +30,18 @@ constexpr qint64 kWindow = 1 << 20;
 // folders (each batch's files and folders are open at once).
 constexpr long long kAheadFile = 64 << 10, kAheadBytes = 1 << 20;
 constexpr size_t kAheadFolders = 7;
+
+// How many files one batch may hold open: a quarter of what the process may
+// open past 64 descriptors, so that two comparing threads' batches and
+// their folders leave room for the rest (the archive, its lock, the files
+// read one at a time). None where the limit is 64 or less: files are then
+// read one at a time, as without batches.
+size_t BatchFiles() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    const rlim_t spare = limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 4 : 0;
+    return size_t(std::min<rlim_t>(spare, io::BatchReader::kMax));
+}
 
 // The regular files beneath a tree's Version/, in the order listed: each
 // one's name ("Version\..." as an entry would be named) and its key, its size
@@ -257,7 +270,8 @@ long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long lon
 
 void Contents::ReadAhead(Reader& r, const std::vector<std::pair<qint64, long long>>& items) {
     r.ahead.clear();
-    if (!tree_ || items.empty()) return;
+    const size_t most = tree_ && !items.empty() ? BatchFiles() : 0;
+    if (most == 0) return;
     if (!r.batch) r.batch = std::make_unique<io::BatchReader>();
     if (!r.aheadBytes) r.aheadBytes.reset(new char[size_t(kAheadBytes)]);
     std::vector<io::Fd> left;  // folders of earlier files, open until the batch is read
@@ -265,7 +279,7 @@ void Contents::ReadAhead(Reader& r, const std::vector<std::pair<qint64, long lon
     long long at = 0;
     for (const auto& [i, len] : items) {
         const qint64 folder = folderOf_[size_t(i)];
-        if (at + len > kAheadBytes || reads.size() == io::BatchReader::kMax ||
+        if (at + len > kAheadBytes || reads.size() == most ||
             (r.openFolder != folder && left.size() == kAheadFolders))
             break;
         int err = 0;

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "archive/compare.h"
@@ -321,10 +322,17 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
                 return f;
             });
     };
-    for (const auto& [limit, n] : {std::pair{0LL, 1}, {65536LL, 2}, {0LL, 3}}) {
-        SCOPED_TRACE(testing::Message() << limit << " " << n);
+    // Rows: the reads' limit, threads, and descriptors the process may open
+    // (0: as it is); three threads' batches must fit in 128.
+    struct rlimit was {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+    for (const auto& [limit, n, fds] : {std::tuple{0LL, 1, 0}, {65536LL, 2, 0}, {0LL, 3, 128}}) {
+        SCOPED_TRACE(testing::Message() << limit << " " << n << " " << fds);
         threads = n;
         kbx::io::LimitReads(limit);
+        struct rlimit rows = was;
+        if (fds != 0) rows.rlim_cur = rlim_t(fds);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &rows), 0);
         Load(entries);
         ASSERT_EQ(::chmod(QFile::encodeName(archive), 0444), 0);
         ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
@@ -353,6 +361,7 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
             ASSERT_TRUE((swap == 2 || ::unlink(late) == 0) && WriteFile(late, "abc"));
         }
     }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &was), 0);
 }
 
 }  // namespace
