@@ -43,15 +43,13 @@ size_t BatchFiles() {
     return size_t(std::min<rlim_t>(spare, io::BatchReader::kMax));
 }
 
-// The regular files beneath a tree's Version/, in the order listed: each
-// one's name ("Version\..." as an entry would be named) and its key, its size
-// (-1: not measured yet), its folder (by index in `folders`) and its name
-// there.
+// The regular files beneath a tree's Version/, in the order listed, kept
+// as Contents keeps them (see there).
 struct Listing {
-    std::vector<QString> names, keys;
+    Texts<QString> names, keys;
     std::vector<qint64> sizes;
     std::vector<quint32> folderOf;
-    std::vector<QByteArray> leaves;
+    Texts<QByteArray> leaves;
     std::vector<QByteArray> folders;  // beneath the root, "/" between folders
 };
 
@@ -85,15 +83,6 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
                                                   : DT_UNKNOWN;
             size = qint64(st.st_size);
         }
-        // An ASCII name reads the same in every encoding: no decoder, and
-        // the name made in one allocation.
-        QString name;
-        name.reserve(prefix.size() + entry.size());
-        name += prefix;
-        if (IsAscii(entry))
-            name += QLatin1StringView(entry);
-        else
-            name += QFile::decodeName(entry.toByteArray());
         if (type == DT_DIR) {
             if (depth >= kMaxDepth) continue;
             const QByteArray file = native + '/' + entry.toByteArray();
@@ -101,38 +90,33 @@ Failure Walk(int dirfd, const QString& prefix, const QByteArray& native, int dep
             if (!sub && errno == ENOENT) continue;  // gone since it was listed
             if (!sub)
                 return Failure::Path(Reason::CannotReadFolder, errno, QFile::decodeName(file));
-            if (Failure f = Walk(sub.get(), name + u'\\', file, depth + 1, out, stop);
+            const QString inside = prefix + QFile::decodeName(entry.toByteArray()) + u'\\';
+            if (Failure f = Walk(sub.get(), inside, file, depth + 1, out, stop);
                 f.reason != Reason::None)
                 return f;
             continue;
         }
         if (type != DT_REG) continue;
-        out.keys.push_back(NameKey(name));
-        out.names.push_back(std::move(name));
+        // An ASCII name reads the same in every encoding: no decoder.
+        QString& name = out.names.block;
+        const qsizetype at = name.size();
+        name += prefix;
+        if (IsAscii(entry))
+            name += QLatin1StringView(entry);
+        else
+            name += QFile::decodeName(entry.toByteArray());
+        out.names.End();
+        AppendNameKey(out.keys.block, QStringView(name).sliced(at));
+        out.keys.End();
         out.sizes.push_back(size);
         out.folderOf.push_back(folder);
-        out.leaves.push_back(entry.toByteArray());
+        out.leaves.block += entry;
+        out.leaves.block += '\0';
+        out.leaves.End();
     }
     if (errno != 0)
         return Failure::Path(Reason::CannotReadFolder, errno, QFile::decodeName(native));
     return {};
-}
-
-// Puts the items of each vector in `order`: item k becomes the one at
-// order[k]. Swaps along each cycle of the order, so no vector is copied
-// (fresh memory costs more than the swaps); `order` is used up.
-template <typename... Vectors>
-void Reorder(std::vector<size_t>& order, Vectors&... v) {
-    for (size_t start = 0; start < order.size(); ++start) {
-        size_t k = start;
-        while (order[k] != start) {
-            const size_t from = order[k];
-            (std::swap(v[k], v[from]), ...);
-            order[k] = k;
-            k = from;
-        }
-        order[k] = k;
-    }
 }
 
 }  // namespace
@@ -149,13 +133,12 @@ Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
         f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     if (stop && stop->requested) return Result::Stopped();
-    std::vector<size_t> order(l.names.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-        const int byKey = QString::compare(l.keys[x], l.keys[y]);  // one comparison, not two
-        return byKey != 0 ? byKey < 0 : l.names[x] < l.names[y];
+    slot_.resize(l.sizes.size());
+    std::iota(slot_.begin(), slot_.end(), 0);
+    std::sort(slot_.begin(), slot_.end(), [&](quint32 x, quint32 y) {
+        const int byKey = l.keys.at(x).compare(l.keys.at(y));  // one comparison, not two
+        return byKey != 0 ? byKey < 0 : l.names.at(x) < l.names.at(y);
     });
-    Reorder(order, l.names, l.keys, l.sizes, l.folderOf, l.leaves);
     names_ = std::move(l.names);
     keys_ = std::move(l.keys);
     sizes_ = std::move(l.sizes);
@@ -178,17 +161,20 @@ Result Contents::Open(const QString& path, const StopFlag* stop) {
 Result Contents::Open(const Directory& dir) {
     dir_ = &dir;
     path_ = dir.ArchivePath;
-    keys_.clear();
-    keys_.reserve(size_t(dir.Count()));
-    for (qint64 i = 0; i < dir.Count(); ++i) keys_.push_back(FieldNameKey(dir.EntryName[i]));
+    keys_ = {};
+    keys_.ends.reserve(size_t(dir.Count()));
+    for (qint64 i = 0; i < dir.Count(); ++i) {
+        AppendFieldNameKey(keys_.block, dir.EntryName[i]);
+        keys_.End();
+    }
     if (Failure f = OpenLoaded(dir, archive_, &archiveSize_); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     return {};
 }
 
 QString Contents::FilePath(qint64 i) const {
-    return path_ + u'/' +
-           QFile::decodeName(folders_[folderOf_[size_t(i)]] + '/' + leaves_[size_t(i)]);
+    const QByteArray leaf = leaves_.at(At(i)).chopped(1).toByteArray();  // without its NUL
+    return path_ + u'/' + QFile::decodeName(folders_[folderOf_[At(i)]] + '/' + leaf);
 }
 
 // Opens a folder of the tree in `r`, unless it is the one open there.
@@ -205,12 +191,12 @@ bool Contents::OpenFolder(Reader& r, qint64 folder, int* err) {
 // files: they are compared in name order, folder by folder.
 bool Contents::OpenItem(Reader& r, qint64 i, int* err) {
     if (r.openItem == i) return true;
-    if (!OpenFolder(r, folderOf_[size_t(i)], err)) return false;
+    if (!OpenFolder(r, folderOf_[At(i)], err)) return false;
     // Opened without blocking on a FIFO put in the file's place; the flag
     // changes nothing for a regular file's reads, so it stays.
     r.openItem = -1;
-    r.file = io::Fd(::openat(r.folder.get(), leaves_[size_t(i)].constData(),
-                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    r.file =
+        io::Fd(::openat(r.folder.get(), Leaf(i), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!r.file) return *err = errno, false;
     r.openItem = i;
     return true;
@@ -218,16 +204,16 @@ bool Contents::OpenItem(Reader& r, qint64 i, int* err) {
 
 qint64 Contents::Size(Reader& r, qint64 i, int* err) {
     if (!tree_) return dir_->EntrySize[size_t(i)];
-    if (sizes_[size_t(i)] >= 0) return sizes_[size_t(i)];
+    if (sizes_[At(i)] >= 0) return sizes_[At(i)];
     struct stat st {};
     if (!OpenItem(r, i, err)) return -1;
     if (::fstat(r.file.get(), &st) != 0) return *err = errno, -1;
     if (!S_ISREG(st.st_mode)) return *err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL, -1;
-    return sizes_[size_t(i)] = qint64(st.st_size);
+    return sizes_[At(i)] = qint64(st.st_size);
 }
 
 qint64 Contents::KnownSize(qint64 i) const {
-    return tree_ ? sizes_[size_t(i)] : dir_->EntrySize[size_t(i)];
+    return tree_ ? sizes_[At(i)] : dir_->EntrySize[size_t(i)];
 }
 
 long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long long offset,
@@ -241,7 +227,7 @@ long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long lon
             return a.got;
         }
         if (!OpenItem(r, i, err)) return -1;
-        const qint64 size = sizes_[size_t(i)];
+        const qint64 size = sizes_[At(i)];
         if (size < 0) return io::ReadOnce(r.file.get(), buf, len, offset, err);
         return io::ReadAt(r.file.get(), buf, std::min(len, size - offset), offset, err);
     }
@@ -278,15 +264,14 @@ void Contents::ReadAhead(Reader& r, const std::vector<std::pair<qint64, long lon
     std::vector<io::BatchRead> reads;
     long long at = 0;
     for (const auto& [i, len] : items) {
-        const qint64 folder = folderOf_[size_t(i)];
+        const qint64 folder = folderOf_[At(i)];
         if (at + len > kAheadBytes || reads.size() == most ||
             (r.openFolder != folder && left.size() == kAheadFolders))
             break;
         int err = 0;
         if (r.openFolder != folder) left.push_back(std::move(r.folder));
         if (!OpenFolder(r, folder, &err)) continue;  // Read reports it
-        reads.push_back({r.folder.get(), leaves_[size_t(i)].constData(), r.aheadBytes.get() + at,
-                         unsigned(len), 0});
+        reads.push_back({r.folder.get(), Leaf(i), r.aheadBytes.get() + at, unsigned(len), 0});
         r.ahead.push_back({i, len, 0, at, false});
         at += len;
     }
@@ -302,11 +287,11 @@ Pairing::Lane::Lane() : bufA(new char[size_t(kBuffer)]), bufB(new char[size_t(kB
 Pairing::Pairing(Contents& a, Contents& b) : a_(a), b_(b), match_(size_t(a.count()), -1) {
     // b's items by key: the first of each key, and each item's next of the
     // same key, in b's order.
-    QHash<QString, qint64> first;
+    QHash<QStringView, qint64> first;
     first.reserve(b.count());
     std::vector<qint64> next(size_t(b.count()), -1);
     for (qint64 j = b.count() - 1; j >= 0; --j) {
-        const QString key = b.key(j);
+        const QStringView key = b.key(j);
         if (const auto it = first.find(key); it != first.end())
             next[size_t(j)] = std::exchange(*it, j);
         else

@@ -52,10 +52,11 @@ class Contents {
     [[nodiscard]] Result Open(const Directory& dir);
 
     bool isTree() const { return tree_; }
-    qint64 count() const { return tree_ ? qint64(names_.size()) : dir_->Count(); }
-    QString name(qint64 i) const { return tree_ ? names_[size_t(i)] : dir_->Name(i); }
-    // NameKey of the item's name, kept from the listing or the load.
-    QString key(qint64 i) const { return keys_[size_t(i)]; }
+    qint64 count() const { return tree_ ? qint64(slot_.size()) : dir_->Count(); }
+    QString name(qint64 i) const { return tree_ ? names_.at(At(i)).toString() : dir_->Name(i); }
+    // NameKey of the item's name, kept from the listing or the load (as
+    // long as this).
+    QStringView key(qint64 i) const { return keys_.at(At(i)); }
     // The item's size; a tree's file is opened to learn it (and kept open for
     // Read). -1 with `*err` set when it cannot be opened, or is not a regular
     // file (EISDIR, EINVAL).
@@ -84,15 +85,23 @@ class Contents {
     bool OpenItem(Reader& r, qint64 i, int* err);
     bool OpenFolder(Reader& r, qint64 folder, int* err);
 
+    // Where item `i`'s texts and sizes are: of a tree, the place the listing
+    // found it in (items are numbered in name order); of an archive, `i`.
+    size_t At(qint64 i) const { return tree_ ? slot_[size_t(i)] : size_t(i); }
+    // A tree's file's name in its folder, ended by a NUL.
+    const char* Leaf(qint64 i) const { return leaves_.block.constData() + leaves_.start(At(i)); }
+
     QString path_;
     bool tree_ = false;
     long long archiveSize_ = 0;
-    // Names' keys; of a tree also the names, sizes (-1 until measured), and
-    // each file's folder beneath the root and its name there.
-    std::vector<QString> names_, keys_;
+    // Names' keys; of a tree also the names, sizes (-1 until measured), each
+    // file's folder beneath the root and its name there (NUL-ended), each in
+    // the listing's order, and the listing's places in name order.
+    Texts<QString> names_, keys_;
     std::vector<qint64> sizes_;
     std::vector<quint32> folderOf_;
-    std::vector<QByteArray> leaves_;
+    Texts<QByteArray> leaves_;
+    std::vector<quint32> slot_;
     std::vector<QByteArray> folders_;
     Directory owned_;
     const Directory* dir_ = &owned_;

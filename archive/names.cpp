@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kbx {
@@ -57,29 +58,46 @@ QStringList NameComponents(QStringView name) {
     return parts;
 }
 
-QString NameKey(QStringView name) {
-    // ASCII names, nearly all of them, fold one character at a time into one
-    // allocation; Unicode's folding of ASCII is AsciiKey's.
-    QString key(name.size(), Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(key.data());
+namespace {
+
+// Makes room for `n` more characters at the end of `out`, which grows by
+// doubling (a block of many keys is appended to key by key), and returns
+// where they go.
+char16_t* Extend(QString& out, qsizetype n) {
+    const qsizetype at = out.size();
+    if (out.capacity() < at + n) out.reserve(std::max(2 * out.capacity(), at + n));
+    out.resize(at + n);
+    return reinterpret_cast<char16_t*>(out.data()) + at;
+}
+
+}  // namespace
+
+void AppendNameKey(QString& out, QStringView name) {
+    // ASCII names, nearly all of them, fold one character at a time; Unicode's
+    // folding of ASCII is AsciiKey's.
+    const qsizetype at = out.size();
+    char16_t* key = Extend(out, name.size());
     for (qsizetype i = 0; i < name.size(); ++i) {
         if (name[i].unicode() >= 0x80) {
-            key = name.toString().toCaseFolded();
-            key.replace(u'/', u'\\');
-            return key;
+            out.truncate(at);
+            out += name.toString().toCaseFolded().replace(u'/', u'\\');
+            return;
         }
-        out[i] = AsciiKey(name[i].unicode());
+        key[i] = AsciiKey(name[i].unicode());
     }
+}
+
+QString NameKey(QStringView name) {
+    QString key;
+    AppendNameKey(key, name);
     return key;
 }
 
-QString FieldNameKey(QByteArrayView field) {
+void AppendFieldNameKey(QString& out, QByteArrayView field) {
     const QByteArrayView bytes = NameBytes(field);
-    if (!IsAscii(bytes)) return NameKey(DecodeName(bytes));
-    QString key(bytes.size(), Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(key.data());
-    for (qsizetype i = 0; i < bytes.size(); ++i) out[i] = AsciiKey(char16_t(bytes[i]));
-    return key;
+    if (!IsAscii(bytes)) return AppendNameKey(out, DecodeName(bytes));
+    char16_t* key = Extend(out, bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) key[i] = AsciiKey(char16_t(bytes[i]));
 }
 
 QString TypedName(QStringView typed) {

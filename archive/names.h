@@ -41,9 +41,11 @@ QStringList NameComponents(QStringView name);
 // A name as the game's case-insensitive file system compares it: letter case
 // folded, "/" read as "\". Two names with the same key are one file there.
 QString NameKey(QStringView name);
-// NameKey of the name held in a raw field: NameKey(FieldName(field)), made
-// without decoding an ASCII name first.
-QString FieldNameKey(QByteArrayView field);
+// Appends NameKey(name) to `out` (which `name` must not view into).
+void AppendNameKey(QString& out, QStringView name);
+// Appends NameKey(FieldName(field)), the key of the name held in a raw
+// field, to `out`, without decoding an ASCII name first.
+void AppendFieldNameKey(QString& out, QByteArrayView field);
 // What NameKey makes of one ASCII character, for loops that fold names
 // without building strings.
 constexpr char16_t AsciiKey(char16_t c) {

@@ -279,6 +279,7 @@ TEST_F(RewriteTest, TreesComparedInBatches) {
     EXPECT_EQ(names.join(' '),
               "Version\\0grown Version\\0link Version\\0same Version\\a\\f "
               "Version\\b\\f Version\\c\\f Version\\d");
+    EXPECT_EQ(t.FilePath(6), tmp.filePath("tree") + "/Version/d");
 }
 
 // update's way: a tree compared on threads ahead of the copy, each file
