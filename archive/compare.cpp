@@ -23,8 +23,10 @@ namespace {
 // Deeper folders cannot hold a name that fits an entry's 128 bytes.
 constexpr int kMaxDepth = 64;
 constexpr long long kBuffer = 1 << 20;
-// An archive's entries are read through a window of this many bytes.
-constexpr qint64 kWindow = 1 << 20;
+// An archive's entries are read through a window of this many bytes (a
+// buffer that is filled again and again: its fresh pages cost more than
+// its reads).
+constexpr qint64 kWindow = 256 << 10;
 // Files read ahead in batches: each smaller than kAheadFile, at most
 // kAheadBytes of them at once for each thread, from at most kAheadFolders + 1
 // folders (each batch's files and folders are open at once).
@@ -241,7 +243,7 @@ long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long lon
     }
     if (len > kWindow / 4) return io::ReadAt(archive_.get(), buf, len, at, err);
     // Where the window left off, the next entries are likely to follow: a
-    // megabyte is read ahead. Elsewhere only what is asked for.
+    // window's worth is read ahead. Elsewhere only what is asked for.
     const qint64 want =
         at >= r.windowStart && at <= end ? std::min(kWindow, archiveSize_ - at) : len;
     r.window.resize(want);

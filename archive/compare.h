@@ -72,7 +72,7 @@ class Contents {
     // Reads item `i`'s bytes from `offset`: the count read, fewer only at
     // its end, or -1 with `*err` set. A tree's file not measured is read as
     // far as asked, or to its end. An archive's entries read one after
-    // another in the order of their data cost one read per megabyte.
+    // another in the order of their data cost one read per 256 KiB.
     long long Read(Reader& r, qint64 i, char* buf, long long len, long long offset, int* err);
     // Of a tree: reads the (item, length) pairs' first bytes in one batch,
     // as far as they fit, for the Reads that will ask for them from offset 0

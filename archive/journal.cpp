@@ -92,7 +92,9 @@ constexpr qint64 kRangeBytes = 16;
 constexpr qint64 kSumBytes = 8;
 constexpr qint64 kTrailerBytes = 24;
 constexpr quint32 kMaxRanges = 16;
-constexpr qint64 kBlock = 1 << 20;  // bytes read or written at a time
+// Bytes read or written at a time, through one buffer: a fresh page costs
+// more than a read.
+constexpr qint64 kBlock = 128 << 10;
 constexpr quint64 kSumStart = 0xcbf29ce484222325ULL;
 
 void Put64(char* p, quint64 v) {
