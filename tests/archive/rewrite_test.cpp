@@ -240,6 +240,7 @@ TEST_F(RewriteTest, AnEntryPastTheEndEndsEarlyWhenCompared) {
 // - a\f, b\f, c\f: each read in its own folder, also where a folder's
 //   descriptor number comes back for a later one (c\f holds a\f's entry);
 // - d pairs with the entry d only, not also with D;
+// - c\f fails once its folder is gone;
 // and the tree's files come in their names' order, whatever the listing's.
 TEST_F(RewriteTest, TreesComparedInBatches) {
     const QByteArray page(4096, 'p');
@@ -265,13 +266,18 @@ TEST_F(RewriteTest, TreesComparedInBatches) {
     kbx::Contents a, t;
     ASSERT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
     kbx::Pairing pairs(a, t);
-    kbx::DiffersAhead ahead(pairs, a.count(), 1);
     std::vector<bool> differs(size_t(a.count()));
-    for (qint64 i = 0; i < a.count(); ++i) {
-        bool d = false;
-        ASSERT_EQ(ahead.Differs(i, &d).reason, kbx::Reason::None);
-        differs[size_t(i)] = d;
-    }
+    const auto compare = [&] {
+        kbx::DiffersAhead ahead(pairs, a.count(), 1);
+        kbx::Failure f;
+        for (qint64 i = 0; i < a.count() && f.reason == kbx::Reason::None; ++i) {
+            bool d = false;
+            f = ahead.Differs(i, &d);
+            differs[size_t(i)] = d;
+        }
+        return f;
+    };
+    ASSERT_EQ(compare().reason, kbx::Reason::None);
     EXPECT_EQ(differs, (std::vector<bool>{true, true, false, true, false, false, false, false}));
     EXPECT_EQ(std::pair(pairs.Match(6), pairs.Match(7)), std::pair(6LL, -1LL));
     QStringList names;
@@ -280,6 +286,11 @@ TEST_F(RewriteTest, TreesComparedInBatches) {
               "Version\\0grown Version\\0link Version\\0same Version\\a\\f "
               "Version\\b\\f Version\\c\\f Version\\d");
     EXPECT_EQ(t.FilePath(6), tmp.filePath("tree") + "/Version/d");
+    // A folder gone since the listing fails its file, not reading another.
+    ASSERT_TRUE(QDir(tmp.filePath("tree/Version/c")).removeRecursively());
+    const kbx::Failure gone = compare();
+    EXPECT_EQ(std::tie(gone.reason, gone.subject),
+              std::tuple(kbx::Reason::ReadFailed, QStringLiteral("Version\\c\\f")));
 }
 
 // update's way: a tree compared on threads ahead of the copy, each file
