@@ -16,12 +16,6 @@ struct BatchReader::Ring {
 
 namespace {
 
-// The smallest page the kernel caches files in. A read that does not wait
-// stops short of the file's end only at a multiple of it, and with at least
-// one byte read (where none is in memory it fails with EAGAIN): 0 bytes
-// read is the end.
-constexpr long long kPage = 4096;
-
 // Submits what was queued and reaps `count` completions, each to
 // (*results)[user_data] where `results` is given. False when the queue
 // itself failed: completions may then be missing, and the queue is not used
@@ -112,6 +106,9 @@ bool BatchReader::Read(std::vector<BatchRead>& reads) {
     for (size_t k = 0; k < n; ++k) {
         const long long g = fds[k] < 0 ? fds[k] : got[k];
         reads[k].got = g;
+        // A read that does not wait stops short of the file's end only at a
+        // multiple of kPage, and with at least one byte read (where none is
+        // in memory it fails with EAGAIN): 0 bytes read is the end.
         reads[k].whole = g == reads[k].len || g == 0 || (g > 0 && g % kPage != 0) ||
                          (g > 0 && g + 1 == reads[k].len && got[n + k] == 0);
         anyRead = anyRead || g >= 0;

@@ -258,9 +258,13 @@ long long Contents::Read(Reader& r, qint64 i, char* buf, long long len, long lon
 
 void Contents::ReadAhead(Reader& r, const std::vector<std::pair<qint64, long long>>& items) {
     r.ahead.clear();
-    const size_t most = tree_ && !items.empty() ? BatchFiles() : 0;
+    if (!tree_ || items.empty()) return;
+    if (!r.batch) {
+        r.batch = std::make_unique<io::BatchReader>();
+        r.batchFiles = BatchFiles();
+    }
+    const size_t most = r.batchFiles;
     if (most == 0) return;
-    if (!r.batch) r.batch = std::make_unique<io::BatchReader>();
     if (!r.aheadBytes) r.aheadBytes.reset(new char[size_t(kAheadBytes)]);
     std::vector<io::Fd> left;  // folders of earlier files, open until the batch is read
     std::vector<io::BatchRead> reads;

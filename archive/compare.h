@@ -41,6 +41,7 @@ class Contents {
         std::vector<Ahead> ahead;
         std::unique_ptr<char[]> aheadBytes;
         std::unique_ptr<io::BatchReader> batch;  // after aheadBytes: gone before them
+        size_t batchFiles = 0;  // the most files a batch holds open, learned with `batch`
     };
 
     // A folder is read as a tree (its files listed now, each measured and

@@ -68,7 +68,6 @@ bool Disabled(Facility f) {
 constexpr long long kChunk = 1 << 20;  // bounded buffer for copies without the kernel
 constexpr long long kSplicePipe = 512 << 10;
 constexpr long long kSmallCopy = 64 << 10;  // copied through a stack buffer
-constexpr long long kPage = 4096;
 // As many links as the kernel follows in one path before it gives up.
 constexpr int kMaxLinks = 40;
 

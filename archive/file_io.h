@@ -109,6 +109,9 @@ bool WriteAll(int fd, const char* buf, long long len, long long offset, int* err
 long long CopyRange(int in, long long inOffset, int out, long long outOffset, long long len,
                     int* err);
 
+// The smallest page the kernel caches files in.
+inline constexpr long long kPage = 4096;
+
 // CopyRange in pieces of kCopyPiece bytes; with `startWriteback`, disk
 // writes are started after each piece (see StartWriteback), so that a long
 // copy is flushed while it runs. (Two threads would not help: the file

@@ -286,6 +286,18 @@ TEST_F(RewriteTest, TreesComparedInBatches) {
               "Version\\0grown Version\\0link Version\\0same Version\\a\\f "
               "Version\\b\\f Version\\c\\f Version\\d");
     EXPECT_EQ(t.FilePath(6), tmp.filePath("tree") + "/Version/d");
+    // A batch holds a quarter of the descriptors past 64 open, none at 64.
+    struct rlimit was {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+    for (const auto& [fds, most] : {std::pair{72, size_t(2)}, {64, size_t(0)}}) {
+        struct rlimit row = was;
+        row.rlim_cur = rlim_t(fds);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &row), 0);
+        kbx::Contents::Reader r;
+        t.ReadAhead(r, {{0, 5}, {1, 5}, {2, 5}});
+        EXPECT_EQ(r.batchFiles, most) << fds;
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &was), 0);
     // A folder gone since the listing fails its file, not reading another.
     ASSERT_TRUE(QDir(tmp.filePath("tree/Version/c")).removeRecursively());
     const kbx::Failure gone = compare();
