@@ -20,6 +20,22 @@ using kbx::Edit;
 
 namespace {
 
+// The process's descriptor limit set to `fds` (0: left as it is) for as long
+// as this lives.
+class DescriptorLimit {
+  public:
+    explicit DescriptorLimit(int fds) {
+        ::getrlimit(RLIMIT_NOFILE, &was_);
+        struct rlimit now = was_;
+        if (fds != 0) now.rlim_cur = rlim_t(fds);
+        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &now), 0);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &was_); }
+
+  private:
+    struct rlimit was_ {};
+};
+
 class RewriteTest : public ArchiveTest {
   public:
     QStringList Beside() const {
@@ -287,17 +303,12 @@ TEST_F(RewriteTest, TreesComparedInBatches) {
               "Version\\b\\f Version\\c\\f Version\\d");
     EXPECT_EQ(t.FilePath(6), tmp.filePath("tree") + "/Version/d");
     // A batch holds a quarter of the descriptors past 64 open, none at 64.
-    struct rlimit was {};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
     for (const auto& [fds, most] : {std::pair{72, size_t(2)}, {64, size_t(0)}}) {
-        struct rlimit row = was;
-        row.rlim_cur = rlim_t(fds);
-        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &row), 0);
+        const DescriptorLimit limit(fds);
         kbx::Contents::Reader r;
         t.ReadAhead(r, {{0, 5}, {1, 5}, {2, 5}});
         EXPECT_EQ(r.batchFiles, most) << fds;
     }
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &was), 0);
     // A folder gone since the listing fails its file, not reading another.
     ASSERT_TRUE(QDir(tmp.filePath("tree/Version/c")).removeRecursively());
     const kbx::Failure gone = compare();
@@ -348,15 +359,11 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
     };
     // Rows: the reads' limit, threads, and descriptors the process may open
     // (0: as it is); three threads' batches must fit in 128.
-    struct rlimit was {};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
     for (const auto& [limit, n, fds] : {std::tuple{0LL, 1, 0}, {65536LL, 2, 0}, {0LL, 3, 128}}) {
         SCOPED_TRACE(testing::Message() << limit << " " << n << " " << fds);
         threads = n;
         kbx::io::LimitReads(limit);
-        struct rlimit rows = was;
-        if (fds != 0) rows.rlim_cur = rlim_t(fds);
-        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &rows), 0);
+        const DescriptorLimit descriptors(fds);
         Load(entries);
         ASSERT_EQ(::chmod(QFile::encodeName(archive), 0444), 0);
         ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
@@ -385,7 +392,6 @@ TEST_F(RewriteTest, RefreshFromATreeComparedAhead) {
             ASSERT_TRUE((swap == 2 || ::unlink(late) == 0) && WriteFile(late, "abc"));
         }
     }
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &was), 0);
 }
 
 }  // namespace
