@@ -108,9 +108,13 @@ enum class SubFolders {
 // as for a pack, and the progress hook learns every file in order, but no
 // file is read and nothing is written, not even a temporary file. The
 // result is the pack's, warnings included, up to the copy.
+//
+// `stamps`, when given, learns the packed files' stamps (see stamps.h) with
+// the archive's identity as published.
+struct TreeStamps;
 Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress = {},
             const StopFlag* stop = nullptr, SubFolders subFolders = SubFolders::Ignored,
-            bool dryRun = false);
+            bool dryRun = false, TreeStamps* stamps = nullptr);
 
 // Milliseconds from a monotonic clock.
 class Stopwatch {

@@ -130,6 +130,10 @@ Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     io::Fd version(
         ::openat(root.get(), "Version", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!version) return Result::Unusable(Failure::Path(Reason::NoTree, 0, path));
+    struct stat st {};
+    localTimes_ = ::fstat(version.get(), &st) == 0 && LocalTimes(version.get());
+    versionDevice_ = quint64(st.st_dev);
+    versionInode_ = quint64(st.st_ino);
     Listing l;
     if (Failure f = Walk(version.get(), QStringLiteral("Version\\"), "Version", 1, l, stop);
         f.reason != Reason::None)
@@ -177,6 +181,17 @@ Result Contents::Open(const Directory& dir) {
 QString Contents::FilePath(qint64 i) const {
     const QByteArray leaf = leaves_.at(At(i)).chopped(1).toByteArray();  // without its NUL
     return path_ + u'/' + QFile::decodeName(folders_[folderOf_[At(i)]] + '/' + leaf);
+}
+
+bool Contents::Stat(Reader& r, qint64 i, struct stat* st) {
+    int err = 0;
+    return OpenFolder(r, folderOf_[At(i)], &err) && ::fstatat(r.folder.get(), Leaf(i), st, 0) == 0;
+}
+
+bool Contents::Stampable(quint64* device, quint64* inode) const {
+    *device = versionDevice_;
+    *inode = versionInode_;
+    return tree_ && localTimes_;
 }
 
 // Opens a folder of the tree in `r`, unless it is the one open there.
@@ -336,10 +351,32 @@ std::vector<qint64> Pairing::Unmatched() const {
     return out;
 }
 
+void Pairing::UseStamps(const TreeStamps& old) {
+    old_ = &old;
+    moment_ = CoarseNowNs();
+    seen_.assign(size_t(a_.count()), {});
+}
+
+void Pairing::Stamp(Lane& lane, qint64 from, qint64 to) {
+    lane.sameFrom = from;
+    lane.same.assign(size_t(to - from), 0);
+    for (qint64 i = from; i < to; ++i) {
+        struct stat st {};
+        const qint64 j = Match(i);
+        if (j < 0 || !b_.Stat(lane.b, j, &st)) continue;
+        lane.same[size_t(i - from)] = old_->Unchanged(i, a_.KnownSize(i), st);
+        if (S_ISREG(st.st_mode) && quint64(st.st_dev) == old_->device &&
+            SettledBefore(st, moment_))
+            seen_[size_t(i)] = StampOf(st);
+    }
+}
+
 void Pairing::ReadAhead(Lane& lane, qint64 from, qint64 to) {
     if (!b_.isTree()) return;
+    if (old_) Stamp(lane, from, to);
     std::vector<std::pair<qint64, long long>> items;
     for (qint64 i = from; i < to; ++i) {
+        if (lane.Same(i)) continue;
         const qint64 j = Match(i), size = j >= 0 ? a_.KnownSize(i) : -1;
         // As Bytes reads a small file not measured: a's size and one byte more.
         if (size >= 0 && size < kAheadFile && b_.KnownSize(j) < 0) items.emplace_back(j, size + 1);
@@ -348,6 +385,7 @@ void Pairing::ReadAhead(Lane& lane, qint64 from, qint64 to) {
 }
 
 Failure Pairing::Differs(Lane& lane, qint64 i, qint64 j, bool* differs) {
+    if (lane.Same(i)) return *differs = false, Failure{};
     int err = 0;
     const qint64 size = a_.Size(lane.a, i, &err);
     if (size < 0) return {Reason::ReadFailed, err, {}, -1, a_.name(i)};

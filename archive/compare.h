@@ -13,6 +13,7 @@
 #include "archive/archive.h"
 #include "archive/batch_read.h"
 #include "archive/file_io.h"
+#include "archive/stamps.h"
 
 namespace kbx {
 
@@ -67,6 +68,12 @@ class Contents {
     qint64 KnownSize(qint64 i) const;
     // Of a tree: the file's path, as the engine takes paths.
     QString FilePath(qint64 i) const;
+    // Of a tree: measures the file (following a link) as it is now; false
+    // when it cannot be.
+    bool Stat(Reader& r, qint64 i, struct stat* st);
+    // Of a tree whose file system's times are local (see stamps.h): true,
+    // with its Version folder's device and inode.
+    bool Stampable(quint64* device, quint64* inode) const;
     // Of an archive: the directory it was loaded into.
     const Directory& directory() const { return *dir_; }
 
@@ -104,6 +111,8 @@ class Contents {
     Texts<QByteArray> leaves_;
     std::vector<quint32> slot_;
     std::vector<QByteArray> folders_;
+    quint64 versionDevice_ = 0, versionInode_ = 0;
+    bool localTimes_ = false;
     Directory owned_;
     const Directory* dir_ = &owned_;
     io::Fd archive_;
@@ -125,7 +134,22 @@ class Pairing {
         Lane();
         Contents::Reader a, b;
         std::unique_ptr<char[]> bufA, bufB;
+        // Of the items read ahead last, from `sameFrom` on: those whose
+        // stamps prove them alike.
+        qint64 sameFrom = 0;
+        std::vector<char> same;
+        bool Same(qint64 i) const {
+            return i >= sameFrom && i - sameFrom < qint64(same.size()) && same[size_t(i - sameFrom)];
+        }
     };
+    // From now on (a an archive, b a tree; before any comparison), a pair
+    // whose file `old` vouches for (TreeStamps::Unchanged) is alike without
+    // a read, and each paired file is measured so that stamps() learns it.
+    void UseStamps(const TreeStamps& old);
+    // By a's index, the stamps of the paired files measured (none where a
+    // file had not settled, see SettledBefore); read once the comparison is
+    // over.
+    const std::vector<FileStamp>& stamps() const { return seen_; }
     // `differs` learns whether a's item `i` and b's item `j` hold different
     // bytes: sizes are compared first, bytes only where sizes agree, through
     // the lane's two bounded buffers. A tree's file of b not measured yet
@@ -143,10 +167,15 @@ class Pairing {
     // Differs' reading of the bytes, with a's size known; `cut` learns
     // whether b's file, not measured, ended before that size.
     Failure Bytes(Lane& lane, qint64 i, qint64 j, qint64 size, bool* differs, bool* cut);
+    // Measures the files paired with a's items [from, to) (see UseStamps).
+    void Stamp(Lane& lane, qint64 from, qint64 to);
 
     Contents& a_;
     Contents& b_;
     std::vector<qint64> match_;
+    const TreeStamps* old_ = nullptr;
+    qint64 moment_ = 0;  // CoarseNowNs() before any file was measured
+    std::vector<FileStamp> seen_;
 };
 
 // Pairing::Differs of a's paired items in a's order, worked out at most

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/identity.h"
 #include "archive/names.h"
 
 namespace kbx {
@@ -42,18 +43,6 @@ class NameFields {
 
   private:
     Texts<QByteArray> names_;
-};
-
-// What identifies an archive file and its state when it was loaded: the
-// same file, not rewritten since, has the same values.
-struct FileIdentity {
-    quint64 device = 0;
-    quint64 inode = 0;
-    qint64 size = -1;
-    qint64 modifiedNs = 0;  // modification time in nanoseconds
-    qint64 changedNs = 0;   // status change time in nanoseconds
-
-    bool operator==(const FileIdentity&) const = default;
 };
 
 // Indexes 0..count-1 hold the entries in directory order; the element at

@@ -641,6 +641,19 @@ bool AtomicFile::Commit(bool durable, int* err, bool replace) {
         *err = error_ != 0 ? error_ : EBADF;
         return false;
     }
+    struct stat mine {};
+    if (::fstat(fd_.get(), &mine) != 0) mine.st_ino = 0;
+    if (!Name(durable, err, replace)) return false;
+    // Naming changed the file's change time: it is measured under its name,
+    // and known only where the name still leads to this file.
+    struct stat named {};
+    if (mine.st_ino != 0 && ::fstatat(dirfd_, final_.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == mine.st_dev && named.st_ino == mine.st_ino)
+        committed_ = IdentityOf(named);
+    return true;
+}
+
+bool AtomicFile::Name(bool durable, int* err, bool replace) {
     if (durable && !Fsync(fd_.get(), err)) return false;
     if (Injected(Op::Publish, err)) return false;
     if (unnamed_) {

@@ -219,6 +219,9 @@ class AtomicFile {
     // final name stays and the commit fails with EEXIST; the check and the
     // naming are one step.
     bool Commit(bool durable, int* err, bool replace = true);
+    // After a Commit that succeeded: the file as it stood under its name
+    // just after (size -1 when that is not known).
+    const FileIdentity& committed() const { return committed_; }
     // The final name is probably taken (a run that found its files already
     // there): a replacing Commit goes straight to a temporary name and a
     // rename, which replaces a file and creates a missing one alike, without
@@ -240,6 +243,7 @@ class AtomicFile {
 
   private:
     bool CreateNamed(int* err);
+    bool Name(bool durable, int* err, bool replace);
     bool LinkUnder(const QByteArray& name);
     bool RenameNoReplace();
 
@@ -253,6 +257,7 @@ class AtomicFile {
     bool foundTaken_ = false;
     QByteArray leftName_;
     int leftError_ = 0;
+    FileIdentity committed_;
 };
 
 }  // namespace kbx::io

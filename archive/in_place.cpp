@@ -266,6 +266,7 @@ Result EditInPlace(const Directory& dir, const std::vector<Edit>& edits,
     }
     if (!records.Finish()) return undo(failed(Reason::WriteFailed, err));
     if (!io::Fsync(archive.get(), &err)) return undo(failed(Reason::WriteFailed, err));
+    r.written = io::IdentityOf(archive.get());
 
     if (Failure f = journal.Retire(place, archive.get(), r.warnings); f.reason != Reason::None)
         return undo(Result::Unusable(std::move(f)));

@@ -81,6 +81,9 @@ class OutputArchive {
     // in doubt.
     Failure Publish(std::vector<Failure>& warnings);
 
+    // After Publish: the archive as it stood just after (size -1 when not known).
+    const FileIdentity& published() const { return file_.committed(); }
+
     // Drops the unpublished file.
     void Discard() { file_.Discard(); }
 

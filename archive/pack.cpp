@@ -2,13 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <memory>
 
 #include "archive/archive.h"
@@ -16,6 +13,7 @@
 #include "archive/file_io_faults.h"
 #include "archive/output.h"
 #include "archive/records.h"
+#include "archive/stamps.h"
 
 namespace kbx {
 
@@ -52,25 +50,6 @@ struct Folder {
     quint32 parent;
     quint8 group;  // 0: beneath Version/Data, 1: beneath Version
 };
-
-// Whether timestamps on this file system come from this machine's clock, so
-// that a file can be trusted unchanged from its change time alone (see
-// DataWriter::Read).
-bool LocalTimes(int dirfd) {
-    struct statfs fs {};
-    if (::fstatfs(dirfd, &fs) != 0) return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case EXT4_SUPER_MAGIC:
-        case XFS_SUPER_MAGIC:
-        case BTRFS_SUPER_MAGIC:
-        case TMPFS_MAGIC:
-        case F2FS_SUPER_MAGIC:
-        case OVERLAYFS_SUPER_MAGIC:
-            return true;
-        default:
-            return false;
-    }
-}
 
 // Opens sub-folder `name` of `dirfd`; a link in its place is refused (ELOOP
 // or ENOTDIR), so that no walk leaves the tree.
@@ -466,10 +445,16 @@ class DataWriter {
     // Copies one file of the folder `dirfd`, whose times are local when
     // `localTimes` is set, and records its size; Reason::None on success.
     Failure Copy(int dirfd, bool localTimes, Listed& f) {
+        stamp_ = {};
         Failure why = CopyFile(dirfd, localTimes, f);
         if (why.reason != Reason::None) why.subject = listing_.Entry(f);
+        stamps_.push_back(stamp_);
         return why;
     }
+
+    // Each file's stamp, in the order copied: none where its times are not
+    // local or it had not settled when opened.
+    std::vector<FileStamp>& stamps() { return stamps_; }
 
     bool Flush() {
         if (buffered_ == 0) return true;
@@ -483,12 +468,6 @@ class DataWriter {
   private:
     static constexpr qint64 kBufferSize = 1 << 20;
     static constexpr qint64 kSmallFile = 64 << 10;
-    // How long before its opening a file must have last changed for its
-    // change time alone to prove it unchanged: the clock's tick where times
-    // have nanoseconds, and a whole second where a file system keeps seconds
-    // only (it rounds a change down by up to a second).
-    static constexpr qint64 kTickMargin = 50'000'000;
-    static constexpr qint64 kSecondMargin = 2'000'000'000;
 
     Failure CopyFile(int dirfd, bool localTimes, Listed& f) {
         const QByteArray name = listing_.Native(f.name).toByteArray();
@@ -497,8 +476,8 @@ class DataWriter {
         // as that name, never through a link that took its place.
         const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
                           ((f.name.flags & kStatted) ? 0 : O_NOFOLLOW);
-        timespec opened{};
-        ::clock_gettime(CLOCK_REALTIME_COARSE, &opened);
+        opened_ = CoarseNowNs();
+        local_ = localTimes;
         io::Fd in(::openat(dirfd, name.constData(), flags));
         if (!in) return {errno == ELOOP ? Reason::FileChanged : Reason::CannotOpenFile, errno};
         if (buffered_ + kSmallFile + 1 > kBufferSize && !Flush()) return WriteError();
@@ -532,8 +511,7 @@ class DataWriter {
         if (out_.Replaces(after.st_dev, after.st_ino)) return {Reason::OutputInTree};
         if (trustTimes) {
             if (got > kSmallFile) return CopyLarge(in.get(), f, after);
-            const qint64 margin = after.st_ctim.tv_nsec != 0 ? kTickMargin : kSecondMargin;
-            if (io::Nanoseconds(after.st_ctim) >= io::Nanoseconds(opened) - margin) {
+            if (!SettledBefore(after, opened_)) {
                 // Changed moments ago, perhaps while it was read: read it
                 // again between two equal measurements.
                 before = after;
@@ -548,6 +526,7 @@ class DataWriter {
         if (got != after.st_size || (listing_.measured() && got != f.size))
             return {Reason::FileChanged};
         if (next_ + got > kMaxArchiveBytes) return {Reason::TooLarge};
+        Stamp(after);
         f.size = qint32(got);
         buffered_ += got;
         next_ += got;
@@ -569,6 +548,7 @@ class DataWriter {
         if (copied != before.st_size || !io::SameFileState(before, after) ||
             (listing_.measured() && copied != f.size))
             return {Reason::FileChanged};
+        Stamp(after);
         f.size = qint32(copied);
         next_ += copied;
         bufferStart_ = next_;
@@ -577,6 +557,11 @@ class DataWriter {
     }
 
     Failure WriteError() const { return {Reason::WriteFailed, out_.error()}; }
+
+    // The file copied, as measured after its bytes were read.
+    void Stamp(const struct stat& after) {
+        if (local_ && SettledBefore(after, opened_)) stamp_ = StampOf(after);
+    }
 
     // Everything before `end` is written: start the disk on what is new.
     void Written(qint64 end) { writeback_.Written(end); }
@@ -588,6 +573,10 @@ class DataWriter {
     qint64 buffered_ = 0;
     io::WritebackPacer writeback_;
     std::unique_ptr<char[]> buffer_;
+    qint64 opened_ = 0;  // CoarseNowNs() before the file being copied was opened
+    bool local_ = false;
+    FileStamp stamp_;
+    std::vector<FileStamp> stamps_;
 };
 
 // The tree's Version and Version/Data folders: NoTree when either is not
@@ -618,9 +607,10 @@ Failure ListTree(Listing& listing, int data, int version, std::vector<Failure>& 
 
 // Copies the listed files' bytes into `out`, back to back after the
 // directory, learning each one's size; Outcome::Stopped when asked to stop
-// between two files.
+// between two files. `stamps` learns the files' stamps.
 Result CopyFiles(OutputArchive& out, Listing& listing, int data, int version,
-                 const PackProgress& progress, const StopFlag* stop) {
+                 const PackProgress& progress, const StopFlag* stop,
+                 std::vector<FileStamp>& stamps) {
     std::vector<Listed>& files = listing.files();
     const qint64 n = qint64(files.size());
     DataWriter writer(out, listing, DirectoryEnd(n));
@@ -640,6 +630,7 @@ Result CopyFiles(OutputArchive& out, Listing& listing, int data, int version,
             return Result::Unusable(std::move(why));
     }
     if (!writer.Flush()) return Result::Unusable({Reason::WriteFailed, out.error()});
+    stamps = std::move(writer.stamps());
     return {};
 }
 
@@ -662,7 +653,7 @@ bool WriteDirectory(OutputArchive& out, const Listing& listing) {
 }  // namespace
 
 Result Pack(const QString& root, const QString& archivePath, const PackProgress& progress,
-            const StopFlag* stop, SubFolders subFolders, bool dryRun) {
+            const StopFlag* stop, SubFolders subFolders, bool dryRun, TreeStamps* stamps) {
     io::Fd version, data;
     if (Failure f = OpenTree(root, version, data); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
@@ -692,7 +683,8 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
         r.done = n;
         return r;
     }
-    Result copied = CopyFiles(out, listing, data.get(), version.get(), progress, stop);
+    std::vector<FileStamp> made;
+    Result copied = CopyFiles(out, listing, data.get(), version.get(), progress, stop, made);
     if (copied.outcome == Outcome::Unusable && copied.failure.subject.isEmpty())
         copied.failure.subject = archivePath;
     if (!copied.ok()) return copied;  // `out` is discarded unpublished
@@ -701,6 +693,10 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
     if (Failure f = out.Publish(r.warnings); f.reason != Reason::None)
         return Result::Unusable(std::move(f));
     r.done = n;
+    r.written = out.published();
+    struct stat tree {};
+    if (stamps && ::fstat(version.get(), &tree) == 0)
+        *stamps = {r.written, quint64(tree.st_dev), quint64(tree.st_ino), std::move(made)};
     return r;
 }
 

@@ -10,6 +10,8 @@
 
 #include <vector>
 
+#include "archive/identity.h"
+
 namespace kbx {
 
 // Why a name may not be written beneath a target folder.
@@ -140,6 +142,7 @@ struct [[nodiscard]] Result {
     std::vector<Failure> warnings;
     qint64 done = 0;   // entries written, files packed, records loaded, or entries after an edit
     qint64 bytes = 0;  // edits: the bytes written into the archive
+    FileIdentity written;  // edits and packs: the archive as left (size -1: not known)
 
     bool ok() const { return outcome == Outcome::Ok || outcome == Outcome::NothingDone; }
 

@@ -290,6 +290,7 @@ Result RewriteWhole(const Directory& dir, const std::vector<Edit>& given,
         return Result::Unusable(std::move(f));
     r.done = checked.newCount;
     r.bytes = copier.end();
+    r.written = out.published();
     return r;
 }
 

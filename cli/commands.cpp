@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -384,6 +385,15 @@ int Unpack(const ParsedArgs& args) {
     return code;
 }
 
+// Where the stamps of trees' files are kept (see archive/stamps.h): a cache,
+// whose loss only costs an update its speed. Empty where the user has none.
+namespace {
+QString StampFolder() {
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return cache.isEmpty() ? QString() : cache + QStringLiteral("/quillmere/stamps");
+}
+}  // namespace
+
 int Pack(const ParsedArgs& args) {
     const auto root = EnginePath(args.operands[0]);
     if (!root) return kUnusable;
@@ -406,10 +416,14 @@ int Pack(const ParsedArgs& args) {
             doneBytes += step.size;
             bytes = step.totalSize;
         };
-    const kbx::Result r =
-        kbx::Pack(*root, *archive, hook, &Stop(),
-                  args.Has("recursive") ? kbx::SubFolders::Packed : kbx::SubFolders::Reported, dry);
+    const QString stampFolder = StampFolder();
+    kbx::TreeStamps stamps;
+    const kbx::Result r = kbx::Pack(
+        *root, *archive, hook, &Stop(),
+        args.Has("recursive") ? kbx::SubFolders::Packed : kbx::SubFolders::Reported, dry,
+        stampFolder.isEmpty() ? nullptr : &stamps);
     g_published = r.outcome == kbx::Outcome::Ok && !dry;
+    if (g_published) kbx::SaveStamps(stampFolder, stamps, stamps.archive);
     const int code =
         Finish(r, {Shown(*root), {{*root, Shown(*root)}, {*archive, Shown(*archive)}}});
     if (code == kOk && verbose && !dry) ReportTime(Kbx::tr("pack"), r.done, bytes, clock);
@@ -495,6 +509,7 @@ struct EditRun {
     kbx::EditLock lock;
     kbx::Directory dir;
     QString path;
+    kbx::FileIdentity written;  // after Run's edit: the archive as it left it
 
     // Returns 0 when loaded, or the exit code.
     int Open(const ParsedArgs& args) {
@@ -569,6 +584,7 @@ struct EditRun {
                                   ? kbx::EditInPlace(dir, edits, progress, &Stop())
                                   : kbx::Rewrite(dir, edits, progress, &Stop(), refresh);
         g_published = r.outcome == kbx::Outcome::Ok;
+        written = r.outcome == kbx::Outcome::NothingDone ? dir.Identity : r.written;
         const int code = Finish(r, subjects);
         if (g_published && args.Has("verbose")) {
             changed();
@@ -685,29 +701,60 @@ int Update(const ParsedArgs& args) {
     std::vector<kbx::Edit> edits, replaced;
     for (qint64 j : pairs.Unmatched())
         edits.push_back(kbx::Edit::Add(tree.name(j), tree.FilePath(j)));
+    // Files whose stamps show them unchanged since they last held their
+    // entries' bytes are not read; the others' stamps are learned.
+    const QString stampFolder = StampFolder();
+    kbx::TreeStamps stamps;
+    const bool stamping = !stampFolder.isEmpty() && tree.Stampable(&stamps.device, &stamps.inode);
+    if (stamping) {
+        kbx::LoadStamps(stampFolder, edit.dir.Identity, archive.count(), stamps.device,
+                        stamps.inode, stamps);
+        pairs.UseStamps(stamps);
+    }
     // The comparison runs on threads of its own, ahead of the copy. A new
     // archive compares while it copies, and is not begun while nothing
     // differs. An edit in place, or a dry run, needs every edit first.
     const bool copying = !args.Has("in-place") && !args.Has("dry-run");
-    kbx::DiffersAhead ahead(pairs, archive.count(), kbx::DiffersAhead::DefaultThreads(copying));
+    auto ahead = std::make_unique<kbx::DiffersAhead>(pairs, archive.count(),
+                                                     kbx::DiffersAhead::DefaultThreads(copying));
     const auto refresh = [&](qint64 i, QString* file) -> kbx::Failure {
         bool differs = false;
-        if (kbx::Failure f = ahead.Differs(i, &differs); f.reason != kbx::Reason::None) return f;
+        if (kbx::Failure f = ahead->Differs(i, &differs); f.reason != kbx::Reason::None) return f;
         if (!differs) return {};
         *file = tree.FilePath(pairs.Match(i));
         replaced.push_back(kbx::Edit::Replace(i, *file));
         return {};
     };
-    if (copying) return edit.Run(args, edits, Kbx::tr("update"), subjects.paths, refresh, replaced);
-    for (qint64 i = 0; i < archive.count(); ++i) {
-        if (Stop().requested) return Finish(kbx::Result::Stopped(), subjects);
-        QString unused;
-        if (kbx::Failure f = refresh(i, &unused); f.reason != kbx::Reason::None)
-            return Finish(kbx::Result::Unusable(std::move(f)), subjects);
+    int code = kOk;
+    if (copying) {
+        code = edit.Run(args, edits, Kbx::tr("update"), subjects.paths, refresh, replaced);
+    } else {
+        for (qint64 i = 0; i < archive.count(); ++i) {
+            if (Stop().requested) return Finish(kbx::Result::Stopped(), subjects);
+            QString unused;
+            if (kbx::Failure f = refresh(i, &unused); f.reason != kbx::Reason::None)
+                return Finish(kbx::Result::Unusable(std::move(f)), subjects);
+        }
+        const size_t differing = replaced.size();
+        replaced.insert(replaced.end(), edits.begin(), edits.end());
+        edit.written = edit.dir.Identity;  // nothing differs: the archive is not touched
+        if (!replaced.empty()) code = edit.Run(args, replaced, Kbx::tr("update"), subjects.paths);
+        if (args.Has("dry-run")) replaced.resize(differing);  // entries that keep their bytes
+        else replaced.clear();
     }
-    replaced.insert(replaced.end(), edits.begin(), edits.end());
-    if (replaced.empty()) return kOk;  // nothing differs: the archive is not touched
-    return edit.Run(args, replaced, Kbx::tr("update"), subjects.paths);
+    ahead.reset();  // every stamp is learned
+    if (code != kOk || !stamping) return code;
+    // The files alike, and those whose bytes their entries now hold; added
+    // files are learned the next time, when they are compared.
+    std::vector<kbx::FileStamp> seen = pairs.stamps();
+    for (const kbx::Edit& e : replaced)
+        if (e.kind == kbx::Edit::Kind::Replace && !g_published) seen[size_t(e.index)] = {};
+    seen.resize(size_t(archive.count()) + (g_published ? edits.size() : 0));
+    const kbx::FileIdentity before = stamps.archive;
+    stamps.archive = edit.written;
+    stamps.entries = std::move(seen);
+    kbx::SaveStamps(stampFolder, stamps, before);
+    return code;
 }
 
 int Remove(const ParsedArgs& args) {
