@@ -365,8 +365,7 @@ void Pairing::Stamp(Lane& lane, qint64 from, qint64 to) {
         const qint64 j = Match(i);
         if (j < 0 || !b_.Stat(lane.b, j, &st)) continue;
         lane.same[size_t(i - from)] = old_->Unchanged(i, a_.KnownSize(i), st);
-        if (S_ISREG(st.st_mode) && quint64(st.st_dev) == old_->device &&
-            SettledBefore(st, moment_))
+        if (S_ISREG(st.st_mode) && quint64(st.st_dev) == old_->device && SettledBefore(st, moment_))
             seen_[size_t(i)] = StampOf(st);
     }
 }

@@ -139,7 +139,8 @@ class Pairing {
         qint64 sameFrom = 0;
         std::vector<char> same;
         bool Same(qint64 i) const {
-            return i >= sameFrom && i - sameFrom < qint64(same.size()) && same[size_t(i - sameFrom)];
+            return i >= sameFrom && i - sameFrom < qint64(same.size()) &&
+                   same[size_t(i - sameFrom)];
         }
     };
     // From now on (a an archive, b a tree; before any comparison), a pair

@@ -647,7 +647,8 @@ bool AtomicFile::Commit(bool durable, int* err, bool replace) {
     // Naming changed the file's change time: it is measured under its name,
     // and known only where the name still leads to this file.
     struct stat named {};
-    if (mine.st_ino != 0 && ::fstatat(dirfd_, final_.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (mine.st_ino != 0 &&
+        ::fstatat(dirfd_, final_.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         named.st_dev == mine.st_dev && named.st_ino == mine.st_ino)
         committed_ = IdentityOf(named);
     return true;

@@ -19,8 +19,18 @@ namespace {
 // machine's), then three words an entry (inode, change time, size), then
 // the FNV-1a sum of the words before it.
 constexpr quint64 kMagic = 0x31504d5453584251ULL;  // "QBXSTMP1"
-enum : size_t { kMagicWord, kDevice, kInode, kSize, kModified, kChanged, kTreeDevice, kTreeInode,
-                kCount, kHead };
+enum : size_t {
+    kMagicWord,
+    kDevice,
+    kInode,
+    kSize,
+    kModified,
+    kChanged,
+    kTreeDevice,
+    kTreeInode,
+    kCount,
+    kHead
+};
 constexpr size_t kEntryWords = 3;
 
 quint64 Sum(const quint64* words, size_t n) {
@@ -88,7 +98,8 @@ bool LoadStamps(const QString& folder, const FileIdentity& archive, qint64 count
     const FileIdentity made{w[kDevice], w[kInode], qint64(w[kSize]), qint64(w[kModified]),
                             qint64(w[kChanged])};
     if (w[kMagicWord] != kMagic || made != archive || w[kTreeDevice] != device ||
-        w[kTreeInode] != inode || w[kCount] != quint64(count) || Sum(w.data(), words - 1) != w.back())
+        w[kTreeInode] != inode || w[kCount] != quint64(count) ||
+        Sum(w.data(), words - 1) != w.back())
         return false;
     out.entries.resize(size_t(count));
     for (size_t i = 0; i < size_t(count); ++i) {
@@ -129,7 +140,8 @@ void SaveStamps(const QString& folder, const TreeStamps& stamps, const FileIdent
         !file.Write(reinterpret_cast<const char*>(w.data()), qint64(w.size() * 8), 0) ||
         !file.Commit(false, &err))
         return;
-    if (const QByteArray old = FileName(replaced); old != name) ::unlinkat(dir.get(), old.constData(), 0);
+    if (const QByteArray old = FileName(replaced); old != name)
+        ::unlinkat(dir.get(), old.constData(), 0);
 }
 
 }  // namespace kbx

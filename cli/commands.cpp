@@ -418,10 +418,10 @@ int Pack(const ParsedArgs& args) {
         };
     const QString stampFolder = StampFolder();
     kbx::TreeStamps stamps;
-    const kbx::Result r = kbx::Pack(
-        *root, *archive, hook, &Stop(),
-        args.Has("recursive") ? kbx::SubFolders::Packed : kbx::SubFolders::Reported, dry,
-        stampFolder.isEmpty() ? nullptr : &stamps);
+    const kbx::Result r =
+        kbx::Pack(*root, *archive, hook, &Stop(),
+                  args.Has("recursive") ? kbx::SubFolders::Packed : kbx::SubFolders::Reported, dry,
+                  stampFolder.isEmpty() ? nullptr : &stamps);
     g_published = r.outcome == kbx::Outcome::Ok && !dry;
     if (g_published) kbx::SaveStamps(stampFolder, stamps, stamps.archive);
     const int code =
@@ -739,8 +739,10 @@ int Update(const ParsedArgs& args) {
         replaced.insert(replaced.end(), edits.begin(), edits.end());
         edit.written = edit.dir.Identity;  // nothing differs: the archive is not touched
         if (!replaced.empty()) code = edit.Run(args, replaced, Kbx::tr("update"), subjects.paths);
-        if (args.Has("dry-run")) replaced.resize(differing);  // entries that keep their bytes
-        else replaced.clear();
+        if (args.Has("dry-run"))
+            replaced.resize(differing);  // entries that keep their bytes
+        else
+            replaced.clear();
     }
     ahead.reset();  // every stamp is learned
     if (code != kOk || !stamping) return code;

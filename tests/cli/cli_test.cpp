@@ -69,6 +69,7 @@ class Cli : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
         good = Archive("good.kbx", {kA, kM, kB});
+        qputenv("XDG_CACHE_HOME", Path("cache"));  // the stamps of trees' files
     }
     QByteArray Path(const QByteArray& name) const { return B(tmp.filePath(Q(name))); }
     // Writes the file `name` in the test's folder and returns its path.
@@ -658,6 +659,8 @@ TEST_F(Cli, UnpackEditUpdateDiff) {
     ASSERT_EQ(RunKbx({"unpack", good, "-C", tree}).code, 0);
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/a.txt", "ALPHA"));  // same size, other bytes
     ASSERT_TRUE(WriteFile(Q(tree) + "/Version/Data/new/x.dat", "x"));
+    const timespec settle{0, 60'000'000};  // past the clock's tick: the files' stamps are kept
+    ::nanosleep(&settle, nullptr);
     const QByteArray before = ReadFile(Q(good));
     const QByteArray changes = "Version\\a.txt\nVersion\\Data\\new\\x.dat\n";
     for (const char* dry : {"-n", "--dry-run"}) {
