@@ -148,9 +148,9 @@ class Pairing {
     // a read, and each paired file is measured so that stamps() learns it.
     void UseStamps(const TreeStamps& old);
     // By a's index, the stamps of the paired files measured (none where a
-    // file had not settled, see SettledBefore); read once the comparison is
+    // file had not settled, see SettledBefore); taken once the comparison is
     // over.
-    const std::vector<FileStamp>& stamps() const { return seen_; }
+    std::vector<FileStamp> TakeStamps() { return std::move(seen_); }
     // `differs` learns whether a's item `i` and b's item `j` hold different
     // bytes: sizes are compared first, bytes only where sizes agree, through
     // the lane's two bounded buffers. A tree's file of b not measured yet

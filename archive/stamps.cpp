@@ -6,8 +6,9 @@
 #include <linux/magic.h>
 #include <sys/vfs.h>
 #include <unistd.h>
-#include <cstring>
+#include <array>
 #include <ctime>
+#include <type_traits>
 
 #include "archive/file_io.h"
 
@@ -19,22 +20,15 @@ namespace {
 // machine's), then three words an entry (inode, change time, size), then
 // the FNV-1a sum of the words before it.
 constexpr quint64 kMagic = 0x31504d5453584251ULL;  // "QBXSTMP1"
-enum : size_t {
-    kMagicWord,
-    kDevice,
-    kInode,
-    kSize,
-    kModified,
-    kChanged,
-    kTreeDevice,
-    kTreeInode,
-    kCount,
-    kHead
-};
+// Its head: the magic, the archive's identity (5 words), the tree's device
+// and inode, the count.
+constexpr size_t kHead = 9;
 constexpr size_t kEntryWords = 3;
+static_assert(sizeof(FileStamp) == kEntryWords * 8 && std::is_trivially_copyable_v<FileStamp>);
 
-quint64 Sum(const quint64* words, size_t n) {
-    quint64 h = 0xcbf29ce484222325ULL;
+// FNV-1a over words, continued from `h`.
+constexpr quint64 kSeed = 0xcbf29ce484222325ULL;
+quint64 Sum(quint64 h, const quint64* words, size_t n) {
     for (size_t k = 0; k < n; ++k) h = (h ^ words[k]) * 0x100000001b3ULL;
     return h;
 }
@@ -83,30 +77,51 @@ bool TreeStamps::Unchanged(qint64 i, qint64 size, const struct stat& st) const {
     return s.inode != 0 && s.size == size && s == StampOf(st);
 }
 
+namespace {
+
+// The words of the head of stamps' file.
+using Head = std::array<quint64, kHead>;
+Head HeadOf(const FileIdentity& a, quint64 device, quint64 inode, qint64 count) {
+    return {kMagic,
+            a.device,
+            a.inode,
+            quint64(a.size),
+            quint64(a.modifiedNs),
+            quint64(a.changedNs),
+            device,
+            inode,
+            quint64(count)};
+}
+
+// The sum of the head and the entries' words.
+quint64 SumOf(const Head& head, const std::vector<FileStamp>& entries) {
+    return Sum(Sum(kSeed, head.data(), head.size()),
+               reinterpret_cast<const quint64*>(entries.data()), entries.size() * kEntryWords);
+}
+
+}  // namespace
+
 bool LoadStamps(const QString& folder, const FileIdentity& archive, qint64 count, quint64 device,
                 quint64 inode, TreeStamps& out) {
     out = {archive, device, inode, {}};
     const QByteArray path = io::NativePath(folder) + '/' + FileName(archive);
     io::Fd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    const size_t words = kHead + size_t(count) * kEntryWords + 1;
+    const qint64 body = count * qint64(sizeof(FileStamp)), head = qint64(sizeof(Head));
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || quint64(st.st_size) != words * 8) return false;
-    std::vector<quint64> w(words);
+    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_size != head + body + 8) return false;
+    const Head expected = HeadOf(archive, device, inode, count);
+    Head found{};
+    quint64 sum = 0;
     int err = 0;
-    if (io::ReadAt(fd.get(), reinterpret_cast<char*>(w.data()), st.st_size, 0, &err) != st.st_size)
-        return false;
-    const FileIdentity made{w[kDevice], w[kInode], qint64(w[kSize]), qint64(w[kModified]),
-                            qint64(w[kChanged])};
-    if (w[kMagicWord] != kMagic || made != archive || w[kTreeDevice] != device ||
-        w[kTreeInode] != inode || w[kCount] != quint64(count) ||
-        Sum(w.data(), words - 1) != w.back())
-        return false;
     out.entries.resize(size_t(count));
-    for (size_t i = 0; i < size_t(count); ++i) {
-        const quint64* e = w.data() + kHead + i * kEntryWords;
-        out.entries[i] = {e[0], qint64(e[1]), qint64(e[2])};
-    }
-    return true;
+    const bool read =
+        io::ReadAt(fd.get(), reinterpret_cast<char*>(found.data()), head, 0, &err) == head &&
+        io::ReadAt(fd.get(), reinterpret_cast<char*>(out.entries.data()), body, head, &err) ==
+            body &&
+        io::ReadAt(fd.get(), reinterpret_cast<char*>(&sum), 8, head + body, &err) == 8;
+    if (read && found == expected && SumOf(found, out.entries) == sum) return true;
+    out.entries.clear();
+    return false;
 }
 
 void SaveStamps(const QString& folder, const TreeStamps& stamps, const FileIdentity& replaced) {
@@ -114,30 +129,19 @@ void SaveStamps(const QString& folder, const TreeStamps& stamps, const FileIdent
     const QByteArray native = io::NativePath(folder);
     io::Fd dir(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir) return;
-    const FileIdentity& a = stamps.archive;
-    std::vector<quint64> w{kMagic,
-                           a.device,
-                           a.inode,
-                           quint64(a.size),
-                           quint64(a.modifiedNs),
-                           quint64(a.changedNs),
-                           stamps.device,
-                           stamps.inode,
-                           quint64(stamps.entries.size())};
-    w.reserve(kHead + stamps.entries.size() * kEntryWords + 1);
-    for (const FileStamp& s : stamps.entries) {
-        w.push_back(s.inode);
-        w.push_back(quint64(s.changedNs));
-        w.push_back(quint64(s.size));
-    }
-    w.push_back(Sum(w.data(), w.size()));
+    const Head head =
+        HeadOf(stamps.archive, stamps.device, stamps.inode, qint64(stamps.entries.size()));
+    const quint64 sum = SumOf(head, stamps.entries);
+    const qint64 body = qint64(stamps.entries.size() * sizeof(FileStamp));
     // Whole or not at all; not flushed: stamps lost in a crash are only read
     // again, and a torn file fails its sum.
     io::AtomicFile file;
     int err = 0;
-    const QByteArray name = FileName(a);
+    const QByteArray name = FileName(stamps.archive);
     if (!file.Create(dir.get(), name, &err) ||
-        !file.Write(reinterpret_cast<const char*>(w.data()), qint64(w.size() * 8), 0) ||
+        !file.Write(reinterpret_cast<const char*>(head.data()), sizeof(Head), 0) ||
+        !file.Write(reinterpret_cast<const char*>(stamps.entries.data()), body, sizeof(Head)) ||
+        !file.Write(reinterpret_cast<const char*>(&sum), 8, qint64(sizeof(Head)) + body) ||
         !file.Commit(false, &err))
         return;
     if (const QByteArray old = FileName(replaced); old != name)

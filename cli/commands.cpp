@@ -748,7 +748,7 @@ int Update(const ParsedArgs& args) {
     if (code != kOk || !stamping) return code;
     // The files alike, and those whose bytes their entries now hold; added
     // files are learned the next time, when they are compared.
-    std::vector<kbx::FileStamp> seen = pairs.stamps();
+    std::vector<kbx::FileStamp> seen = pairs.TakeStamps();
     for (const kbx::Edit& e : replaced)
         if (e.kind == kbx::Edit::Kind::Replace && !g_published) seen[size_t(e.index)] = {};
     seen.resize(size_t(archive.count()) + (g_published ? edits.size() : 0));

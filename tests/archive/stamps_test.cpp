@@ -91,6 +91,10 @@ TEST_F(StampsTest, KeptLoadedAndTrusted) {
     kbx::SaveStamps(cache, made, made.archive);
     ASSERT_TRUE(kbx::LoadStamps(cache, made.archive, 2, made.device, made.inode, loaded));
     EXPECT_EQ(loaded.entries, made.entries);
+    kbx::TreeStamps moved = made;  // the archive replaced by another file: its stamps go
+    moved.archive.inode += 1;
+    kbx::SaveStamps(cache, moved, made.archive);
+    EXPECT_FALSE(QFile::exists(kept));
 
     // Vouched for: compared without a read. Then b changes, its modification
     // time put back: found, and its new stamp not kept (it has not settled).
@@ -112,8 +116,9 @@ TEST_F(StampsTest, KeptLoadedAndTrusted) {
         }
         EXPECT_EQ(differs, (std::vector<bool>{changed, false}));
         EXPECT_EQ(kbx::io::Calls(kbx::io::Op::Read) > reads, changed);
-        EXPECT_EQ(pairs.stamps()[1], loaded.entries[1]);
-        EXPECT_EQ(pairs.stamps()[0].inode == 0, changed);
+        const std::vector<kbx::FileStamp> seen = pairs.TakeStamps();
+        EXPECT_EQ(seen[1], loaded.entries[1]);
+        EXPECT_EQ(seen[0].inode == 0, changed);
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(b).constData(), &st), 0);
         ASSERT_TRUE(WriteFile(b, "BETA!"));
