@@ -137,7 +137,8 @@ Failure OpenSource(const QString& path, io::Fd* fd, struct stat* st) {
     return {};
 }
 
-qint64 SourceSize(const QString& path) {
+qint64 SourceSize(const QString& path, qint64 known) {
+    if (known >= 0) return known;
     struct stat st {};
     if (path.isEmpty() || ::stat(io::NativePath(path).constData(), &st) != 0 ||
         !S_ISREG(st.st_mode))

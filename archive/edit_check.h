@@ -63,7 +63,8 @@ Failure OpenSource(const QString& path, io::Fd* fd, struct stat* st);
 // The size of the regular file at `path` now, 0 when none stands there (or
 // `path` is empty): what an edit's file adds to the archive, measured before
 // anything is copied. A file that grows later fails during its copy.
-qint64 SourceSize(const QString& path);
+// A size the caller measured (`known` >= 0) stands for it.
+qint64 SourceSize(const QString& path, qint64 known = -1);
 
 // FileChanged when the file opened with status `before` is not the same
 // file in the same state after `copied` bytes were read from it.

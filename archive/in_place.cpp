@@ -31,6 +31,7 @@ struct Plan {
     struct Append {
         qint64 index;
         QString file;
+        qint64 size = -1;  // the file's, where its caller measured it
     };
     std::vector<Append> appends;
     std::map<qint64, std::pair<qint32, qint32>> placed;  // new index -> offset, size
@@ -97,11 +98,15 @@ Failure MakePlan(const Directory& dir, const std::vector<Edit>& edits, const Che
             total += length;
         }
     }
-    for (qint64 j : replaced)
-        plan.appends.push_back({j, edits[action.at(plan.source[size_t(j)])].file});
-    for (size_t k = 0; k < added.size(); ++k)
-        plan.appends.push_back({kept + qint64(k), edits[added[k].edit].file});
-    for (const auto& a : plan.appends) total += SourceSize(a.file);
+    for (qint64 j : replaced) {
+        const Edit& e = edits[action.at(plan.source[size_t(j)])];
+        plan.appends.push_back({j, e.file, e.size});
+    }
+    for (size_t k = 0; k < added.size(); ++k) {
+        const Edit& e = edits[added[k].edit];
+        plan.appends.push_back({kept + qint64(k), e.file, e.size});
+    }
+    for (const auto& a : plan.appends) total += SourceSize(a.file, a.size);
     if (total > kMaxArchiveBytes) return Failure::Path(Reason::TooLarge, 0, dir.ArchivePath);
     // What the progress counts: the bytes appended, as measured now.
     *appendTotal = total - std::max<qint64>(size, newEnd);

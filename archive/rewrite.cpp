@@ -150,7 +150,7 @@ Failure OpenUnchanged(const Directory& dir, const std::vector<Edit>& edits,
             return Failure::Entry(Reason::OutOfBounds, 0, i, dir.Name(i));
         newSize += size;
     }
-    for (const Edit& edit : edits) newSize += SourceSize(edit.file);
+    for (const Edit& edit : edits) newSize += SourceSize(edit.file, edit.size);
     if (newSize > kMaxArchiveBytes) return Failure::Path(Reason::TooLarge, 0, dir.ArchivePath);
     source.dataSize = newSize - DirectoryEnd(checked.newCount);
     return ReadReserved(source.fd.get(), dir.ArchivePath, source.reserved);

@@ -18,6 +18,7 @@ struct Edit {
     qint64 index = -1;  // Replace, Remove, Rename: the entry, by its directory index
     QString name;       // Add, Rename: the entry's new name; "/" is taken as "\"
     QString file;       // Replace, Add: the file whose bytes the entry gets
+    qint64 size = -1;   // and its size as the caller measured it; -1: measured here
 
     static Edit Replace(qint64 index, QString file) {
         return {Kind::Replace, index, {}, std::move(file)};

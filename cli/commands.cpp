@@ -723,6 +723,7 @@ int Update(const ParsedArgs& args) {
         if (!differs) return {};
         *file = tree.FilePath(pairs.Match(i));
         replaced.push_back(kbx::Edit::Replace(i, *file));
+        replaced.back().size = tree.KnownSize(pairs.Match(i));  // measured as it differed
         return {};
     };
     int code = kOk;
