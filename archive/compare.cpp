@@ -134,6 +134,7 @@ Result Contents::OpenTree(const QString& path, const StopFlag* stop) {
     localTimes_ = ::fstat(version.get(), &st) == 0 && LocalTimes(version.get());
     versionDevice_ = quint64(st.st_dev);
     versionInode_ = quint64(st.st_ino);
+    versionMount_ = MountOf(version.get());
     Listing l;
     if (Failure f = Walk(version.get(), QStringLiteral("Version\\"), "Version", 1, l, stop);
         f.reason != Reason::None)
@@ -188,10 +189,21 @@ bool Contents::Stat(Reader& r, qint64 i, struct stat* st) {
     return OpenFolder(r, folderOf_[At(i)], &err) && ::fstatat(r.folder.get(), Leaf(i), st, 0) == 0;
 }
 
-bool Contents::Stampable(quint64* device, quint64* inode) const {
-    *device = versionDevice_;
-    *inode = versionInode_;
-    return tree_ && localTimes_;
+bool Contents::Unwritten(Reader& r, qint64 i, const struct stat& st) {
+    int err = 0;
+    if (!OpenFolder(r, folderOf_[At(i)], &err)) return false;
+    const io::Fd fd(
+        ::openat(r.folder.get(), Leaf(i), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat now {};
+    return fd && NoWriters(fd.get()) && ::fstat(fd.get(), &now) == 0 &&
+           StampOf(now) == StampOf(st) && now.st_dev == st.st_dev;
+}
+
+bool Contents::Stampable(TreeStamps& stamps) const {
+    stamps.device = versionDevice_;
+    stamps.inode = versionInode_;
+    stamps.mount = versionMount_;
+    return tree_ && localTimes_ && versionMount_ != 0;
 }
 
 // Opens a folder of the tree in `r`, unless it is the one open there.
@@ -365,7 +377,9 @@ void Pairing::Stamp(Lane& lane, qint64 from, qint64 to) {
         const qint64 j = Match(i);
         if (j < 0 || !b_.Stat(lane.b, j, &st)) continue;
         lane.same[size_t(i - from)] = old_->Unchanged(i, a_.KnownSize(i), st);
-        if (S_ISREG(st.st_mode) && quint64(st.st_dev) == old_->device && SettledBefore(st, moment_))
+        if (lane.same[size_t(i - from)] ||
+            (S_ISREG(st.st_mode) && quint64(st.st_dev) == old_->device &&
+             SettledBefore(st, moment_) && b_.Unwritten(lane.b, j, st)))
             seen_[size_t(i)] = StampOf(st);
     }
 }

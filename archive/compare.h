@@ -71,9 +71,12 @@ class Contents {
     // Of a tree: measures the file (following a link) as it is now; false
     // when it cannot be.
     bool Stat(Reader& r, qint64 i, struct stat* st);
+    // Of a tree: true when the file, measured as `st`, is so still while
+    // nothing has it open for writing (NoWriters).
+    bool Unwritten(Reader& r, qint64 i, const struct stat& st);
     // Of a tree whose file system's times are local (see stamps.h): true,
-    // with its Version folder's device and inode.
-    bool Stampable(quint64* device, quint64* inode) const;
+    // with its Version folder's device, inode and mount.
+    bool Stampable(TreeStamps& stamps) const;
     // Of an archive: the directory it was loaded into.
     const Directory& directory() const { return *dir_; }
 
@@ -111,7 +114,7 @@ class Contents {
     Texts<QByteArray> leaves_;
     std::vector<quint32> slot_;
     std::vector<QByteArray> folders_;
-    quint64 versionDevice_ = 0, versionInode_ = 0;
+    quint64 versionDevice_ = 0, versionInode_ = 0, versionMount_ = 0;
     bool localTimes_ = false;
     Directory owned_;
     const Directory* dir_ = &owned_;

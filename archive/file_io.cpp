@@ -645,11 +645,12 @@ bool AtomicFile::Commit(bool durable, int* err, bool replace) {
     if (::fstat(fd_.get(), &mine) != 0) mine.st_ino = 0;
     if (!Name(durable, err, replace)) return false;
     // Naming changed the file's change time: it is measured under its name,
-    // and known only where the name still leads to this file.
+    // and known only where the name still leads to this file, unwritten since.
     struct stat named {};
     if (mine.st_ino != 0 &&
         ::fstatat(dirfd_, final_.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        named.st_dev == mine.st_dev && named.st_ino == mine.st_ino)
+        named.st_dev == mine.st_dev && named.st_ino == mine.st_ino &&
+        named.st_size == mine.st_size && Nanoseconds(named.st_mtim) == Nanoseconds(mine.st_mtim))
         committed_ = IdentityOf(named);
     return true;
 }

@@ -434,8 +434,10 @@ class OpenFolders {
 // large file is measured before and after its copy.
 class DataWriter {
   public:
-    DataWriter(OutputArchive& out, const Listing& listing, qint64 start)
-        : out_(out),
+    // `device`: the tree's, whose files get stamps (0: none do).
+    DataWriter(OutputArchive& out, const Listing& listing, qint64 start, quint64 device)
+        : device_(device),
+          out_(out),
           listing_(listing),
           next_(start),
           bufferStart_(start),
@@ -477,9 +479,9 @@ class DataWriter {
         const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
                           ((f.name.flags & kStatted) ? 0 : O_NOFOLLOW);
         opened_ = CoarseNowNs();
-        local_ = localTimes;
         io::Fd in(::openat(dirfd, name.constData(), flags));
         if (!in) return {errno == ELOOP ? Reason::FileChanged : Reason::CannotOpenFile, errno};
+        unwritten_ = device_ != 0 && localTimes && NoWriters(in.get());
         if (buffered_ + kSmallFile + 1 > kBufferSize && !Flush()) return WriteError();
         if (buffered_ == 0) bufferStart_ = next_;
 
@@ -560,12 +562,14 @@ class DataWriter {
 
     // The file copied, as measured after its bytes were read.
     void Stamp(const struct stat& after) {
-        if (local_ && SettledBefore(after, opened_)) stamp_ = StampOf(after);
+        if (unwritten_ && quint64(after.st_dev) == device_ && SettledBefore(after, opened_))
+            stamp_ = StampOf(after);
     }
 
     // Everything before `end` is written: start the disk on what is new.
     void Written(qint64 end) { writeback_.Written(end); }
 
+    const quint64 device_;
     OutputArchive& out_;
     const Listing& listing_;
     qint64 next_;  // where the next file's bytes go
@@ -573,8 +577,8 @@ class DataWriter {
     qint64 buffered_ = 0;
     io::WritebackPacer writeback_;
     std::unique_ptr<char[]> buffer_;
-    qint64 opened_ = 0;  // CoarseNowNs() before the file being copied was opened
-    bool local_ = false;
+    qint64 opened_ = 0;       // CoarseNowNs() before the file being copied was opened
+    bool unwritten_ = false;  // and nothing had it open for writing then (NoWriters)
     FileStamp stamp_;
     std::vector<FileStamp> stamps_;
 };
@@ -607,13 +611,14 @@ Failure ListTree(Listing& listing, int data, int version, std::vector<Failure>& 
 
 // Copies the listed files' bytes into `out`, back to back after the
 // directory, learning each one's size; Outcome::Stopped when asked to stop
-// between two files. `stamps` learns the files' stamps.
+// between two files. `stamps` learns the stamps of the files on `device`
+// (0: none).
 Result CopyFiles(OutputArchive& out, Listing& listing, int data, int version,
-                 const PackProgress& progress, const StopFlag* stop,
+                 const PackProgress& progress, const StopFlag* stop, quint64 device,
                  std::vector<FileStamp>& stamps) {
     std::vector<Listed>& files = listing.files();
     const qint64 n = qint64(files.size());
-    DataWriter writer(out, listing, DirectoryEnd(n));
+    DataWriter writer(out, listing, DirectoryEnd(n), device);
     OpenFolders folders(listing, data, version);
     for (qint64 i = 0; i < n; ++i) {
         Listed& f = files[size_t(i)];
@@ -684,7 +689,10 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
         return r;
     }
     std::vector<FileStamp> made;
-    Result copied = CopyFiles(out, listing, data.get(), version.get(), progress, stop, made);
+    struct stat tree {};
+    const bool stamping = stamps && ::fstat(version.get(), &tree) == 0;
+    Result copied = CopyFiles(out, listing, data.get(), version.get(), progress, stop,
+                              stamping ? quint64(tree.st_dev) : 0, made);
     if (copied.outcome == Outcome::Unusable && copied.failure.subject.isEmpty())
         copied.failure.subject = archivePath;
     if (!copied.ok()) return copied;  // `out` is discarded unpublished
@@ -694,9 +702,9 @@ Result Pack(const QString& root, const QString& archivePath, const PackProgress&
         return Result::Unusable(std::move(f));
     r.done = n;
     r.written = out.published();
-    struct stat tree {};
-    if (stamps && ::fstat(version.get(), &tree) == 0)
-        *stamps = {r.written, quint64(tree.st_dev), quint64(tree.st_ino), std::move(made)};
+    if (stamping)
+        *stamps = {r.written, quint64(tree.st_dev), quint64(tree.st_ino), MountOf(version.get()),
+                   std::move(made)};
     return r;
 }
 

@@ -1,12 +1,14 @@
 #include "archive/stamps.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 #include <array>
+#include <csignal>
 #include <ctime>
 #include <type_traits>
 
@@ -20,9 +22,9 @@ namespace {
 // machine's), then three words an entry (inode, change time, size), then
 // the FNV-1a sum of the words before it.
 constexpr quint64 kMagic = 0x31504d5453584251ULL;  // "QBXSTMP1"
-// Its head: the magic, the archive's identity (5 words), the tree's device
-// and inode, the count.
-constexpr size_t kHead = 9;
+// Its head: the magic, the archive's identity (5 words), the tree's device,
+// inode and mount, the machine's start, the count.
+constexpr size_t kHead = 11;
 constexpr size_t kEntryWords = 3;
 static_assert(sizeof(FileStamp) == kEntryWords * 8 && std::is_trivially_copyable_v<FileStamp>);
 
@@ -66,6 +68,21 @@ bool SettledBefore(const struct stat& st, qint64 momentNs) {
     return io::Nanoseconds(st.st_ctim) < momentNs - margin;
 }
 
+bool NoWriters(int fd) {
+    // SIGURG, not SIGIO, tells a break: SIGIO would end the process.
+    if (::fcntl(fd, F_SETSIG, SIGURG) != 0 || ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) return false;
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    return true;
+}
+
+quint64 MountOf(int fd) {
+    constexpr unsigned kUniqueMountId = 0x4000;  // STATX_MNT_ID_UNIQUE, where headers lack it
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH, kUniqueMountId, &sx) != 0 || !(sx.stx_mask & kUniqueMountId))
+        return 0;
+    return sx.stx_mnt_id;
+}
+
 FileStamp StampOf(const struct stat& st) {
     return {quint64(st.st_ino), io::Nanoseconds(st.st_ctim), qint64(st.st_size)};
 }
@@ -81,16 +98,22 @@ namespace {
 
 // The words of the head of stamps' file.
 using Head = std::array<quint64, kHead>;
-Head HeadOf(const FileIdentity& a, quint64 device, quint64 inode, qint64 count) {
-    return {kMagic,
-            a.device,
-            a.inode,
-            quint64(a.size),
-            quint64(a.modifiedNs),
-            quint64(a.changedNs),
-            device,
-            inode,
-            quint64(count)};
+
+// This run of the machine: the sum of its boot identifier (0 where unknown).
+quint64 Boot() {
+    static const quint64 boot = [] {
+        QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        const QByteArray id = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        quint64 h = kSeed;
+        for (const char c : id) h = (h ^ quint64(static_cast<unsigned char>(c))) * 0x100000001b3ULL;
+        return id.isEmpty() ? 0 : h;
+    }();
+    return boot;
+}
+
+Head HeadOf(const FileIdentity& a, quint64 device, quint64 inode, quint64 mount, qint64 count) {
+    return {kMagic, a.device, a.inode, quint64(a.size), quint64(a.modifiedNs), quint64(a.changedNs),
+            device, inode,    mount,   Boot(),          quint64(count)};
 }
 
 // The sum of the head and the entries' words.
@@ -102,14 +125,17 @@ quint64 SumOf(const Head& head, const std::vector<FileStamp>& entries) {
 }  // namespace
 
 bool LoadStamps(const QString& folder, const FileIdentity& archive, qint64 count, quint64 device,
-                quint64 inode, TreeStamps& out) {
-    out = {archive, device, inode, {}};
+                quint64 inode, quint64 mount, TreeStamps& out) {
+    out = {archive, device, inode, mount, {}};
     const QByteArray path = io::NativePath(folder) + '/' + FileName(archive);
     io::Fd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     const qint64 body = count * qint64(sizeof(FileStamp)), head = qint64(sizeof(Head));
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_size != head + body + 8) return false;
-    const Head expected = HeadOf(archive, device, inode, count);
+    // Only the user's own stamps, which no one else may have written.
+    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_size != head + body + 8 ||
+        st.st_uid != ::geteuid() || (st.st_mode & 022) != 0 || mount == 0 || Boot() == 0)
+        return false;
+    const Head expected = HeadOf(archive, device, inode, mount, count);
     Head found{};
     quint64 sum = 0;
     int err = 0;
@@ -125,12 +151,13 @@ bool LoadStamps(const QString& folder, const FileIdentity& archive, qint64 count
 }
 
 void SaveStamps(const QString& folder, const TreeStamps& stamps, const FileIdentity& replaced) {
-    if (stamps.archive.size < 0 || !QDir().mkpath(folder)) return;
+    if (stamps.archive.size < 0 || stamps.mount == 0 || Boot() == 0 || !QDir().mkpath(folder))
+        return;
     const QByteArray native = io::NativePath(folder);
     io::Fd dir(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir) return;
-    const Head head =
-        HeadOf(stamps.archive, stamps.device, stamps.inode, qint64(stamps.entries.size()));
+    const Head head = HeadOf(stamps.archive, stamps.device, stamps.inode, stamps.mount,
+                             qint64(stamps.entries.size()));
     const quint64 sum = SumOf(head, stamps.entries);
     const qint64 body = qint64(stamps.entries.size() * sizeof(FileStamp));
     // Whole or not at all; not flushed: stamps lost in a crash are only read

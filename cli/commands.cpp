@@ -705,10 +705,10 @@ int Update(const ParsedArgs& args) {
     // entries' bytes are not read; the others' stamps are learned.
     const QString stampFolder = StampFolder();
     kbx::TreeStamps stamps;
-    const bool stamping = !stampFolder.isEmpty() && tree.Stampable(&stamps.device, &stamps.inode);
+    const bool stamping = !stampFolder.isEmpty() && tree.Stampable(stamps);
     if (stamping) {
         kbx::LoadStamps(stampFolder, edit.dir.Identity, archive.count(), stamps.device,
-                        stamps.inode, stamps);
+                        stamps.inode, stamps.mount, stamps);
         pairs.UseStamps(stamps);
     }
     // The comparison runs on threads of its own, ahead of the copy. A new

@@ -40,7 +40,7 @@ TEST_F(StampsTest, SettledAndUnchanged) {
         st.st_ctim = {time_t(ctime / 1'000'000'000), long(ctime % 1'000'000'000)};
         EXPECT_EQ(kbx::SettledBefore(st, moment), settled) << ctime;
     }
-    const kbx::TreeStamps stamps{{}, 3, 1, {kbx::StampOf(st), {}}};
+    const kbx::TreeStamps stamps{{}, 3, 1, 1, {kbx::StampOf(st), {}}};
     EXPECT_TRUE(stamps.Unchanged(0, 5, st));
     EXPECT_FALSE(stamps.Unchanged(0, 6, st));  // the entry is another size
     EXPECT_FALSE(stamps.Unchanged(1, 5, st));  // no stamp
@@ -56,17 +56,27 @@ TEST_F(StampsTest, SettledAndUnchanged) {
 }
 
 TEST_F(StampsTest, KeptLoadedAndTrusted) {
-    Put("tree/Version/a.txt", "alpha");
+    const QString a = Put("tree/Version/a.txt", "alpha");
     if (!kbx::LocalTimes(
             kbx::io::Fd(::open(QFile::encodeName(tmp.path()).constData(), O_RDONLY)).get()))
         GTEST_SKIP() << "times here may come from another machine's clock";
     const QString b = Put("tree/Version/Data/b.dat", "beta!");
     Settle();
     kbx::TreeStamps made;
-    ASSERT_TRUE(kbx::Pack(tmp.filePath("tree"), archive, {}, nullptr, kbx::SubFolders::Ignored,
-                          false, &made)
-                    .ok());
+    const auto pack = [&] {
+        return kbx::Pack(tmp.filePath("tree"), archive, {}, nullptr, kbx::SubFolders::Ignored,
+                         false, &made)
+            .ok();
+    };
+    // A file open for writing may be changing without a new change time.
+    const auto writer = [&] { return kbx::io::Fd(::open(QFile::encodeName(a), O_WRONLY)); };
+    {
+        const kbx::io::Fd w = writer();
+        ASSERT_TRUE(pack());
+    }
     ASSERT_EQ(made.entries.size(), 2u);
+    EXPECT_EQ(std::pair(made.entries[0].inode != 0, made.entries[1].inode), std::pair(true, 0ULL));
+    ASSERT_TRUE(pack());
     EXPECT_NE(made.entries[0].inode * made.entries[1].inode, 0u);
     ASSERT_TRUE(kbx::ReadArchive(archive, dir).ok());
     EXPECT_EQ(made.archive, dir.Identity);  // as published, not as first written
@@ -76,20 +86,24 @@ TEST_F(StampsTest, KeptLoadedAndTrusted) {
     kbx::TreeStamps loaded;
     kbx::FileIdentity rewritten = made.archive;
     rewritten.changedNs += 1;
-    for (const auto& [identity, count, inode, ok] : {std::tuple{made.archive, 2, made.inode, true},
-                                                     {rewritten, 2, made.inode, false},
-                                                     {made.archive, 3, made.inode, false},
-                                                     {made.archive, 2, made.inode + 1, false}})
-        EXPECT_EQ(kbx::LoadStamps(cache, identity, count, made.device, inode, loaded), ok);
+    for (const auto& [identity, count, inode, mount, ok] :
+         {std::tuple{made.archive, 2, made.inode, made.mount, true},
+          {rewritten, 2, made.inode, made.mount, false},
+          {made.archive, 3, made.inode, made.mount, false},
+          {made.archive, 2, made.inode + 1, made.mount, false},
+          {made.archive, 2, made.inode, made.mount + 1, false}})
+        EXPECT_EQ(kbx::LoadStamps(cache, identity, count, made.device, inode, mount, loaded), ok);
     const QString kept = cache + "/" + QString::number(made.archive.device, 16) + "-" +
                          QString::number(made.archive.inode, 16);
     QByteArray bytes = ReadFile(kept);
     bytes[bytes.size() - 20] ^= 1;  // damaged: its sum fails
     ASSERT_TRUE(WriteFile(kept, bytes));
-    EXPECT_FALSE(kbx::LoadStamps(cache, made.archive, 2, made.device, made.inode, loaded));
+    EXPECT_FALSE(
+        kbx::LoadStamps(cache, made.archive, 2, made.device, made.inode, made.mount, loaded));
     EXPECT_TRUE(loaded.entries.empty());
     kbx::SaveStamps(cache, made, made.archive);
-    ASSERT_TRUE(kbx::LoadStamps(cache, made.archive, 2, made.device, made.inode, loaded));
+    ASSERT_TRUE(
+        kbx::LoadStamps(cache, made.archive, 2, made.device, made.inode, made.mount, loaded));
     EXPECT_EQ(loaded.entries, made.entries);
     kbx::TreeStamps moved = made;  // the archive replaced by another file: its stamps go
     moved.archive.inode += 1;
@@ -124,6 +138,24 @@ TEST_F(StampsTest, KeptLoadedAndTrusted) {
         ASSERT_TRUE(WriteFile(b, "BETA!"));
         const timespec times[2] = {st.st_atim, st.st_mtim};
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(b).constData(), times, 0), 0);
+    }
+    // Without stamps, both settled: each learned, but a's only when no one
+    // has it open for writing.
+    Settle();
+    for (const bool writing : {true, false}) {
+        const kbx::io::Fd w = writing ? writer() : kbx::io::Fd();
+        kbx::Contents a, t;
+        ASSERT_TRUE(a.Open(dir).ok() && t.Open(tmp.filePath("tree")).ok());
+        kbx::Pairing pairs(a, t);
+        const kbx::TreeStamps none{made.archive, made.device, made.inode, made.mount, {}};
+        pairs.UseStamps(none);
+        {
+            kbx::DiffersAhead ahead(pairs, a.count(), 1);
+            bool d = false;
+            ASSERT_EQ(ahead.Differs(1, &d).reason, kbx::Reason::None);
+        }
+        const std::vector<kbx::FileStamp> seen = pairs.TakeStamps();
+        EXPECT_EQ(std::pair(seen[0].inode != 0, seen[1].inode != 0), std::pair(true, !writing));
     }
 }
 
