@@ -702,15 +702,15 @@ int Update(const ParsedArgs& args) {
     for (qint64 j : pairs.Unmatched())
         edits.push_back(kbx::Edit::Add(tree.name(j), tree.FilePath(j)));
     // Files whose stamps show them unchanged since they last held their
-    // entries' bytes are not read; the others' stamps are learned.
+    // entries' bytes are not read; the others' stamps are learned. Stamps
+    // begin with a pack of the tree: learning every file's costs a first
+    // update more than it would save it.
     const QString stampFolder = StampFolder();
     kbx::TreeStamps stamps;
-    const bool stamping = !stampFolder.isEmpty() && tree.Stampable(stamps);
-    if (stamping) {
-        kbx::LoadStamps(stampFolder, edit.dir.Identity, archive.count(), stamps.device,
-                        stamps.inode, stamps.mount, stamps);
-        pairs.UseStamps(stamps);
-    }
+    const bool stamping = !stampFolder.isEmpty() && tree.Stampable(stamps) &&
+                          kbx::LoadStamps(stampFolder, edit.dir.Identity, archive.count(),
+                                          stamps.device, stamps.inode, stamps.mount, stamps);
+    if (stamping) pairs.UseStamps(stamps);
     // The comparison runs on threads of its own, ahead of the copy. A new
     // archive compares while it copies, and is not begun while nothing
     // differs. An edit in place, or a dry run, needs every edit first.
