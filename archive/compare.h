@@ -148,7 +148,7 @@ class Pairing {
     };
     // From now on (a an archive, b a tree; before any comparison), a pair
     // whose file `old` vouches for (TreeStamps::Unchanged) is alike without
-    // a read, and each paired file is measured so that stamps() learns it.
+    // a read, and each paired file is measured so that TakeStamps() learns it.
     void UseStamps(const TreeStamps& old);
     // By a's index, the stamps of the paired files measured (none where a
     // file had not settled, see SettledBefore); taken once the comparison is

@@ -73,6 +73,14 @@ Fd OpenRegularForRead(int dirfd, const char* path, long long* size, int* err);
 // it cannot be read.
 FileIdentity IdentityOf(int fd);
 
+// FNV-1a, 64 bits, of `n` bytes at `p`, continued from `h` (kFnvStart to
+// begin): the checksum of the files the engine keeps for itself.
+constexpr quint64 kFnvStart = 0xcbf29ce484222325ULL, kFnvPrime = 0x100000001b3ULL;
+constexpr quint64 Fnv1a(quint64 h, const char* p, qint64 n) {
+    for (qint64 i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * kFnvPrime;
+    return h;
+}
+
 // A file time (a timespec or a statx timestamp) in nanoseconds.
 template <typename Time>
 constexpr qint64 Nanoseconds(const Time& t) {

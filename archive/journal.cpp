@@ -95,7 +95,6 @@ constexpr quint32 kMaxRanges = 16;
 // Bytes read or written at a time, through one buffer: a fresh page costs
 // more than a read.
 constexpr qint64 kBlock = 128 << 10;
-constexpr quint64 kSumStart = 0xcbf29ce484222325ULL;
 
 void Put64(char* p, quint64 v) {
     for (int i = 0; i < 8; ++i) p[i] = char((v >> (8 * i)) & 0xFF);
@@ -104,15 +103,6 @@ quint64 Get64(const char* p) {
     quint64 v = 0;
     for (int i = 7; i >= 0; --i) v = v << 8 | quint64(static_cast<unsigned char>(p[i]));
     return v;
-}
-
-// FNV-1a, 64 bits, continued from `h`.
-quint64 Sum(quint64 h, const char* p, qint64 n) {
-    for (qint64 i = 0; i < n; ++i) {
-        h ^= static_cast<unsigned char>(p[i]);
-        h *= 0x100000001b3ULL;
-    }
-    return h;
 }
 
 // The file a journal belongs to, as it stays through an edit.
@@ -183,15 +173,15 @@ State Examine(int fd, Contents* c, int* err) {
         bodyEnd += r.length;
     }
     if (bodyEnd + kSumBytes > size) return State::Torn;
-    quint64 sum = Sum(kSumStart, head, kHeaderBytes);
-    sum = Sum(sum, table, n * kRangeBytes);
+    quint64 sum = io::Fnv1a(io::kFnvStart, head, kHeaderBytes);
+    sum = io::Fnv1a(sum, table, n * kRangeBytes);
     QByteArray block(qsizetype(std::min(kBlock, bodyEnd)), Qt::Uninitialized);
     for (qint64 at = c->saved; at < bodyEnd;) {
         const qint64 want = std::min<qint64>(block.size(), bodyEnd - at);
         got = io::ReadAt(fd, block.data(), want, at, err);
         if (got < 0) return State::Unreadable;
         if (got < want) return State::Torn;
-        sum = Sum(sum, block.constData(), want);
+        sum = io::Fnv1a(sum, block.constData(), want);
         at += want;
     }
     char tail[kSumBytes + kTrailerBytes];
@@ -200,7 +190,7 @@ State Examine(int fd, Contents* c, int* err) {
     if (got < 0) return State::Unreadable;
     if (got < tailBytes || Get64(tail) != sum) return State::Torn;
     if (!sane) return State::Damaged;
-    sum = Sum(sum, tail, kSumBytes + 16);
+    sum = io::Fnv1a(sum, tail, kSumBytes + 16);
     if (tailBytes > kSumBytes && Get64(tail + kSumBytes + 16) == sum) {
         c->retired = true;
         c->sizeAfter = qint64(Get64(tail + kSumBytes));
@@ -315,7 +305,7 @@ Failure Writer::Write(const Place& place, int archive, qint64 length,
         Put64(head.data() + kHeaderBytes + i * kRangeBytes, quint64(ranges[i].offset));
         Put64(head.data() + kHeaderBytes + i * kRangeBytes + 8, quint64(ranges[i].length));
     }
-    sum_ = Sum(kSumStart, head.constData(), head.size());
+    sum_ = io::Fnv1a(io::kFnvStart, head.constData(), head.size());
     if (!io::WriteAll(fd_.get(), head.constData(), head.size(), 0, &err))
         return abandon(About(place, Reason::WriteFailed, err));
     length_ = head.size();
@@ -330,7 +320,7 @@ Failure Writer::Write(const Place& place, int archive, qint64 length,
             if (got != want)
                 return abandon(
                     Failure::Path(Reason::ReadFailed, got < 0 ? err : EIO, place.archivePath));
-            sum_ = Sum(sum_, block.constData(), want);
+            sum_ = io::Fnv1a(sum_, block.constData(), want);
             if (!io::WriteAll(fd_.get(), block.constData(), want, length_, &err))
                 return abandon(About(place, Reason::WriteFailed, err));
             length_ += want;
@@ -339,7 +329,7 @@ Failure Writer::Write(const Place& place, int archive, qint64 length,
     }
     char seal[kSumBytes];
     Put64(seal, sum_);
-    sum_ = Sum(sum_, seal, kSumBytes);
+    sum_ = io::Fnv1a(sum_, seal, kSumBytes);
     if (!io::WriteAll(fd_.get(), seal, kSumBytes, length_, &err) || !io::Fsync(fd_.get(), &err) ||
         !io::Fsync(place.folder.get(), &err))
         return abandon(About(place, Reason::WriteFailed, err));
@@ -354,7 +344,7 @@ Failure Writer::Retire(const Place& place, int archive, std::vector<Failure>& wa
     char tail[kTrailerBytes];
     Put64(tail, quint64(st.st_size));
     Put64(tail + 8, quint64(ModifiedNs(st)));
-    Put64(tail + 16, Sum(sum_, tail, 16));
+    Put64(tail + 16, io::Fnv1a(sum_, tail, 16));
     // The trailer is not flushed on its own: lost to a power loss, it only
     // makes the record one that undo refuses.
     if (!io::WriteAll(fd_.get(), tail, kTrailerBytes, length_, &err) ||

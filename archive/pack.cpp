@@ -450,7 +450,7 @@ class DataWriter {
         stamp_ = {};
         Failure why = CopyFile(dirfd, localTimes, f);
         if (why.reason != Reason::None) why.subject = listing_.Entry(f);
-        stamps_.push_back(stamp_);
+        if (device_ != 0) stamps_.push_back(stamp_);
         return why;
     }
 

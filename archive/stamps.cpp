@@ -28,10 +28,10 @@ constexpr size_t kHead = 11;
 constexpr size_t kEntryWords = 3;
 static_assert(sizeof(FileStamp) == kEntryWords * 8 && std::is_trivially_copyable_v<FileStamp>);
 
-// FNV-1a over words, continued from `h`.
-constexpr quint64 kSeed = 0xcbf29ce484222325ULL;
+// io::Fnv1a a word at a time, not a byte: a tree's stamps are summed at
+// every update, and eight times fewer steps cost a few milliseconds less.
 quint64 Sum(quint64 h, const quint64* words, size_t n) {
-    for (size_t k = 0; k < n; ++k) h = (h ^ words[k]) * 0x100000001b3ULL;
+    for (size_t k = 0; k < n; ++k) h = (h ^ words[k]) * io::kFnvPrime;
     return h;
 }
 
@@ -104,9 +104,7 @@ quint64 Boot() {
     static const quint64 boot = [] {
         QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
         const QByteArray id = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        quint64 h = kSeed;
-        for (const char c : id) h = (h ^ quint64(static_cast<unsigned char>(c))) * 0x100000001b3ULL;
-        return id.isEmpty() ? 0 : h;
+        return id.isEmpty() ? 0 : io::Fnv1a(io::kFnvStart, id.constData(), id.size());
     }();
     return boot;
 }
@@ -118,7 +116,7 @@ Head HeadOf(const FileIdentity& a, quint64 device, quint64 inode, quint64 mount,
 
 // The sum of the head and the entries' words.
 quint64 SumOf(const Head& head, const std::vector<FileStamp>& entries) {
-    return Sum(Sum(kSeed, head.data(), head.size()),
+    return Sum(Sum(io::kFnvStart, head.data(), head.size()),
                reinterpret_cast<const quint64*>(entries.data()), entries.size() * kEntryWords);
 }
 

@@ -736,19 +736,15 @@ int Update(const ParsedArgs& args) {
             if (kbx::Failure f = refresh(i, &unused); f.reason != kbx::Reason::None)
                 return Finish(kbx::Result::Unusable(std::move(f)), subjects);
         }
-        const size_t differing = replaced.size();
         replaced.insert(replaced.end(), edits.begin(), edits.end());
         edit.written = edit.dir.Identity;  // nothing differs: the archive is not touched
         if (!replaced.empty()) code = edit.Run(args, replaced, Kbx::tr("update"), subjects.paths);
-        if (args.Has("dry-run"))
-            replaced.resize(differing);  // entries that keep their bytes
-        else
-            replaced.clear();
     }
     ahead.reset();  // every stamp is learned
     if (code != kOk || !stamping) return code;
-    // The files alike, and those whose bytes their entries now hold; added
-    // files are learned the next time, when they are compared.
+    // The files alike, and those whose bytes their entries now hold (none
+    // after a dry run); added files are learned the next time, when they are
+    // compared.
     std::vector<kbx::FileStamp> seen = pairs.TakeStamps();
     for (const kbx::Edit& e : replaced)
         if (e.kind == kbx::Edit::Kind::Replace && !g_published) seen[size_t(e.index)] = {};
